@@ -1,0 +1,454 @@
+#include "common/streams/FileStream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+#include "common/streams/GrowArray.h"
+
+namespace {
+
+constexpr uint64_t kAlign = 512;
+// Larger requests go to the system in pieces of this size.
+constexpr uint64_t kMaxPiece = uint64_t(1) << 30;
+
+uint64_t AlignDown(uint64_t v) { return v & ~(kAlign - 1); }
+uint64_t AlignUp(uint64_t v) { return (v + kAlign - 1) & ~(kAlign - 1); }
+
+std::unique_ptr<uint8_t[]> AllocateBytes(uint64_t n)
+{
+    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[CheckedMul(n, 1)]);
+    if (!bytes)
+        ThrowBadAlloc();
+    return bytes;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// CBufReadStreamImpl
+
+CBufReadStreamImpl::CBufReadStreamImpl(uint64_t capacity) : m_capacity(capacity)
+{
+    if (capacity != kUnbuffered && capacity != kWholeFile) {
+        if (capacity < 2 * kAlign || capacity % kAlign != 0)
+            m_capacity = std::max(2 * kAlign, AlignUp(capacity));
+        m_buffer = AllocateBytes(CheckedMul(m_capacity, 1) + 1);
+    }
+}
+
+uint64_t CBufReadStreamImpl::ValidLength() const
+{
+    uint64_t rest = Size() - WindowStart();
+    return m_capacity == kWholeFile ? rest : std::min(m_capacity, rest);
+}
+
+uint64_t CBufReadStreamImpl::MaxBlock() const
+{
+    if (m_capacity == kUnbuffered)
+        return 0;
+    if (m_capacity == kWholeFile)
+        return Size();
+    return m_capacity - kAlign;
+}
+
+uint64_t CBufReadStreamImpl::Available() const
+{
+    if (m_capacity == kUnbuffered)
+        return 0;
+    return std::min({Size() - m_position, m_capacity - m_cursor, MaxBlock()});
+}
+
+void CBufReadStreamImpl::AttachWindow()
+{
+    m_cursor = 0;
+    m_position = 0;
+    if (m_capacity == kUnbuffered)
+        return;
+    uint64_t size = Size();
+    if (m_capacity == kWholeFile)
+        m_buffer = AllocateBytes(CheckedMul(size, 1) + 1);
+    RawRead(m_buffer.get(), m_capacity == kWholeFile ? size : std::min(size, m_capacity));
+}
+
+// Slides the window forward so that it starts at the 512-aligned offset at or
+// below minimumStart, reading only the new bytes. Returns the bytes from the
+// cursor to the end of the valid data.
+uint64_t CBufReadStreamImpl::Refill(uint64_t minimumStart)
+{
+    uint64_t size = Size();
+    if (m_capacity == kWholeFile)
+        return size - m_position;
+    uint64_t start = WindowStart();
+    uint64_t end = start + m_capacity;
+    if (end < size) {
+        uint64_t shift = std::min(size - end, AlignDown(minimumStart) - start);
+        uint64_t move = AlignUp(shift);
+        if (shift != 0) {
+            std::memmove(m_buffer.get(), m_buffer.get() + move, m_capacity - move);
+            m_cursor -= move;
+            RawRead(m_buffer.get() + m_capacity - move, shift);
+        }
+    }
+    return ValidLength() - m_cursor;
+}
+
+const uint8_t* CBufReadStreamImpl::Get(uint64_t n)
+{
+    if (Remaining() < n)
+        throw TStreamException{TStreamException::kPosition, m_position + n};
+    if (m_capacity == kUnbuffered)
+        throw TStreamException{TStreamException::kBuffer, m_position};
+    if (ValidLength() - m_cursor < n && Refill(m_position) < n)
+        throw TStreamException{TStreamException::kBuffer, m_position};
+    const uint8_t* p = m_buffer.get() + m_cursor;
+    m_cursor += n;
+    m_position += n;
+    return p;
+}
+
+void CBufReadStreamImpl::Read(void* destination, uint64_t n)
+{
+    if (Remaining() < n)
+        throw TStreamException{TStreamException::kPosition, m_position + n};
+    if (m_capacity == kUnbuffered) {
+        RawRead(destination, n);
+        m_position += n;
+        return;
+    }
+    auto* out = static_cast<uint8_t*>(destination);
+    while (n != 0) {
+        uint64_t take = std::min(n, ValidLength() - m_cursor);
+        std::memcpy(out, m_buffer.get() + m_cursor, take);
+        out += take;
+        n -= take;
+        m_cursor += take;
+        m_position += take;
+        if (n != 0)
+            Refill(m_position);
+    }
+}
+
+void CBufReadStreamImpl::CopyTo(CWriteStream& target, uint64_t n)
+{
+    if (Remaining() < n)
+        throw TStreamException{TStreamException::kPosition, m_position + n};
+    if (m_capacity == kUnbuffered)
+        throw TStreamException{TStreamException::kBuffer, m_position};
+    while (n != 0) {
+        uint64_t take = std::min(n, ValidLength() - m_cursor);
+        target.Write(m_buffer.get() + m_cursor, take);
+        n -= take;
+        m_cursor += take;
+        m_position += take;
+        if (n != 0)
+            Refill(m_position);
+    }
+}
+
+void CBufReadStreamImpl::Seek(uint64_t p)
+{
+    uint64_t size = Size();
+    if (p > size)
+        throw TStreamException{TStreamException::kPosition, p};
+    m_pendingLineFeed = false;
+    if (m_capacity == kUnbuffered) {
+        RawSeek(p);
+        m_position = p;
+        return;
+    }
+    if (m_capacity == kWholeFile) {
+        m_cursor = p;
+        m_position = p;
+        return;
+    }
+    uint64_t start = WindowStart();
+    uint64_t valid = ValidLength();
+    uint64_t newStart = AlignDown(p);
+    if (p >= start && p <= start + valid) {
+        m_cursor = p - start;
+    } else if (p < start && start - newStart < m_capacity) {
+        // Shortly before the window: keep the bytes that stay inside it and
+        // read only the new front.
+        uint64_t d = start - newStart;
+        uint64_t kept = std::min(m_capacity - d, valid);
+        std::memmove(m_buffer.get() + d, m_buffer.get(), kept);
+        RawSeek(newStart);
+        RawRead(m_buffer.get(), d);
+        RawSeek(newStart + d + kept);
+        m_cursor = p - newStart;
+    } else {
+        RawSeek(newStart);
+        RawRead(m_buffer.get(), std::min(m_capacity, size - newStart));
+        m_cursor = p - newStart;
+    }
+    m_position = p;
+}
+
+char* CBufReadStreamImpl::ReadLine()
+{
+    uint64_t size = Size();
+    if (m_position == size)
+        return nullptr;
+    if (m_capacity == kUnbuffered)
+        throw TStreamException{TStreamException::kBuffer, m_position};
+    if (std::exchange(m_pendingLineFeed, false) && *Get(1) != '\n') {
+        --m_cursor;
+        --m_position;
+    }
+    if (m_position == size)
+        return nullptr;
+
+    uint64_t scanned = 0;  // bytes from the cursor known to hold no line end
+    for (;;) {
+        uint64_t avail = ValidLength() - m_cursor;
+        const uint8_t* line = m_buffer.get() + m_cursor;
+        uint64_t i = scanned;
+        while (i < avail && line[i] != '\r' && line[i] != '\n')
+            ++i;
+        // A CR as the last byte in memory may be the first half of CR LF.
+        bool needMore = i >= avail || (line[i] == '\r' && i + 1 == avail);
+        if (needMore && m_position + avail < size) {
+            scanned = i;
+            if (Refill(m_position) > avail)
+                continue;
+        }
+        uint8_t* start = m_buffer.get() + m_cursor;
+        uint64_t skip = 0;
+        if (i < avail) {
+            skip = (start[i] == '\r' && i + 1 < avail && start[i + 1] == '\n') ? 2 : 1;
+            m_pendingLineFeed = start[i] == '\r' && i + 1 == avail;
+        }
+        start[i] = 0;  // over the line end, or into the spare byte
+        m_cursor += i + skip;
+        m_position += i + skip;
+        return reinterpret_cast<char*>(start);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// CFileStream
+
+CFileStream::~CFileStream() { CloseFile(); }
+
+void CFileStream::CloseFile() noexcept
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+bool CFileStream::OpenFile(const std::string& path, EMode mode)
+{
+    CloseFile();
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case kRead: flags |= O_RDONLY; break;
+    case kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case kAppend: flags |= O_RDWR | O_CREAT; break;
+    }
+    int fd;
+    do
+        fd = ::open(path.c_str(), flags, 0666);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    if (mode == kRead && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// CFileReadStream
+
+bool CFileReadStream::Open(const std::string& path)
+{
+    if (!OpenFile(path, kRead))
+        return false;
+    struct stat st;
+    if (::fstat(m_fd, &st) != 0) {
+        CloseFile();
+        return false;
+    }
+    m_size = static_cast<uint64_t>(st.st_size);
+    AttachWindow();
+    return true;
+}
+
+void CFileReadStream::RawSeek(uint64_t position)
+{
+    if (::lseek(m_fd, static_cast<off_t>(position), SEEK_SET) < 0)
+        throw TStreamException{TStreamException::kPosition, position};
+}
+
+void CFileReadStream::RawRead(void* destination, uint64_t n)
+{
+    auto* out = static_cast<uint8_t*>(destination);
+    while (n != 0) {
+        ssize_t got = ::read(m_fd, out, std::min(n, kMaxPiece));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)  // an error, or the file shrank under us
+            throw TStreamException{TStreamException::kRead, 0};
+        out += got;
+        n -= static_cast<uint64_t>(got);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// CFileWriteStream
+
+CFileWriteStream::CFileWriteStream(uint64_t capacity) : m_capacity(capacity)
+{
+    if (capacity != 0)
+        m_buffer = AllocateBytes(capacity);
+}
+
+CFileWriteStream::~CFileWriteStream()
+{
+    // Only streams abandoned on an error path get here open; the error being
+    // handled is the one worth reporting.
+    try {
+        Close();
+    } catch (const TStreamException&) {
+    }
+}
+
+bool CFileWriteStream::Open(const std::string& path, bool append)
+{
+    if (!OpenFile(path, append ? kAppend : kCreate))
+        return false;
+    m_cursor = 0;
+    m_filled = 0;
+    m_position = 0;
+    if (append) {
+        off_t end = ::lseek(m_fd, 0, SEEK_END);
+        if (end < 0) {
+            CloseFile();
+            return false;
+        }
+        m_position = static_cast<uint64_t>(end);
+    }
+    return true;
+}
+
+void CFileWriteStream::WriteRaw(const void* data, uint64_t n)
+{
+    auto* in = static_cast<const uint8_t*>(data);
+    while (n != 0) {
+        ssize_t put = ::write(m_fd, in, std::min(n, kMaxPiece));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            throw TStreamException{TStreamException::kWrite, 0};
+        in += put;
+        n -= static_cast<uint64_t>(put);
+    }
+}
+
+void CFileWriteStream::FlushBuffer()
+{
+    uint64_t filled = m_filled;
+    m_cursor = 0;
+    m_filled = 0;
+    WriteRaw(m_buffer.get(), filled);
+}
+
+void CFileWriteStream::Write(const void* data, uint64_t n)
+{
+    m_position += n;
+    if (m_cursor + n <= m_capacity) {
+        std::memcpy(m_buffer.get() + m_cursor, data, n);
+        m_cursor += n;
+        m_filled = std::max(m_filled, m_cursor);
+        return;
+    }
+    auto* in = static_cast<const uint8_t*>(data);
+    if (m_capacity == 0) {
+        WriteRaw(in, n);
+        return;
+    }
+    uint64_t head = m_capacity - m_cursor;
+    std::memcpy(m_buffer.get() + m_cursor, in, head);
+    m_cursor = m_filled = m_capacity;
+    FlushBuffer();
+    in += head;
+    n -= head;
+    uint64_t direct = n - n % m_capacity;
+    WriteRaw(in, direct);
+    std::memcpy(m_buffer.get(), in + direct, n - direct);
+    m_cursor = m_filled = n - direct;
+}
+
+void CFileWriteStream::CopyFrom(CReadStream& source, uint64_t n)
+{
+    if (m_capacity == 0)
+        throw TStreamException{TStreamException::kBuffer, m_position};
+    m_position += n;
+    while (n != 0) {
+        uint64_t take = std::min(m_capacity - m_cursor, n);
+        source.Read(m_buffer.get() + m_cursor, take);
+        m_cursor += take;
+        m_filled = std::max(m_filled, m_cursor);
+        n -= take;
+        if (m_cursor == m_capacity) {
+            m_filled = m_capacity;
+            FlushBuffer();
+        }
+    }
+}
+
+void CFileWriteStream::Seek(uint64_t p)
+{
+    uint64_t start = m_position - m_cursor;
+    if (p >= start && p <= start + m_filled && p < start + m_capacity) {
+        m_cursor = p - start;
+        m_position = p;
+        return;
+    }
+    FlushBuffer();
+    if (::lseek(m_fd, static_cast<off_t>(p), SEEK_SET) < 0)
+        throw TStreamException{TStreamException::kPosition, p};
+    m_position = p;
+}
+
+uint64_t CFileWriteStream::Size() const
+{
+    uint64_t buffered = m_position - m_cursor + m_filled;
+    struct stat st;
+    if (m_fd >= 0 && ::fstat(m_fd, &st) == 0)
+        return std::max(static_cast<uint64_t>(st.st_size), buffered);
+    return buffered;
+}
+
+bool CFileWriteStream::Close()
+{
+    if (m_fd < 0)
+        return false;
+    bool ok = true;
+    if (m_filled != 0) {
+        try {
+            FlushBuffer();
+        } catch (const TStreamException&) {
+            ok = false;
+        }
+        // Devices and pipes cannot be synced; that is not a failure.
+        if (ok && ::fsync(m_fd) != 0 && errno != EINVAL && errno != ENOTSUP && errno != EROFS)
+            ok = false;
+    }
+    if (::close(m_fd) != 0 && errno != EINTR)
+        ok = false;
+    m_fd = -1;
+    m_cursor = m_filled = 0;
+    if (!ok)
+        throw TStreamException{TStreamException::kWrite, 0};
+    return true;
+}

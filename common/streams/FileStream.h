@@ -1,0 +1,131 @@
+// Buffered file streams over POSIX file descriptors.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/streams/Stream.h"
+
+// A read stream that keeps a window of the file in memory. The window starts
+// at a multiple of 512 bytes, so seeking back a little reuses what was read.
+class CBufReadStreamImpl : public CReadStream {
+public:
+    static constexpr uint64_t kUnbuffered = 0;
+    static constexpr uint64_t kWholeFile = ~uint64_t(0);
+
+    const uint8_t* Get(uint64_t n) override;
+    void Read(void* destination, uint64_t n) override;
+    uint64_t Remaining() const override { return Size() - Position(); }
+    uint64_t MaxBlock() const override;
+    uint64_t Available() const override;
+    uint64_t Position() const override { return m_position; }
+    void Seek(uint64_t p) override;
+
+    // Passes n bytes to target.Write in pieces taken from the window.
+    virtual void CopyTo(CWriteStream& target, uint64_t n);
+
+    // Returns the next line, zero-terminated inside the window, or nullptr at
+    // the end of the stream. A line ends at CR, LF or CR LF; the last line
+    // needs no end. Lines longer than the window come in window-sized pieces.
+    // The pointer is valid until the next call on the stream.
+    char* ReadLine();
+
+protected:
+    explicit CBufReadStreamImpl(uint64_t capacity);
+    // Moves the system file pointer.
+    virtual void RawSeek(uint64_t position) = 0;
+    // Reads exactly n bytes at the system file pointer.
+    virtual void RawRead(void* destination, uint64_t n) = 0;
+
+    // Resets the window to the file start and fills it; called once the file
+    // is open and its size known.
+    void AttachWindow();
+
+private:
+    uint64_t WindowStart() const { return m_position - m_cursor; }
+    uint64_t ValidLength() const;
+    uint64_t Refill(uint64_t minimumStart);
+
+    std::unique_ptr<uint8_t[]> m_buffer;  // capacity + 1 bytes: ReadLine's terminator
+    uint64_t m_capacity;
+    uint64_t m_cursor = 0;
+    uint64_t m_position = 0;
+    // The last line ended with a CR at the window's end; an LF right after it
+    // belongs to the same line end.
+    bool m_pendingLineFeed = false;
+};
+
+// Owns the file descriptor.
+class CFileStream {
+public:
+    enum EMode { kRead = 0, kCreate = 1, kAppend = 2 };
+
+    CFileStream() = default;
+    CFileStream(const CFileStream&) = delete;
+    CFileStream& operator=(const CFileStream&) = delete;
+    ~CFileStream();
+
+    // kRead opens an existing file (not a directory) read-only; kCreate
+    // creates or truncates; kAppend opens or creates, positioned at the end.
+    // Any file already open is closed first. Returns whether it opened.
+    bool OpenFile(const std::string& path, EMode mode);
+    bool IsOpen() const { return m_fd >= 0; }
+
+protected:
+    void CloseFile() noexcept;
+    int m_fd = -1;
+};
+
+class CFileReadStream : public CBufReadStreamImpl, public CFileStream {
+public:
+    // capacity: the window size, kUnbuffered, or kWholeFile to hold the
+    // entire file in memory.
+    explicit CFileReadStream(uint64_t capacity) : CBufReadStreamImpl(capacity) {}
+
+    // Opens path for reading and fills the window. False when the file cannot
+    // be opened or its size read; throws kRead when the first read fails.
+    bool Open(const std::string& path);
+
+    uint64_t Remaining() const override { return m_size - Position(); }
+    uint64_t Size() const override { return m_size; }
+
+protected:
+    void RawSeek(uint64_t position) override;
+    void RawRead(void* destination, uint64_t n) override;
+
+private:
+    uint64_t m_size = 0;
+};
+
+// Buffered writing. Every failure throws TStreamException kWrite where it
+// happens; nothing is dropped silently.
+class CFileWriteStream : public CWriteStream, public CFileStream {
+public:
+    explicit CFileWriteStream(uint64_t capacity = 65536);
+    ~CFileWriteStream() override;
+
+    void CopyFrom(CReadStream& source, uint64_t n) override;
+    void Write(const void* data, uint64_t n) override;
+    uint64_t Position() const override { return m_position; }
+    void Seek(uint64_t p) override;
+
+    // Creates or truncates path, or with append opens it at its end.
+    bool Open(const std::string& path, bool append = false);
+    // The larger of the size on disk and what the buffer adds to it.
+    uint64_t Size() const;
+    // Writes the buffer, syncs it to disk and closes the file. Returns false
+    // when no file is open; throws kWrite when writing, syncing or closing
+    // fails (the file is closed all the same).
+    bool Close();
+
+private:
+    void WriteRaw(const void* data, uint64_t n);
+    void FlushBuffer();
+
+    std::unique_ptr<uint8_t[]> m_buffer;
+    uint64_t m_capacity;
+    uint64_t m_cursor = 0;
+    uint64_t m_filled = 0;
+    uint64_t m_position = 0;
+};

@@ -1,0 +1,74 @@
+// Console log with local-time stamps, and the progress counter of readings.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "common/streams/GrowArray.h"
+
+class CReadStream;
+
+class CLog {
+public:
+    CLog();
+    CLog(const CLog&) = delete;
+    CLog& operator=(const CLog&) = delete;
+    virtual ~CLog() = default;
+
+    bool enabled = true;
+    bool timeStamps = true;
+
+    // Writes text as one line when the log is enabled.
+    void Line(const char* text);
+    // printf-style; output beyond 1023 characters is cut.
+    void Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // The lock for callers that write a line themselves.
+    std::mutex& Lock() { return m_lock; }
+    // Writes one complete line; length is that of the zero-terminated text.
+    virtual void WriteLine(const char* text, uint32_t length) = 0;
+
+private:
+    static constexpr uint32_t kBufferSize = 1024;
+    CGrowArray<char> m_buffer;
+    std::mutex m_lock;
+};
+
+class CStdOutLog : public CLog {
+public:
+    void WriteLine(const char* text, uint32_t length) override;
+};
+
+// "%02u:%02u:%02u.%03u: " of the given local time, into out (at least 16 bytes).
+void FormatTimeStamp(char* out, unsigned hour, unsigned minute, unsigned second, unsigned millisecond);
+
+// Whatever holds the tables of a reading reports their bytes for progress lines.
+class CMemoryHolder {
+public:
+    virtual uint64_t BytesHeld() const = 0;
+
+protected:
+    ~CMemoryHolder() = default;
+};
+
+// Prints a line each time the input has advanced by another hundredth.
+class CProgressCounter {
+public:
+    // countWord may be null: then lines carry no second count.
+    CProgressCounter(const CMemoryHolder& owner, CLog& log, const CReadStream& stream, const char* entityWord,
+                     const char* countWord);
+
+    // Called once per entity read.
+    void Step(uint64_t secondNumber);
+    uint64_t Count() const { return m_count; }
+
+private:
+    const CMemoryHolder& m_owner;
+    CLog& m_log;
+    const CReadStream& m_stream;
+    const char* m_entityWord;
+    const char* m_countWord;
+    uint64_t m_count = 0;
+    uint64_t m_step;
+    uint64_t m_next;
+};

@@ -1,0 +1,299 @@
+#include "splitter/Options.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "common/streams/FileStream.h"
+#include "common/streams/FileSystem.h"
+#include "splitter/Log.h"
+
+const char* const kUsageText =
+    "Usage: splitter [options] file.pbf\n\nAvailable options [defaults]:\n"
+    "--admin-level|-al             \tWrite boundary relations             \t[0]\n"
+    "--description|-d              \tDescription                          \t[]\n"
+    "--max-areas|-ma               \tMax areas per pass                   \t[256]\n"
+    "--max-nodes|-mn               \tMax nodes per area                   \t[1600000]\n"
+    "--multi-contour|-mc           \tEnable multi contour                 \t[OFF]\n"
+    "--output-dir|-o               \tOutput dir                           \t[Current]\n"
+    "--out-filenames|-of           \tfilename or polyname                 \t[polyname]\n"
+    "--pbf                         \tWrite PBF                            \t[XML]\n"
+    "--poly-file|-p                \tPoly-file/dir                        \t[]\n"
+    "--process-outer|-po           \tProcess outer nodes (with -p)        \t[OFF]\n"
+    "--reserve-nodes|-r            \tReserve memory for nodes             \t[0]\n"
+    "--split-file|-s               \tareas.list                           \t[]\n"
+    "--verbose|-v                  \tVerbose                              \t[OFF]\n"
+    "--write-kml|-k                \tWrite areas KML file                 \t[]\n"
+    "--write-separate-contours|-wsc\tWrite area contours in separate files\t[OFF]\n";
+
+namespace {
+
+bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+void ReportBadValue(const char* name) { std::printf("Bad \"%s\" value.\n", name); }
+
+// strtoul in base 10 for a 32-bit unsigned long: blanks and a sign are
+// accepted, a minus negates modulo 2^32, a magnitude beyond 32 bits is a range
+// error. Returns false on a range error or when characters follow the number.
+bool ParseUnsigned32(const std::string& text, uint32_t& result)
+{
+    const char* p = text.c_str();
+    while (IsSpace(*p))
+        ++p;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        ++p;
+    const char* digits = p;
+    uint64_t magnitude = 0;
+    bool range = false;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        magnitude = magnitude * 10 + uint64_t(*p - '0');
+        if (magnitude > UINT32_MAX) {
+            range = true;
+            magnitude = UINT32_MAX;
+        }
+    }
+    if (p == digits)  // no number: nothing was converted
+        p = text.c_str();
+    if (range || *p != 0)
+        return false;
+    result = negative ? uint32_t(0u - uint32_t(magnitude)) : uint32_t(magnitude);
+    return true;
+}
+
+// strtol in base 10 for a 32-bit long, with the same rules.
+bool ParseSigned32(const std::string& text, int32_t& result)
+{
+    const char* p = text.c_str();
+    while (IsSpace(*p))
+        ++p;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        ++p;
+    const char* digits = p;
+    uint64_t magnitude = 0;
+    bool range = false;
+    const uint64_t limit = negative ? uint64_t(INT32_MAX) + 1 : uint64_t(INT32_MAX);
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        magnitude = magnitude * 10 + uint64_t(*p - '0');
+        if (magnitude > limit) {
+            range = true;
+            magnitude = limit;
+        }
+    }
+    if (p == digits)
+        p = text.c_str();
+    if (range || *p != 0)
+        return false;
+    result = negative ? int32_t(-int64_t(magnitude)) : int32_t(magnitude);
+    return true;
+}
+
+bool GetTextOption(CSettings& settings, const char* longName, const char* shortName, std::string& field)
+{
+    if (TOption* option = FindOption(settings, longName, shortName))
+        field = option->value;
+    return true;
+}
+
+bool GetNumberOption(CSettings& settings, const char* longName, const char* shortName, uint32_t& field,
+                     bool zeroIsBad = false)
+{
+    TOption* option = FindOption(settings, longName, shortName);
+    if (option == nullptr)
+        return true;
+    uint32_t value;
+    if (!ParseUnsigned32(option->value, value) || (zeroIsBad && value == 0)) {
+        ReportBadValue(option->name.c_str());
+        return false;
+    }
+    field = value;
+    return true;
+}
+
+bool GetOutFileNamesOption(CSettings& settings)
+{
+    TOption* option = FindOption(settings, "out-filenames", "of");
+    if (option == nullptr)
+        return true;
+    if (strcasecmp(option->value.c_str(), "filename") == 0) {
+        settings.polyName = false;
+    } else if (strcasecmp(option->value.c_str(), "polyname") == 0) {
+        settings.polyName = true;
+    } else {
+        ReportBadValue("out-filenames");
+        return false;
+    }
+    return true;
+}
+
+bool IsConfigExtension(std::string_view extension)
+{
+    std::string ext(extension);
+    return strcasecmp(ext.c_str(), ".cfg") == 0 || strcasecmp(ext.c_str(), ".conf") == 0 ||
+           strcasecmp(ext.c_str(), ".config") == 0;
+}
+
+}  // namespace
+
+TOption* FindOption(CSettings& settings, const char* longName, const char* shortName)
+{
+    TOption* first = nullptr;
+    for (TOption& option : settings.options) {
+        if (strcasecmp(option.name.c_str(), longName) == 0 ||
+            (shortName != nullptr && strcasecmp(option.name.c_str(), shortName) == 0)) {
+            option.used = true;
+            if (first == nullptr)
+                first = &option;
+        }
+    }
+    if (first == nullptr || (first->value.empty() && first->fromConfig))
+        return nullptr;
+    return first;
+}
+
+bool GetFlagOption(CSettings& settings, const char* longName, const char* shortName, bool& flag)
+{
+    TOption* option = FindOption(settings, longName, shortName);
+    if (option == nullptr)
+        return true;
+    if (option->value.empty()) {
+        flag = true;
+        return true;
+    }
+    int32_t value;
+    if (!ParseSigned32(option->value, value) || uint32_t(value) > 1) {
+        ReportBadValue(option->name.c_str());
+        return false;
+    }
+    flag = value == 1;
+    return true;
+}
+
+bool LoadConfigFile(CSettings& settings, const std::string& path, CLog& log)
+{
+    bool ok = false;
+    try {
+        CFileReadStream file(CFileReadStream::kWholeFile);
+        if (file.Open(path)) {
+            if (file.Remaining() >= 3) {
+                const uint8_t* head = file.Get(3);
+                if (!(head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF))
+                    file.Seek(0);
+            }
+            ok = true;
+            while (char* line = file.ReadLine()) {
+                if (line[0] == '#' || line[0] == ';')
+                    continue;
+                while (IsSpace(*line))
+                    ++line;
+                if (*line == 0)
+                    continue;
+                char* equals = std::strchr(line, '=');
+                if (equals == nullptr || equals == line) {
+                    ok = false;
+                    break;
+                }
+                char* nameEnd = equals;
+                while (nameEnd > line && IsSpace(nameEnd[-1]))
+                    --nameEnd;
+                char* value = equals + 1;
+                while (IsSpace(*value))
+                    ++value;
+                char* valueEnd = value + std::strlen(value);
+                while (valueEnd > value && IsSpace(valueEnd[-1]))
+                    --valueEnd;
+                settings.options.PushBack(TOption{std::string(line, nameEnd), std::string(value, valueEnd), false, true});
+            }
+        }
+    } catch (const TStreamException&) {
+        ok = false;
+    }
+    if (!ok)
+        log.Line("Error loading config file.");
+    return ok;
+}
+
+bool ScanArguments(CSettings& settings, const char* const* arguments, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const char* argument = arguments[i];
+        if (argument[0] == '-') {
+            const char* rest = argument + (argument[1] == '-' ? 2 : 1);
+            if (const char* equals = std::strchr(rest, '=')) {
+                std::string name(rest, equals);
+                if (strcasecmp(name.c_str(), "config") == 0 || strcasecmp(name.c_str(), "cfg") == 0)
+                    settings.configFile = equals + 1;
+                else
+                    settings.options.PushBack(TOption{std::move(name), equals + 1, false, false});
+            } else {
+                settings.options.PushBack(TOption{rest, {}, false, false});
+            }
+        } else if (IsConfigExtension(ExtensionPart(argument))) {
+            settings.configFile = argument;
+        } else {
+            settings.positionals.PushBack(argument);
+        }
+    }
+    if (!settings.configFile.empty()) {
+        CStdOutLog log;
+        return LoadConfigFile(settings, settings.configFile, log);
+    }
+    return true;
+}
+
+bool ParseCommandLine(CSettings& settings, const char* const* arguments, int count)
+{
+    if (!ScanArguments(settings, arguments, count))
+        return false;
+    if (settings.positionals.Empty()) {
+        ReportBadValue("input file");
+        return false;
+    }
+    settings.inputFile = settings.positionals[0];
+    settings.positionalsConsumed = 1;
+
+    bool ok = GetTextOption(settings, "description", "d", settings.description) &&
+              GetNumberOption(settings, "max-areas", "ma", settings.maxAreas, true) &&
+              GetNumberOption(settings, "max-nodes", "mn", settings.maxNodes) &&
+              GetNumberOption(settings, "reserve-nodes", "r", settings.reserveNodes) &&
+              GetNumberOption(settings, "admin-level", "al", settings.adminLevel) &&
+              GetTextOption(settings, "output-dir", "o", settings.outputDir);
+    if (!ok)
+        return false;
+    if (!settings.outputDir.empty() && !IsSeparator(settings.outputDir.back()))
+        settings.outputDir += '/';
+    ok = GetTextOption(settings, "split-file", "s", settings.splitFile) && GetOutFileNamesOption(settings) &&
+         GetTextOption(settings, "poly", "p", settings.poly) &&
+         GetTextOption(settings, "write-kml", "k", settings.writeKml) &&
+         GetFlagOption(settings, "verbose", "v", settings.verbose) &&
+         GetFlagOption(settings, "pbf", nullptr, settings.pbf) &&
+         GetFlagOption(settings, "process-outer", "po", settings.processOuter) &&
+         GetFlagOption(settings, "multi-contour", "mc", settings.multiContour) &&
+         GetFlagOption(settings, "write-separate-contours", "wsc", settings.writeSeparateContours);
+    if (!ok)
+        return false;
+
+    CStdOutLog log;
+    return !ReportUnusedArguments(settings, log);
+}
+
+bool ReportUnusedArguments(CSettings& settings, CLog& log)
+{
+    bool reported = false;
+    for (const TOption& option : settings.options) {
+        if (!option.used) {
+            log.Format("Wrong param \"%s\".", option.name.c_str());
+            reported = true;
+        }
+    }
+    for (uint64_t i = settings.positionalsConsumed; i < settings.positionals.Count(); ++i) {
+        log.Format("Wrong key \"%s\".", settings.positionals[i].c_str());
+        reported = true;
+    }
+    return reported;
+}

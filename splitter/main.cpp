@@ -1,0 +1,3 @@
+#include "splitter/Driver.h"
+
+int main(int argc, char** argv) { return RunSplitter(argv + 1, argc - 1); }
