@@ -1,0 +1,135 @@
+#include "splitter/SplitFile.h"
+
+#include <cstdlib>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+CGeoRect Bounds(const TArea& area) { return RingBounds(area.ring); }
+
+TEST(SplitFile, LoadsAreaAndDegreeLines)
+{
+    test::CTempDir dir;
+    std::string source = "areas.list";
+    TAreaList areas;
+
+    test::WriteFile(dir / "comments", "# only\n\n#comments\r\n");
+    EXPECT_TRUE(LoadSplitFile(dir / "comments", areas, &source));
+    EXPECT_TRUE(areas.Empty());
+
+    test::WriteFile(dir / "one", "1: 100,200 to 300,400\n\n");
+    ASSERT_TRUE(LoadSplitFile(dir / "one", areas, &source));
+    ASSERT_EQ(areas.Count(), 1u);
+    EXPECT_EQ(areas[0].name, "1");
+    EXPECT_EQ(areas[0].source, &source);
+    ASSERT_EQ(areas[0].ring.Count(), 5u);
+    const CGeoPoint clockwise[] = {{36000, 54000}, {72000, 54000}, {72000, 18000}, {36000, 18000}, {36000, 54000}};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(areas[0].ring[i], clockwise[i]) << i;
+
+    // Degree lines win where they parse, with any blanks between '#' and ':'.
+    test::WriteFile(dir / "degrees", "00000007: 0,0 to 10,10\r\n#  : 1.5,-2.25 to 3.0,4.0\r\n"
+                                     "8: 0,0 to 10,10\n#       : 1.5,2.5 to 3.0\n");
+    ASSERT_TRUE(LoadSplitFile(dir / "degrees", areas, &source));
+    ASSERT_EQ(areas.Count(), 2u);
+    EXPECT_EQ(areas[0].name, "7");
+    EXPECT_EQ(Bounds(areas[0]), (CGeoRect{MapUnits::FromDegrees(-2.25), MapUnits::FromDegrees(4.0),
+                                          MapUnits::FromDegrees(1.5), MapUnits::FromDegrees(3.0)}));
+    EXPECT_EQ(Bounds(areas[1]), (CGeoRect{0, 1800, 0, 1800}));  // three numbers: the integers stand
+
+    // An area line right after an area line is an area of its own.
+    test::WriteFile(dir / "dense", "1: 0,0 to 10,10\n2: 10,10 to 20,20\n3: 20,20 to 30,30");
+    ASSERT_TRUE(LoadSplitFile(dir / "dense", areas, &source));
+    ASSERT_EQ(areas.Count(), 3u);
+    EXPECT_EQ(areas[2].name, "3");
+}
+
+TEST(SplitFile, RejectsBadLinesAndValues)
+{
+    test::CTempDir dir;
+    TAreaList areas;
+    EXPECT_FALSE(LoadSplitFile(dir / "missing", areas, nullptr));
+
+    const char* bad[] = {
+        "1: 0,0 to 10\n",
+        "x: 0,0 to 10,10\n",
+        "1: 0,0 to 5000000,10\n",          // beyond 90 degrees of latitude
+        "1: 0,-9000000 to 10,10\n",        // beyond 180 degrees of longitude
+        "1: 0,0 to 10,99999999999999\n",   // would overflow 32 bits
+        "1: 0,0 to 10,10\n# : 0,0 to 91,1\n",
+        "1: 0,0 to 10,10\n# : 0,nan to 1,1\n",
+        "1: 0,0 to 10,10\n# : 0,0 to 1,inf\n",
+        "1: 0,0 to 10,10\n# : 0,-180.5 to 1,1\n",
+    };
+    for (const char* text : bad) {
+        test::WriteFile(dir / "bad", std::string("0: 0,0 to 1,1\n\n") + text);
+        bool loaded = LoadSplitFile(dir / "bad", areas, nullptr);
+        if (std::string(text).find("# :") == std::string::npos) {
+            EXPECT_FALSE(loaded) << text;
+            EXPECT_EQ(areas.Count(), 1u) << text;  // areas before the bad line stay
+        } else {
+            // A bad degree line is no degree line: it is skipped as a comment
+            // and the integer edges stand.
+            EXPECT_TRUE(loaded) << text;
+            ASSERT_EQ(areas.Count(), 2u) << text;
+            EXPECT_EQ(Bounds(areas[1]), (CGeoRect{0, 1800, 0, 1800})) << text;
+        }
+    }
+}
+
+TEST(SplitFile, WritesExactBytes)
+{
+    test::CTempDir dir;
+    TAreaList areas;
+    TArea& a = areas.EmplaceBack();
+    a.name = "000017";
+    a.ring = RectangleRing(-359, 18000, 72000, 54000);
+    TArea& b = areas.EmplaceBack();
+    b.name = "north";
+    // A piece of a cut starts where the cut was made, here at the south-east
+    // corner: the edges still come out right.
+    const int32_t w = MapUnits::FromDegrees(-10), s = MapUnits::FromDegrees(-20);
+    const int32_t e = MapUnits::FromDegrees(30), n = MapUnits::FromDegrees(40);
+    for (CGeoPoint p : {CGeoPoint{e, s}, CGeoPoint{w, s}, CGeoPoint{w, n}, CGeoPoint{e, n}, CGeoPoint{e, s}})
+        b.ring.PushBack(p);
+    ASSERT_TRUE(WriteSplitFile(dir / "areas.list", areas));
+    EXPECT_EQ(test::ReadFile(dir / "areas.list"),
+              "# List of areas\r\n#\r\n"
+              "00000017: 100,-1 to 300,400\r\n#       : 0.002146,-0.000043 to 0.006437,0.008583\r\n\r\n"
+              "00000000: -932067,-466033 to 1864135,1398101\r\n"
+              "#       : -20.000000,-10.000000 to 40.000000,30.000000\r\n\r\n");
+    EXPECT_FALSE(WriteSplitFile(dir / "no/such/dir/areas.list", areas));
+}
+
+TEST(SplitFile, RoundTripMovesNoEdgeByMoreThanFiveUnits)
+{
+    test::CTempDir dir;
+    std::mt19937 random(3);
+    TAreaList areas;
+    for (int i = 0; i < 500; ++i) {
+        auto lon = [&] { return int32_t(int64_t(random() % MapUnits::kTurn) - MapUnits::k180); };
+        auto lat = [&] { return int32_t(int64_t(random() % (2u * MapUnits::k90)) - MapUnits::k90); };
+        int32_t w = lon(), e = lon(), s = lat(), n = lat();
+        TArea& area = areas.EmplaceBack();
+        area.name = std::to_string(i);
+        area.ring = RectangleRing(std::min(w, e), std::min(s, n), std::max(w, e), std::max(s, n));
+    }
+    ASSERT_TRUE(WriteSplitFile(dir / "a", areas));
+    TAreaList loaded;
+    ASSERT_TRUE(LoadSplitFile(dir / "a", loaded, nullptr));
+    ASSERT_EQ(loaded.Count(), areas.Count());
+    for (uint64_t i = 0; i < areas.Count(); ++i) {
+        CGeoRect x = Bounds(areas[i]), y = Bounds(loaded[i]);
+        EXPECT_LE(std::abs(x.west - y.west), 5);
+        EXPECT_LE(std::abs(x.east - y.east), 5);
+        EXPECT_LE(std::abs(x.south - y.south), 5);
+        EXPECT_LE(std::abs(x.north - y.north), 5);
+        EXPECT_EQ(loaded[i].name, areas[i].name);
+    }
+}
+
+}  // namespace
