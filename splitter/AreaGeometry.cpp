@@ -1,0 +1,251 @@
+#include "splitter/AreaGeometry.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace Geometry {
+
+bool IsClockwise(const CGeoPoint* ring, uint64_t count)
+{
+    if (count == 0)
+        return true;
+    uint64_t low = 0;
+    for (uint64_t i = 1; i < count; ++i) {
+        if (ring[i].y < ring[low].y || (ring[i].y == ring[low].y && ring[i].x > ring[low].x))
+            low = i;
+    }
+    const CGeoPoint lowest = ring[low];
+    uint64_t prev = low, next = low;
+    for (uint64_t steps = 0;; ++steps) {
+        if (steps == count)
+            return true;  // every point equals the lowest
+        prev = prev == 0 ? count - 1 : prev - 1;
+        if (!(ring[prev] == lowest))
+            break;
+    }
+    do
+        next = next + 1 == count ? 0 : next + 1;
+    while (ring[next] == lowest);
+    int64_t ax = int64_t(lowest.x) - ring[prev].x, ay = int64_t(lowest.y) - ring[prev].y;
+    int64_t bx = int64_t(ring[next].x) - ring[prev].x, by = int64_t(ring[next].y) - ring[prev].y;
+    return ax * by - ay * bx < 0;
+}
+
+bool PointInRing(const CGeoPoint* ring, uint64_t count, CGeoPoint p)
+{
+    bool inside = false;
+    for (uint64_t i = 0; i < count; ++i) {
+        CGeoPoint lo = ring[i == 0 ? count - 1 : i - 1];
+        CGeoPoint hi = ring[i];
+        if (hi.y < lo.y)
+            std::swap(lo, hi);
+        if (p.y < lo.y || p.y > hi.y)
+            continue;
+        int64_t d = LonDiff(lo.x, hi.x);
+        int64_t e = LonDiff(lo.x, p.x);
+        int64_t c = int64_t(p.y - lo.y) * d - e * int64_t(hi.y - lo.y);
+        if (c == 0) {
+            int64_t fromHi = LonDiff(hi.x, p.x);
+            return (e >= 0 && fromHi <= 0) || (e <= 0 && fromHi >= 0);
+        }
+        if (c > 0 && p.y != lo.y)
+            inside = !inside;
+    }
+    return inside;
+}
+
+CGeoPoint Interpolate(CGeoPoint p, CGeoPoint q, double t)
+{
+    double dx = double(LonDiff(p.x, q.x));
+    double dy = double(int64_t(q.y) - p.y);
+    auto ox = int64_t(std::floor(dx * t + 0.5));
+    auto oy = int64_t(std::floor(dy * t + 0.5));
+    return {LonAdd(p.x, ox), int32_t(int64_t(p.y) + oy)};
+}
+
+double Fraction(CGeoPoint point, CGeoPoint p, CGeoPoint q)
+{
+    int64_t dx = LonDiff(p.x, q.x);
+    int64_t dy = int64_t(q.y) - p.y;
+    if (std::llabs(dx) <= std::llabs(dy))
+        return dy == 0 ? 0.0 : double(int64_t(point.y) - p.y) / double(dy);
+    return double(LonDiff(p.x, point.x)) / double(dx);
+}
+
+// ---------------------------------------------------------------------------
+// CAreaLocator
+
+namespace {
+
+// y of the non-vertical edge e at x, from its first point.
+int64_t YAt(const CGeoPoint* e, int64_t x)
+{
+    int64_t dx = int64_t(e[1].x) - e[0].x;
+    int64_t dy = int64_t(e[1].y) - e[0].y;
+    return e[0].y + dy * (x - e[0].x) / dx;
+}
+
+// -1 lower, 1 higher, 0 level, with a tolerance of two units for rounding.
+int Compare(int64_t ya, int64_t yb)
+{
+    if (ya + 2 < yb)
+        return -1;
+    if (ya - 2 > yb)
+        return 1;
+    return 0;
+}
+
+bool RunsEast(const CGeoPoint* e) { return e[0].x < e[1].x; }
+
+// Whether edge a lies below edge b over the longitudes they share. Of two
+// edges on one line, the one running east (the top of a clockwise ring) sorts
+// below the one running west (the bottom of the ring above).
+bool IsBelow(const CGeoPoint* a, const CGeoPoint* b)
+{
+    int64_t xs = std::max(std::min(a[0].x, a[1].x), std::min(b[0].x, b[1].x));
+    int64_t xe = std::min(std::max(a[0].x, a[1].x), std::max(b[0].x, b[1].x));
+    int atStart = Compare(YAt(a, xs), YAt(b, xs));
+    int atEnd = Compare(YAt(a, xe), YAt(b, xe));
+    if ((atStart < 0 && atEnd <= 0) || (atStart == 0 && atEnd < 0))
+        return true;
+    if ((atStart > 0 && atEnd >= 0) || (atStart == 0 && atEnd > 0))
+        return false;
+    return RunsEast(a) && !RunsEast(b);
+}
+
+// -1 when the edge lies below p, 1 above, 0 when p is on its line.
+int Side(const CGeoPoint* e, CGeoPoint p)
+{
+    CGeoPoint a = e[0], b = e[1];
+    if (p.y > a.y && p.y > b.y)
+        return -1;
+    if (p.y < a.y && p.y < b.y)
+        return 1;
+    int64_t v = (int64_t(b.y) - a.y) * (int64_t(p.x) - a.x) - (int64_t(b.x) - a.x) * (int64_t(p.y) - a.y);
+    int s = v > 0 ? 1 : v < 0 ? -1 : 0;
+    return a.x >= b.x ? -s : s;
+}
+
+}  // namespace
+
+void CAreaLocator::Clear() { m_slabs.Free(); }
+
+void CAreaLocator::Build(const TAreaList& areas)
+{
+    CGrowArray<const TRing*> rings;
+    rings.Reserve(areas.Count());
+    for (const TArea& area : areas)
+        rings.PushBack(&area.ring);
+    Build(rings.Data(), rings.Count());
+}
+
+void CAreaLocator::Build(const TRing* const* rings, uint64_t count)
+{
+    Clear();
+    CGrowArray<int32_t> keys;
+    for (uint64_t r = 0; r < count; ++r)
+        for (uint64_t i = 1; i < rings[r]->Count(); ++i)
+            keys.PushBack((*rings[r])[i].x);
+    std::sort(keys.begin(), keys.end());
+    keys.Erase(uint64_t(std::unique(keys.begin(), keys.end()) - keys.begin()), keys.Count());
+    m_slabs.Reserve(keys.Count());
+    for (int32_t key : keys)
+        m_slabs.EmplaceBack().key = key;
+
+    auto firstSlab = [this](int32_t x) {
+        return uint64_t(std::lower_bound(m_slabs.begin(), m_slabs.end(), x,
+                                         [](const TSlab& s, int32_t v) { return s.key < v; }) -
+                        m_slabs.begin());
+    };
+    for (uint64_t r = 0; r < count; ++r) {
+        const TRing& ring = *rings[r];
+        for (uint64_t j = 0; j + 1 < ring.Count(); ++j) {
+            const CGeoPoint* e = &ring[j];
+            int32_t x1 = std::min(e[0].x, e[1].x), x2 = std::max(e[0].x, e[1].x);
+            uint64_t s = firstSlab(x1);
+            if (s == m_slabs.Count())
+                continue;  // a ring's first point alone: no slab of its own
+            if (x1 == x2) {
+                m_slabs[s].verticals.PushBack({std::min(e[0].y, e[1].y), std::max(e[0].y, e[1].y)});
+                continue;
+            }
+            for (uint64_t k = s + 1; k < m_slabs.Count() && m_slabs[k].key <= x2; ++k)
+                m_slabs[k].segments.PushBack({e, int32_t(r), int32_t(r)});
+        }
+    }
+
+    CGrowArray<int32_t> stack;
+    for (TSlab& slab : m_slabs) {
+        std::sort(slab.verticals.begin(), slab.verticals.end(),
+                  [](const TVertical& a, const TVertical& b) { return a.high < b.high; });
+        // Edges of overlapping or broken rings can make the order inconsistent;
+        // a stable merge sort stays within bounds even then.
+        std::stable_sort(slab.segments.begin(), slab.segments.end(),
+                         [](const TSegment& a, const TSegment& b) { return IsBelow(a.edge, b.edge); });
+        stack.Clear();
+        for (TSegment& segment : slab.segments) {
+            int32_t* found = std::find(stack.begin(), stack.end(), segment.ring);
+            if (found != stack.end()) {
+                segment.region = stack.Back();
+                stack.Erase(uint64_t(found - stack.begin()), uint64_t(found - stack.begin()) + 1);
+            } else {
+                segment.region = stack.Empty() ? kNone : stack.Back();
+                stack.PushBack(segment.ring);
+            }
+        }
+        slab.segments.ShrinkToFit();
+        slab.verticals.ShrinkToFit();
+    }
+}
+
+int32_t CAreaLocator::LocateInSlab(const TSlab& slab, CGeoPoint p, bool* border) const
+{
+    const TSegment* first = slab.segments.begin();
+    uint64_t lo = 0, hi = slab.segments.Count();
+    while (lo < hi) {
+        uint64_t mid = lo + (hi - lo) / 2;
+        if (Side(first[mid].edge, p) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo == slab.segments.Count())
+        return kNone;
+    int side = Side(first[lo].edge, p);
+    if (side == 0 && border != nullptr)
+        *border = true;
+    int32_t region = first[lo].region;
+    if (region == kNone && side == 0)
+        return lo + 1 < slab.segments.Count() ? first[lo + 1].region : kNone;
+    return region;
+}
+
+int32_t CAreaLocator::Locate(CGeoPoint p, bool* border) const
+{
+    const TSlab* slab = std::lower_bound(m_slabs.begin(), m_slabs.end(), p.x,
+                                         [](const TSlab& s, int32_t v) { return s.key < v; });
+    if (slab == m_slabs.end())
+        return kNone;
+    bool onBorder = false;
+    if (slab->key == p.x) {
+        const TVertical* v = std::lower_bound(slab->verticals.begin(), slab->verticals.end(), p.y,
+                                              [](const TVertical& a, int32_t y) { return a.high < y; });
+        onBorder = v != slab->verticals.end() && v->low <= p.y;
+    }
+    int32_t area = LocateInSlab(*slab, p, &onBorder);
+    if (area == kNone && slab->key == p.x && slab + 1 != m_slabs.end())
+        area = LocateInSlab(slab[1], p, nullptr);
+    if (border != nullptr)
+        *border = onBorder;
+    return area;
+}
+
+uint64_t CAreaLocator::BytesHeld() const
+{
+    uint64_t bytes = m_slabs.CapacityBytes();
+    for (const TSlab& slab : m_slabs)
+        bytes += slab.segments.CapacityBytes() + slab.verticals.CapacityBytes();
+    return bytes;
+}
+
+}  // namespace Geometry

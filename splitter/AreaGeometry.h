@@ -1,0 +1,104 @@
+// Geometry of area rings: longitude arithmetic, orientation, containment,
+// the point location that finds the area of every node, and the polygon
+// difference that trims one area by another.
+#pragma once
+
+#include <cstdint>
+
+#include "common/rtree/Geo.h"
+#include "common/streams/GrowArray.h"
+#include "splitter/Areas.h"
+
+namespace RTree {
+class CRTree;
+}
+
+namespace Geometry {
+
+// b - a brought into the turn: the short way round, within +-180 degrees.
+inline int64_t LonDiff(int32_t a, int32_t b)
+{
+    int64_t d = int64_t(b) - int64_t(a);
+    if (a < b && d >= MapUnits::k180)
+        d -= MapUnits::kTurn;
+    else if (a >= b && -d >= MapUnits::k180)
+        d += MapUnits::kTurn;
+    return d;
+}
+
+// lon + offset brought back into [-180, 180) degrees.
+inline int32_t LonAdd(int32_t lon, int64_t offset)
+{
+    int64_t sum = int64_t(lon) + offset;
+    if (sum >= MapUnits::k180)
+        sum -= MapUnits::kTurn;
+    else if (sum < -int64_t(MapUnits::k180))
+        sum += MapUnits::kTurn;
+    return int32_t(sum);
+}
+
+// True when the ring runs clockwise (north up, east right), and when all its
+// points are equal. Decided at the lowest point, so it never searches without
+// end on degenerate rings.
+bool IsClockwise(const CGeoPoint* ring, uint64_t count);
+inline bool IsClockwise(const TRing& ring) { return IsClockwise(ring.Data(), ring.Count()); }
+
+// Ray-casting containment with the antimeridian rule. A point on the line of
+// an edge is decided by the first such edge: inside when it lies between the
+// edge's ends in longitude.
+bool PointInRing(const CGeoPoint* ring, uint64_t count, CGeoPoint p);
+
+// The point at fraction t of the way from p to q, rounded half up.
+CGeoPoint Interpolate(CGeoPoint p, CGeoPoint q, double t);
+// Where point lies along p -> q, measured on the axis along which p -> q
+// moves more.
+double Fraction(CGeoPoint point, CGeoPoint p, CGeoPoint q);
+
+// Finds which of a set of closed rings holds a point, in two binary searches:
+// one over vertical slabs at every vertex longitude, one over the edges that
+// cross the slab, sorted bottom to top.
+class CAreaLocator {
+public:
+    static constexpr int32_t kNone = -1;
+
+    // Builds over rings[0 .. count); the rings must outlive the locator and
+    // stay unchanged. Ring index = area index.
+    void Build(const TRing* const* rings, uint64_t count);
+    void Build(const TAreaList& areas);
+    void Clear();
+
+    // The index of the area holding p, or kNone. border is set when p lies on
+    // an edge or a vertex of that area's ring, cleared when not; it is left
+    // as it was when p lies east of every slab.
+    int32_t Locate(CGeoPoint p, bool* border = nullptr) const;
+
+    // Bytes held by slabs and their edge slots, for memory figures.
+    uint64_t BytesHeld() const;
+
+private:
+    struct TSegment {
+        const CGeoPoint* edge;  // edge[0] -> edge[1]
+        int32_t region;         // area just below the edge, or kNone
+        int32_t ring;
+    };
+    struct TVertical {
+        int32_t low, high;
+    };
+    struct TSlab {
+        int32_t key;  // covers x in (previous key, key]
+        CGrowArray<TSegment> segments;
+        CGrowArray<TVertical> verticals;
+    };
+
+    int32_t LocateInSlab(const TSlab& slab, CGeoPoint p, bool* border) const;
+
+    CGrowArray<TSlab> m_slabs;
+};
+
+// B minus A, for rings that cross: appends to result the closed rings of B
+// outside A, and inserts the crossing points into A's ring (A's edge tree
+// must match A's ring on entry; rebuild it after a difference that yields
+// rings). Appends nothing when the rings do not cross.
+void Difference(const RTree::CRTree& edgesOfA, CGrowArray<TRing>& result, const TRing& b, TRing& a);
+
+}  // namespace Geometry

@@ -1,0 +1,225 @@
+#include "splitter/AreaGeometry.h"
+
+#include <random>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace Geometry;
+
+TRing Ring(std::initializer_list<CGeoPoint> points)
+{
+    TRing ring;
+    for (CGeoPoint p : points)
+        ring.PushBack(p);
+    return ring;
+}
+
+// Clockwise closed square from (x0, y0) to (x1, y1).
+TRing Square(int32_t x0, int32_t y0, int32_t x1, int32_t y1)
+{
+    return Ring({{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}, {x0, y0}});
+}
+
+TRing Reversed(const TRing& ring)
+{
+    TRing r;
+    for (uint64_t i = ring.Count(); i-- > 0;)
+        r.PushBack(ring[i]);
+    return r;
+}
+
+TEST(AreaGeometry, LongitudeArithmeticAcrossTheAntimeridian)
+{
+    const int32_t deg = MapUnits::kPerDegree;
+    EXPECT_EQ(LonDiff(179 * deg, -179 * deg), 2 * deg);
+    EXPECT_EQ(LonDiff(-179 * deg, 179 * deg), -2 * deg);
+    EXPECT_EQ(LonDiff(-10, 10), 20);
+    EXPECT_EQ(LonAdd(179 * deg, 2 * deg), -179 * deg);
+    EXPECT_EQ(LonAdd(-179 * deg, -2 * deg), 179 * deg);
+    EXPECT_EQ(LonAdd(MapUnits::kMaxLon, 1), MapUnits::kMinLon);
+
+    // Half way from 179 to -179 degrees is -180 degrees, not 0.
+    CGeoPoint mid = Interpolate({179 * deg, 0}, {-179 * deg, 10}, 0.5);
+    EXPECT_EQ(mid.x, int32_t(0xA6000000));
+    EXPECT_EQ(mid.y, 5);
+    EXPECT_EQ(Fraction({-180 * deg, 0}, {179 * deg, 0}, {-179 * deg, 0}), 0.5);
+    EXPECT_EQ(Fraction({0, 3}, {0, 0}, {1, 12}), 0.25);
+    EXPECT_EQ(Fraction({5, 5}, {5, 5}, {5, 5}), 0.0);
+}
+
+TEST(AreaGeometry, Orientation)
+{
+    TRing square = Ring({{0, 0}, {0, 10}, {10, 10}, {10, 0}, {0, 0}});
+    EXPECT_TRUE(IsClockwise(square));
+    EXPECT_FALSE(IsClockwise(Reversed(square)));
+    // Repeated points and a lowest point shared by several vertices.
+    EXPECT_TRUE(IsClockwise(Ring({{0, 0}, {0, 0}, {0, 10}, {10, 10}, {10, 10}, {10, 0}, {10, 0}, {0, 0}})));
+    EXPECT_FALSE(IsClockwise(Ring({{10, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}, {10, 0}})));
+    // Degenerate rings end in a defined answer.
+    EXPECT_TRUE(IsClockwise(Ring({{3, 3}, {3, 3}, {3, 3}})));
+    EXPECT_TRUE(IsClockwise(Ring({{3, 3}})));
+    EXPECT_TRUE(IsClockwise(TRing()));
+    // Huge coordinates do not overflow the cross product.
+    EXPECT_TRUE(IsClockwise(Square(MapUnits::kMinLon, -MapUnits::k90, MapUnits::kMaxLon, MapUnits::k90)));
+}
+
+TEST(AreaGeometry, PointInRingWithItsBoundaryRule)
+{
+    TRing s = Square(0, 0, 10, 10);
+    EXPECT_TRUE(PointInRing(s.Data(), s.Count(), {5, 5}));
+    EXPECT_FALSE(PointInRing(s.Data(), s.Count(), {11, 5}));
+    EXPECT_FALSE(PointInRing(s.Data(), s.Count(), {5, 11}));
+    EXPECT_TRUE(PointInRing(s.Data(), s.Count(), {5, 10}));   // top edge
+    EXPECT_TRUE(PointInRing(s.Data(), s.Count(), {0, 5}));    // west edge
+    EXPECT_FALSE(PointInRing(s.Data(), s.Count(), {5, 0}));   // bottom edge: level with the first point
+    TRing notch = Ring({{0, 100}, {30, 100}, {30, 40}, {70, 40}, {70, 100}, {100, 100}, {100, 0}, {0, 0}, {0, 100}});
+    EXPECT_FALSE(PointInRing(notch.Data(), notch.Count(), {10, 40}));
+    EXPECT_TRUE(PointInRing(notch.Data(), notch.Count(), {10, 50}));
+    EXPECT_FALSE(PointInRing(notch.Data(), notch.Count(), {50, 50}));
+
+    // A square across the antimeridian, from 179 to -179 degrees.
+    const int32_t deg = MapUnits::kPerDegree;
+    TRing wrap = Ring({{179 * deg, 0}, {179 * deg, 10}, {-179 * deg, 10}, {-179 * deg, 0}, {179 * deg, 0}});
+    EXPECT_TRUE(PointInRing(wrap.Data(), wrap.Count(), {MapUnits::kMinLon, 5}));
+    EXPECT_TRUE(PointInRing(wrap.Data(), wrap.Count(), {MapUnits::kMaxLon, 5}));
+    EXPECT_FALSE(PointInRing(wrap.Data(), wrap.Count(), {178 * deg, 5}));
+    EXPECT_FALSE(PointInRing(wrap.Data(), wrap.Count(), {-178 * deg, 5}));
+}
+
+struct TLocated {
+    int32_t area;
+    bool border;
+};
+
+TLocated Locate(const CAreaLocator& locator, CGeoPoint p, bool initial = false)
+{
+    bool border = initial;
+    int32_t area = locator.Locate(p, &border);
+    return {area, border};
+}
+
+void ExpectLocated(const CAreaLocator& locator, CGeoPoint p, int32_t area, bool border)
+{
+    TLocated got = Locate(locator, p, !border);
+    EXPECT_EQ(got.area, area) << "(" << p.x << "," << p.y << ")";
+    EXPECT_EQ(got.border, border) << "(" << p.x << "," << p.y << ")";
+}
+
+TEST(AreaGeometry, LocateInSeparateAndSharedSquares)
+{
+    TAreaList areas;
+    areas.EmplaceBack().ring = Square(0, 0, 10, 10);
+    areas.EmplaceBack().ring = Square(20, 0, 30, 10);
+    CAreaLocator locator;
+    locator.Build(areas);
+    ExpectLocated(locator, {5, 5}, 0, false);
+    ExpectLocated(locator, {25, 5}, 1, false);
+    ExpectLocated(locator, {15, 5}, -1, false);
+    ExpectLocated(locator, {-5, 5}, -1, false);
+    for (CGeoPoint p : {CGeoPoint{0, 5}, CGeoPoint{10, 5}, CGeoPoint{5, 10}, CGeoPoint{5, 0}, CGeoPoint{10, 10},
+                        CGeoPoint{0, 0}})
+        ExpectLocated(locator, p, 0, true);
+    // East of every slab: the flag is left as it was, either way.
+    EXPECT_EQ(Locate(locator, {35, 5}, true).border, true);
+    EXPECT_EQ(Locate(locator, {35, 5}, false).border, false);
+    EXPECT_EQ(Locate(locator, {35, 5}).area, -1);
+
+    TAreaList shared;
+    shared.EmplaceBack().ring = Square(0, 0, 10, 10);
+    shared.EmplaceBack().ring = Square(10, 0, 20, 10);
+    locator.Build(shared);
+    ExpectLocated(locator, {10, 5}, 0, true);
+    ExpectLocated(locator, {15, 5}, 1, false);
+    ExpectLocated(locator, {20, 5}, 1, true);
+
+    // Stacked squares sharing a horizontal edge: the shared edge belongs to one.
+    TAreaList stacked;
+    stacked.EmplaceBack().ring = Square(0, 0, 10, 10);
+    stacked.EmplaceBack().ring = Square(0, 10, 10, 20);
+    locator.Build(stacked);
+    ExpectLocated(locator, {5, 5}, 0, false);
+    ExpectLocated(locator, {5, 15}, 1, false);
+    TLocated edge = Locate(locator, {5, 10});
+    EXPECT_TRUE(edge.border);
+    EXPECT_TRUE(edge.area == 0 || edge.area == 1);
+}
+
+TEST(AreaGeometry, LocateInNestedSquaresWhateverTheOrder)
+{
+    for (bool innerFirst : {false, true}) {
+        TAreaList areas;
+        areas.EmplaceBack().ring = innerFirst ? Square(40, 40, 60, 60) : Square(0, 0, 100, 100);
+        areas.EmplaceBack().ring = innerFirst ? Square(0, 0, 100, 100) : Square(40, 40, 60, 60);
+        int32_t inner = innerFirst ? 0 : 1, outer = 1 - inner;
+        CAreaLocator locator;
+        locator.Build(areas);
+        ExpectLocated(locator, {50, 50}, inner, false);
+        ExpectLocated(locator, {10, 10}, outer, false);
+        ExpectLocated(locator, {40, 50}, outer, true);
+        ExpectLocated(locator, {50, 60}, inner, true);
+    }
+}
+
+TEST(AreaGeometry, LocateAgreesWithPointInRingOnAGrid)
+{
+    // A grid of rectangles with ragged edges, like the automatic split makes,
+    // checked on random points against a brute-force search.
+    std::mt19937 random(11);
+    TAreaList areas;
+    const int32_t xs[] = {-1000, -300, 50, 400, 1000};
+    for (int i = 0; i + 1 < 5; ++i) {
+        int32_t y = -1000;
+        while (y < 1000) {
+            int32_t top = std::min<int32_t>(1000, y + 100 + int32_t(random() % 400));
+            areas.EmplaceBack().ring = Square(xs[i], y, xs[i + 1], top);
+            y = top;
+        }
+    }
+    CAreaLocator locator;
+    locator.Build(areas);
+    for (int n = 0; n < 20000; ++n) {
+        CGeoPoint p{int32_t(random() % 2400) - 1200, int32_t(random() % 2400) - 1200};
+        bool border = false;
+        int32_t area = locator.Locate(p, &border);
+        int inside = 0;
+        for (uint64_t k = 0; k < areas.Count(); ++k) {
+            CGeoRect r = RingBounds(areas[k].ring);
+            inside += p.x >= r.west && p.x <= r.east && p.y >= r.south && p.y <= r.north;
+        }
+        if (inside == 0) {
+            ASSERT_EQ(area, -1) << p.x << "," << p.y;
+        } else {
+            ASSERT_GE(area, 0) << p.x << "," << p.y;
+            CGeoRect r = RingBounds(areas[area].ring);
+            ASSERT_TRUE(p.x >= r.west && p.x <= r.east && p.y >= r.south && p.y <= r.north);
+            bool onEdge = p.x == r.west || p.x == r.east || p.y == r.south || p.y == r.north;
+            ASSERT_EQ(border, onEdge) << p.x << "," << p.y;
+        }
+    }
+}
+
+TEST(AreaGeometry, LocateSurvivesBrokenRings)
+{
+    // Overlapping and self-crossing rings must not crash the build or the search.
+    TAreaList areas;
+    areas.EmplaceBack().ring = Square(0, 0, 10, 10);
+    areas.EmplaceBack().ring = Square(5, 5, 15, 15);
+    areas.EmplaceBack().ring = Ring({{0, 0}, {10, 10}, {10, 0}, {0, 10}, {0, 0}});
+    areas.EmplaceBack().ring = Ring({{3, 3}, {3, 3}, {3, 3}});
+    areas.EmplaceBack();
+    CAreaLocator locator;
+    locator.Build(areas);
+    for (int32_t x = -2; x < 18; ++x)
+        for (int32_t y = -2; y < 18; ++y) {
+            int32_t area = locator.Locate({x, y});
+            ASSERT_GE(area, -1);
+            ASSERT_LT(area, 5);
+        }
+    EXPECT_GT(locator.BytesHeld(), 0u);
+    CAreaLocator empty;
+    EXPECT_EQ(empty.Locate({0, 0}), -1);
+}
+
+}  // namespace
