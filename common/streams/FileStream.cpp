@@ -279,6 +279,7 @@ bool CFileReadStream::Open(const std::string& path)
         return false;
     }
     m_size = static_cast<uint64_t>(st.st_size);
+    m_modified = static_cast<int64_t>(st.st_mtime);
     AttachWindow();
     return true;
 }

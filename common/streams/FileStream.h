@@ -89,6 +89,8 @@ public:
 
     uint64_t Remaining() const override { return m_size - Position(); }
     uint64_t Size() const override { return m_size; }
+    // The file's last modification, in seconds since 1970, as of Open.
+    int64_t ModificationTime() const { return m_modified; }
 
 protected:
     void RawSeek(uint64_t position) override;
@@ -96,6 +98,7 @@ protected:
 
 private:
     uint64_t m_size = 0;
+    int64_t m_modified = 0;
 };
 
 // Buffered writing. Every failure throws TStreamException kWrite where it
