@@ -95,6 +95,10 @@ private:
     CGrowArray<TSlab> m_slabs;
 };
 
+// Indexes the edges of ring: edge k (point k to k + 1) under the rectangle
+// from the smaller to the larger x and y of its ends.
+void BuildEdgeTree(const TRing& ring, RTree::CRTree& tree);
+
 // B minus A, for rings that cross: appends to result the closed rings of B
 // outside A, and inserts the crossing points into A's ring (A's edge tree
 // must match A's ring on entry; rebuild it after a difference that yields

@@ -1,6 +1,9 @@
 #include "splitter/AreaGeometry.h"
 
 #include <random>
+#include <vector>
+
+#include "common/rtree/RTree.h"
 
 #include <gtest/gtest.h>
 
@@ -220,6 +223,116 @@ TEST(AreaGeometry, LocateSurvivesBrokenRings)
     EXPECT_GT(locator.BytesHeld(), 0u);
     CAreaLocator empty;
     EXPECT_EQ(empty.Locate({0, 0}), -1);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace Geometry;
+
+TRing RingOf(std::initializer_list<CGeoPoint> points)
+{
+    TRing ring;
+    for (CGeoPoint p : points)
+        ring.PushBack(p);
+    return ring;
+}
+
+TRing Box(int32_t x0, int32_t y0, int32_t x1, int32_t y1)
+{
+    return RingOf({{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}, {x0, y0}});
+}
+
+CGrowArray<TRing> Subtract(const TRing& b, TRing& a)
+{
+    RTree::CRTree edges(100);
+    BuildEdgeTree(a, edges);
+    CGrowArray<TRing> result;
+    Difference(edges, result, b, a);
+    return result;
+}
+
+std::vector<CGeoPoint> Points(const TRing& r) { return std::vector<CGeoPoint>(r.begin(), r.end()); }
+
+int64_t TwiceArea(const TRing& r)
+{
+    int64_t sum = 0;
+    for (uint64_t i = 0; i + 1 < r.Count(); ++i)
+        sum += int64_t(r[i].x) * r[i + 1].y - int64_t(r[i + 1].x) * r[i].y;
+    return -sum;  // clockwise rings have positive area
+}
+
+TEST(PolygonDifference, OverlapBandAndNesting)
+{
+    TRing b = Box(0, 0, 10, 10);
+    TRing a = Box(5, -5, 15, 15);
+    CGrowArray<TRing> result = Subtract(b, a);
+    ASSERT_EQ(result.Count(), 1u);
+    EXPECT_EQ(Points(result[0]), Points(RingOf({{5, 10}, {5, 0}, {0, 0}, {0, 10}, {5, 10}})));
+    EXPECT_EQ(Points(a), Points(RingOf({{5, -5}, {5, 0}, {5, 10}, {5, 15}, {15, 15}, {15, -5}, {5, -5}})));
+
+    TRing band = Box(3, -5, 7, 15);
+    result = Subtract(b, band);
+    ASSERT_EQ(result.Count(), 2u);
+    EXPECT_EQ(Points(result[0]), Points(RingOf({{3, 10}, {3, 0}, {0, 0}, {0, 10}, {3, 10}})));
+    EXPECT_EQ(Points(result[1]), Points(RingOf({{7, 10}, {10, 10}, {10, 0}, {7, 0}, {7, 10}})));
+
+    for (TRing other : {Box(20, 20, 30, 30), Box(2, 2, 8, 8)}) {
+        TRing before = other;
+        EXPECT_EQ(Subtract(b, other).Count(), 0u);
+        EXPECT_EQ(Points(other), Points(before));
+    }
+}
+
+TEST(PolygonDifference, AreasAddUpOnRandomBoxes)
+{
+    std::mt19937 random(17);
+    for (int i = 0; i < 300; ++i) {
+        auto coord = [&] { return int32_t(random() % 100); };
+        int32_t bx0 = coord(), bx1 = bx0 + 1 + coord(), by0 = coord(), by1 = by0 + 1 + coord();
+        int32_t ax0 = coord(), ax1 = ax0 + 1 + coord(), ay0 = coord(), ay1 = ay0 + 1 + coord();
+        TRing b = Box(bx0, by0, bx1, by1), a = Box(ax0, ay0, ax1, ay1);
+        CGrowArray<TRing> result = Subtract(b, a);
+        bool overlap = std::min(bx1, ax1) > std::max(bx0, ax0) && std::min(by1, ay1) > std::max(by0, ay0);
+        bool bInA = bx0 >= ax0 && bx1 <= ax1 && by0 >= ay0 && by1 <= ay1;
+        bool aInsideB = ax0 > bx0 && ax1 < bx1 && ay0 > by0 && ay1 < by1;  // a hole: no ring
+        if (result.Empty()) {
+            EXPECT_FALSE(overlap && !bInA && !aInsideB)
+                << "B " << bx0 << "," << by0 << "-" << bx1 << "," << by1 << " A " << ax0 << "," << ay0 << "-" << ax1
+                << "," << ay1;
+            continue;
+        }
+        int64_t ix = std::max(0, std::min(bx1, ax1) - std::max(bx0, ax0));
+        int64_t iy = std::max(0, std::min(by1, ay1) - std::max(by0, ay0));
+        int64_t expected = 2 * (int64_t(bx1 - bx0) * (by1 - by0) - ix * iy);
+        int64_t got = 0;
+        for (const TRing& r : result) {
+            EXPECT_EQ(r[0], r.Back());
+            got += TwiceArea(r);
+            // Sample: the middle of every piece's edges lies in B and not inside A.
+            for (uint64_t k = 0; k + 1 < r.Count(); ++k) {
+                CGeoPoint m{(r[k].x + r[k + 1].x) / 2, (r[k].y + r[k + 1].y) / 2};
+                EXPECT_TRUE(m.x >= bx0 && m.x <= bx1 && m.y >= by0 && m.y <= by1);
+                EXPECT_FALSE(m.x > ax0 && m.x < ax1 && m.y > ay0 && m.y < ay1);
+            }
+        }
+        EXPECT_EQ(got, expected) << "B " << bx0 << "," << by0 << "-" << bx1 << "," << by1 << " A " << ax0 << ","
+                                 << ay0 << "-" << ax1 << "," << ay1;
+    }
+}
+
+TEST(PolygonDifference, DegenerateRingsEndInADefinedResult)
+{
+    TRing b = Box(0, 0, 10, 10);
+    TRing spiky = RingOf({{5, -5}, {5, 5}, {5, -5}, {5, 15}, {5, 5}, {15, 15}, {5, -5}});
+    (void)Subtract(b, spiky);
+    TRing same = Box(0, 0, 10, 10);
+    (void)Subtract(b, same);
+    TRing point = RingOf({{5, 5}, {5, 5}});
+    EXPECT_EQ(Subtract(b, point).Count(), 0u);
+    TRing collinear = RingOf({{0, 0}, {0, 5}, {0, 10}, {0, 0}});
+    (void)Subtract(b, collinear);
 }
 
 }  // namespace
