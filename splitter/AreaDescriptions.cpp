@@ -1,0 +1,179 @@
+#include "splitter/AreaDescriptions.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <string_view>
+
+#include "common/streams/FileStream.h"
+#include "common/streams/SimpleXMLWriter.h"
+
+namespace {
+
+constexpr uint64_t kBufferSize = 65536;
+constexpr std::string_view kMPHeader = "[IMG ID]\r\nLevels=2\r\nLevel0=24\r\nLevel1=8\r\n[END]\r\n";
+
+void Put(CWriteStream& stream, std::string_view text) { stream.Write(text.data(), text.size()); }
+
+// printf onto the end of text, however long the result.
+__attribute__((format(printf, 2, 3))) void AppendFormat(std::string& text, const char* format, ...)
+{
+    va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (n > 0) {
+        const size_t at = text.size();
+        text.resize(at + size_t(n));
+        // vsnprintf writes a terminator; the string keeps room for one.
+        std::vsnprintf(text.data() + at, size_t(n) + 1, format, again);
+    }
+    va_end(again);
+}
+
+// Areas [first, last) share one KML placemark and one .mp polygon.
+struct TGroup {
+    uint64_t first;
+    uint64_t last;
+    const std::string* label;
+};
+
+// The group starting at areas[first]. An area without a source name has no
+// siblings to gather and nothing else to be labelled by.
+TGroup GroupAt(const TAreaList& areas, uint64_t first, bool multiContour)
+{
+    const TArea& area = areas[first];
+    if (!multiContour || area.source == nullptr)
+        return {first, first + 1, &area.name};
+    uint64_t last = first + 1;
+    while (last < areas.Count() && areas[last].source == area.source)
+        ++last;
+    return {first, last, area.source};
+}
+
+void WriteKMLPolygon(CSimpleXMLWriter& xml, const TRing& ring)
+{
+    xml.Open("Polygon");
+    xml.Open("outerBoundaryIs");
+    xml.Open("LinearRing");
+    xml.Open("coordinates");
+    std::string points;
+    for (const CGeoPoint& p : ring)
+        AppendFormat(points, "%lf,%lf ", MapUnits::ToDegrees(p.x), MapUnits::ToDegrees(p.y));
+    Put(xml.Stream(), points);
+    for (int i = 0; i < 4; ++i)
+        xml.Close();
+}
+
+// The group's "[POLYGON]" record: its label and one Data0 line per area.
+std::string MPPolygon(const TAreaList& areas, const TGroup& group)
+{
+    std::string text = "\r\n[POLYGON]\r\nLabel=" + *group.label;
+    for (uint64_t a = group.first; a < group.last; ++a) {
+        const TRing& ring = areas[a].ring;
+        text += "\r\nData0=";
+        // The closing point stands for the first one.
+        for (uint64_t i = 1; i < ring.Count(); ++i) {
+            if (i > 1)
+                text += ',';
+            AppendFormat(text, "(%lf,%lf)", MapUnits::ToDegrees(ring[i].y), MapUnits::ToDegrees(ring[i].x));
+        }
+    }
+    text += "\r\n[END]\r\n";
+    return text;
+}
+
+}  // namespace
+
+bool WriteKML(const std::string& path, const TAreaList& areas, const std::string& description, bool multiContour)
+{
+    CFileWriteStream out(kBufferSize);
+    if (!out.Open(path))
+        return false;
+    Put(out, "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n");
+    CSimpleXMLWriter xml(out);
+    CXMLElement kml("kml");
+    kml.SetAttribute("xmlns", "http://www.opengis.net/kml/2.2");
+    xml.Open(kml);
+    xml.Open("Document");
+    CXMLElement style("Style");
+    style.SetAttribute("id", "polyStyle");
+    xml.Open(style);
+    xml.Open("LineStyle");
+    xml.TextElement("width", "1.5");
+    xml.Close();
+    xml.Open("PolyStyle");
+    xml.TextElement("color", "ffffffff");
+    xml.TextElement("colorMode", "random");
+    xml.Close();
+    xml.Close();
+    for (uint64_t first = 0; first < areas.Count();) {
+        const TGroup group = GroupAt(areas, first, multiContour);
+        xml.Open("Placemark");
+        xml.NameElement(*group.label);
+        xml.TextElement("styleUrl", "#polyStyle");
+        xml.TextElement("description", "![CDATA[" + (description.empty() ? *group.label : description) + "]]");
+        if (multiContour)
+            xml.Open("MultiGeometry");
+        for (uint64_t a = group.first; a < group.last; ++a)
+            WriteKMLPolygon(xml, areas[a].ring);
+        if (multiContour)
+            xml.Close();
+        xml.Close();
+        first = group.last;
+    }
+    xml.CloseAll();
+    return out.Close();
+}
+
+bool WriteMP(const std::string& outputDir, const TAreaList& areas, bool multiContour, bool separateContours)
+{
+    CFileWriteStream out(kBufferSize);
+    if (!out.Open(outputDir + "areas.mp"))
+        return false;
+    Put(out, kMPHeader);
+    for (uint64_t first = 0; first < areas.Count();) {
+        const TGroup group = GroupAt(areas, first, multiContour);
+        const std::string polygon = MPPolygon(areas, group);
+        Put(out, polygon);
+        CFileWriteStream separate(kBufferSize);
+        if (separateContours && separate.Open(outputDir + *group.label + ".mp")) {
+            Put(separate, kMPHeader);
+            Put(separate, polygon);
+            separate.Close();
+        }
+        first = group.last;
+    }
+    return out.Close();
+}
+
+bool WriteAreasPoly(const std::string& outputDir, const std::string& title, const TAreaList& areas,
+                    bool separateContours)
+{
+    CFileWriteStream out(kBufferSize);
+    if (!out.Open(outputDir + "areas.poly"))
+        return false;
+    for (uint64_t i = 0; i < areas.Count(); ++i) {
+        const TArea& area = areas[i];
+        WritePolySection(out, i == 0 ? &title : nullptr, area.name, area.ring, i + 1 == areas.Count());
+        CFileWriteStream separate(kBufferSize);
+        if (separateContours && separate.Open(outputDir + area.name + ".poly")) {
+            WritePolySection(separate, &title, area.name, area.ring, true);
+            separate.Close();
+        }
+    }
+    return out.Close();
+}
+
+void WritePolySection(CWriteStream& stream, const std::string* title, const std::string& section, const TRing& ring,
+                      bool final)
+{
+    std::string text;
+    if (title != nullptr)
+        text = *title + "\r\n";
+    text += section + "\r\n";
+    for (const CGeoPoint& p : ring)
+        AppendFormat(text, "%16.7f%16.7f\r\n", MapUnits::ToDegrees(p.x), MapUnits::ToDegrees(p.y));
+    text += final ? "END\r\nEND\r\n" : "END\r\n";
+    Put(stream, text);
+}

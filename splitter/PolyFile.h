@@ -1,0 +1,23 @@
+// Polygon files (.poly): every section of a file becomes one area.
+#pragma once
+
+#include <string>
+
+#include "splitter/Areas.h"
+
+// Replaces areas by the areas of the polygon file at path, or of every entry
+// of the directory at path whose name is longer than ".poly" and ends with it
+// in any case, taken in byte order of the names. polyName names the areas by
+// each file's title line, otherwise by its file name without the extension.
+// Returns whether any area was loaded. Files that fail add nothing; the
+// others still load.
+bool LoadPolygons(const std::string& path, TSourceNames& sourceNames, TAreaList& areas, bool polyName);
+
+// Appends the areas of one polygon file, each named source + "_" + section
+// header, or the source alone when the file yields one area. Returns true
+// when it appended an area, and then adds the file's source name to
+// sourceNames. On false (no file, no title, no surviving section, or a point
+// line that is not two numbers within the latitude and longitude ranges),
+// areas and sourceNames are as before. Stream and memory failures throw, and
+// leave every appended area pointing at a name held by sourceNames.
+bool LoadPolyFile(const std::string& path, TSourceNames& sourceNames, TAreaList& areas, bool polyName);

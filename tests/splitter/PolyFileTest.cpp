@@ -1,0 +1,237 @@
+#include "splitter/PolyFile.h"
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+constexpr int32_t kDegree = MapUnits::kPerDegree;
+
+const char kSquare[] = "germany\n"
+                       "1\n"
+                       "   0.0   0.0\n"
+                       "   0.0   1.0\n"
+                       "   1.0   1.0\n"
+                       "   1.0   0.0\n"
+                       "   0.0   0.0\n"
+                       "END\n"
+                       "END\n";
+
+TEST(PolyFile, OneSectionIsNamedBySourceAlone)
+{
+    test::CTempDir dir;
+    test::WriteFile(dir / "de.poly", kSquare);
+    TSourceNames names;
+    TAreaList areas;
+    ASSERT_TRUE(LoadPolygons(dir / "de.poly", names, areas, true));
+    ASSERT_EQ(areas.Count(), 1u);
+    ASSERT_EQ(names.Count(), 1u);
+    EXPECT_EQ(areas[0].source, names[0].get());
+    EXPECT_EQ(*areas[0].source, "germany");
+    EXPECT_EQ(areas[0].name, "germany");
+    const CGeoPoint ring[] = {{0, 0}, {0, kDegree}, {kDegree, kDegree}, {kDegree, 0}, {0, 0}};
+    ASSERT_EQ(areas[0].ring.Count(), 5u);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(areas[0].ring[i], ring[i]) << i;
+}
+
+TEST(PolyFile, EverySectionIsAnAreaWhateverItsHeader)
+{
+    test::CTempDir dir;
+    test::WriteFile(dir / "de.poly", "\r\n  \t\r\ngermany\r\n"
+                                     "1\r\n 0 0\r\n 0 1\r\n 1 1\r\n 0 0\r\nEND\r\n"
+                                     "\r\n"
+                                     "!2\r\n 2 2\r\n\r\n 2 3\r\n 3 3\r\n 2 2\r\nEND\r\n"
+                                     "  3 east\r\n 5 5\r\n 5 6\r\n 6 6\r\n 5 5\r\nEND\r\n"
+                                     "END\r\n");
+    TSourceNames names;
+    TAreaList areas;
+    ASSERT_TRUE(LoadPolyFile(dir / "de.poly", names, areas, true));
+    ASSERT_EQ(areas.Count(), 3u);
+    ASSERT_EQ(names.Count(), 1u);
+    EXPECT_EQ(areas[0].name, "germany_1");
+    EXPECT_EQ(areas[1].name, "germany_!2");
+    EXPECT_EQ(areas[2].name, "germany_  3 east");  // the header exactly as read
+    for (const TArea& area : areas) {
+        EXPECT_EQ(area.source, names[0].get());
+        EXPECT_EQ(area.ring.Count(), 4u);
+    }
+    EXPECT_EQ(areas[1].ring[1], (CGeoPoint{2 * kDegree, 3 * kDegree}));
+}
+
+TEST(PolyFile, ContoursAreClosedCleanedOrDropped)
+{
+    test::CTempDir dir;
+    test::WriteFile(dir / "p.poly", "t\n"
+                                    "open\n 0 0\n 0 1\n 1 1\nEND\n"
+                                    "closed3\n 0 0\n 0 1\n 0 0\nEND\n"
+                                    "two\n 0 0\n 1 1\nEND\n"
+                                    "repeats\n 0 0\n 0 0\n 0 1\n 0 1\n 0 1\n 1 1\n 0 0\n 0 0\nEND\n"
+                                    "END\n");
+    TSourceNames names;
+    TAreaList areas;
+    ASSERT_TRUE(LoadPolyFile(dir / "p.poly", names, areas, true));
+    ASSERT_EQ(areas.Count(), 2u);
+
+    EXPECT_EQ(areas[0].name, "t_open");
+    const CGeoPoint closed[] = {{0, 0}, {0, kDegree}, {kDegree, kDegree}, {0, 0}};
+    ASSERT_EQ(areas[0].ring.Count(), 4u);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(areas[0].ring[i], closed[i]) << i;
+
+    EXPECT_EQ(areas[1].name, "t_repeats");
+    ASSERT_EQ(areas[1].ring.Count(), 4u);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(areas[1].ring[i], closed[i]) << i;
+}
+
+TEST(PolyFile, MissingEndsAreTolerated)
+{
+    test::CTempDir dir;
+    test::WriteFile(dir / "a.poly", "t\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 5 5\n 5 6\n 6 6");
+    TSourceNames names;
+    TAreaList areas;
+    ASSERT_TRUE(LoadPolyFile(dir / "a.poly", names, areas, true));
+    ASSERT_EQ(areas.Count(), 2u);
+    EXPECT_EQ(areas[1].name, "t_2");
+    EXPECT_EQ(areas[1].ring.Count(), 4u);
+
+    // Nothing after the final END is read, however it looks.
+    test::WriteFile(dir / "b.poly", "t\n1\n 0 0\n 0 1\n 1 1\nEND\nEND\n2\n 5 5\nnot a point\n");
+    areas.Clear();
+    ASSERT_TRUE(LoadPolyFile(dir / "b.poly", names, areas, true));
+    ASSERT_EQ(areas.Count(), 1u);
+    EXPECT_EQ(areas[0].name, "t");
+}
+
+TEST(PolyFile, ConvertsDegreesAndKeepsLongitudesBelow180)
+{
+    test::CTempDir dir;
+    test::WriteFile(dir / "a.poly", "t\n1\n180 90\n180 -90\n-180 -90\n-180 90\n180 90\nEND\n"
+                                    "2\n1.5e0 -0.25 trailing text\n2 -0.25\n2 1\nEND\nEND\n");
+    TSourceNames names;
+    TAreaList areas;
+    ASSERT_TRUE(LoadPolyFile(dir / "a.poly", names, areas, true));
+    ASSERT_EQ(areas.Count(), 2u);
+    const TRing& world = areas[0].ring;
+    ASSERT_EQ(world.Count(), 5u);
+    EXPECT_EQ(world[0], (CGeoPoint{int32_t(0x59FFFFFF), MapUnits::k90}));
+    EXPECT_EQ(world[1], (CGeoPoint{int32_t(0x59FFFFFF), -MapUnits::k90}));
+    EXPECT_EQ(uint32_t(world[2].x), 0xA6000000u);
+    EXPECT_EQ(world[2].y, -MapUnits::k90);
+    EXPECT_EQ(areas[1].ring[0], (CGeoPoint{3 * kDegree / 2, -kDegree / 4}));
+}
+
+TEST(PolyFile, BadPointLineFailsTheFileAndRemovesItsAreas)
+{
+    test::CTempDir dir;
+    TSourceNames names;
+    TAreaList areas;
+    test::WriteFile(dir / "good.poly", kSquare);
+    ASSERT_TRUE(LoadPolyFile(dir / "good.poly", names, areas, true));
+    ASSERT_EQ(areas.Count(), 1u);
+
+    const char* bad[] = {
+        "x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 0\n 0 one\n",
+        "x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 0\n 0 1\n 1 1\nEND \nEND\n",  // "END " is a point line
+        "x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 0\n 7\n",
+        "x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n nan 0\n",
+        "x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 inf\n",
+        "x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 180.0000001 0\n",
+        "x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n -181 0\n",
+        "x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 90.5\n",
+        "x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 -1e300\n",
+    };
+    for (const char* text : bad) {
+        test::WriteFile(dir / "bad.poly", text);
+        EXPECT_FALSE(LoadPolyFile(dir / "bad.poly", names, areas, true)) << text;
+        ASSERT_EQ(areas.Count(), 1u) << text;
+        EXPECT_EQ(names.Count(), 1u) << text;
+        EXPECT_EQ(areas[0].source, names[0].get());
+        EXPECT_EQ(areas[0].name, "germany");
+    }
+}
+
+TEST(PolyFile, FilesWithoutAreasAddNothing)
+{
+    test::CTempDir dir;
+    TSourceNames names;
+    TAreaList areas;
+    EXPECT_FALSE(LoadPolyFile(dir / "missing.poly", names, areas, true));
+    const char* empty[] = {"", "\n  \n\t\n", "title only\n", "t\nEND\n", "t\n1\n0 0\n1 1\nEND\n2\n0 0\n0 1\n0 0\nEND\n"};
+    for (const char* text : empty) {
+        test::WriteFile(dir / "e.poly", text);
+        EXPECT_FALSE(LoadPolyFile(dir / "e.poly", names, areas, true)) << text;
+    }
+    EXPECT_TRUE(areas.Empty());
+    EXPECT_TRUE(names.Empty());
+    EXPECT_FALSE(LoadPolygons(dir / "missing.poly", names, areas, true));
+}
+
+TEST(PolyFile, FileNameSourceDropsDirectoryAndLastExtension)
+{
+    test::CTempDir dir;
+    std::filesystem::create_directory(dir / "dir");
+    test::WriteFile(dir / "dir/de.south.poly", kSquare);
+    test::WriteFile(dir / "dir/plain", kSquare);
+    TSourceNames names;
+    TAreaList areas;
+    ASSERT_TRUE(LoadPolyFile(dir / "dir/de.south.poly", names, areas, false));
+    ASSERT_TRUE(LoadPolyFile(dir / "dir/plain", names, areas, false));
+    ASSERT_TRUE(LoadPolyFile(dir / "dir/de.south.poly", names, areas, true));
+    ASSERT_EQ(areas.Count(), 3u);
+    EXPECT_EQ(*areas[0].source, "de.south");
+    EXPECT_EQ(areas[0].name, "de.south");
+    EXPECT_EQ(areas[1].name, "plain");
+    EXPECT_EQ(areas[2].name, "germany");
+    EXPECT_EQ(names.Count(), 3u);
+}
+
+TEST(PolyFile, DirectoryLoadsPolyEntriesInNameOrder)
+{
+    test::CTempDir dir;
+    test::WriteFile(dir / "b.poly", "bee\n1\n0 0\n0 1\n1 1\nEND\nEND\n");
+    test::WriteFile(dir / "A.POLY", "ay\n1\n0 0\n0 1\n1 1\nEND\n2\n3 3\n3 4\n4 4\nEND\nEND\n");
+    test::WriteFile(dir / "broken.poly", "broken\n1\n0 0\n0 1\n1 1\nEND\n2\nbad\n");
+    test::WriteFile(dir / ".poly", "dot\n1\n0 0\n0 1\n1 1\nEND\nEND\n");
+    test::WriteFile(dir / "c.poly.txt", "txt\n1\n0 0\n0 1\n1 1\nEND\nEND\n");
+    std::filesystem::create_directory(dir / "sub");
+    test::WriteFile(dir / "sub/d.poly", "deep\n1\n0 0\n0 1\n1 1\nEND\nEND\n");
+
+    TSourceNames names;
+    TAreaList areas;
+    areas.EmplaceBack().name = "stale";
+    ASSERT_TRUE(LoadPolygons(dir.Path(), names, areas, true));
+    ASSERT_EQ(areas.Count(), 3u);
+    EXPECT_EQ(areas[0].name, "ay_1");
+    EXPECT_EQ(areas[1].name, "ay_2");
+    EXPECT_EQ(areas[2].name, "bee");
+    ASSERT_EQ(names.Count(), 2u);
+    EXPECT_EQ(areas[0].source, names[0].get());
+    EXPECT_EQ(areas[2].source, names[1].get());
+
+    // Without the trailing separator the same.
+    std::string path = dir.Path();
+    path.pop_back();
+    TAreaList again;
+    ASSERT_TRUE(LoadPolygons(path, names, again, true));
+    EXPECT_EQ(again.Count(), 3u);
+}
+
+TEST(PolyFile, DirectoryWithoutPolyFilesYieldsNothing)
+{
+    test::CTempDir dir;
+    TSourceNames names;
+    TAreaList areas;
+    EXPECT_FALSE(LoadPolygons(dir.Path(), names, areas, true));
+    test::WriteFile(dir / "notes.txt", kSquare);
+    test::WriteFile(dir / ".poly", kSquare);
+    EXPECT_FALSE(LoadPolygons(dir.Path(), names, areas, true));
+    EXPECT_TRUE(areas.Empty());
+    EXPECT_TRUE(names.Empty());
+}
+
+}  // namespace
