@@ -1,1 +1,284 @@
-// placeholder: replaced as the component lands
+#include "common/OSM/PBFWriter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <zlib.h>
+
+#include "common/OSM/Banner.h"
+
+namespace OSM {
+
+namespace {
+
+// Degrees x 10^7 from map units, rounded half away from zero: with the
+// default granularity a reader gets back exactly the same units.
+int64_t ToNanoUnits(int32_t units)
+{
+    int64_t scaled = int64_t(units) * 10000000;
+    return scaled > 0 ? (scaled + (1 << 22)) >> 23 : -(((int64_t(1) << 22) - scaled) >> 23);
+}
+
+int64_t Seconds(int64_t milliseconds) { return milliseconds / 1000; }
+
+}  // namespace
+
+bool CPBFWriter::CByBytes::operator()(uint32_t a, uint32_t b) const
+{
+    return View((*strings)[a]) < View((*strings)[b]);
+}
+bool CPBFWriter::CByBytes::operator()(uint32_t a, std::string_view b) const { return View((*strings)[a]) < b; }
+bool CPBFWriter::CByBytes::operator()(std::string_view a, uint32_t b) const { return a < View((*strings)[b]); }
+
+CPBFWriter::CPBFWriter()
+    : m_dictionary(CByBytes{&m_pool, &m_strings}, &m_dictionaryNodes), m_stream(65536)
+{
+}
+
+CPBFWriter::~CPBFWriter()
+{
+    try {
+        Close();
+    } catch (const TStreamException&) {
+        // A file abandoned on an error path; that error is the one reported.
+    }
+}
+
+bool CPBFWriter::Open(const std::string& path)
+{
+    try {
+        Close();
+        if (!m_stream.Open(path))
+            return false;
+        OSMPBF::HeaderBlock header;
+        header.add_required_features("OsmSchema-V0.6");
+        header.add_required_features("DenseNodes");
+        header.set_writingprogram(kBanner);
+        WriteBlob(header, "OSMHeader");
+        return true;
+    } catch (const TStreamException&) {
+        return false;
+    }
+}
+
+void CPBFWriter::Close()
+{
+    if (!m_stream.IsOpen())
+        return;
+    Flush(true);
+    m_stream.Close();
+}
+
+CPBFWriter::TString CPBFWriter::Intern(std::string_view s)
+{
+    auto found = m_dictionary.find(s);
+    if (found != m_dictionary.end()) {
+        ++m_strings[*found].uses;
+        return *found;
+    }
+    TString id = TString(m_strings.Count());
+    m_strings.PushBack({uint32_t(m_pool.size()), uint32_t(s.size()), 1, 0});
+    m_pool.append(s);
+    m_dictionary.insert(id);
+    return id;
+}
+
+CPBFWriter::TEntry CPBFWriter::MakeEntry(const TEntity& entity)
+{
+    TEntry entry{entity.id, uint32_t(m_tags.Count()), uint32_t(entity.tags.Count()), entity.info.version,
+                 entity.info.uid, Intern(entity.info.user), entity.info.changeset, entity.info.timestamp};
+    for (const TTag& tag : entity.tags) {
+        TString key = Intern(tag.key);
+        m_tags.PushBack({key, Intern(tag.value)});
+    }
+    return entry;
+}
+
+void CPBFWriter::WriteNode(const TNode& node)
+{
+    TNodeEntry entry;
+    static_cast<TEntry&>(entry) = MakeEntry(node);
+    entry.position = node.position;
+    m_nodes.PushBack(entry);
+    Flush(false);
+}
+
+void CPBFWriter::WriteWay(const TWay& way)
+{
+    TWayEntry entry;
+    static_cast<TEntry&>(entry) = MakeEntry(way);
+    entry.firstRef = m_refs.Count();
+    entry.refCount = way.nodeRefs.Count();
+    m_refs.Append(way.nodeRefs.Data(), way.nodeRefs.Count());
+    m_ways.PushBack(entry);
+    Flush(false);
+}
+
+void CPBFWriter::WriteRelation(const TRelation& relation)
+{
+    TRelationEntry entry;
+    static_cast<TEntry&>(entry) = MakeEntry(relation);
+    entry.firstMember = m_members.Count();
+    entry.memberCount = relation.members.Count();
+    for (const TMember& member : relation.members)
+        m_members.PushBack({member.type, member.ref, Intern(member.role)});
+    m_relations.PushBack(entry);
+    Flush(false);
+}
+
+// Index 0 is the empty string; the 126 most used strings get the one-byte
+// indices 1 to 126, each part in byte order.
+void CPBFWriter::BuildStringTable()
+{
+    m_order.Clear();
+    for (uint32_t id : m_dictionary)
+        m_order.PushBack(id);
+    auto byBytes = [this](uint32_t a, uint32_t b) { return View(a) < View(b); };
+    const uint64_t n = m_order.Count(), head = std::min<uint64_t>(n, 126);
+    if (n > 126) {
+        std::stable_sort(m_order.begin(), m_order.end(),
+                         [this](uint32_t a, uint32_t b) { return m_strings[a].uses > m_strings[b].uses; });
+        std::sort(m_order.begin() + head, m_order.end(), byBytes);
+    }
+    std::sort(m_order.begin(), m_order.begin() + head, byBytes);
+    OSMPBF::StringTable* table = m_block.mutable_stringtable();
+    table->add_s();
+    for (uint64_t i = 0; i < n; ++i) {
+        m_strings[m_order[i]].index = uint32_t(i + 1);
+        std::string_view s = View(m_order[i]);
+        table->add_s()->assign(s.data(), s.size());
+    }
+}
+
+void CPBFWriter::Flush(bool force)
+{
+    uint64_t pending = m_nodes.Count() + m_ways.Count() + m_relations.Count();
+    if (pending == 0 || (!force && pending < kBlockEntities))
+        return;
+    m_block.Clear();
+    BuildStringTable();
+    auto index = [this](TString s) { return m_strings[s].index; };
+
+    if (!m_nodes.Empty()) {
+        std::sort(m_nodes.begin(), m_nodes.end(), [](const TNodeEntry& a, const TNodeEntry& b) { return a.id < b.id; });
+        OSMPBF::DenseNodes* dense = m_block.add_primitivegroup()->mutable_dense();
+        OSMPBF::DenseInfo* info = dense->mutable_denseinfo();
+        int64_t id = 0, lat = 0, lon = 0, timestamp = 0, changeset = 0;
+        int32_t uid = 0, user = 0;
+        bool tagged = false;
+        for (uint64_t i = 0; i < m_nodes.Count(); ++i) {
+            const TNodeEntry& n = m_nodes[i];
+            dense->add_id(n.id - id);
+            id = n.id;
+            int64_t la = ToNanoUnits(n.position.y), lo = ToNanoUnits(n.position.x);
+            dense->add_lat(la - lat);
+            dense->add_lon(lo - lon);
+            lat = la, lon = lo;
+            info->add_version(n.version);
+            info->add_timestamp(Seconds(n.timestamp) - timestamp);
+            timestamp = Seconds(n.timestamp);
+            info->add_changeset(n.changeset - changeset);
+            changeset = n.changeset;
+            info->add_uid(n.uid - uid);
+            uid = n.uid;
+            int32_t u = int32_t(index(n.user));
+            info->add_user_sid(u - user);
+            user = u;
+            if (n.tagCount != 0 && !tagged) {
+                // keys_vals starts with the first tagged node: a 0 for each one before.
+                tagged = true;
+                for (uint64_t k = 0; k < i; ++k)
+                    dense->add_keys_vals(0);
+            }
+            if (tagged) {
+                for (uint32_t t = n.firstTag; t < n.firstTag + n.tagCount; ++t) {
+                    dense->add_keys_vals(int32_t(index(m_tags[t].first)));
+                    dense->add_keys_vals(int32_t(index(m_tags[t].second)));
+                }
+                dense->add_keys_vals(0);
+            }
+        }
+    }
+    auto fill = [&](const TEntry& e, auto* message) {
+        message->set_id(e.id);
+        for (uint32_t t = e.firstTag; t < e.firstTag + e.tagCount; ++t) {
+            message->add_keys(index(m_tags[t].first));
+            message->add_vals(index(m_tags[t].second));
+        }
+        OSMPBF::Info* info = message->mutable_info();
+        info->set_version(e.version);
+        info->set_timestamp(Seconds(e.timestamp));
+        info->set_changeset(e.changeset);
+        info->set_uid(e.uid);
+        info->set_user_sid(index(e.user));
+    };
+    if (!m_ways.Empty()) {
+        OSMPBF::PrimitiveGroup* group = m_block.add_primitivegroup();
+        for (const TWayEntry& w : m_ways) {
+            OSMPBF::Way* way = group->add_ways();
+            fill(w, way);
+            TId last = 0;
+            for (uint64_t r = w.firstRef; r < w.firstRef + w.refCount; ++r) {
+                way->add_refs(m_refs[r] - last);
+                last = m_refs[r];
+            }
+        }
+    }
+    if (!m_relations.Empty()) {
+        OSMPBF::PrimitiveGroup* group = m_block.add_primitivegroup();
+        for (const TRelationEntry& r : m_relations) {
+            OSMPBF::Relation* relation = group->add_relations();
+            fill(r, relation);
+            TId last = 0;
+            for (uint64_t m = r.firstMember; m < r.firstMember + r.memberCount; ++m) {
+                const TMemberEntry& member = m_members[m];
+                relation->add_roles_sid(int32_t(index(member.role)));
+                relation->add_memids(member.ref - last);
+                last = member.ref;
+                relation->add_types(OSMPBF::Relation::MemberType(member.type));
+            }
+        }
+    }
+    WriteBlob(m_block, "OSMData");
+
+    m_nodes.Clear();
+    m_ways.Clear();
+    m_relations.Clear();
+    m_tags.Clear();
+    m_refs.Clear();
+    m_members.Clear();
+    m_dictionary.clear();
+    m_strings.Clear();
+    m_pool.clear();
+}
+
+void CPBFWriter::WriteBlob(const google::protobuf::MessageLite& message, const char* type)
+{
+    message.SerializeToString(&m_message);
+    uLong bound = compressBound(uLong(m_message.size()));
+    m_compressed.Resize(bound);
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
+    z.next_in = reinterpret_cast<Bytef*>(m_message.data());
+    z.avail_in = uInt(m_message.size());
+    z.next_out = m_compressed.Data();
+    z.avail_out = uInt(bound);
+    deflate(&z, Z_FINISH);
+    uint64_t compressed = bound - z.avail_out;
+    deflateEnd(&z);
+
+    m_blob.Clear();
+    m_blob.set_raw_size(int32_t(m_message.size()));
+    m_blob.set_zlib_data(m_compressed.Data(), compressed);
+    m_blob.SerializeToString(&m_blobBytes);
+    m_blobHeader.Clear();
+    m_blobHeader.set_type(type);
+    m_blobHeader.set_datasize(int32_t(m_blobBytes.size()));
+    m_blobHeader.SerializeToString(&m_header);
+    uint32_t length = uint32_t(m_header.size());
+    const uint8_t be[4] = {uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)};
+    m_stream.Write(be, 4);
+    m_stream.Write(m_header.data(), m_header.size());
+    m_stream.Write(m_blobBytes.data(), m_blobBytes.size());
+}
+
+}  // namespace OSM

@@ -1,11 +1,10 @@
 #include "common/rtree/Geo.h"
 
-#include <algorithm>
-
 bool Intersects(const CGeoRect& a, const CGeoRect& b)
 {
     if (a.IsEmpty() || b.IsEmpty() || a.south > b.north || a.north < b.south)
         return false;
+    // Two arcs of the circle meet when one holds the start of the other.
     return a.ContainsLongitude(b.west) || a.ContainsLongitude(b.east) || b.ContainsLongitude(a.west);
 }
 
@@ -14,7 +13,7 @@ CGeoRect Intersection(const CGeoRect& a, const CGeoRect& b)
     if (!Intersects(a, b))
         return {};
     return {a.ContainsLongitude(b.west) ? b.west : a.west, a.ContainsLongitude(b.east) ? b.east : a.east,
-            std::max(a.south, b.south), std::min(a.north, b.north)};
+            a.south > b.south ? a.south : b.south, a.north < b.north ? a.north : b.north};
 }
 
 void Extend(CGeoRect& a, const CGeoRect& b)
@@ -25,12 +24,15 @@ void Extend(CGeoRect& a, const CGeoRect& b)
         a = b;
         return;
     }
-    a.south = std::min(a.south, b.south);
-    a.north = std::max(a.north, b.north);
-    bool westIn = a.ContainsLongitude(b.west), eastIn = a.ContainsLongitude(b.east);
+    if (b.south < a.south)
+        a.south = b.south;
+    if (b.north > a.north)
+        a.north = b.north;
+
+    const bool westIn = a.ContainsLongitude(b.west), eastIn = a.ContainsLongitude(b.east);
     if (westIn && eastIn) {
-        // b reaches round the rest of the world when its east comes before
-        // its west, measured from a's west.
+        // Both ends inside a, but b runs from its west round the far side of
+        // the world back into a: together they cover every longitude.
         if (MapUnits::EastwardDistance(a.west, b.east) < MapUnits::EastwardDistance(a.west, b.west)) {
             a.west = MapUnits::kMinLon;
             a.east = MapUnits::kMaxLon;
@@ -51,6 +53,14 @@ void Extend(CGeoRect& a, const CGeoRect& b)
 
 bool Contains(const CGeoRect& outer, const CGeoRect& inner)
 {
-    return !outer.IsEmpty() && !inner.IsEmpty() && inner.south >= outer.south && inner.north <= outer.north &&
-           outer.ContainsLongitude(inner.west) && outer.ContainsLongitude(inner.east);
+    if (outer.IsEmpty() || inner.IsEmpty() || inner.south < outer.south || inner.north > outer.north)
+        return false;
+    if (!outer.ContainsLongitude(inner.west))
+        return false;
+    // Both ends inside is not enough: inner may leave outer at its east and
+    // come back round the world. Only a whole-world outer has no such gap.
+    const uint64_t width = MapUnits::EastwardDistance(outer.west, outer.east);
+    return width >= MapUnits::kTurn - 1 ||
+           uint64_t(MapUnits::EastwardDistance(outer.west, inner.west)) +
+                   MapUnits::EastwardDistance(inner.west, inner.east) <= width;
 }

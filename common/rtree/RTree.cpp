@@ -1,173 +1,264 @@
 #include "common/rtree/RTree.h"
 
 #include <algorithm>
-#include <climits>
+#include <bit>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace RTree {
 
-namespace {
-
-int32_t MinOf(const TRecord* r, int axis) { return axis == 0 ? r->rect.west : r->rect.south; }
-int32_t MaxOf(const TRecord* r, int axis) { return axis == 0 ? r->rect.east : r->rect.north; }
-
-void SortByMax(const TRecord** items, uint64_t n, int axis)
+template <typename TDatum, typename TRect>
+void CRTreeDataNode<TDatum, TRect>::QueryExcluding(const TRect& rect, const TRect& exclusion,
+                                                   CGrowArray<TDatum>& results) const
 {
-    std::sort(items, items + n, [axis](const TRecord* a, const TRecord* b) { return MaxOf(a, axis) < MaxOf(b, axis); });
-}
-void SortByMin(const TRecord** items, uint64_t n, int axis)
-{
-    std::sort(items, items + n, [axis](const TRecord* a, const TRecord* b) { return MinOf(a, axis) < MinOf(b, axis); });
+    if (Intersects(this->m_rect, rect) && !Intersects(this->m_rect, exclusion))
+        results.PushBack(m_datum);
 }
 
-// Divides items into a lower part [0, s1) by maximum, an upper part [s2, n)
-// beginning at or after every lower item ends, and the straddlers between.
-void Split(const TRecord** items, uint64_t n, int axis, uint64_t& s1, uint64_t& s2)
+template <typename TDatum, typename TRect>
+void CRTreeDataNode<TDatum, TRect>::Query(const TRect& rect, CGrowArray<TDatum>& results) const
 {
-    SortByMax(items, n, axis);
-    s1 = n / 2;
-    while (s1 > 0 && MaxOf(items[s1 - 1], axis) == MaxOf(items[s1], axis))
-        --s1;
-    int32_t limit = s1 == 0 ? INT32_MIN : MaxOf(items[s1 - 1], axis);
-    SortByMin(items + s1, n - s1, axis);
-    s2 = (n + 1) / 2;
-    while (s2 < n && MinOf(items[s2 - 1], axis) == MinOf(items[s2], axis))
-        ++s2;
-    while (s2 < n && MinOf(items[s2], axis) < limit)
-        ++s2;
+    if (Intersects(this->m_rect, rect))
+        results.PushBack(m_datum);
 }
 
-bool InsideLongitudes(const CGeoRect& outer, const CGeoRect& inner)
+template <typename TDatum, typename TRect>
+bool CRTreeDataNode<TDatum, TRect>::Any(const TRect& rect) const
 {
-    return inner.south >= outer.south && inner.north <= outer.north && outer.ContainsLongitude(inner.west) &&
-           outer.ContainsLongitude(inner.east);
+    return Intersects(this->m_rect, rect);
 }
 
-void Put32(uint8_t* out, uint32_t v) { std::memcpy(out, &v, 4); }
-
-}  // namespace
-
-void CRTreeDataNode::QueryExcluding(const CGeoRect& r, const CGeoRect& exclusion, CGrowArray<uint32_t>& results) const
+template <typename TDatum, typename TRect>
+void CRTreeDataNode<TDatum, TRect>::Write(CByteSink& sink) const
 {
-    if (Intersects(rect, r) && !Intersects(rect, exclusion))
-        results.PushBack(datum);
+    sink.Write(&m_datum, sizeof m_datum);
 }
 
-void CRTreeDataNode::Query(const CGeoRect& r, CGrowArray<uint32_t>& results) const
+template <typename TDatum, typename TRect>
+void CRTreeNode<TDatum, TRect>::QueryExcluding(const TRect& rect, const TRect& exclusion,
+                                               CGrowArray<TDatum>& results) const
 {
-    if (Intersects(rect, r))
-        results.PushBack(datum);
-}
-
-void CRTreeDataNode::Write(CByteSink& sink) const
-{
-    uint8_t bytes[4];
-    Put32(bytes, datum);
-    sink.Write(bytes, 4);
-}
-
-void CRTreeNode::QueryExcluding(const CGeoRect& r, const CGeoRect& exclusion, CGrowArray<uint32_t>& results) const
-{
-    CGeoRect common = Intersection(r, rect);
-    if (common.IsEmpty() || (!exclusion.IsEmpty() && InsideLongitudes(exclusion, common)))
+    const TRect common = Intersection(rect, this->m_rect);
+    // Every leaf below meets rect, if at all, within common: when that lies
+    // inside exclusion, each leaf that meets rect meets exclusion too.
+    if (common.IsEmpty() || Contains(exclusion, common))
         return;
-    for (int i = 0; i < childCount; ++i)
-        children[i]->QueryExcluding(r, exclusion, results);
+    for (uint8_t i = 0; i < m_count; ++i)
+        m_children[i]->QueryExcluding(rect, exclusion, results);
 }
 
-void CRTreeNode::Query(const CGeoRect& r, CGrowArray<uint32_t>& results) const
+template <typename TDatum, typename TRect>
+void CRTreeNode<TDatum, TRect>::Query(const TRect& rect, CGrowArray<TDatum>& results) const
 {
-    if (!Intersects(rect, r))
+    if (!Intersects(this->m_rect, rect))
         return;
-    for (int i = 0; i < childCount; ++i)
-        children[i]->Query(r, results);
+    for (uint8_t i = 0; i < m_count; ++i)
+        m_children[i]->Query(rect, results);
 }
 
-bool CRTreeNode::Any(const CGeoRect& r) const
+template <typename TDatum, typename TRect>
+bool CRTreeNode<TDatum, TRect>::Any(const TRect& rect) const
 {
-    if (!Intersects(rect, r))
+    if (!Intersects(this->m_rect, rect))
         return false;
-    for (int i = 0; i < childCount; ++i)
-        if (children[i]->Any(r))
+    for (uint8_t i = 0; i < m_count; ++i)
+        if (m_children[i]->Any(rect))
             return true;
     return false;
 }
 
-void CRTreeNode::Write(CByteSink& sink) const
+template <typename TDatum, typename TRect>
+void CRTreeNode<TDatum, TRect>::Write(CByteSink& sink) const
 {
-    uint8_t head[4] = {childCount, 0, 0, 0};
-    for (int i = 0; i < childCount; ++i)
-        if (children[i]->IsDataNode())
-            head[1] |= uint8_t(1u << i);
-    sink.Write(head, 4);
-    uint32_t running = 0;
-    for (int i = 0; i < childCount; ++i) {
-        uint8_t entry[20];
-        const CGeoRect& r = children[i]->rect;
-        Put32(entry, uint32_t(r.west));
-        Put32(entry + 4, uint32_t(r.east));
-        Put32(entry + 8, uint32_t(r.south));
-        Put32(entry + 12, uint32_t(r.north));
-        running += uint32_t(children[i]->SerializedSize());
-        Put32(entry + 16, running);
-        sink.Write(entry, 20);
+    uint8_t header[4] = {m_count, 0, 0, 0};
+    for (uint8_t i = 0; i < m_count; ++i)
+        if (m_children[i]->IsDataNode())
+            header[1] |= uint8_t(1u << i);
+    sink.Write(header, sizeof header);
+
+    uint32_t total = 0;
+    for (uint8_t i = 0; i < m_count; ++i) {
+        total += uint32_t(m_children[i]->SerializedSize());
+        unsigned char entry[sizeof(TRect) + sizeof total];
+        std::memcpy(entry, &m_children[i]->Rect(), sizeof(TRect));
+        std::memcpy(entry + sizeof(TRect), &total, sizeof total);
+        sink.Write(entry, sizeof entry);
     }
-    for (int i = 0; i < childCount; ++i)
-        children[i]->Write(sink);
+    for (uint8_t i = 0; i < m_count; ++i)
+        m_children[i]->Write(sink);
 }
 
-uint64_t CRTreeNode::SerializedSize() const
+template <typename TDatum, typename TRect>
+uint64_t CRTreeNode<TDatum, TRect>::SerializedSize() const
 {
-    uint64_t size = 4 + 20 * uint64_t(childCount);
-    for (int i = 0; i < childCount; ++i)
-        size += children[i]->SerializedSize();
+    uint64_t size = 4 + (sizeof(TRect) + sizeof(uint32_t)) * m_count;
+    for (uint8_t i = 0; i < m_count; ++i)
+        size += m_children[i]->SerializedSize();
     return size;
 }
 
-uint64_t CRTreeNode::Count(bool leavesOnly) const
+template <typename TDatum, typename TRect>
+uint64_t CRTreeNode<TDatum, TRect>::Count(bool leavesOnly) const
 {
     uint64_t count = leavesOnly ? 0 : 1;
-    for (int i = 0; i < childCount; ++i)
-        count += children[i]->Count(leavesOnly);
+    for (uint8_t i = 0; i < m_count; ++i)
+        count += m_children[i]->Count(leavesOnly);
     return count;
 }
 
-CRTree::CRTree(uint64_t blocksPerChunk)
-    : m_dataPool(CSharedPtr<TDataPool>::MakeStatic(blocksPerChunk)),
-      m_innerPool(CSharedPtr<TInnerPool>::MakeStatic(blocksPerChunk))
+template class CRTreeDataNode<uint32_t, CGeoRect>;
+template class CRTreeNode<uint32_t, CGeoRect>;
+
+static_assert(std::endian::native == std::endian::little, "the serialised form is little-endian");
+static_assert(sizeof(CGeoRect) == 16 && std::is_trivially_copyable_v<CGeoRect>, "rectangles are written as bytes");
+static_assert(sizeof(CRTree::TDataNode) <= 32 && sizeof(CRTree::TInnerNode) <= 64, "nodes fit the pool blocks");
+static_assert(alignof(CRTree::TInnerNode) <= alignof(std::max_align_t), "pool blocks are malloc-aligned");
+static_assert(std::is_trivially_destructible_v<CRTree::TDataNode> &&
+                  std::is_trivially_destructible_v<CRTree::TInnerNode>,
+              "nodes go back to their pools without being destroyed");
+
+namespace {
+
+using TItem = const TRecord*;
+
+// Axis 0 is the longitude (west to east), 1 the latitude (south to north).
+int32_t Min(TItem item, int axis) { return axis == 0 ? item->rect.west : item->rect.south; }
+int32_t Max(TItem item, int axis) { return axis == 0 ? item->rect.east : item->rect.north; }
+
+void SortByMin(TItem* items, uint64_t n, int axis)
 {
+    std::sort(items, items + n, [axis](TItem a, TItem b) { return Min(a, axis) < Min(b, axis); });
 }
+void SortByMax(TItem* items, uint64_t n, int axis)
+{
+    std::sort(items, items + n, [axis](TItem a, TItem b) { return Max(a, axis) < Max(b, axis); });
+}
+
+struct TSplit {
+    uint64_t s1, s2;
+};
+
+// Items [0, s1) are the lower half by maximum; items from s2 on begin at or
+// after every lower item ends; the ones between straddle the division.
+TSplit Split(TItem* items, uint64_t n, int axis)
+{
+    SortByMax(items, n, axis);
+    uint64_t s1 = n / 2;
+    while (s1 > 0 && Max(items[s1 - 1], axis) == Max(items[s1], axis))
+        --s1;
+    const int32_t limit = s1 > 0 ? Max(items[s1 - 1], axis) : INT32_MIN;
+    SortByMin(items + s1, n - s1, axis);
+    uint64_t s2 = (n + 1) / 2;
+    while (s2 < n && Min(items[s2 - 1], axis) == Min(items[s2], axis))
+        ++s2;
+    while (s2 < n && Min(items[s2], axis) < limit)
+        ++s2;
+    return {s1, s2};
+}
+
+// Every node is hung under its parent (or made the root) before its children
+// are built, so that a failure part-way leaves a tree that Clear can release.
+class CBuilder {
+public:
+    CBuilder(CRTree::TDataPool& dataPool, CRTree::TInnerPool& innerPool, CRTree::TNodeBase*& root)
+        : m_dataPool(dataPool), m_innerPool(innerPool), m_root(root)
+    {
+    }
+
+    // Lower and upper parts by the next axis, the straddling ones as a group.
+    const CRTree::TNodeBase* Build(TItem* items, uint64_t n, int axis, CRTree::TInnerNode* parent)
+    {
+        if (n == 1)
+            return MakeLeaf(items[0], parent);
+        CRTree::TInnerNode* node = MakeInner(parent);
+        const auto [s1, s2] = Split(items, n, axis);
+        if (s1 > 0)
+            node->Cover(Build(items, s1, 1 - axis, node)->Rect());
+        if (s2 > s1)
+            node->Cover(BuildGroup(items + s1, s2 - s1, axis, node)->Rect());
+        if (n > s2)
+            node->Cover(Build(items + s2, n - s2, 1 - axis, node)->Rect());
+        return node;
+    }
+
+    // A third of the items that reach furthest out on the axis at either end,
+    // then the rest split on the other axis.
+    const CRTree::TNodeBase* BuildGroup(TItem* items, uint64_t n, int axis, CRTree::TInnerNode* parent)
+    {
+        if (n == 1)
+            return MakeLeaf(items[0], parent);
+        CRTree::TInnerNode* node = MakeInner(parent);
+        const uint64_t k = std::max<uint64_t>(n / 3, 1);
+        SortByMin(items, n, axis);
+        if (k > 1) {
+            const uint64_t h = (k + 1) / 2;
+            SortByMax(items + h, n - h, axis);
+            for (uint64_t i = h; i < k; ++i)
+                std::swap(items[i], items[i + (n - k)]);
+        }
+        node->Cover(BuildGroup(items, k, axis, node)->Rect());
+
+        TItem* rest = items + k;
+        const uint64_t m = n - k;
+        const auto [s1, s2] = Split(rest, m, 1 - axis);
+        if (s1 > 0)
+            node->Cover(BuildGroup(rest, s1, axis, node)->Rect());
+        if (s2 > s1)
+            node->Cover(BuildGroup(rest + s1, s2 - s1, axis, node)->Rect());
+        if (m > s2)
+            node->Cover(BuildGroup(rest + s2, m - s2, axis, node)->Rect());
+        return node;
+    }
+
+private:
+    CRTree::TNodeBase* MakeLeaf(TItem item, CRTree::TInnerNode* parent)
+    {
+        auto* leaf = new (m_dataPool.Allocate()) CRTree::TDataNode(item->rect, item->datum);
+        Attach(leaf, parent);
+        return leaf;
+    }
+    CRTree::TInnerNode* MakeInner(CRTree::TInnerNode* parent)
+    {
+        auto* node = new (m_innerPool.Allocate()) CRTree::TInnerNode();
+        Attach(node, parent);
+        return node;
+    }
+    void Attach(CRTree::TNodeBase* node, CRTree::TInnerNode* parent)
+    {
+        if (parent)
+            parent->Append(node);
+        else
+            m_root = node;
+    }
+
+    CRTree::TDataPool& m_dataPool;
+    CRTree::TInnerPool& m_innerPool;
+    CRTree::TNodeBase*& m_root;
+};
+
+void Release(CRTree::TNodeBase* node, CRTree::TDataPool& dataPool, CRTree::TInnerPool& innerPool)
+{
+    if (node->IsDataNode()) {
+        dataPool.Free(static_cast<CRTree::TDataNode*>(node));
+        return;
+    }
+    auto* inner = static_cast<CRTree::TInnerNode*>(node);
+    for (uint8_t i = 0; i < inner->ChildCount(); ++i)
+        Release(inner->Child(i), dataPool, innerPool);
+    innerPool.Free(inner);
+}
+
+}  // namespace
 
 CRTree::CRTree(CSharedPtr<TDataPool> dataPool, CSharedPtr<TInnerPool> innerPool)
     : m_dataPool(std::move(dataPool)), m_innerPool(std::move(innerPool))
 {
 }
 
-CRTreeNodeBase* CRTree::MakeData(const TRecord& record)
+CRTree::CRTree(uint64_t blocksPerChunk)
+    : CRTree(CSharedPtr<TDataPool>::MakeStatic(blocksPerChunk), CSharedPtr<TInnerPool>::MakeStatic(blocksPerChunk))
 {
-    return new (m_dataPool->Allocate()) CRTreeDataNode(record.rect, record.datum);
-}
-
-CRTreeNode* CRTree::MakeInner() { return new (m_innerPool->Allocate()) CRTreeNode(); }
-
-void CRTree::Release(CRTreeNodeBase* node)
-{
-    if (node->IsDataNode()) {
-        m_dataPool->Free(node);
-        return;
-    }
-    auto* inner = static_cast<CRTreeNode*>(node);
-    for (int i = 0; i < inner->childCount; ++i)
-        Release(inner->children[i]);
-    m_innerPool->Free(inner);
-}
-
-void CRTree::Clear()
-{
-    if (m_root)
-        Release(m_root);
-    m_root = nullptr;
 }
 
 void CRTree::Build(const TRecord* records, uint64_t count)
@@ -175,66 +266,24 @@ void CRTree::Build(const TRecord* records, uint64_t count)
     Clear();
     if (count == 0)
         return;
-    CGrowArray<const TRecord*> items;
+    CGrowArray<TItem> items;
     items.Reserve(count);
     for (uint64_t i = 0; i < count; ++i)
         items.PushBack(records + i);
-    m_root = Build(items.Data(), count, 0);
-}
-
-// Nodes are attached as soon as they are made, so a failed allocation leaves
-// every node reachable from its parent for Clear.
-CRTreeNodeBase* CRTree::Build(const TRecord** items, uint64_t n, int axis)
-{
-    if (n == 1)
-        return MakeData(*items[0]);
-    CRTreeNode* node = MakeInner();
-    uint64_t s1, s2;
-    Split(items, n, axis, s1, s2);
     try {
-        if (s1 > 0)
-            node->Append(Build(items, s1, 1 - axis));
-        if (s2 > s1)
-            node->Append(BuildGroup(items + s1, s2 - s1, axis));
-        if (n > s2)
-            node->Append(Build(items + s2, n - s2, 1 - axis));
+        CBuilder(*m_dataPool, *m_innerPool, m_root).Build(items.Data(), count, 0, nullptr);
     } catch (...) {
-        Release(node);
+        Clear();
         throw;
     }
-    return node;
 }
 
-CRTreeNodeBase* CRTree::BuildGroup(const TRecord** items, uint64_t n, int axis)
+void CRTree::Clear()
 {
-    if (n == 1)
-        return MakeData(*items[0]);
-    CRTreeNode* node = MakeInner();
-    uint64_t k = std::max<uint64_t>(n / 3, 1);
-    SortByMin(items, n, axis);
-    if (k > 1) {
-        // The h smallest minima and the k - h largest maxima go first.
-        uint64_t h = (k + 1) / 2;
-        SortByMax(items + h, n - h, axis);
-        for (uint64_t i = h; i < k; ++i)
-            std::swap(items[i], items[i + (n - k)]);
-    }
-    try {
-        node->Append(BuildGroup(items, k, axis));
-        uint64_t s1, s2;
-        Split(items + k, n - k, 1 - axis, s1, s2);
-        const TRecord** rest = items + k;
-        if (s1 > 0)
-            node->Append(BuildGroup(rest, s1, axis));
-        if (s2 > s1)
-            node->Append(BuildGroup(rest + s1, s2 - s1, axis));
-        if (n - k > s2)
-            node->Append(BuildGroup(rest + s2, n - k - s2, axis));
-    } catch (...) {
-        Release(node);
-        throw;
-    }
-    return node;
+    if (m_root == nullptr)
+        return;
+    Release(m_root, *m_dataPool, *m_innerPool);
+    m_root = nullptr;
 }
 
 }  // namespace RTree

@@ -1,1 +1,838 @@
-// placeholder: replaced as the component lands
+#include "splitter/clip/PassDistributor.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/OSM/PBFReader.h"
+#include "common/OSM/PBInputAdapter.h"
+
+namespace Clip {
+
+namespace {
+
+template <typename T, typename Key>
+const T* LowerBound(const CGrowArray<T>& table, Key key)
+{
+    return std::lower_bound(table.begin(), table.end(), key);
+}
+
+template <typename T>
+bool Contains(const CGrowArray<T>& sorted, T value)
+{
+    const T* at = LowerBound(sorted, value);
+    return at != sorted.end() && *at == value;
+}
+
+template <typename T>
+void SortAndShrink(CGrowArray<T>& table)
+{
+    std::sort(table.begin(), table.end());
+    table.ShrinkToFit();
+}
+
+// The number at the start of a tag value: blanks and a sign allowed, no
+// digits reads as 0.
+long LeadingInteger(const std::string* value) { return value == nullptr ? 0 : std::strtol(value->c_str(), nullptr, 10); }
+
+bool QualifiesAsMultipolygon(const OSM::TRelation& relation)
+{
+    const std::string* type = relation.FindTag("type");
+    if (type != nullptr && *type == "multipolygon")
+        return true;
+    const std::string* boundary = relation.FindTag("boundary");
+    return boundary != nullptr && *boundary == "administrative" && LeadingInteger(relation.FindTag("admin_level")) > 2;
+}
+
+// Ids are packed into 48 bits next to an area; one that does not fit would
+// silently collide with another object.
+void CheckKeyId(OSM::TId id)
+{
+    if (!FitsKey(id)) {
+        std::printf("Id %" PRId64 " does not fit in 48 bits\n", id);
+        throw OSM::CDataReader::CBadFileException();
+    }
+}
+
+bool IsValidPoint(CGeoPoint p) { return p.y >= -MapUnits::k90 && p.y <= MapUnits::k90; }
+
+}  // namespace
+
+CPassDistributor::~CPassDistributor() = default;
+
+// ---------------------------------------------------------------------------
+// Lookups
+
+int32_t CPassDistributor::NodeArea(OSM::TId id) const
+{
+    if (!FitsKey(id))
+        return kNoArea;
+    const TIdAreaKey* at = LowerBound(m_nodeAreas, MakeKey(id, 0));
+    if (at == m_nodeAreas.end() || KeyId(*at) != id)
+        return kNoArea;
+    return KeyArea(*at);
+}
+
+bool CPassDistributor::NodePoint(OSM::TId id, CGeoPoint& point) const
+{
+    const TWantedNode* at = std::lower_bound(m_wantedNodes.begin(), m_wantedNodes.end(), id,
+                                             [](const TWantedNode& n, OSM::TId v) { return n.id < v; });
+    if (at == m_wantedNodes.end() || at->id != id || at->point == kUnknownPoint)
+        return false;
+    point = CGeoPoint::Unpack(at->point);
+    return true;
+}
+
+const TClippedWay* CPassDistributor::ClippedBegin(OSM::TId way) const
+{
+    return std::lower_bound(m_clippedWays.begin(), m_clippedWays.end(), MakeKey(way, 0),
+                            [](const TClippedWay& e, TIdAreaKey k) { return e.key < k; });
+}
+
+const TRingPieces* CPassDistributor::RingPiecesBegin(OSM::TId relation) const
+{
+    return std::lower_bound(m_ringPieces.begin(), m_ringPieces.end(), MakeKey(relation, 0),
+                            [](const TRingPieces& e, TIdAreaKey k) { return e.key < k; });
+}
+
+bool CPassDistributor::IsAbsorbed(OSM::TId way, OSM::TId relation, int32_t area) const
+{
+    TIdAreaKey key = MakeKey(relation, area);
+    const TRingPieces* at = std::lower_bound(m_ringPieces.begin(), m_ringPieces.end(), key,
+                                             [](const TRingPieces& e, TIdAreaKey k) { return e.key < k; });
+    return at != m_ringPieces.end() && at->key == key && Contains(at->absorbed, way);
+}
+
+bool CPassDistributor::HasMemberPieces(const TClippedWay& entry, OSM::TId relation) const
+{
+    int32_t area = KeyArea(entry.key);
+    CGrowArray<TPiece>& pieces = m_contexts[uint32_t(area)]->Pieces();
+    for (uint32_t i = entry.first; i < entry.first + entry.count; ++i)
+        if (pieces[i].way.nodeRefs.Count() > 1 && !IsAbsorbed(pieces[i].way.id, relation, area))
+            return true;
+    return false;
+}
+
+uint64_t CPassDistributor::BytesHeld() const
+{
+    // What the pass's tables hold reserved; a set node holds a key and three
+    // links and a colour.
+    return m_nodeAreas.CapacityBytes() + m_relationWays.CapacityBytes() + m_edgeWays.CapacityBytes() +
+           m_edgeMultipolygonWays.CapacityBytes() + m_points.CapacityBytes() + m_wantedNodes.CapacityBytes() +
+           m_clippedWays.CapacityBytes() + m_ringPieces.CapacityBytes() + m_storedWays.CapacityBytes() +
+           m_edgeMultipolygons.CapacityBytes() + m_relationAreas.size() * 40 + m_locator.BytesHeld();
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+void CPassDistributor::SeekFirstBlock(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind)
+{
+    std::optional<uint64_t> offset = reader.FirstBlockOffset(kind);
+    if (!offset)
+        return;
+    m_input->Stream().Seek(*offset);
+    reader.ReadBlock();
+    while (reader.ReadNext() && reader.GetType() != kind) {
+    }
+    reader.StepBack();
+}
+
+void CPassDistributor::SeekFileStart(OSM::CPBFReaderAdapter& reader)
+{
+    m_input->Stream().Seek(0);
+    bool error;
+    m_input->ReadBlob(error);
+    reader.ReadBlock();
+}
+
+namespace {
+
+// Reads the entities of one kind from where the reader stands, with progress
+// lines; body returns the stage's own count. Ends on the first entity of a
+// later kind. An entity of an earlier kind means the input is not in the
+// usual order, and reading on would silently lose data.
+template <typename Body>
+void ReadStage(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind, const CMemoryHolder& owner, CLog& log,
+               const CReadStream& stream, const char* entityWord, const char* countWord, Body&& body)
+{
+    CProgressCounter progress(owner, log, stream, entityWord, countWord);
+    while (reader.ReadNext()) {
+        OSM::EEntityType type = reader.GetType();
+        if (type != kind) {
+            if (type < kind) {
+                std::printf("Input is not sorted: %s %" PRId64 " after the %ss\n",
+                            type == OSM::kNode ? "node" : "way", reader.GetId(), entityWord);
+                throw OSM::CDataReader::CBadFileException();
+            }
+            break;
+        }
+        progress.Step(body());
+    }
+}
+
+}  // namespace
+
+bool CPassDistributor::Run(CPBInputAdapter& input, const TRing* const* polygons, TAreaOutput* const* outputs,
+                           uint32_t areaCount, uint32_t capacityHint, int64_t timestamp, CLog& log)
+{
+    if (areaCount > kMaxPassAreas) {
+        std::puts("Bad areas.");
+        return false;
+    }
+    m_input = &input;
+    m_log = &log;
+    m_areaCount = areaCount;
+    m_outputs = outputs;
+
+    m_contexts.Reserve(areaCount);
+    m_cleanRings.Reserve(areaCount);
+    m_outputIndex.Reserve(areaCount);
+    CGrowArray<RTree::TRecord> rects;
+    rects.Reserve(areaCount);
+    uint32_t outputCount = 0;
+    for (uint32_t i = 0; i < areaCount; ++i) {
+        m_contexts.PushBack(std::make_unique<CAreaClipContext>(*polygons[i], *outputs[i], i, *this, timestamp));
+        m_cleanRings.PushBack(&m_contexts.Back()->Polygon());
+        rects.PushBack({m_contexts.Back()->Bounds(), i});
+        if (i == 0 || outputs[i] != outputs[i - 1])
+            ++outputCount;
+        m_outputIndex.PushBack(outputCount - 1);
+    }
+    m_areaTree.Build(rects.Data(), rects.Count());
+    m_locator.Build(m_cleanRings.Data(), m_cleanRings.Count());
+    m_copySlots.Resize(outputCount);
+    std::fill(m_copySlots.begin(), m_copySlots.end(), ~uint32_t(0));
+    m_nodeAreas.Reserve(capacityHint);
+    m_maxNodeId = m_maxWayId = m_maxRelationId = 0;
+
+    input.Stream().Seek(0);
+    bool error;
+    input.ReadBlob(error);
+    OSM::CPBFReaderAdapter reader(input);
+
+    log.Line("Process inner nodes...");
+    InnerNodes(reader);
+    reader.StepBack();
+    log.Line("Find edge ways...");
+    EdgeWays(reader);
+    reader.StepBack();
+    log.Line("Find edge multipolygons...");
+    EdgeMultipolygons(reader);
+
+    // New objects never reuse an id of the input.
+    for (uint32_t i = 0; i < areaCount; ++i) {
+        if (i > 0 && outputs[i] == outputs[i - 1])
+            continue;
+        TAreaOutput& out = *outputs[i];
+        out.nextNodeId = std::max(out.nextNodeId, m_maxNodeId + 1);
+        out.nextWayId = std::max(out.nextWayId, m_maxWayId + 1);
+        out.nextRelationId = std::max(out.nextRelationId, m_maxRelationId + 1);
+    }
+
+    log.Line("Find wanted nodes...");
+    SeekFirstBlock(reader, OSM::kWay);
+    WantedNodes(reader);
+    log.Line("Get nodes points...");
+    SeekFileStart(reader);
+    NodePoints(reader);
+    reader.StepBack();
+    log.Line("Clip ways...");
+    ClipWays(reader);
+    log.Line("Clip multipolygons...");
+    ClipMultipolygons();
+    log.Line("Write inner ways...");
+    SeekFirstBlock(reader, OSM::kWay);
+    InnerWays(reader);
+    log.Line("Write clipped ways...");
+    WriteClippedWays();
+    reader.StepBack();
+    log.Line("Get relation regions...");
+    RelationRegions(reader);
+    log.Line("Clip relations...");
+    SeekFirstBlock(reader, OSM::kRelation);
+    ClipRelations(reader);
+    log.Line("Write new multipolygons...");
+    WriteNewMultipolygons();
+    return true;
+}
+
+// Stage 1: nodes inside an area go to it; the node area table remembers where.
+void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
+{
+    uint64_t written = 0;
+    ReadStage(reader, OSM::kNode, *this, *m_log, m_input->Stream(), "node", "nodes written", [&] {
+        OSM::TId id = reader.GetId();
+        m_maxNodeId = std::max(m_maxNodeId, id);
+        CheckKeyId(id);
+        OSM::TNode& node = reader.Node();
+        bool border = false;
+        int32_t area = m_locator.Locate(node.position, &border);
+        if (area < 0)
+            return written;
+        m_nodeAreas.PushBack(MakeKey(id, area));
+        if (border && node.FindTag("garmin:extnode") == nullptr)
+            node.AddExtNodeTag();
+        m_outputs[area]->writer->WriteNode(node);
+        return ++written;
+    });
+    SortAndShrink(m_nodeAreas);
+}
+
+// Stage 2: ways whose nodes lie in different areas (or partly outside).
+void CPassDistributor::EdgeWays(OSM::CPBFReaderAdapter& reader)
+{
+    ReadStage(reader, OSM::kWay, *this, *m_log, m_input->Stream(), "way", "edge ways found", [&] {
+        OSM::TId id = reader.GetId();
+        m_maxWayId = std::max(m_maxWayId, id);
+        CheckKeyId(id);
+        const OSM::TWay& way = reader.Way();
+        if (way.nodeRefs.Count() >= 2) {
+            int32_t first = NodeArea(way.nodeRefs[0]);
+            for (uint64_t i = 1; i < way.nodeRefs.Count(); ++i) {
+                if (NodeArea(way.nodeRefs[i]) != first) {
+                    m_edgeWays.PushBack(id);
+                    break;
+                }
+            }
+        }
+        return m_edgeWays.Count();
+    });
+    SortAndShrink(m_edgeWays);
+}
+
+// Stage 3: relations whose rings cross a border, and the ways of all others.
+void CPassDistributor::EdgeMultipolygons(OSM::CPBFReaderAdapter& reader)
+{
+    ReadStage(reader, OSM::kRelation, *this, *m_log, m_input->Stream(), "relation", nullptr, [&] {
+        OSM::TId id = reader.GetId();
+        m_maxRelationId = std::max(m_maxRelationId, id);
+        CheckKeyId(id);
+        const OSM::TRelation& relation = reader.Relation();
+        bool hasEdge = false;
+        for (const OSM::TMember& member : relation.members) {
+            if (member.type != OSM::kWay)
+                continue;
+            if (Contains(m_edgeWays, member.ref)) {
+                hasEdge = true;
+            } else {
+                CheckKeyId(member.ref);
+                m_relationWays.PushBack(MakeKey(member.ref, kNoArea));
+            }
+        }
+        if (hasEdge && QualifiesAsMultipolygon(relation)) {
+            m_edgeMultipolygons.PushBack(relation);
+            for (const OSM::TMember& member : relation.members)
+                if (member.type == OSM::kWay)
+                    m_edgeMultipolygonWays.PushBack(member.ref);
+        }
+        return uint64_t(0);
+    });
+    SortAndShrink(m_edgeMultipolygonWays);
+    std::sort(m_relationWays.begin(), m_relationWays.end());
+    m_relationWays.Erase(
+        uint64_t(std::unique(m_relationWays.begin(), m_relationWays.end(),
+                             [](TIdAreaKey a, TIdAreaKey b) { return KeyId(a) == KeyId(b); }) -
+                 m_relationWays.begin()),
+        m_relationWays.Count());
+    m_relationWays.ShrinkToFit();
+    m_log->Format("%" PRIu64 " edge multipolygons, %" PRIu64 " edge mp ways, %" PRIu64 " other relations ways",
+                  m_edgeMultipolygons.Count(), m_edgeMultipolygonWays.Count(), m_relationWays.Count());
+}
+
+// Stage 4: the nodes that clipping needs the positions of.
+void CPassDistributor::WantedNodes(OSM::CPBFReaderAdapter& reader)
+{
+    ReadStage(reader, OSM::kWay, *this, *m_log, m_input->Stream(), "way", "nodes wanted", [&] {
+        OSM::TId id = reader.GetId();
+        bool multipolygonWay = Contains(m_edgeMultipolygonWays, id);
+        if (multipolygonWay || Contains(m_edgeWays, id)) {
+            const OSM::TWay& way = reader.Way();
+            if (multipolygonWay)
+                m_storedWays.PushBack(way);
+            for (OSM::TId ref : way.nodeRefs)
+                m_wantedNodes.PushBack({ref, kUnknownPoint});
+        }
+        return m_wantedNodes.Count();
+    });
+    std::sort(m_wantedNodes.begin(), m_wantedNodes.end(),
+              [](const TWantedNode& a, const TWantedNode& b) { return a.id < b.id; });
+    m_wantedNodes.Erase(uint64_t(std::unique(m_wantedNodes.begin(), m_wantedNodes.end(),
+                                             [](const TWantedNode& a, const TWantedNode& b) { return a.id == b.id; }) -
+                                 m_wantedNodes.begin()),
+                        m_wantedNodes.Count());
+    m_wantedNodes.ShrinkToFit();
+    std::sort(m_storedWays.begin(), m_storedWays.end(),
+              [](const OSM::TWay& a, const OSM::TWay& b) { return a.id < b.id; });
+    m_storedWays.ShrinkToFit();
+}
+
+// Stage 5: positions of the wanted nodes. A node whose position is not on
+// the globe stays unknown, so no way is clipped through it.
+void CPassDistributor::NodePoints(OSM::CPBFReaderAdapter& reader)
+{
+    ReadStage(reader, OSM::kNode, *this, *m_log, m_input->Stream(), "node", nullptr, [&] {
+        OSM::TId id = reader.GetId();
+        TWantedNode* at = std::lower_bound(m_wantedNodes.begin(), m_wantedNodes.end(), id,
+                                           [](const TWantedNode& n, OSM::TId v) { return n.id < v; });
+        if (at != m_wantedNodes.end() && at->id == id) {
+            CGeoPoint p = reader.Node().position;
+            if (IsValidPoint(p))
+                at->point = p.Packed();
+        }
+        return uint64_t(0);
+    });
+}
+
+bool CPassDistributor::GatherPoints(const OSM::TWay& way)
+{
+    m_points.Clear();
+    m_points.Reserve(way.nodeRefs.Count());
+    for (OSM::TId ref : way.nodeRefs) {
+        CGeoPoint p;
+        if (!NodePoint(ref, p)) {
+            std::printf("Node %" PRId64 " is missing\n", ref);
+            return false;
+        }
+        m_points.PushBack(p);
+    }
+    return true;
+}
+
+void CPassDistributor::ClipLine(const OSM::TWay& way, bool ringMode)
+{
+    // The way's bounding rectangle, grown the short way round.
+    CGeoRect bounds;
+    for (const CGeoPoint& p : m_points)
+        Extend(bounds, CGeoRect::OfPoint(p));
+    m_found.Clear();
+    m_areaTree.Query(bounds, m_found);
+    for (uint32_t area : m_found) {
+        CAreaClipContext& context = *m_contexts[area];
+        uint64_t first = context.Pieces().Count();
+        uint32_t count = context.ClipLine(way, m_points.Data(), m_points.Count(), ringMode);
+        if (count != 0)
+            m_clippedWays.PushBack({MakeKey(way.id, int32_t(area)), count, uint32_t(first)});
+    }
+}
+
+// A closed way stands for an area feature: its pieces are closed along the
+// border, and several pieces in one area become a multipolygon.
+void CPassDistributor::ClipClosedWay(const OSM::TWay& way)
+{
+    if (!GatherPoints(way))
+        return;
+    const OSM::TWay* clipped = &way;
+    OSM::TWay reversed;
+    if (!Geometry::IsClockwise(m_points.Data(), m_points.Count() - 1)) {
+        reversed = way;
+        std::reverse(reversed.nodeRefs.begin(), reversed.nodeRefs.end());
+        std::reverse(m_points.begin(), m_points.end());
+        clipped = &reversed;
+    }
+    uint64_t before = m_clippedWays.Count();
+    ClipLine(*clipped, true);
+    for (uint64_t e = before; e < m_clippedWays.Count(); ++e) {
+        const TClippedWay& entry = m_clippedWays[e];
+        CAreaClipContext& context = *m_contexts[uint32_t(KeyArea(entry.key))];
+        context.ClosePieces(entry.first, entry.count, false);
+        if (entry.count > 1)
+            context.NewMultipolygon(entry.first, entry.count);
+    }
+}
+
+// Stage 6: cut the edge ways at the borders.
+void CPassDistributor::ClipWays(OSM::CPBFReaderAdapter& reader)
+{
+    uint64_t pieces = 0;
+    ReadStage(reader, OSM::kWay, *this, *m_log, m_input->Stream(), "way", "clipped ways", [&] {
+        OSM::TId id = reader.GetId();
+        if (!Contains(m_edgeWays, id))
+            return pieces;
+        const OSM::TWay& way = reader.Way();
+        bool multipolygonWay = Contains(m_edgeMultipolygonWays, id);
+        uint64_t before = m_clippedWays.Count();
+        const CGrowArray<OSM::TId>& refs = way.nodeRefs;
+        bool closed = refs.Count() >= 3 && refs[0] == refs.Back();
+        if (closed && !multipolygonWay && way.FindTag("highway") == nullptr)
+            ClipClosedWay(way);
+        else if (GatherPoints(way))
+            ClipLine(way, multipolygonWay);
+        for (uint64_t i = before; i < m_clippedWays.Count(); ++i)
+            pieces += m_clippedWays[i].count;
+        return pieces;
+    });
+    std::sort(m_clippedWays.begin(), m_clippedWays.end(),
+              [](const TClippedWay& a, const TClippedWay& b) { return a.key < b.key; });
+    m_clippedWays.ShrinkToFit();
+}
+
+// A member way taking part in ring assembly.
+class CMultiPolygonWay {
+public:
+    CMultiPolygonWay(const OSM::TWay* way, bool outer) : way(way), outer(outer) {}
+    OSM::TId FirstNode() const { return reversed ? way->nodeRefs.Back() : way->nodeRefs[0]; }
+    OSM::TId LastNode() const { return reversed ? way->nodeRefs[0] : way->nodeRefs.Back(); }
+    void Reverse() { reversed = true; }
+    uint8_t Group() const { return outer; }
+
+    const OSM::TWay* way;
+    bool outer;
+    bool reversed = false;
+};
+
+namespace {
+
+// Grows a chain from ways[s] at either end by ways of its group that share an
+// end node. Returns whether it closed; end is the chain's last position.
+bool ConnectWays(CGrowArray<CMultiPolygonWay>& ways, uint64_t s, uint64_t& end)
+{
+    const uint8_t group = ways[s].Group();
+    end = s;
+    OSM::TId startNode = ways[s].FirstNode(), endNode = ways[end].LastNode();
+    while (startNode != endNode) {
+        uint64_t found = ways.Count();
+        bool continues = false;
+        for (uint64_t k = end + 1; k < ways.Count(); ++k) {
+            CMultiPolygonWay& w = ways[k];
+            if (w.Group() != group)
+                continue;
+            if (w.FirstNode() == endNode) {
+                continues = true;
+            } else if (w.LastNode() == startNode) {
+            } else if (w.LastNode() == endNode) {
+                w.Reverse();
+                continues = true;
+            } else if (w.FirstNode() == startNode) {
+                w.Reverse();
+            } else {
+                continue;
+            }
+            found = k;
+            break;
+        }
+        if (found == ways.Count())
+            return false;
+        if (continues) {
+            std::swap(ways[found], ways[end + 1]);
+        } else {
+            CMultiPolygonWay moved = ways[found];
+            for (uint64_t k = found; k > s; --k)
+                ways[k] = ways[k - 1];
+            ways[s] = moved;
+        }
+        ++end;
+        startNode = ways[s].FirstNode();
+        endNode = ways[end].LastNode();
+    }
+    return true;
+}
+
+}  // namespace
+
+void CPassDistributor::ClipMultipolygon(const OSM::TRelation& relation)
+{
+    CGrowArray<CMultiPolygonWay> ways;
+    for (const OSM::TMember& member : relation.members) {
+        if (member.type != OSM::kWay)
+            continue;
+        const OSM::TWay* way = std::lower_bound(m_storedWays.begin(), m_storedWays.end(), member.ref,
+                                                [](const OSM::TWay& w, OSM::TId id) { return w.id < id; });
+        if (way == m_storedWays.end() || way->id != member.ref) {
+            std::printf("Way %" PRId64 " is missing\n", member.ref);
+            continue;
+        }
+        if (way->nodeRefs.Count() < 2 ||
+            std::any_of(ways.begin(), ways.end(), [&](const CMultiPolygonWay& w) { return w.way == way; }))
+            continue;
+        ways.PushBack(CMultiPolygonWay(way, member.role != "inner"));
+    }
+    for (uint64_t s = 0; s < ways.Count();) {
+        uint64_t end;
+        if (ConnectWays(ways, s, end))
+            ClipRing(relation.id, ways.Data() + s, end - s + 1);
+        else
+            std::printf("Multipolygon %" PRId64 " has unclosed ring, way %" PRId64 "\n", relation.id, ways[s].way->id);
+        s = end + 1;
+    }
+}
+
+void CPassDistributor::ClipRing(OSM::TId relation, CMultiPolygonWay* ring, uint64_t count)
+{
+    m_points.Clear();
+    for (uint64_t k = 0; k < count; ++k) {
+        uint64_t start = m_points.Count();
+        for (OSM::TId ref : ring[k].way->nodeRefs) {
+            CGeoPoint p;
+            if (!NodePoint(ref, p)) {
+                std::printf("Node %" PRId64 " is missing\n", ref);
+                return;
+            }
+            m_points.PushBack(p);
+        }
+        if (ring[k].reversed)
+            std::reverse(m_points.begin() + start, m_points.end());
+        m_points.PopBack();
+    }
+    if (!Geometry::IsClockwise(m_points.Data(), m_points.Count()))
+        for (uint64_t k = 0; k < count; ++k)
+            ring[k].reversed = !ring[k].reversed;
+
+    struct TPair {
+        const TClippedWay* entry;
+        uint64_t position;
+    };
+    CGrowArray<TPair> pairs;
+    for (uint64_t k = 0; k < count; ++k)
+        for (const TClippedWay* e = ClippedBegin(ring[k].way->id);
+             e != m_clippedWays.end() && KeyId(e->key) == ring[k].way->id; ++e)
+            pairs.PushBack({e, k});
+    std::stable_sort(pairs.begin(), pairs.end(),
+                     [](const TPair& a, const TPair& b) { return KeyArea(a.entry->key) < KeyArea(b.entry->key); });
+
+    CGrowArray<TRingWay> ringWays;
+    for (uint64_t k = 0; k < count; ++k)
+        ringWays.PushBack({ring[k].way, ring[k].reversed});
+    CGrowArray<TRingPiece> pieces;
+    for (uint64_t p = 0; p < pairs.Count();) {
+        const int32_t area = KeyArea(pairs[p].entry->key);
+        CAreaClipContext& context = *m_contexts[uint32_t(area)];
+        pieces.Clear();
+        for (; p < pairs.Count() && KeyArea(pairs[p].entry->key) == area; ++p)
+            for (uint32_t i = pairs[p].entry->first; i < pairs[p].entry->first + pairs[p].entry->count; ++i)
+                pieces.PushBack({i, ring[pairs[p].position].reversed});
+        TRingPieces& entry = m_ringPieces.EmplaceBack();
+        entry.key = MakeKey(relation, area);
+        entry.first = uint32_t(context.Pieces().Count());
+        entry.outer = ring[0].outer;
+        entry.count = context.CloseRingPieces(pieces.Data(), uint32_t(pieces.Count()), ringWays.Data(),
+                                              uint32_t(ringWays.Count()), entry.absorbed);
+    }
+}
+
+// Stage 7: rings of the multipolygons that cross borders.
+void CPassDistributor::ClipMultipolygons()
+{
+    for (const OSM::TRelation& relation : m_edgeMultipolygons)
+        ClipMultipolygon(relation);
+    // Ring pieces that no closing reached still hold placeholders; their
+    // nodes must come before the ways in every file.
+    for (const auto& context : m_contexts) {
+        context->ClearCrossingNodes();
+        for (TPiece& piece : context->Pieces())
+            context->FinishPlaceholders(piece, piece.way.FindTag("highway") != nullptr);
+    }
+    std::sort(m_ringPieces.begin(), m_ringPieces.end(),
+              [](const TRingPieces& a, const TRingPieces& b) { return a.key < b.key; });
+    m_storedWays.Free();
+    m_edgeMultipolygons.Free();
+    uint64_t clipped = 0;
+    for (const auto& context : m_contexts)
+        clipped += context->Pieces().Count();
+    m_log->Format("%" PRIu64 " clipped ways", clipped);
+}
+
+// Stage 8: ways lying in one area go there unchanged.
+void CPassDistributor::InnerWays(OSM::CPBFReaderAdapter& reader)
+{
+    uint64_t written = 0;
+    ReadStage(reader, OSM::kWay, *this, *m_log, m_input->Stream(), "way", "ways written", [&] {
+        OSM::TId id = reader.GetId();
+        if (Contains(m_edgeWays, id))
+            return written;
+        const OSM::TWay& way = reader.Way();
+        if (way.nodeRefs.Empty())
+            return written;
+        int32_t area = NodeArea(way.nodeRefs[0]);
+        if (area < 0)
+            return written;
+        TIdAreaKey* entry = std::lower_bound(m_relationWays.begin(), m_relationWays.end(), MakeKey(id, 0));
+        if (entry != m_relationWays.end() && KeyId(*entry) == id)
+            *entry = MakeKey(id, area);
+        m_outputs[area]->writer->WriteWay(way);
+        return ++written;
+    });
+}
+
+// Stage 9: the pieces, area by area.
+void CPassDistributor::WriteClippedWays()
+{
+    for (const auto& context : m_contexts)
+        for (const TPiece& piece : context->Pieces())
+            if (piece.way.nodeRefs.Count() >= 2)
+                context->Output().writer->WriteWay(piece.way);
+    m_points.Free();
+    m_wantedNodes.Free();
+}
+
+// ---------------------------------------------------------------------------
+// Relations
+
+// Stage 10: the areas of every relation, passed on to its parents.
+void CPassDistributor::RelationRegions(OSM::CPBFReaderAdapter& reader)
+{
+    m_edgeWays.Free();
+    m_edgeMultipolygonWays.Free();
+    ReadStage(reader, OSM::kRelation, *this, *m_log, m_input->Stream(), "relation", nullptr, [&] {
+        const OSM::TRelation& relation = reader.Relation();
+        const OSM::TId id = relation.id;
+        for (const OSM::TMember& member : relation.members) {
+            if (member.type == OSM::kNode) {
+                int32_t area = NodeArea(member.ref);
+                if (area >= 0)
+                    m_relationAreas.insert(MakeKey(id, area));
+            } else if (member.type == OSM::kWay) {
+                const TIdAreaKey* entry = LowerBound(m_relationWays, MakeKey(member.ref, 0));
+                if (entry != m_relationWays.end() && KeyId(*entry) == member.ref) {
+                    int32_t area = KeyArea(*entry);
+                    if (area >= 0 && !IsAbsorbed(member.ref, id, area))
+                        m_relationAreas.insert(MakeKey(id, area));
+                    continue;
+                }
+                for (const TClippedWay* e = ClippedBegin(member.ref);
+                     e != m_clippedWays.end() && KeyId(e->key) == member.ref; ++e)
+                    if (HasMemberPieces(*e, id))
+                        m_relationAreas.insert(MakeKey(id, KeyArea(e->key)));
+            } else if (member.ref != id) {
+                m_relationParents.PushBack({member.ref, id});
+            }
+        }
+        for (const TRingPieces* e = RingPiecesBegin(id); e != m_ringPieces.end() && KeyId(e->key) == id; ++e) {
+            CGrowArray<TPiece>& pieces = m_contexts[uint32_t(KeyArea(e->key))]->Pieces();
+            for (uint32_t i = e->first; i < e->first + e->count; ++i)
+                if (pieces[i].way.nodeRefs.Count() > 1) {
+                    m_relationAreas.insert(e->key);
+                    break;
+                }
+        }
+        return uint64_t(0);
+    });
+    SortAndShrink(m_relationParents);
+
+    // Entries added for larger ids are reached by the walk itself; Propagate
+    // covers the ancestors the walk has already passed.
+    OSM::TId last = 0;
+    bool first = true;
+    for (auto it = m_relationAreas.begin(); it != m_relationAreas.end(); ++it) {
+        OSM::TId id = KeyId(*it);
+        if (first || id != last)
+            Propagate(id);
+        first = false;
+        last = id;
+    }
+}
+
+// Gives the areas of origin to its ancestors. An explicit stack keeps deep
+// chains of nested relations off the call stack; a cycle ends because the
+// second time round no insertion is new.
+void CPassDistributor::Propagate(OSM::TId origin)
+{
+    CGrowArray<int32_t> areas;
+    for (auto it = m_relationAreas.lower_bound(MakeKey(origin, 0)); it != m_relationAreas.end() && KeyId(*it) == origin;
+         ++it)
+        areas.PushBack(KeyArea(*it));
+    CGrowArray<OSM::TId> stack;
+    stack.PushBack(origin);
+    while (!stack.Empty()) {
+        OSM::TId child = stack.Back();
+        stack.PopBack();
+        const auto* pair = std::lower_bound(m_relationParents.begin(), m_relationParents.end(),
+                                            std::pair<OSM::TId, OSM::TId>(child, INT64_MIN));
+        for (; pair != m_relationParents.end() && pair->first == child; ++pair) {
+            OSM::TId parent = pair->second;
+            bool added = false;
+            for (int32_t area : areas)
+                added |= m_relationAreas.insert(MakeKey(parent, area)).second;
+            if (added && (child == origin || parent < origin))
+                stack.PushBack(parent);
+        }
+    }
+}
+
+CPassDistributor::TRelationCopy& CPassDistributor::CopyFor(uint32_t area)
+{
+    uint32_t output = m_outputIndex[area];
+    uint32_t& slot = m_copySlots[output];
+    if (slot == ~uint32_t(0)) {
+        slot = uint32_t(m_copies.Count());
+        TRelationCopy& copy = m_copies.EmplaceBack();
+        copy.output = output;
+        copy.area = area;
+        copy.lastChildMember = ~uint64_t(0);
+    }
+    return m_copies[slot];
+}
+
+// Stage 11: one copy of every relation in each area holding a member.
+void CPassDistributor::ClipRelations(OSM::CPBFReaderAdapter& reader)
+{
+    uint64_t written = 0;
+    ReadStage(reader, OSM::kRelation, *this, *m_log, m_input->Stream(), "relation", "relations written", [&] {
+        const OSM::TRelation& relation = reader.Relation();
+        const OSM::TId id = relation.id;
+        m_copies.Clear();
+        for (uint64_t m = 0; m < relation.members.Count(); ++m) {
+            const OSM::TMember& member = relation.members[m];
+            if (member.type == OSM::kNode) {
+                int32_t area = NodeArea(member.ref);
+                if (area >= 0)
+                    CopyFor(uint32_t(area)).relation.members.PushBack(member);
+            } else if (member.type == OSM::kWay) {
+                const TIdAreaKey* entry = LowerBound(m_relationWays, MakeKey(member.ref, 0));
+                if (entry != m_relationWays.end() && KeyId(*entry) == member.ref) {
+                    int32_t area = KeyArea(*entry);
+                    if (area >= 0 && !IsAbsorbed(member.ref, id, area))
+                        CopyFor(uint32_t(area)).relation.members.PushBack(member);
+                    continue;
+                }
+                for (const TClippedWay* e = ClippedBegin(member.ref);
+                     e != m_clippedWays.end() && KeyId(e->key) == member.ref; ++e) {
+                    int32_t area = KeyArea(e->key);
+                    CGrowArray<TPiece>& pieces = m_contexts[uint32_t(area)]->Pieces();
+                    for (uint32_t i = e->first; i < e->first + e->count; ++i) {
+                        const OSM::TWay& piece = pieces[i].way;
+                        if (piece.nodeRefs.Count() > 1 && !IsAbsorbed(piece.id, id, area))
+                            CopyFor(uint32_t(area)).relation.members.PushBack({OSM::kWay, piece.id, member.role});
+                    }
+                }
+            } else {
+                for (auto it = m_relationAreas.lower_bound(MakeKey(member.ref, 0));
+                     it != m_relationAreas.end() && KeyId(*it) == member.ref; ++it) {
+                    TRelationCopy& copy = CopyFor(uint32_t(KeyArea(*it)));
+                    if (copy.lastChildMember != m) {  // areas sharing a file get the member once
+                        copy.relation.members.PushBack(member);
+                        copy.lastChildMember = m;
+                    }
+                }
+            }
+        }
+        for (const TRingPieces* e = RingPiecesBegin(id); e != m_ringPieces.end() && KeyId(e->key) == id; ++e) {
+            uint32_t area = uint32_t(KeyArea(e->key));
+            CGrowArray<TPiece>& pieces = m_contexts[area]->Pieces();
+            for (uint32_t i = e->first; i < e->first + e->count; ++i)
+                if (pieces[i].way.nodeRefs.Count() > 1)
+                    CopyFor(area).relation.members.PushBack(
+                        {OSM::kWay, pieces[i].way.id, e->outer ? "outer" : "inner"});
+        }
+        for (TRelationCopy& copy : m_copies) {
+            copy.relation.id = id;
+            copy.relation.tags = relation.tags;
+            copy.relation.info = relation.info;
+            m_outputs[copy.area]->writer->WriteRelation(copy.relation);
+            m_copySlots[copy.output] = ~uint32_t(0);
+        }
+        written += m_copies.Count();
+        return written;
+    });
+}
+
+// Stage 12: multipolygons made from cut closed ways.
+void CPassDistributor::WriteNewMultipolygons()
+{
+    for (const auto& context : m_contexts)
+        for (const OSM::TRelation& relation : context->NewMultipolygons())
+            context->Output().writer->WriteRelation(relation);
+}
+
+}  // namespace Clip

@@ -1,0 +1,133 @@
+// The entities of an OSM PBF file, decoded lazily, one at a time.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "common/OSM/DataReader.h"
+#include "common/OSM/PBInputAdapter.h"
+#include "common/rtree/Geo.h"
+#include "common/streams/GrowArray.h"
+#include "osmformat.pb.h"
+
+namespace OSM {
+
+namespace detail {
+// The coordinate and time scale of one block.
+struct TBlockScale {
+    int64_t granularity = 100;
+    int64_t latOffset = 0;
+    int64_t lonOffset = 0;
+    int64_t dateGranularity = 1000;
+
+    explicit TBlockScale(const OSMPBF::PrimitiveBlock& block);
+    TBlockScale() = default;
+    // +180 degrees of longitude comes out one unit short of it.
+    CGeoPoint Point(int64_t lat, int64_t lon) const;
+    int64_t Milliseconds(int64_t timestamp) const;
+};
+}  // namespace detail
+
+// Parses an "OSMData" payload into block, reusing its storage. Throws
+// CDataReader::CBadFileException when the payload is not a PrimitiveBlock;
+// block is then undefined.
+void ParsePrimitiveBlock(const CGrowArray<uint8_t>& payload, OSMPBF::PrimitiveBlock& block);
+
+// Appends the position of every node of group, a group of block: first the
+// plain nodes, then the dense ones. Decodes nothing else. Throws
+// CDataReader::CBadFileException, with points unchanged, when the dense id,
+// latitude and longitude arrays differ in length.
+void AppendPositions(const OSMPBF::PrimitiveBlock& block, const OSMPBF::PrimitiveGroup& group,
+                     CGrowArray<CGeoPoint>& points);
+
+// Reads the "OSMData" blobs of a blob source, skipping blobs of other types.
+// Within a group the dense nodes come first, then plain nodes, ways and
+// relations. Malformed data (a bad blob or block, a string index outside the
+// table, parallel arrays of different lengths, a bad member type) throws
+// CBadFileException from the call that meets it: ReadBlock, ReadNext or
+// GetEntity. Neither the source nor its stream is owned.
+class CPBFReaderAdapter : public CDataReader {
+public:
+    // source's stream must stand right after the header blob. Reads the first
+    // data block at once, so it may throw CBadFileException.
+    explicit CPBFReaderAdapter(CPBInputAdapter& source);
+    CPBFReaderAdapter(const CPBFReaderAdapter&) = delete;
+    CPBFReaderAdapter& operator=(const CPBFReaderAdapter&) = delete;
+
+    bool ReadNext() override;
+    bool IsValid() const override { return m_group != nullptr && m_entity >= 0; }
+    EEntityType GetType() const override { return m_type; }
+    TId GetId() const override { return m_id; }
+    // nullptr when there is no current entity. Asking twice for the same
+    // dense node decodes it once.
+    TEntity* GetEntity() override;
+
+    // Reads blobs from the stream's position up to the next "OSMData" block
+    // that holds a group and makes its first group current, before its first
+    // entity. False at the end of the input. Called after a seek to the start
+    // (past the header blob) or to a FirstBlockOffset, it restarts reading.
+    bool ReadBlock();
+    // Undoes the last ReadNext, so that the next one delivers the same entity
+    // again. Does nothing at the end of the input or before the first entity
+    // of a group.
+    void StepBack();
+    // Where the first block holding entities of kind starts (before its
+    // length), once such a block has been read; kept across ReadBlock.
+    std::optional<uint64_t> FirstBlockOffset(EEntityType kind) const;
+
+private:
+    // The running sums of dense-node decoding, all zero at a group's start.
+    // The string index is wider than the file's 32 bits so that crafted deltas
+    // cannot overflow it unnoticed.
+    struct TDenseState {
+        int32_t last = -1;  // index of the node the record holds
+        int32_t keyValue = 0;
+        int32_t uid = 0;
+        int64_t user = 0;
+        int64_t id = 0;
+        int64_t lat = 0;
+        int64_t lon = 0;
+        int64_t changeset = 0;
+        int64_t timestamp = 0;
+    };
+
+    void StartGroup();
+    const std::string& String(int64_t index) const;
+    void DecodeDense(int32_t index);
+    template <typename TMessage>
+    void DecodeCommon(const TMessage& message, TEntity& entity) const;
+    void DecodeNode(const OSMPBF::Node& node);
+    void DecodeWay(const OSMPBF::Way& way);
+    void DecodeRelation(const OSMPBF::Relation& relation);
+
+    CPBInputAdapter& m_source;
+    uint64_t m_blockOffset = 0;
+    std::optional<uint64_t> m_firstBlockOffsets[3];
+
+    OSMPBF::PrimitiveBlock m_block;
+    detail::TBlockScale m_scale;
+    int32_t m_groupIndex = 0;
+    const OSMPBF::PrimitiveGroup* m_group = nullptr;  // none at the end of the input
+    // Ends of the dense nodes, plain nodes, ways and relations in the
+    // group's entity sequence.
+    int32_t m_denseEnd = 0;
+    int32_t m_nodesEnd = 0;
+    int32_t m_waysEnd = 0;
+    int32_t m_relationsEnd = 0;
+    int32_t m_entity = -1;
+    TDenseState m_dense;
+    int32_t m_nodeEntity = -1;  // the entity the node record holds, -1 none
+
+    EEntityType m_type = kNode;
+    TId m_id = 0;
+    TNode m_node;
+    TWay m_way;
+    TRelation m_relation;
+    // Ways and relations are decoded here and swapped into place, so that a
+    // failed decode leaves the record intact and the storage is recycled.
+    TWay m_spareWay;
+    TRelation m_spareRelation;
+};
+
+}  // namespace OSM

@@ -1,0 +1,57 @@
+// Blob framing of an OSM PBF file, over the program's own read streams.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <google/protobuf/io/zero_copy_stream.h>
+
+#include "common/streams/GrowArray.h"
+#include "common/streams/Stream.h"
+#include "fileformat.pb.h"
+
+// Hands the stream's window to the protobuf runtime without copying, and
+// reads the file one blob at a time into a payload buffer that is reused from
+// blob to blob. The stream is not owned.
+class CPBInputAdapter : public google::protobuf::io::ZeroCopyInputStream {
+public:
+    // Blob limits of the format; larger values mark a malformed blob.
+    static constexpr uint32_t kMaxBlobHeaderSize = 0x10000;
+    static constexpr int32_t kMaxBlobSize = 0x2000000;
+
+    // Zero-copy interface. A stream failure counts as the end of the stream.
+    bool Next(const void** data, int* size) override;
+    void BackUp(int count) override;
+    bool Skip(int count) override;
+    int64_t ByteCount() const override;
+
+    // Attaches the stream and reads and checks the header blob at its current
+    // position. False when the first blob is missing or malformed, is not an
+    // "OSMHeader", or requires a feature other than "OsmSchema-V0.6" and
+    // "DenseNodes". The stream then stands after the header blob.
+    bool Open(CReadStream& stream);
+
+    // Reads the blob at the stream's position into BlobType() and Payload().
+    // True: the stream stands right after the blob. False with error clear:
+    // the stream was at its end. False with error set: the blob is malformed
+    // (a limit exceeded, a bad message, a compression this program cannot
+    // read, zlib data that does not inflate to exactly raw_size bytes) or
+    // the file ends inside it; BlobType() and Payload() are then undefined.
+    // Stream failures never leave; TBadAlloc does.
+    bool ReadBlob(bool& error);
+
+    const std::string& BlobType() const { return m_blobType; }
+    const CGrowArray<uint8_t>& Payload() const { return m_payload; }
+    CReadStream& Stream() { return *m_stream; }
+
+private:
+    bool ReadBlobBody();
+    bool Inflate(const std::string& compressed, int32_t rawSize);
+
+    CReadStream* m_stream = nullptr;
+    std::string m_blobType;
+    CGrowArray<uint8_t> m_payload;
+    // Kept between blobs so that their storage is reused.
+    OSMPBF::BlobHeader m_header;
+    OSMPBF::Blob m_blob;
+};

@@ -1,0 +1,551 @@
+#include "splitter/AreaSplitter.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "common/OSM/PBFReader.h"
+#include "common/OSM/PBInputAdapter.h"
+#include "splitter/Log.h"
+
+namespace {
+
+// lround(cos(d degrees) * 2^30) for d = 0 .. 180.
+struct TCosineTable {
+    int64_t c[182];
+    TCosineTable()
+    {
+        for (int d = 0; d <= 180; ++d)
+            c[d] = std::lround(std::cos(d * 3.14159265358979323846 / 180.0) * 1073741824.0);
+        c[181] = c[180];
+    }
+};
+const TCosineTable kCosine;
+
+// East-west extent modulo a full turn.
+uint32_t Width(const CGeoRect& r) { return MapUnits::EastwardDistance(r.west, r.east); }
+int32_t MiddleLatitude(const CGeoRect& r) { return r.north / 2 + r.south / 2; }
+
+CGeoRect BoundsOf(const CGeoPoint* points, uint64_t n)
+{
+    CGeoRect r;
+    for (uint64_t i = 0; i < n; ++i)
+        Extend(r, CGeoRect::OfPoint(points[i]));
+    return r;
+}
+
+// Crossing of the edge p -> q with the line c = t.
+CGeoPoint CrossingPoint(CGeoPoint p, CGeoPoint q, bool longitude, int32_t t)
+{
+    if (longitude) {
+        double dx = double(Geometry::LonDiff(p.x, q.x));
+        double part = double(Geometry::LonDiff(p.x, t));
+        double y = double(int64_t(q.y) - p.y) * part / dx;
+        return {t, int32_t(p.y + int64_t(std::floor(y + 0.5)))};
+    }
+    double x = double(int64_t(t) - p.y) * double(Geometry::LonDiff(p.x, q.x)) / double(int64_t(q.y) - p.y);
+    return {Geometry::LonAdd(p.x, int64_t(std::floor(x + 0.5))), t};
+}
+
+struct TCut {
+    uint32_t edge;
+    CGeoPoint point;
+    bool leaving;
+    bool visited;
+};
+
+// Joins the crossings of one side into closed pieces: along the ring between
+// crossings, along the cut line from a leaving crossing to the nearest one
+// in direction.
+void Assemble(const TRing& ring, CGrowArray<TCut>& cuts, bool longitude, int direction, CGrowArray<TRing>& out)
+{
+    const uint64_t n = cuts.Count();
+    const uint64_t last = ring.Count() - 1;  // ring[last] repeats ring[0]
+    auto position = [&](const TCut& c) { return longitude ? c.point.y : c.point.x; };
+    for (uint64_t start = 0; start < n; ++start) {
+        if (cuts[start].visited)
+            continue;
+        TRing piece;
+        uint64_t at = start;
+        // Each step visits a crossing: at most n steps, even when the
+        // crossings of a broken ring do not lead back to the start.
+        for (uint64_t step = 0; step < n; ++step) {
+            cuts[at].visited = true;
+            piece.PushBack(cuts[at].point);
+            uint64_t next;
+            if (cuts[at].leaving) {
+                next = at;
+                uint32_t best = 0;
+                for (uint64_t i = 0; i < n; ++i) {
+                    if (i == at)
+                        continue;
+                    uint32_t d = uint32_t((int64_t(position(cuts[i])) - position(cuts[at])) * direction);
+                    if (next == at || d < best) {
+                        next = i;
+                        best = d;
+                    }
+                }
+            } else {
+                next = (at + 1) % n;
+                uint64_t i = cuts[at].edge, j = cuts[next].edge;
+                if (j <= i && !(j == i && next > at)) {
+                    for (uint64_t k = i + 1; k <= last; ++k)
+                        piece.PushBack(ring[k]);
+                    i = 0;
+                }
+                for (uint64_t k = i + 1; k <= j; ++k)
+                    piece.PushBack(ring[k]);
+            }
+            if (next == start || cuts[next].visited)
+                break;
+            at = next;
+        }
+        TRing clean;
+        for (const CGeoPoint& p : piece)
+            if (clean.Empty() || !(clean.Back() == p))
+                clean.PushBack(p);
+        while (clean.Count() > 1 && clean.Back() == clean[0])
+            clean.PopBack();
+        if (clean.Count() < 3)
+            continue;  // nothing of the ring on this side but a touch
+        clean.PushBack(clean[0]);
+        out.PushBack(std::move(clean));
+    }
+}
+
+}  // namespace
+
+int64_t TrueWidth(uint32_t w, int32_t y)
+{
+    uint32_t a = uint32_t(std::llabs(int64_t(y)));
+    uint32_t d = std::min<uint32_t>(a >> 23, 180), f = a & 0x7FFFFF;
+    int64_t c = kCosine.c[d] - (((kCosine.c[d] - kCosine.c[d + 1]) * f + 0x400000) >> 23);
+    int64_t cw = c * int64_t(w);
+    return cw > 0 ? (cw + 0x20000000) >> 30 : -((0x20000000 - cw) >> 30);
+}
+
+CAreaSplitter::CAreaSplitter(uint32_t maxNodes, CLog& log) : m_maxNodes(maxNodes), m_log(log), m_areaTree(1000) {}
+
+void CAreaSplitter::BuildEdgeTree(uint64_t area)
+{
+    Geometry::BuildEdgeTree(m_areas[area].ring, *m_edgeTrees[area]);
+}
+
+void CAreaSplitter::BuildAreaTree()
+{
+    CGrowArray<RTree::TRecord> records;
+    records.Reserve(m_areas.Count());
+    for (uint64_t i = 0; i < m_areas.Count(); ++i)
+        records.PushBack({m_edgeTrees[i]->RootRect(), uint32_t(i)});
+    m_areaTree.Build(records.Data(), records.Count());
+}
+
+void CAreaSplitter::RebuildTrees()
+{
+    m_edgeTrees.Clear();
+    for (uint64_t i = 0; i < m_areas.Count(); ++i) {
+        m_edgeTrees.PushBack(std::make_unique<RTree::CRTree>(1000));
+        BuildEdgeTree(i);
+    }
+    BuildAreaTree();
+}
+
+void CAreaSplitter::ResolveOverlaps()
+{
+    bool removed = false;
+    CGrowArray<uint32_t> found;
+    CGrowArray<TRing> rings;
+    for (uint64_t i = 0; i < m_areas.Count(); ++i) {
+        if (m_areas[i].ring.Empty())
+            continue;
+        found.Clear();
+        m_areaTree.Query(m_edgeTrees[i]->RootRect(), found);
+        for (uint32_t j : found) {
+            if (j == i || m_areas[j].ring.Empty())
+                continue;
+            const CGeoRect bi = m_edgeTrees[i]->RootRect(), bj = m_edgeTrees[j]->RootRect();
+            if (!bi.IsEmpty() && (bj.IsEmpty() || Contains(bi, bj))) {
+                const TRing& ring = m_areas[i].ring;
+                bool inside = std::all_of(m_areas[j].ring.begin(), m_areas[j].ring.end(), [&](CGeoPoint p) {
+                    return Geometry::PointInRing(ring.Data(), ring.Count(), p);
+                });
+                if (inside) {
+                    std::printf("Area \"%s\" contains \"%s\" - removing\n", m_areas[i].name.c_str(),
+                                m_areas[j].name.c_str());
+                    m_areas[j].ring.Free();
+                    removed = true;
+                    continue;
+                }
+            }
+            if (j < i)
+                continue;
+            rings.Clear();
+            Geometry::Difference(*m_edgeTrees[i], rings, m_areas[j].ring, m_areas[i].ring);
+            if (rings.Empty())
+                continue;
+            std::printf("Area \"%s\" intersects with \"%s\"...\n", m_areas[i].name.c_str(), m_areas[j].name.c_str());
+            BuildEdgeTree(i);
+            if (rings.Count() == 1) {
+                m_areas[j].ring = std::move(rings[0]);
+                BuildEdgeTree(j);
+                continue;
+            }
+            m_areas[j].ring.Free();
+            removed = true;
+            for (TRing& ring : rings) {
+                TArea copy;
+                copy.source = m_areas[j].source;
+                copy.name = m_areas[j].name;
+                copy.ring = std::move(ring);
+                m_areas.PushBack(std::move(copy));
+                m_edgeTrees.PushBack(std::make_unique<RTree::CRTree>(1000));
+                BuildEdgeTree(m_areas.Count() - 1);
+            }
+            BuildAreaTree();
+        }
+    }
+    if (!removed)
+        return;
+    for (uint64_t i = m_areas.Count(); i-- > 0;) {
+        if (m_areas[i].ring.Empty()) {
+            m_areas.Erase(i, i + 1);
+            m_edgeTrees.Erase(i, i + 1);
+        }
+    }
+    BuildAreaTree();
+}
+
+void CAreaSplitter::ReadNodes(CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes)
+{
+    m_log.Line("Read nodes...");
+    m_nodeLists.Clear();
+    m_nodeLists.Resize(m_areas.Count());
+    if (processOuter)
+        m_outerNodes.Reserve(reserveNodes);
+
+    input.Stream().Seek(0);
+    bool error;
+    input.ReadBlob(error);
+    OSMPBF::PrimitiveBlock block;
+    TPoints points;
+    points.Reserve(65536);
+    uint64_t count = 0, threshold = m_maxNodes;
+    for (;;) {
+        if (!input.ReadBlob(error)) {
+            if (error)
+                throw OSM::CDataReader::CBadFileException();
+            break;
+        }
+        if (input.BlobType() != "OSMData")
+            continue;
+        OSM::ParsePrimitiveBlock(input.Payload(), block);
+        points.Clear();
+        bool more = false;
+        for (const OSMPBF::PrimitiveGroup& group : block.primitivegroup()) {
+            OSM::AppendPositions(block, group, points);
+            more |= group.ways_size() > 0 || group.relations_size() > 0;
+        }
+        for (const CGeoPoint& p : points) {
+            int32_t area = m_areas.Empty() ? -1 : m_locator.Locate(p);
+            if (area >= 0)
+                m_nodeLists[uint32_t(area)].PushBack(p);
+            else if (processOuter)
+                m_outerNodes.PushBack(p);
+        }
+        count += points.Count();
+        if (m_maxNodes != 0 && count >= threshold) {
+            m_log.Format("%" PRIu64 " nodes", count);
+            threshold += m_maxNodes;
+        }
+        if (more)
+            break;  // nodes come before ways and relations
+    }
+    m_log.Format("%" PRIu64 " nodes total", count);
+}
+
+void CAreaSplitter::CutRing(const TRing& ring, bool longitude, int32_t s, CGrowArray<TRing>& lower,
+                            CGrowArray<TRing>& upper)
+{
+    auto c = [longitude](CGeoPoint p) { return longitude ? p.x : p.y; };
+    CGrowArray<TCut> low, high;
+    for (uint64_t i = 0; i + 1 < ring.Count(); ++i) {
+        CGeoPoint p = ring[i], q = ring[i + 1];
+        bool pLow = c(p) <= s, qLow = c(q) <= s;
+        if (pLow == qLow)
+            continue;
+        low.PushBack({uint32_t(i), CrossingPoint(p, q, longitude, s), pLow, false});
+        high.PushBack({uint32_t(i), CrossingPoint(p, q, longitude, s + 1), !pLow, false});
+    }
+    if (low.Empty())
+        return;
+    Assemble(ring, low, longitude, longitude ? -1 : 1, lower);
+    Assemble(ring, high, longitude, longitude ? 1 : -1, upper);
+}
+
+void CAreaSplitter::Split(CGeoPoint* nodes, uint64_t n, CGrowArray<TRing>& pieces, CGrowArray<TRing>& out)
+{
+    if (pieces.Count() == 1) {
+        SplitOne(nodes, n, std::move(pieces[0]), out);
+        return;
+    }
+    if (pieces.Empty())
+        return;
+    // Order the nodes by the piece holding them; nodes outside every piece
+    // (on a cut line, say) go with the first.
+    CGrowArray<uint64_t> runEnds;
+    {
+        Geometry::CAreaLocator locator;
+        CGrowArray<const TRing*> rings;
+        for (const TRing& piece : pieces)
+            rings.PushBack(&piece);
+        locator.Build(rings.Data(), rings.Count());
+        CGrowArray<std::pair<int32_t, CGeoPoint>> located;
+        located.Reserve(n);
+        for (uint64_t i = 0; i < n; ++i)
+            located.PushBack({locator.Locate(nodes[i]), nodes[i]});
+        std::stable_sort(located.begin(), located.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        uint64_t at = 0;
+        for (uint64_t k = 0; k < pieces.Count(); ++k) {
+            while (at < n && located[at].first <= int32_t(k))
+                ++at;
+            runEnds.PushBack(at);
+        }
+        for (uint64_t i = 0; i < n; ++i)
+            nodes[i] = located[i].second;
+    }
+    uint64_t begin = 0;
+    for (uint64_t k = 0; k < pieces.Count(); ++k) {
+        SplitOne(nodes + begin, runEnds[k] - begin, std::move(pieces[k]), out);
+        begin = runEnds[k];
+    }
+}
+
+namespace {
+
+// Rearranges nodes so that those with c <= s come first; returns their
+// count. s is the median, or one below it when more of the nodes equal to
+// the median sort above the middle position than at or below it.
+uint64_t MedianCut(CGeoPoint* nodes, uint64_t n, bool longitude, int32_t& s)
+{
+    auto c = [longitude](const CGeoPoint& p) { return longitude ? p.x : p.y; };
+    uint64_t mid = (n - 1) / 2;
+    std::nth_element(nodes, nodes + mid, nodes + n, [&](const CGeoPoint& a, const CGeoPoint& b) { return c(a) < c(b); });
+    int32_t v = c(nodes[mid]);
+    uint64_t below = 0, atMost = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+        below += c(nodes[i]) < v;
+        atMost += c(nodes[i]) <= v;
+    }
+    s = mid - below >= atMost - 1 - mid ? v : v - 1;
+    const int32_t cut = s;
+    return uint64_t(std::partition(nodes, nodes + n, [&](const CGeoPoint& p) { return c(p) <= cut; }) - nodes);
+}
+
+}  // namespace
+
+void CAreaSplitter::SplitOne(CGeoPoint* nodes, uint64_t n, TRing ring, CGrowArray<TRing>& out)
+{
+    if (n <= m_maxNodes) {
+        out.PushBack(std::move(ring));
+        return;
+    }
+    CGeoRect bounds = BoundsOf(nodes, n);
+    bool longitude = int64_t(bounds.north) - bounds.south <= TrueWidth(Width(bounds), MiddleLatitude(bounds));
+    int32_t s;
+    uint64_t lower = MedianCut(nodes, n, longitude, s);
+    if (lower == 0 || lower == n) {
+        // Every node on one line of the axis: the other axis may still part them.
+        longitude = !longitude;
+        lower = MedianCut(nodes, n, longitude, s);
+    }
+    if (lower == 0 || lower == n) {
+        std::printf("%" PRIu64 " nodes at %.7f,%.7f cannot be split: the area keeps them all\n", n,
+                    MapUnits::ToDegrees(nodes[0].y), MapUnits::ToDegrees(nodes[0].x));
+        out.PushBack(std::move(ring));
+        return;
+    }
+    CGrowArray<TRing> lowerPieces, upperPieces;
+    CutRing(ring, longitude, s, lowerPieces, upperPieces);
+    if (lowerPieces.Empty() || upperPieces.Empty()) {
+        // The ring does not reach across the cut: keep it whole rather than
+        // lose its nodes.
+        out.PushBack(std::move(ring));
+        return;
+    }
+    Split(nodes, lower, lowerPieces, out);
+    Split(nodes + lower, n - lower, upperPieces, out);
+}
+
+void CAreaSplitter::Subdivide(const CGeoRect& r, CGrowArray<TRing>& rings)
+{
+    const uint32_t width = Width(r);
+    const bool longitude = int64_t(r.north) - r.south <= TrueWidth(width, MiddleLatitude(r));
+    const int32_t cx = Geometry::LonAdd(r.west, width / 2);
+    const int32_t cy = int32_t((int64_t(r.south) + r.north) / 2);
+    CGrowArray<uint32_t> found;
+    m_areaTree.Query(r, found);
+    int64_t best = -1, bestDistance = 0;
+    CGeoRect winner;
+    for (uint32_t j : found) {
+        const TRing& ring = m_areas[j].ring;
+        bool inside = !ring.Empty() && std::all_of(ring.begin(), ring.end(), [&](CGeoPoint p) {
+            return p.y >= r.south && p.y <= r.north && r.ContainsLongitude(p.x);
+        });
+        if (!inside)
+            continue;
+        CGeoRect b = m_edgeTrees[j]->RootRect();
+        int32_t bx = Geometry::LonAdd(b.west, Width(b) / 2);
+        int32_t by = int32_t((int64_t(b.south) + b.north) / 2);
+        int64_t distance = longitude ? std::llabs(Geometry::LonDiff(cx, bx)) : std::llabs(int64_t(by) - cy);
+        if (best < 0 || distance < bestDistance) {
+            best = j;
+            bestDistance = distance;
+            winner = b;
+        }
+    }
+    if (best >= 0) {
+        CGeoRect first = r, second = r;
+        bool splits;
+        if (longitude) {
+            int32_t v = Geometry::LonAdd(winner.west, Width(winner) / 2);
+            first.east = v;
+            second.west = Geometry::LonAdd(v, 1);
+            splits = MapUnits::EastwardDistance(r.west, v) < width;
+        } else {
+            int32_t v = int32_t((int64_t(winner.south) + winner.north) / 2);
+            first.south = v;
+            second.north = v - 1;
+            splits = v > r.south;
+        }
+        // Each half must lose the winner, or the subdivision would not end.
+        if (splits && !Contains(first, winner) && !Contains(second, winner)) {
+            Subdivide(first, rings);
+            Subdivide(second, rings);
+            return;
+        }
+    }
+    rings.PushBack(RectangleRing(r.west, r.south, r.east, r.north));
+}
+
+void CAreaSplitter::ComputeOuterRings(CGrowArray<TRing>& rings)
+{
+    CGeoRect world{MapUnits::kMinLon, MapUnits::kMaxLon, -MapUnits::k90, MapUnits::k90};
+    Subdivide(m_outerNodes.Empty() ? world : BoundsOf(m_outerNodes.Data(), m_outerNodes.Count()), rings);
+    CGrowArray<TRing> results;
+    for (uint64_t a = 0; a < m_areas.Count(); ++a) {
+        const uint64_t tested = rings.Count();  // pieces appended below are not tested against a again
+        for (uint64_t r = 0; r < tested; ++r) {
+            if (rings[r].Empty())
+                continue;
+            results.Clear();
+            Geometry::Difference(*m_edgeTrees[a], results, rings[r], m_areas[a].ring);
+            if (results.Empty())
+                continue;
+            BuildEdgeTree(a);
+            if (results.Count() == 1) {
+                rings[r] = std::move(results[0]);
+                continue;
+            }
+            rings[r].Free();
+            for (TRing& ring : results)
+                rings.PushBack(std::move(ring));
+        }
+    }
+    for (uint64_t r = rings.Count(); r-- > 0;)
+        if (rings[r].Empty())
+            rings.Erase(r, r + 1);
+}
+
+void CAreaSplitter::Run(TAreaList& areas, CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes)
+{
+    m_areas = std::move(areas);
+    for (TArea& area : m_areas) {
+        if (!Geometry::IsClockwise(area.ring))
+            std::reverse(area.ring.begin(), area.ring.end());
+        if (!area.ring.Empty() && !(area.ring[0] == area.ring.Back()))
+            area.ring.PushBack(area.ring[0]);
+    }
+    RebuildTrees();
+    ResolveOverlaps();
+
+    if (m_maxNodes != 0) {
+        m_locator.Build(m_areas);
+        ReadNodes(input, processOuter, reserveNodes);
+        m_locator.Clear();
+    }
+    CGrowArray<TRing> outer;
+    if (processOuter)
+        ComputeOuterRings(outer);
+
+    bool changed = false;
+    if (m_maxNodes != 0) {
+        TAreaList split;
+        for (uint64_t i = 0; i < m_areas.Count(); ++i) {
+            TArea& area = m_areas[i];
+            TPoints& nodes = m_nodeLists[i];
+            if (nodes.Count() <= m_maxNodes) {
+                split.PushBack(std::move(area));
+                continue;
+            }
+            CGrowArray<TRing> rings;
+            SplitOne(nodes.Data(), nodes.Count(), std::move(area.ring), rings);
+            nodes.Free();
+            changed = true;
+            for (TRing& ring : rings) {
+                TArea& piece = split.EmplaceBack();
+                piece.source = area.source;
+                piece.name = area.name;
+                piece.ring = std::move(ring);
+            }
+        }
+        m_areas = std::move(split);
+    }
+    if (!outer.Empty()) {
+        CGrowArray<TRing> rings;
+        if (m_maxNodes != 0)
+            Split(m_outerNodes.Data(), m_outerNodes.Count(), outer, rings);
+        else
+            rings = std::move(outer);
+        m_outerNodes.Free();
+        for (TRing& ring : rings)
+            m_areas.EmplaceBack().ring = std::move(ring);
+        changed = true;
+    }
+    m_nodeLists.Free();
+    if (changed) {
+        RebuildTrees();
+        ResolveOverlaps();
+    }
+
+    std::sort(m_areas.begin(), m_areas.end(), [](const TArea& a, const TArea& b) {
+        if (a.source != b.source) {
+            if (a.source == nullptr || b.source == nullptr)
+                return a.source == nullptr;
+            if (int c = a.source->compare(*b.source))
+                return c < 0;
+        }
+        return a.name < b.name;
+    });
+    for (uint64_t i = 0; i < m_areas.Count();) {
+        uint64_t end = i + 1;
+        while (end < m_areas.Count() && m_areas[end].name == m_areas[i].name)
+            ++end;
+        // An empty name is numbered even alone: it would name a hidden
+        // output file ".osm" with no name of its own.
+        if (end - i > 1 || m_areas[i].name.empty()) {
+            for (uint64_t k = 0; k < end - i; ++k) {
+                char number[16];
+                std::snprintf(number, sizeof number, "%06u", unsigned(k));
+                std::string& name = m_areas[i + k].name;
+                name += name.empty() ? "" : "_";
+                name += number;
+            }
+        }
+        i = end;
+    }
+    m_edgeTrees.Clear();
+    areas = std::move(m_areas);
+}

@@ -1,0 +1,63 @@
+// Areas from node density: no area may hold more than max-nodes nodes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "common/rtree/RTree.h"
+#include "splitter/AreaGeometry.h"
+#include "splitter/Areas.h"
+
+class CLog;
+class CPBInputAdapter;
+
+// The cosine-scaled east-west extent of width w at latitude y, so that
+// "wider than tall" compares true distances.
+int64_t TrueWidth(uint32_t w, int32_t y);
+
+// One run of the automatic split.
+class CAreaSplitter {
+public:
+    CAreaSplitter(uint32_t maxNodes, CLog& log);
+
+    // Replaces areas (none, or polygon contours) by the final list: counts
+    // the input's nodes per area, cuts over-full areas by median cuts, with
+    // processOuter makes areas for the nodes outside every area, resolves
+    // overlaps, sorts and numbers the result. reserveNodes is reserved up
+    // front for the outer nodes. A malformed input throws
+    // OSM::CDataReader::CBadFileException.
+    void Run(TAreaList& areas, CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes);
+
+    // Removes areas lying inside others and trims every area by those before
+    // it in the list, printing what it does. Exposed for the tests.
+    void ResolveOverlaps();
+    TAreaList& Areas() { return m_areas; }
+    void RebuildTrees();
+
+    // The pieces of ring on either side of the line c = s (c the x with
+    // longitude, else the y): lower ones with c <= s, upper ones with
+    // c >= s + 1, each closed along its line.
+    static void CutRing(const TRing& ring, bool longitude, int32_t s, CGrowArray<TRing>& lower,
+                        CGrowArray<TRing>& upper);
+
+private:
+    using TPoints = CGrowArray<CGeoPoint>;
+
+    void ReadNodes(CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes);
+    void ComputeOuterRings(CGrowArray<TRing>& rings);
+    void Subdivide(const CGeoRect& r, CGrowArray<TRing>& rings);
+    // Appends to out the rings that split nodes among pieces.
+    void Split(CGeoPoint* nodes, uint64_t n, CGrowArray<TRing>& pieces, CGrowArray<TRing>& out);
+    void SplitOne(CGeoPoint* nodes, uint64_t n, TRing ring, CGrowArray<TRing>& out);
+    void BuildEdgeTree(uint64_t area);
+    void BuildAreaTree();
+
+    uint32_t m_maxNodes;
+    CLog& m_log;
+    TAreaList m_areas;
+    Geometry::CAreaLocator m_locator;
+    RTree::CRTree m_areaTree;
+    CGrowArray<std::unique_ptr<RTree::CRTree>> m_edgeTrees;
+    CGrowArray<TPoints> m_nodeLists;
+    TPoints m_outerNodes;
+};

@@ -1,0 +1,54 @@
+#include "splitter/BoundaryRelations.h"
+
+#include <cinttypes>
+#include <cstdlib>
+#include <strings.h>
+
+#include "common/streams/Stream.h"
+
+CBoundaryRelationList::CBoundaryRelationList(int32_t adminLevel, const std::string& path)
+    : m_adminLevel(adminLevel), m_file(std::fopen(path.c_str(), "wb"))
+{
+}
+
+CBoundaryRelationList::~CBoundaryRelationList()
+{
+    if (m_file != nullptr)
+        std::fclose(m_file);
+}
+
+void CBoundaryRelationList::Close()
+{
+    if (m_file == nullptr)
+        return;
+    bool failed = std::ferror(m_file) != 0;
+    failed |= std::fclose(m_file) != 0;
+    m_file = nullptr;
+    if (failed)
+        throw TStreamException{TStreamException::kWrite, 0};
+}
+
+void CBoundaryRelationList::Note(const OSM::TRelation& relation)
+{
+    const std::string* level = relation.FindTag("admin_level");
+    if (level == nullptr || std::strtol(level->c_str(), nullptr, 10) != m_adminLevel)
+        return;
+    const std::string* type = relation.FindTag("type");
+    const std::string* boundary = relation.FindTag("boundary");
+    if (type == nullptr || boundary == nullptr || strcasecmp(type->c_str(), "boundary") != 0 ||
+        strcasecmp(boundary->c_str(), "administrative") != 0)
+        return;
+    if (!m_listed.insert(relation.id).second)
+        return;
+    const std::string* name = relation.FindTag("name:en");
+    if (name == nullptr)
+        name = relation.FindTag("name");
+    char number[32];
+    if (name == nullptr)
+        std::snprintf(number, sizeof number, "%" PRIu64, relation.id < 0 ? 0 - uint64_t(relation.id) : uint64_t(relation.id));
+    const char* label = name != nullptr ? name->c_str() : number;
+    // Every text file of the program ends its lines with CR LF, whatever the system.
+    if (m_file != nullptr)
+        std::fprintf(m_file, "%" PRId64 " > %s.poly\r\n", relation.id, label);
+    std::printf("%" PRId64 " > %s.poly\n", relation.id, label);
+}

@@ -1,0 +1,30 @@
+// relations.txt: the administrative boundaries of one level that a run wrote.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "common/OSM/Entities.h"
+
+class CBoundaryRelationList {
+public:
+    // Opens path for the list; when it cannot be opened, lines go only to
+    // standard output.
+    CBoundaryRelationList(int32_t adminLevel, const std::string& path);
+    ~CBoundaryRelationList();
+    CBoundaryRelationList(const CBoundaryRelationList&) = delete;
+    CBoundaryRelationList& operator=(const CBoundaryRelationList&) = delete;
+
+    // Lists relation once per run when it is an administrative boundary of
+    // the list's level.
+    void Note(const OSM::TRelation& relation);
+    // Closes the file; throws TStreamException (kWrite) when it fails.
+    void Close();
+
+private:
+    int32_t m_adminLevel;
+    std::set<OSM::TId> m_listed;
+    std::FILE* m_file;
+};

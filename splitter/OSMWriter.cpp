@@ -1,0 +1,66 @@
+#include "splitter/OSMWriter.h"
+
+#include <variant>
+
+#include "common/OSM/PBFWriter.h"
+#include "common/OSM/XMLWriter.h"
+#include "splitter/BoundaryRelations.h"
+
+struct COSMWriter::TFormat {
+    std::variant<OSM::CXMLWriter, OSM::CPBFWriter> writer;
+
+    OSM::CDataWriter& Base()
+    {
+        return std::visit([](auto& w) -> OSM::CDataWriter& { return w; }, writer);
+    }
+};
+
+COSMWriter::COSMWriter() = default;
+COSMWriter::~COSMWriter() = default;
+
+bool COSMWriter::Open(const std::string& path, bool pbf, CBoundaryRelationList* relations)
+{
+    m_fileName = path;
+    m_relationList = relations;
+    m_format = std::make_unique<TFormat>();
+    bool opened;
+    if (pbf)
+        opened = m_format->writer.emplace<OSM::CPBFWriter>().Open(path);
+    else
+        opened = m_format->writer.emplace<OSM::CXMLWriter>().Open(path);
+    if (!opened) {
+        m_format.reset();
+        return false;
+    }
+    m_nodes = m_ways = m_relations = 0;
+    return true;
+}
+
+void COSMWriter::Close()
+{
+    if (m_format)
+        std::visit([](auto& w) { w.Close(); }, m_format->writer);
+}
+
+void COSMWriter::WriteRelation(const OSM::TRelation& relation)
+{
+    if (m_format)
+        m_format->Base().WriteRelation(relation);
+    ++m_relations;
+    if (m_relationList != nullptr)
+        m_relationList->Note(relation);
+}
+
+void COSMWriter::WriteWay(const OSM::TWay& way)
+{
+    if (m_format)
+        m_format->Base().WriteWay(way);
+    ++m_ways;
+}
+
+void COSMWriter::WriteNode(const OSM::TNode& node)
+{
+    if (m_format)
+        m_format->Base().WriteNode(node);
+    ++m_nodes;
+}

@@ -1,0 +1,41 @@
+// One output file of a pass, in OSM XML or PBF.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/OSM/DataWriter.h"
+
+class CBoundaryRelationList;
+
+class COSMWriter : public OSM::CDataWriter {
+public:
+    COSMWriter();
+    ~COSMWriter() override;
+
+    // Creates path and writes its head, as PBF or XML. relations, when given,
+    // is told of every relation written. Returns false when the file cannot
+    // be created.
+    bool Open(const std::string& path, bool pbf, CBoundaryRelationList* relations);
+    // Completes and closes the file; throws TStreamException (kWrite) when
+    // that fails. A writer destroyed without Close completes its file quietly.
+    void Close();
+
+    void WriteRelation(const OSM::TRelation& relation) override;
+    void WriteWay(const OSM::TWay& way) override;
+    void WriteNode(const OSM::TNode& node) override;
+    std::string GetFileName() const override { return m_fileName; }
+
+    uint64_t NodesWritten() const { return m_nodes; }
+    uint64_t WaysWritten() const { return m_ways; }
+    uint64_t RelationsWritten() const { return m_relations; }
+
+private:
+    // The format writer, behind the same interface; its Close is not virtual.
+    struct TFormat;
+    std::unique_ptr<TFormat> m_format;
+    CBoundaryRelationList* m_relationList = nullptr;
+    std::string m_fileName;
+    uint64_t m_nodes = 0, m_ways = 0, m_relations = 0;
+};

@@ -1,0 +1,19 @@
+// The second phase: passes of at most max-areas areas, one output file each.
+#pragma once
+
+#include <cstdint>
+
+#include "splitter/Areas.h"
+
+class CPBInputAdapter;
+class CBoundaryRelationList;
+class CLog;
+struct CSettings;
+
+// Writes the areas from first on that fit into one pass. Returns how many
+// areas it wrote, 0 when an output file could not be created or the areas
+// were rejected (after printing why). Objects the pass makes carry
+// timestamp (milliseconds). Stream, memory and input failures leave as
+// exceptions.
+uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, uint32_t first, CBoundaryRelationList* relations,
+                 const CSettings& settings, int64_t timestamp, CLog& log);

@@ -1,0 +1,17 @@
+// What a pass knows of one output file: its writer and its id counters.
+#pragma once
+
+#include <cstdint>
+
+#include "common/OSM/DataWriter.h"
+
+// Objects the split creates (border nodes, pieces, closing ways, relations)
+// take their ids from here; areas that share a file share the counters.
+struct TAreaOutput {
+    static constexpr int64_t kFirstNewId = 10000000000;
+
+    OSM::CDataWriter* writer = nullptr;
+    int64_t nextNodeId = kFirstNewId;
+    int64_t nextWayId = kFirstNewId;
+    int64_t nextRelationId = kFirstNewId;
+};

@@ -1,0 +1,618 @@
+#include "splitter/clip/ClipContext.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "splitter/AreaGeometry.h"
+
+namespace Clip {
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kFractionScale = 2147483648.0;  // 2^31
+// Edges are kept shorter than this, so wrapped differences take them the
+// right way round.
+constexpr int64_t kMaxEdgeWidth = 0x50000000;
+
+struct TVector {
+    int64_t x, y;
+};
+
+TVector Direction(CGeoPoint from, CGeoPoint to) { return {Geometry::LonDiff(from.x, to.x), int64_t(to.y) - from.y}; }
+int64_t Cross(TVector a, TVector b) { return a.x * b.y - a.y * b.x; }
+
+uint32_t ToFraction(double u) { return uint32_t(u * kFractionScale); }
+
+// Where v lies along d, on the axis along which d moves more.
+double Along(TVector v, TVector d)
+{
+    if (std::llabs(d.x) <= std::llabs(d.y))
+        return d.y == 0 ? 0.0 : double(v.y) / double(d.y);
+    return double(v.x) / double(d.x);
+}
+
+// A crossing of one segment with the border, while a segment is examined.
+struct TSegmentCrossing {
+    double t;  // along the segment
+    int32_t edge;
+    uint32_t fraction;
+    double angle;
+    bool entering;
+    bool collinear;     // an end of a stretch the segment shares with an edge
+    bool overlapAhead;  // for collinear ones: the shared stretch lies ahead
+};
+
+TRing CleanPolygon(const TRing& polygon)
+{
+    TRing ring;
+    ring.Reserve(polygon.Count() + 1);
+    for (const CGeoPoint& p : polygon)
+        if (ring.Empty() || !(ring.Back() == p))
+            ring.PushBack(p);
+    if (!Geometry::IsClockwise(ring))
+        std::reverse(ring.begin(), ring.end());
+    if (!ring.Empty() && !(ring.Back() == ring[0]))
+        ring.PushBack(ring[0]);
+
+    // Split edges spanning 180 degrees or more of longitude into collinear
+    // parts: point location takes such an edge as it stands, while wrapped
+    // differences would take it the short way round.
+    TRing split;
+    split.Reserve(ring.Count());
+    for (uint64_t i = 0; i < ring.Count(); ++i) {
+        if (i > 0) {
+            CGeoPoint p = ring[i - 1], q = ring[i];
+            int64_t dx = int64_t(q.x) - p.x, dy = int64_t(q.y) - p.y;
+            int64_t parts = std::llabs(dx) / kMaxEdgeWidth + 1;
+            for (int64_t k = 1; k < parts; ++k)
+                split.PushBack({int32_t(p.x + dx * k / parts), int32_t(p.y + dy * k / parts)});
+        }
+        split.PushBack(ring[i]);
+    }
+    return split;
+}
+
+}  // namespace
+
+double CAreaClipContext::Angle(int64_t dx, int64_t dy, int64_t ex, int64_t ey)
+{
+    double a = std::atan2(double(ey) * double(dx) - double(ex) * double(dy),
+                          double(ey) * double(dy) + double(ex) * double(dx));
+    return a < 0 ? a + kTwoPi : a;
+}
+
+CAreaClipContext::CAreaClipContext(const TRing& polygon, TAreaOutput& output, uint32_t areaIndex,
+                                   const CNodeIndex& nodes, int64_t timestamp)
+    : m_output(output),
+      m_nodes(nodes),
+      m_polygon(CleanPolygon(polygon)),
+      m_edges(1000),
+      m_timestamp(timestamp),
+      m_areaIndex(areaIndex)
+{
+    Geometry::BuildEdgeTree(m_polygon, m_edges);
+}
+
+CGeoPoint CAreaClipContext::PointAt(const TCrossing& crossing) const
+{
+    CGeoPoint q = m_polygon[uint32_t(crossing.edge)], q1 = m_polygon[uint32_t(crossing.edge) + 1];
+    double f = crossing.fraction / kFractionScale;
+    auto ox = int64_t(std::floor(double(Geometry::LonDiff(q.x, q1.x)) * f + 0.5));
+    auto oy = int64_t(std::floor(double(int64_t(q1.y) - q.y) * f + 0.5));
+    return {Geometry::LonAdd(q.x, ox), int32_t(q.y + oy)};
+}
+
+OSM::TId CAreaClipContext::NewNode(CGeoPoint point, bool extNode)
+{
+    OSM::TNode node;
+    node.id = m_output.nextNodeId++;
+    node.info.version = 1;
+    node.info.timestamp = m_timestamp;
+    node.info.visible = 1;
+    node.position = point;
+    if (extNode)
+        node.AddExtNodeTag();
+    m_output.writer->WriteNode(node);
+    return node.id;
+}
+
+TPiece& CAreaClipContext::NewPiece(const OSM::TWay& source)
+{
+    TPiece& piece = m_pieces.EmplaceBack();
+    piece.way.id = m_output.nextWayId++;
+    piece.way.info.version = 1;
+    piece.way.info.timestamp = m_timestamp;
+    piece.way.info.visible = 1;
+    piece.way.tags = source.tags;
+    return piece;
+}
+
+OSM::TId CAreaClipContext::NodeForCrossing(const TCrossing& crossing, bool highway)
+{
+    auto [at, inserted] = m_crossingNodes.try_emplace({crossing.edge, crossing.fraction}, 0);
+    if (inserted)
+        at->second = NewNode(PointAt(crossing), highway);
+    return at->second;
+}
+
+void CAreaClipContext::FinishPlaceholders(TPiece& piece, bool highway)
+{
+    CGrowArray<OSM::TId>& refs = piece.way.nodeRefs;
+    if (!refs.Empty() && refs.Back() == kPlaceholder) {
+        if (piece.end.HasEdge())
+            refs.Back() = NodeForCrossing(piece.end, highway);
+        else
+            refs.PopBack();
+    }
+    if (!refs.Empty() && refs[0] == kPlaceholder) {
+        if (piece.start.HasEdge())
+            refs[0] = NodeForCrossing(piece.start, highway);
+        else
+            refs.Erase(0, 1);
+    }
+}
+
+uint32_t CAreaClipContext::ClipLine(const OSM::TWay& way, const CGeoPoint* points, uint64_t n, bool ringMode)
+{
+    const uint64_t first = m_pieces.Count();
+    const uint32_t edges = EdgeCount();
+    int64_t current = -1;  // the piece under construction
+    CGrowArray<TSegmentCrossing> crossings;
+
+    auto endPiece = [&](const TCrossing* at) {
+        TPiece& piece = m_pieces[uint64_t(current)];
+        if (at != nullptr) {
+            piece.way.nodeRefs.PushBack(kPlaceholder);
+            piece.end = *at;
+        } else {
+            piece.end = TCrossing{};  // ends at its last inside node
+        }
+        current = -1;
+    };
+    auto processPoint = [&](uint64_t i, const TCrossing* pending) {
+        OSM::TId id = way.nodeRefs[i];
+        if (m_nodes.NodeArea(id) != int32_t(m_areaIndex)) {
+            if (current >= 0)
+                endPiece(pending);
+            return;
+        }
+        if (current < 0) {
+            TPiece& piece = NewPiece(way);
+            current = int64_t(m_pieces.Count() - 1);
+            if (i > 0 && pending != nullptr) {
+                piece.start = *pending;
+                if (piece.start.angle != 0)
+                    piece.start.angle = kTwoPi - piece.start.angle;
+            }
+        }
+        m_pieces[uint64_t(current)].way.nodeRefs.PushBack(id);
+    };
+
+    processPoint(0, nullptr);
+    for (uint64_t i = 0; i + 1 < n; ++i) {
+        const CGeoPoint p = points[i], p1 = points[i + 1];
+        const TVector d = Direction(p, p1);
+        TCrossing pending;
+        bool hasPending = false;
+        crossings.Clear();
+
+        auto add = [&](TSegmentCrossing c) {
+            uint64_t at = uint64_t(
+                std::upper_bound(crossings.begin(), crossings.end(), c.t,
+                                 [](double t, const TSegmentCrossing& x) { return t < x.t; }) -
+                crossings.begin());
+            if (at == 0 || crossings[at - 1].t != c.t) {
+                crossings.PushBack(c);
+                std::rotate(crossings.begin() + at, crossings.end() - 1, crossings.end());
+                return;
+            }
+            // The segment passes through a polygon vertex: one crossing there.
+            TSegmentCrossing& old = crossings[at - 1];
+            const bool adjacent = uint32_t(c.edge) == (uint32_t(old.edge) + 1) % edges;
+            if (old.collinear) {
+                if (old.overlapAhead || c.collinear) {
+                    crossings.Erase(at - 1, at);
+                    return;
+                }
+                old.entering = c.entering;
+            } else if (c.collinear) {
+                if (c.overlapAhead) {
+                    crossings.Erase(at - 1, at);
+                    return;
+                }
+            } else if (old.entering != c.entering) {
+                auto projection = [&](int32_t edge) {
+                    TVector e = Direction(m_polygon[uint32_t(edge)], m_polygon[uint32_t(edge) + 1]);
+                    return (double(d.x) * double(e.x) + double(d.y) * double(e.y)) /
+                           std::hypot(double(e.x), double(e.y));
+                };
+                double aOld = projection(old.edge), aNew = projection(c.edge);
+                if (adjacent ? aNew > -aOld : -aNew > aOld)
+                    old.entering = c.entering;
+            }
+            old.fraction = 0;
+            old.collinear = false;
+            if (adjacent) {
+                old.edge = c.edge;
+                TVector e = Direction(m_polygon[uint32_t(c.edge)], m_polygon[uint32_t(c.edge) + 1]);
+                old.angle = Angle(d.x, d.y, e.x, e.y);
+            }
+        };
+
+        if (d.x != 0 || d.y != 0) {
+            bool east = d.x >= 0;
+            CGeoRect rect{east ? p.x : p1.x, east ? p1.x : p.x, std::min(p.y, p1.y), std::max(p.y, p1.y)};
+            m_found.Clear();
+            m_edges.Query(rect, m_found);
+            for (uint32_t k : m_found) {
+                const CGeoPoint q = m_polygon[k], q1 = m_polygon[k + 1];
+                const TVector e = Direction(q, q1), w = Direction(p, q);
+                const int64_t D = Cross(d, e), T = Cross(w, e), U = Cross(w, d);
+                if (D != 0) {
+                    bool meets = D > 0 ? (T >= 0 && T <= D && U >= 0 && U <= D)
+                                       : (T <= 0 && T >= D && U <= 0 && U >= D);
+                    if (!meets)
+                        continue;
+                    uint32_t fraction = ToFraction(double(U) / double(D));
+                    if (T == D) {
+                        // The segment ends on this edge: its end node is the contact.
+                        if (U != D) {
+                            pending = {int32_t(k), fraction, Angle(-d.x, -d.y, e.x, e.y)};
+                            hasPending = true;
+                        }
+                        continue;
+                    }
+                    add({double(T) / double(D), int32_t(k), fraction, Angle(d.x, d.y, e.x, e.y), D > 0, false,
+                         false});
+                } else if (T == 0) {
+                    double s = Along(w, d), s1 = Along(Direction(p, q1), d);
+                    if (s >= 0 && s < 1)
+                        add({s, int32_t(k), 0, 0, false, true, s1 > s});
+                    if (s1 >= 0 && s1 < 1)
+                        add({s1, int32_t(k), uint32_t(kFractionScale), 0, false, true, s > s1});
+                    double r = Along(Direction(q, p1), e);
+                    if (r >= 0 && r < 1) {
+                        pending = {int32_t(k), ToFraction(r), Angle(-d.x, -d.y, e.x, e.y)};
+                        hasPending = true;
+                    }
+                }
+            }
+        }
+
+        for (const TSegmentCrossing& c : crossings) {
+            if (!c.entering) {
+                if (current >= 0) {
+                    TPiece& piece = m_pieces[uint64_t(current)];
+                    if (c.t != 0)
+                        piece.way.nodeRefs.PushBack(kPlaceholder);
+                    piece.end = {c.edge, c.fraction, c.angle != 0 ? kTwoPi - c.angle : 0};
+                    current = -1;
+                }
+            } else if (current < 0) {
+                TPiece& piece = NewPiece(way);
+                piece.way.nodeRefs.PushBack(kPlaceholder);
+                piece.start = {c.edge, c.fraction, c.angle};
+                current = int64_t(m_pieces.Count() - 1);
+            }
+        }
+        processPoint(i + 1, hasPending ? &pending : nullptr);
+    }
+    if (current >= 0)
+        m_pieces[uint64_t(current)].end = TCrossing{};
+
+    uint32_t count = uint32_t(m_pieces.Count() - first);
+    if (count == 0)
+        return 0;
+    TPiece& head = m_pieces[first];
+    if (!head.start.HasEdge() && !head.end.HasEdge())
+        head.way.id = way.id;  // the whole way stayed inside
+    if (count > 1) {
+        TPiece& tail = m_pieces.Back();
+        if (!head.start.HasEdge() && !tail.end.HasEdge() && head.way.nodeRefs[0] == tail.way.nodeRefs.Back()) {
+            // A closed way starting inside: its last piece continues into its first.
+            CGrowArray<OSM::TId> joined;
+            joined.Reserve(tail.way.nodeRefs.Count() - 1 + head.way.nodeRefs.Count());
+            joined.Append(tail.way.nodeRefs.Data(), tail.way.nodeRefs.Count() - 1);
+            joined.Append(head.way.nodeRefs.Data(), head.way.nodeRefs.Count());
+            head.way.nodeRefs = std::move(joined);
+            head.start = tail.start;
+            m_pieces.PopBack();
+            --m_output.nextWayId;
+            --count;
+        }
+    }
+    if (!ringMode) {
+        const bool highway = way.FindTag("highway") != nullptr;
+        ClearCrossingNodes();
+        for (uint64_t i = first; i < m_pieces.Count(); ++i)
+            FinishPlaceholders(m_pieces[i], highway);
+    }
+    return count;
+}
+
+}  // namespace Clip
+
+namespace Clip {
+
+uint64_t CAreaClipContext::BorderWalk(const OSM::TWay& way, uint64_t index, bool readBackwards, bool forward,
+                                      TCrossing& c, const TCrossing& stop) const
+{
+    const uint32_t edges = EdgeCount();
+    const uint64_t count = way.nodeRefs.Count();
+    // Every round moves one node along the way, so the walk ends.
+    for (;;) {
+        int32_t targetEdge;
+        if (forward) {
+            if (c.edge == stop.edge && c.fraction <= stop.fraction)
+                break;
+            targetEdge = int32_t((uint32_t(c.edge) + 1) % edges);
+        } else if (c.fraction == 0) {
+            if (c.edge == stop.edge && stop.fraction == 0)
+                break;
+            targetEdge = c.edge == 0 ? int32_t(edges - 1) : c.edge - 1;
+            if (targetEdge == stop.edge && stop.fraction != 0)
+                break;
+        } else {
+            if (c.edge == stop.edge && stop.fraction != 0 && stop.fraction <= c.fraction)
+                break;
+            targetEdge = c.edge;
+        }
+        if (readBackwards ? index == 0 : index + 1 >= count)
+            break;  // the far end of the way
+        uint64_t next = readBackwards ? index - 1 : index + 1;
+        CGeoPoint p;
+        if (!m_nodes.NodePoint(way.nodeRefs[next], p) || !(p == m_polygon[uint32_t(targetEdge)]))
+            break;
+        c = {targetEdge, 0, 0};
+        index = next;
+    }
+    return index;
+}
+
+void CAreaClipContext::AppendBorderPath(OSM::TWay& way, const TCrossing& a, const TCrossing& b)
+{
+    if (a.edge == b.edge && a.fraction <= b.fraction)
+        return;
+    const uint32_t edges = EdgeCount();
+    for (uint32_t k = (uint32_t(a.edge) + 1) % edges; k != uint32_t(b.edge); k = (k + 1) % edges)
+        way.nodeRefs.PushBack(NewNode(m_polygon[k], false));
+    if (b.fraction != 0)
+        way.nodeRefs.PushBack(NewNode(m_polygon[uint32_t(b.edge)], false));
+}
+
+void CAreaClipContext::ClosePieces(uint32_t first, uint32_t count, bool highway)
+{
+    ClearCrossingNodes();
+    for (uint32_t i = first; i < first + count; ++i)
+        FinishPlaceholders(m_pieces[i], highway);
+    const uint32_t edges = EdgeCount();
+    for (uint32_t i = first; i < first + count; ++i) {
+        if (!m_pieces[i].end.HasEdge() || m_pieces[i].way.nodeRefs.Empty())
+            continue;
+        const TCrossing from = m_pieces[i].end;
+        // The piece whose start comes first going clockwise from here.
+        int64_t best = -1;
+        uint64_t bestDistance = 0;
+        for (uint32_t j = first; j < first + count; ++j) {
+            const TCrossing& to = m_pieces[j].start;
+            if (!to.HasEdge() || m_pieces[j].way.nodeRefs.Empty())
+                continue;
+            uint64_t distance = (uint32_t(to.edge) + edges - uint32_t(from.edge)) % edges;
+            if (to.edge == from.edge &&
+                (to.fraction < from.fraction || (to.fraction == from.fraction && to.angle > from.angle)))
+                distance += edges;
+            if (best < 0 || distance < bestDistance ||
+                (distance == bestDistance && to.fraction < m_pieces[uint32_t(best)].start.fraction)) {
+                best = j;
+                bestDistance = distance;
+            }
+        }
+        if (best < 0)
+            continue;
+        TPiece& leaving = m_pieces[i];
+        TPiece& entering = m_pieces[uint32_t(best)];
+        TCrossing a = leaving.end, b = entering.start;
+        uint64_t keep = BorderWalk(leaving.way, leaving.way.nodeRefs.Count() - 1, true, true, a, b);
+        leaving.way.nodeRefs.Resize(keep + 1);
+        uint64_t drop = BorderWalk(entering.way, 0, false, false, b, a);
+        entering.way.nodeRefs.Erase(0, drop);
+        AppendBorderPath(leaving.way, a, b);
+        leaving.way.nodeRefs.PushBack(entering.way.nodeRefs[0]);
+    }
+}
+
+void CAreaClipContext::NewMultipolygon(uint32_t first, uint32_t count)
+{
+    OSM::TRelation& relation = m_newMultipolygons.EmplaceBack();
+    relation.id = m_output.nextRelationId++;
+    relation.info.version = 1;
+    relation.info.timestamp = m_timestamp;
+    relation.info.visible = 1;
+    relation.tags = m_pieces[first].way.tags;
+    if (relation.FindTag("type") == nullptr)  // no second "type" key
+        relation.AddTag("type", "multipolygon");
+    for (uint32_t i = first; i < first + count; ++i) {
+        OSM::TWay& way = m_pieces[i].way;
+        if (way.nodeRefs.Count() >= 2)  // shorter pieces are never written
+            relation.members.PushBack({OSM::kWay, way.id, "outer"});
+        way.tags.Clear();
+    }
+}
+
+}  // namespace Clip
+
+namespace Clip {
+
+// A walk over one way at a time, reading it in one direction.
+struct CAreaClipContext::TWalk {
+    const OSM::TWay* way;
+    bool backwards;  // reading from the last node towards the first
+    uint64_t index;  // the node the walk stands on
+    bool moved;      // moved along the current way
+    bool movedAny;
+
+    OSM::TId Node() const { return way->nodeRefs[index]; }
+};
+
+bool CAreaClipContext::LiesInside(const OSM::TWay& way) const
+{
+    for (OSM::TId ref : way.nodeRefs)
+        if (m_nodes.NodeArea(ref) != int32_t(m_areaIndex))
+            return false;
+    return true;
+}
+
+void CAreaClipContext::RingWalk(TWalk& walk, bool forward, TCrossing& c, const TCrossing& stop, OSM::TId stopNode,
+                                const TRingWay* ring, uint32_t ringCount, CGrowArray<OSM::TId>& absorbed) const
+{
+    const uint32_t edges = EdgeCount();
+    // Each round moves the crossing by one polygon point: one full turn at most.
+    for (uint32_t round = 0; round <= edges; ++round) {
+        int32_t targetEdge;
+        if (forward) {
+            if (c.edge == stop.edge && c.fraction <= stop.fraction)
+                break;
+            targetEdge = int32_t((uint32_t(c.edge) + 1) % edges);
+        } else if (c.fraction == 0) {
+            if (c.edge == stop.edge && stop.fraction == 0)
+                break;
+            targetEdge = c.edge == 0 ? int32_t(edges - 1) : c.edge - 1;
+            if (targetEdge == stop.edge && stop.fraction != 0)
+                break;
+        } else {
+            if (c.edge == stop.edge && stop.fraction != 0 && stop.fraction <= c.fraction)
+                break;
+            targetEdge = c.edge;
+        }
+        bool atEnd = walk.backwards ? walk.index == 0 : walk.index + 1 >= walk.way->nodeRefs.Count();
+        if (atEnd) {
+            absorbed.PushBack(walk.way->id);
+            OSM::TId reached = walk.Node();
+            if (reached == stopNode)
+                return;
+            // Go on along the next member that starts here, if it lies in
+            // the area: a closing way never reaches outside its file.
+            const TRingWay* next = nullptr;
+            for (uint32_t k = 0; k < ringCount && next == nullptr; ++k) {
+                const OSM::TWay& w = *ring[k].way;
+                if (w.nodeRefs.Count() < 2 || &w == walk.way)
+                    continue;
+                bool backwards = forward != ring[k].reversed;
+                if ((backwards ? w.nodeRefs.Back() : w.nodeRefs[0]) == reached && LiesInside(w))
+                    next = &ring[k];
+            }
+            if (next == nullptr)
+                return;
+            walk.way = next->way;
+            walk.backwards = forward != next->reversed;
+            walk.index = walk.backwards ? walk.way->nodeRefs.Count() - 1 : 0;
+            walk.moved = false;
+        }
+        uint64_t step = walk.backwards ? walk.index - 1 : walk.index + 1;
+        CGeoPoint p;
+        if (!m_nodes.NodePoint(walk.way->nodeRefs[step], p) || !(p == m_polygon[uint32_t(targetEdge)]))
+            break;
+        c = {targetEdge, 0, 0};
+        walk.index = step;
+        walk.moved = walk.movedAny = true;
+    }
+    if (walk.moved)
+        absorbed.PushBack(walk.way->id);
+}
+
+uint32_t CAreaClipContext::CloseRingPieces(const TRingPiece* pieces, uint32_t count, const TRingWay* ring,
+                                           uint32_t ringCount, CGrowArray<OSM::TId>& absorbed)
+{
+    ClearCrossingNodes();
+    for (uint32_t i = 0; i < count; ++i) {
+        TPiece& piece = m_pieces[pieces[i].index];
+        FinishPlaceholders(piece, piece.way.FindTag("highway") != nullptr);
+    }
+    const uint32_t edges = EdgeCount();
+    auto leavingOf = [&](const TRingPiece& p) -> const TCrossing& {
+        return p.reversed ? m_pieces[p.index].start : m_pieces[p.index].end;
+    };
+    auto enteringOf = [&](const TRingPiece& p) -> const TCrossing& {
+        return p.reversed ? m_pieces[p.index].end : m_pieces[p.index].start;
+    };
+    const uint64_t before = m_pieces.Count();
+    for (uint32_t i = 0; i < count; ++i) {
+        const TCrossing from = leavingOf(pieces[i]);
+        if (!from.HasEdge() || m_pieces[pieces[i].index].way.nodeRefs.Empty())
+            continue;
+        int64_t best = -1;
+        uint64_t bestDistance = 0;
+        for (uint32_t j = 0; j < count; ++j) {
+            const TCrossing& to = enteringOf(pieces[j]);
+            if (!to.HasEdge() || m_pieces[pieces[j].index].way.nodeRefs.Empty())
+                continue;
+            uint64_t distance = (uint32_t(to.edge) + edges - uint32_t(from.edge)) % edges;
+            if (to.edge == from.edge &&
+                (to.fraction < from.fraction || (to.fraction == from.fraction && to.angle > from.angle)))
+                distance += edges;
+            if (best < 0 || distance < bestDistance ||
+                (distance == bestDistance && to.fraction < enteringOf(pieces[uint32_t(best)]).fraction)) {
+                best = j;
+                bestDistance = distance;
+            }
+        }
+        if (best < 0)
+            continue;
+        const TRingPiece& li = pieces[i];
+        const TRingPiece& ej = pieces[uint32_t(best)];
+        // Copies: appending closing ways may move the pieces.
+        const OSM::TWay leavingWay = m_pieces[li.index].way;
+        const OSM::TWay enteringWay = m_pieces[ej.index].way;
+        const uint64_t lastL = leavingWay.nodeRefs.Count() - 1, lastE = enteringWay.nodeRefs.Count() - 1;
+
+        TCrossing a = from, b = enteringOf(ej);
+        TWalk leave{&leavingWay, !li.reversed, li.reversed ? 0 : lastL, false, false};
+        OSM::TId stopNode = ej.reversed ? enteringWay.nodeRefs[0] : enteringWay.nodeRefs[lastE];
+        RingWalk(leave, true, a, b, stopNode, ring, ringCount, absorbed);
+        TWalk enter{&enteringWay, ej.reversed, ej.reversed ? lastE : 0, false, false};
+        RingWalk(enter, false, b, a, INT64_MIN, ring, ringCount, absorbed);
+
+        TPiece& closing = NewPiece(*leave.way);
+        CGrowArray<OSM::TId>& refs = closing.way.nodeRefs;
+        auto inRingOrder = [&](const TWalk& w, uint64_t from, uint64_t to) {
+            // The way's nodes from index from to index to, either way round.
+            const CGrowArray<OSM::TId>& nodes = w.way->nodeRefs;
+            if (from <= to)
+                for (uint64_t k = from; k <= to; ++k)
+                    refs.PushBack(nodes[k]);
+            else
+                for (uint64_t k = from + 1; k-- > to;)
+                    refs.PushBack(nodes[k]);
+        };
+        if ((leave.movedAny || enter.movedAny) && leave.way->id == enter.way->id) {
+            // The leaving walk reads against the ring, the entering one with it.
+            inRingOrder(enter, enter.index, leave.index);
+            AppendBorderPath(closing.way, a, b);
+            refs.PushBack(enter.Node());
+        } else {
+            if (!leave.movedAny)
+                refs.PushBack(leave.Node());
+            else if (leave.backwards)
+                inRingOrder(leave, 0, leave.index);  // ring order is the way's order
+            else
+                inRingOrder(leave, leave.way->nodeRefs.Count() - 1, leave.index);
+            AppendBorderPath(closing.way, a, b);
+            if (!enter.movedAny)
+                refs.PushBack(enter.Node());
+            else if (!enter.backwards)
+                inRingOrder(enter, enter.index, enter.way->nodeRefs.Count() - 1);
+            else
+                inRingOrder(enter, enter.index, 0);
+        }
+        // A closing way that only touches the border is dropped; its id is
+        // not handed back, so no id is ever given twice.
+        if (refs.Count() < 3 && refs[0] == refs.Back())
+            m_pieces.PopBack();
+    }
+    std::sort(absorbed.begin(), absorbed.end());
+    absorbed.Erase(uint64_t(std::unique(absorbed.begin(), absorbed.end()) - absorbed.begin()), absorbed.Count());
+    return uint32_t(m_pieces.Count() - before);
+}
+
+}  // namespace Clip

@@ -1,0 +1,142 @@
+// Cutting ways at the border of one area of a pass.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <utility>
+
+#include "common/OSM/Entities.h"
+#include "common/rtree/RTree.h"
+#include "splitter/Areas.h"
+#include "splitter/clip/AreaOutput.h"
+
+namespace Clip {
+
+// Where a piece meets the area border.
+struct TCrossing {
+    static constexpr int32_t kNone = -1;  // the piece ends at the way's own end node
+
+    int32_t edge = kNone;   // polygon edge index
+    uint32_t fraction = 0;  // position on the edge, u * 2^31
+    double angle = 0;       // orders crossings at one border position
+
+    bool HasEdge() const { return edge >= 0; }
+};
+
+// A node reference standing for the new node at a piece's crossing, until
+// the piece is finished.
+constexpr OSM::TId kPlaceholder = INT64_MIN;
+
+struct TPiece {
+    OSM::TWay way;
+    TCrossing start, end;
+};
+
+// A member way of a multipolygon ring, read in ring order (clockwise).
+struct TRingWay {
+    const OSM::TWay* way;
+    bool reversed;
+};
+
+// A piece of a ring in one area; a reversed piece is read last node first.
+struct TRingPiece {
+    uint32_t index;
+    bool reversed;
+};
+
+// Answers for the clipping what the pass knows about nodes.
+class CNodeIndex {
+public:
+    // The pass area of node id, or -1.
+    virtual int32_t NodeArea(OSM::TId id) const = 0;
+    // The position of a wanted node; false when the input did not have it.
+    virtual bool NodePoint(OSM::TId id, CGeoPoint& point) const = 0;
+
+protected:
+    ~CNodeIndex() = default;
+};
+
+class CAreaClipContext {
+public:
+    // Cleans polygon (no repeated points, clockwise, closed, no edge spanning
+    // 180 degrees of longitude or more) and indexes its edges.
+    CAreaClipContext(const TRing& polygon, TAreaOutput& output, uint32_t areaIndex, const CNodeIndex& nodes,
+                     int64_t timestamp);
+
+    const TRing& Polygon() const { return m_polygon; }
+    uint32_t EdgeCount() const { return m_polygon.Count() > 1 ? uint32_t(m_polygon.Count() - 1) : 0; }
+    // The bounding rectangle of the polygon's edges; empty without edges.
+    CGeoRect Bounds() const { return m_edges.RootRect(); }
+    uint32_t AreaIndex() const { return m_areaIndex; }
+    TAreaOutput& Output() const { return m_output; }
+
+    CGrowArray<TPiece>& Pieces() { return m_pieces; }
+    CGrowArray<OSM::TRelation>& NewMultipolygons() { return m_newMultipolygons; }
+
+    // Cuts the way with the given points (n >= 2) at the border and appends
+    // its pieces inside the area to Pieces(). Outside ring mode the pieces
+    // are finished: their placeholders become border nodes, shared by pieces
+    // meeting the border at one place. Returns the number of pieces appended.
+    uint32_t ClipLine(const OSM::TWay& way, const CGeoPoint* points, uint64_t n, bool ringMode);
+
+    // Replaces placeholder ends of piece by the nodes of its crossings.
+    void FinishPlaceholders(TPiece& piece, bool highway);
+    // Forgets the nodes made at crossings: later pieces get nodes of their own.
+    void ClearCrossingNodes() { m_crossingNodes.clear(); }
+
+    // The point at the crossing's position on the polygon.
+    CGeoPoint PointAt(const TCrossing& crossing) const;
+    // Makes, writes and returns the id of a new node, tagged as a border node
+    // when asked.
+    OSM::TId NewNode(CGeoPoint point, bool extNode);
+    // Appends a piece with a new id and a copy of source's tags.
+    TPiece& NewPiece(const OSM::TWay& source);
+
+    // Closes the pieces [first, first + count) of one cut closed way along the
+    // border: each piece continues through new nodes at the polygon's
+    // vertices to the start of the piece that follows it clockwise. Stretches
+    // of a piece that run back along the border are cut off first.
+    void ClosePieces(uint32_t first, uint32_t count, bool highway);
+    // Closes the pieces of one multipolygon ring in this area with new closing
+    // ways along the border. Ways and pieces lying along the border that the
+    // closing ways take over are added to absorbed. Returns the number of
+    // closing ways appended to Pieces().
+    uint32_t CloseRingPieces(const TRingPiece* pieces, uint32_t count, const TRingWay* ring, uint32_t ringCount,
+                             CGrowArray<OSM::TId>& absorbed);
+    // Makes a multipolygon relation from the pieces [first, first + count),
+    // which take over their tags, for writing at the end of the pass.
+    void NewMultipolygon(uint32_t first, uint32_t count);
+
+    // The angle of direction d against edge e, in [0, 2 pi).
+    static double Angle(int64_t dx, int64_t dy, int64_t ex, int64_t ey);
+
+private:
+    OSM::TId NodeForCrossing(const TCrossing& crossing, bool highway);
+
+    // Moves crossing c along the border while the way's nodes, read from
+    // index on in the given direction, lie on the polygon's points; stops
+    // short of stop. Returns the index of the last node on the border.
+    uint64_t BorderWalk(const OSM::TWay& way, uint64_t index, bool readBackwards, bool forward, TCrossing& c,
+                        const TCrossing& stop) const;
+    struct TWalk;
+    // The ring-mode walk: continues from way to way along the ring's members
+    // that lie wholly inside the area, at most one full turn of the border.
+    void RingWalk(TWalk& walk, bool forward, TCrossing& c, const TCrossing& stop, OSM::TId stopNode,
+                  const TRingWay* ring, uint32_t ringCount, CGrowArray<OSM::TId>& absorbed) const;
+    bool LiesInside(const OSM::TWay& way) const;
+    // Appends new nodes at the polygon points from crossing a to crossing b.
+    void AppendBorderPath(OSM::TWay& way, const TCrossing& a, const TCrossing& b);
+
+    TAreaOutput& m_output;
+    const CNodeIndex& m_nodes;
+    TRing m_polygon;
+    RTree::CRTree m_edges;
+    CGrowArray<TPiece> m_pieces;
+    CGrowArray<OSM::TRelation> m_newMultipolygons;
+    std::map<std::pair<int32_t, uint32_t>, OSM::TId> m_crossingNodes;
+    int64_t m_timestamp;  // milliseconds, carried by every object made here
+    uint32_t m_areaIndex;
+    CGrowArray<uint32_t> m_found;  // reused edge query results
+};
+
+}  // namespace Clip

@@ -1,0 +1,154 @@
+// One pass: read the input several times and send each area what belongs to it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+
+#include "common/OSM/Entities.h"
+#include "common/rtree/RTree.h"
+#include "splitter/AreaGeometry.h"
+#include "splitter/Log.h"
+#include "splitter/clip/AreaOutput.h"
+#include "splitter/clip/ClipContext.h"
+
+class CPBInputAdapter;
+namespace OSM {
+class CPBFReaderAdapter;
+}
+
+namespace Clip {
+
+// An OSM id paired with a pass area: id << 16 | area, the area in the low 16
+// bits read back as signed (0xFFFF, read as -1, is no area). Ids must fit in
+// 48 bits.
+using TIdAreaKey = int64_t;
+constexpr int32_t kNoArea = -1;
+constexpr int64_t kMaxKeyId = (int64_t(1) << 47) - 1;
+constexpr int64_t kMinKeyId = -(int64_t(1) << 47);
+constexpr uint32_t kMaxPassAreas = 32768;
+
+inline bool FitsKey(OSM::TId id) { return id >= kMinKeyId && id <= kMaxKeyId; }
+inline TIdAreaKey MakeKey(OSM::TId id, int32_t area) { return TIdAreaKey(uint64_t(id) << 16 | uint16_t(area)); }
+inline OSM::TId KeyId(TIdAreaKey key) { return key >> 16; }
+inline int32_t KeyArea(TIdAreaKey key) { return int16_t(uint16_t(key & 0xFFFF)); }
+
+class CMultiPolygonWay;
+
+// One entry per way and area it was cut into.
+struct TClippedWay {
+    TIdAreaKey key;
+    uint32_t count;  // pieces in the area's list
+    uint32_t first;  // index of the first of them
+};
+
+// The closing ways made for one ring of a multipolygon in one area.
+struct TRingPieces {
+    TIdAreaKey key;  // relation id << 16 | area
+    uint32_t count;
+    uint32_t first;
+    bool outer;
+    CGrowArray<OSM::TId> absorbed;  // ways along the border the closing ways replace, sorted
+};
+
+class CPassDistributor : public CMemoryHolder, public CNodeIndex {
+public:
+    CPassDistributor() = default;
+    CPassDistributor(const CPassDistributor&) = delete;
+    CPassDistributor& operator=(const CPassDistributor&) = delete;
+    ~CPassDistributor();
+
+    // Writes the pass: polygons[i] is area i's ring, outputs[i] its output
+    // (consecutive areas may share one). Objects the pass makes carry
+    // timestamp (milliseconds). Returns false, after printing "Bad areas.",
+    // when the areas cannot be used. Reading, writing and memory failures
+    // leave as exceptions; a malformed input as
+    // OSM::CDataReader::CBadFileException.
+    bool Run(CPBInputAdapter& input, const TRing* const* polygons, TAreaOutput* const* outputs, uint32_t areaCount,
+             uint32_t capacityHint, int64_t timestamp, CLog& log);
+
+    uint64_t BytesHeld() const override;
+    int32_t NodeArea(OSM::TId id) const override;
+    bool NodePoint(OSM::TId id, CGeoPoint& point) const override;
+
+private:
+    struct TWantedNode {
+        OSM::TId id;
+        uint64_t point;  // packed CGeoPoint, kUnknownPoint until read
+    };
+    static constexpr uint64_t kUnknownPoint = ~uint64_t(0);
+
+    struct TRelationCopy {
+        uint32_t output;
+        uint32_t area;  // the first area of the output that asked for it
+        OSM::TRelation relation;
+        uint64_t lastChildMember;  // member index last added from a child relation
+    };
+
+    void InnerNodes(OSM::CPBFReaderAdapter& reader);
+    void EdgeWays(OSM::CPBFReaderAdapter& reader);
+    void EdgeMultipolygons(OSM::CPBFReaderAdapter& reader);
+    void WantedNodes(OSM::CPBFReaderAdapter& reader);
+    void NodePoints(OSM::CPBFReaderAdapter& reader);
+    void ClipWays(OSM::CPBFReaderAdapter& reader);
+    void ClipMultipolygons();
+    void InnerWays(OSM::CPBFReaderAdapter& reader);
+    void WriteClippedWays();
+    void RelationRegions(OSM::CPBFReaderAdapter& reader);
+    void ClipRelations(OSM::CPBFReaderAdapter& reader);
+    void WriteNewMultipolygons();
+
+    // Positions the reader at the first entity of the first block holding
+    // kind, when the reader saw one; else reading goes on where it stands.
+    void SeekFirstBlock(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind);
+    void SeekFileStart(OSM::CPBFReaderAdapter& reader);
+
+    // Gathers the points of way into m_points; false, after reporting the
+    // missing node, when one is not known.
+    bool GatherPoints(const OSM::TWay& way);
+    // Clips way against every area its bounding rectangle meets.
+    void ClipLine(const OSM::TWay& way, bool ringMode);
+    void ClipClosedWay(const OSM::TWay& way);
+    void ClipMultipolygon(const OSM::TRelation& relation);
+    void ClipRing(OSM::TId relation, CMultiPolygonWay* ring, uint64_t count);
+
+    bool IsAbsorbed(OSM::TId way, OSM::TId relation, int32_t area) const;
+    // Whether the pieces of entry leave a way member in the relation's copy.
+    bool HasMemberPieces(const TClippedWay& entry, OSM::TId relation) const;
+    TRelationCopy& CopyFor(uint32_t area);
+    void Propagate(OSM::TId origin);
+
+    const TClippedWay* ClippedBegin(OSM::TId way) const;
+    const TRingPieces* RingPiecesBegin(OSM::TId relation) const;
+
+    CPBInputAdapter* m_input = nullptr;
+    CLog* m_log = nullptr;
+    uint32_t m_areaCount = 0;
+    TAreaOutput* const* m_outputs = nullptr;
+
+    CGrowArray<std::unique_ptr<CAreaClipContext>> m_contexts;
+    CGrowArray<const TRing*> m_cleanRings;
+    RTree::CRTree m_areaTree{100};
+    Geometry::CAreaLocator m_locator;
+
+    CGrowArray<TIdAreaKey> m_nodeAreas;
+    CGrowArray<OSM::TId> m_edgeWays;
+    CGrowArray<OSM::TRelation> m_edgeMultipolygons;
+    CGrowArray<OSM::TId> m_edgeMultipolygonWays;
+    CGrowArray<TIdAreaKey> m_relationWays;
+    CGrowArray<TWantedNode> m_wantedNodes;
+    CGrowArray<OSM::TWay> m_storedWays;
+    CGrowArray<TClippedWay> m_clippedWays;
+    CGrowArray<TRingPieces> m_ringPieces;
+    std::set<TIdAreaKey> m_relationAreas;
+    CGrowArray<std::pair<OSM::TId, OSM::TId>> m_relationParents;  // (child, parent)
+    CGrowArray<uint32_t> m_copySlots;                            // per output
+    CGrowArray<TRelationCopy> m_copies;
+    CGrowArray<uint32_t> m_outputIndex;  // per area: its output's index
+    CGrowArray<CGeoPoint> m_points;
+    CGrowArray<uint32_t> m_found;
+
+    OSM::TId m_maxNodeId = 0, m_maxWayId = 0, m_maxRelationId = 0;
+};
+
+}  // namespace Clip

@@ -1,0 +1,118 @@
+// Splits the real extracts with the program itself and checks every output
+// with an independent reader.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+struct TRun {
+    int exitCode;
+    std::string output;
+};
+
+TRun RunCommand(const std::string& command)
+{
+    TRun run{-1, {}};
+    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr)
+        return run;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.output.append(buffer, n);
+    int status = ::pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string Splitter() { return SPLITTER_BINARY; }
+
+// Splits file with options into a fresh directory and checks the outputs.
+void SplitAndCheck(const std::string& file, const std::string& options, unsigned maxNodes, bool relations = true)
+{
+    test::CTempDir dir;
+    TRun split = RunCommand(Splitter() + " " + options + " --max-nodes=" + std::to_string(maxNodes) +
+                     " --output-dir=" + dir.Path() + " " + test::DataFile(file));
+    ASSERT_EQ(split.exitCode, 0) << split.output;
+    TRun check = RunCommand(std::string("/usr/bin/python3 ") + SPLITTER_TESTS_DIR + "/e2e/check_split.py " +
+                     test::DataFile(file) + " " + dir.Path() + " " + std::to_string(maxNodes) +
+                     (relations ? " --relations" : ""));
+    EXPECT_EQ(check.exitCode, 0) << file << " " << options << "\n" << check.output;
+}
+
+TEST(SplitEndToEnd, MonacoInManyAreasAndPasses)
+{
+    SplitAndCheck("monaco.osm.pbf", "", 5000);
+    SplitAndCheck("monaco.osm.pbf", "--pbf --max-areas=3", 5000);
+}
+
+TEST(SplitEndToEnd, LiechtensteinAndMalta)
+{
+    SplitAndCheck("liechtenstein.osm.pbf", "--pbf", 50000);
+    SplitAndCheck("malta.osm.pbf", "--pbf --max-areas=4", 100000);
+    SplitAndCheck("testadmins.osm.pbf", "", 100);
+}
+
+TEST(SplitEndToEnd, SameOutputOnEveryRun)
+{
+    test::CTempDir a, b;
+    for (const test::CTempDir* dir : {&a, &b}) {
+        TRun split = RunCommand(Splitter() + " --pbf --max-nodes=4000 --output-dir=" + dir->Path() + " " +
+                         test::DataFile("monaco.osm.pbf"));
+        ASSERT_EQ(split.exitCode, 0) << split.output;
+    }
+    TRun diff = RunCommand("diff -r " + a.Path() + " " + b.Path());
+    EXPECT_EQ(diff.exitCode, 0) << diff.output;
+}
+
+TEST(SplitEndToEnd, FailuresEndWithTheirExitCodes)
+{
+    test::CTempDir dir;
+    EXPECT_EQ(RunCommand(Splitter()).exitCode, 1);
+    EXPECT_EQ(RunCommand(Splitter() + " --ma=0 x.pbf").exitCode, 1);
+    TRun missing = RunCommand(Splitter() + " " + dir / "missing.pbf");
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_NE(missing.output.find("Bad input file."), std::string::npos);
+    test::WriteFile(dir / "text.pbf", "this is not a pbf file");
+    EXPECT_EQ(RunCommand(Splitter() + " " + dir / "text.pbf").exitCode, 2);
+    TRun noSplit = RunCommand(Splitter() + " -s=" + dir / "none.list " + test::DataFile("monaco.osm.pbf"));
+    EXPECT_EQ(noSplit.exitCode, 3);
+    EXPECT_NE(noSplit.output.find("Error loading split-file."), std::string::npos);
+    test::WriteFile(dir / "empty.list", "# nothing\n");
+    TRun noAreas = RunCommand(Splitter() + " -s=" + dir / "empty.list " + test::DataFile("monaco.osm.pbf"));
+    EXPECT_EQ(noAreas.exitCode, 3);
+    EXPECT_NE(noAreas.output.find("No areas."), std::string::npos);
+    // An output directory that cannot be created.
+    TRun noDir = RunCommand(Splitter() + " -o=/proc/none/ " + test::DataFile("monaco.osm.pbf"));
+    EXPECT_EQ(noDir.exitCode, 4);
+    EXPECT_NE(noDir.output.find("Error creating output file."), std::string::npos);
+}
+
+TEST(SplitEndToEnd, SplitFileRoundTrip)
+{
+    test::CTempDir first, second;
+    TRun split = RunCommand(Splitter() + " --max-nodes=6000 --output-dir=" + first.Path() + " " +
+                     test::DataFile("monaco.osm.pbf"));
+    ASSERT_EQ(split.exitCode, 0) << split.output;
+    TRun again = RunCommand(Splitter() + " -s=" + first / "areas.list" + " --output-dir=" + second.Path() + " " +
+                     test::DataFile("monaco.osm.pbf"));
+    ASSERT_EQ(again.exitCode, 0) << again.output;
+    // The degree lines survive a load and a write exactly; the coarser
+    // integer lines are derived from them.
+    auto degreeLines = [](const std::string& text) {
+        std::string lines;
+        for (size_t at = text.find("#       :"); at != std::string::npos; at = text.find("#       :", at + 1))
+            lines += text.substr(at, text.find('\n', at) - at) + "\n";
+        return lines;
+    };
+    std::string expected = degreeLines(test::ReadFile(first / "areas.list"));
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(degreeLines(test::ReadFile(second / "areas.list")), expected);
+}
+
+}  // namespace
