@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 #include "common/OSM/PBFReader.h"
 #include "common/OSM/PBInputAdapter.h"
@@ -25,10 +26,18 @@ bool Contains(const CGrowArray<T>& sorted, T value)
     return at != sorted.end() && *at == value;
 }
 
+// Tables filled in input order are mostly sorted already.
+template <typename T, typename Less = std::less<T>>
+void Sort(CGrowArray<T>& table, Less less = Less())
+{
+    if (!std::is_sorted(table.begin(), table.end(), less))
+        std::sort(table.begin(), table.end(), less);
+}
+
 template <typename T>
 void SortAndShrink(CGrowArray<T>& table)
 {
-    std::sort(table.begin(), table.end());
+    Sort(table);
     table.ShrinkToFit();
 }
 
@@ -330,7 +339,7 @@ void CPassDistributor::EdgeMultipolygons(OSM::CPBFReaderAdapter& reader)
         return uint64_t(0);
     });
     SortAndShrink(m_edgeMultipolygonWays);
-    std::sort(m_relationWays.begin(), m_relationWays.end());
+    Sort(m_relationWays);
     m_relationWays.Erase(
         uint64_t(std::unique(m_relationWays.begin(), m_relationWays.end(),
                              [](TIdAreaKey a, TIdAreaKey b) { return KeyId(a) == KeyId(b); }) -
@@ -356,15 +365,13 @@ void CPassDistributor::WantedNodes(OSM::CPBFReaderAdapter& reader)
         }
         return m_wantedNodes.Count();
     });
-    std::sort(m_wantedNodes.begin(), m_wantedNodes.end(),
-              [](const TWantedNode& a, const TWantedNode& b) { return a.id < b.id; });
+    Sort(m_wantedNodes, [](const TWantedNode& a, const TWantedNode& b) { return a.id < b.id; });
     m_wantedNodes.Erase(uint64_t(std::unique(m_wantedNodes.begin(), m_wantedNodes.end(),
                                              [](const TWantedNode& a, const TWantedNode& b) { return a.id == b.id; }) -
                                  m_wantedNodes.begin()),
                         m_wantedNodes.Count());
     m_wantedNodes.ShrinkToFit();
-    std::sort(m_storedWays.begin(), m_storedWays.end(),
-              [](const OSM::TWay& a, const OSM::TWay& b) { return a.id < b.id; });
+    Sort(m_storedWays, [](const OSM::TWay& a, const OSM::TWay& b) { return a.id < b.id; });
     m_storedWays.ShrinkToFit();
 }
 
@@ -463,8 +470,7 @@ void CPassDistributor::ClipWays(OSM::CPBFReaderAdapter& reader)
             pieces += m_clippedWays[i].count;
         return pieces;
     });
-    std::sort(m_clippedWays.begin(), m_clippedWays.end(),
-              [](const TClippedWay& a, const TClippedWay& b) { return a.key < b.key; });
+    Sort(m_clippedWays, [](const TClippedWay& a, const TClippedWay& b) { return a.key < b.key; });
     m_clippedWays.ShrinkToFit();
 }
 
@@ -623,8 +629,7 @@ void CPassDistributor::ClipMultipolygons()
         for (TPiece& piece : context->Pieces())
             context->FinishPlaceholders(piece, piece.way.FindTag("highway") != nullptr);
     }
-    std::sort(m_ringPieces.begin(), m_ringPieces.end(),
-              [](const TRingPieces& a, const TRingPieces& b) { return a.key < b.key; });
+    Sort(m_ringPieces, [](const TRingPieces& a, const TRingPieces& b) { return a.key < b.key; });
     m_storedWays.Free();
     m_edgeMultipolygons.Free();
     uint64_t clipped = 0;

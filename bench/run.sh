@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Times splitter64 against osmium on the same input, in one run, as ratios.
+# usage: bench/run.sh [BUILD_DIR] [INPUT.pbf] [REPEATS]
+# Every figure is the median of REPEATS runs; memory is the peak resident
+# set reported by /usr/bin/time -v.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:-$here/../build}
+input=${2:-$here/../../shared/data/malta.osm.pbf}
+repeats=${3:-5}
+splitter=$build/splitter/splitter64
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# measure NAME COMMAND...: runs the command REPEATS times, records the median
+# wall time and peak memory in $work/NAME.
+measure() {
+    local name=$1
+    shift
+    : >"$work/$name.runs"
+    for _ in $(seq "$repeats"); do
+        rm -rf "$work/out" && mkdir -p "$work/out"
+        /usr/bin/time -v -o "$work/time" "$@" >/dev/null 2>&1
+        local wall mem
+        wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {n=split($2,t,":"); s=0; for(i=1;i<=n;i++) s=s*60+t[i]; print s}' "$work/time")
+        mem=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time")
+        echo "$wall $mem" >>"$work/$name.runs"
+    done
+    sort -n "$work/$name.runs" | awk -v n="$repeats" 'NR == int((n + 1) / 2) {print}' >"$work/$name"
+}
+wall() { cut -d' ' -f1 "$work/$1"; }
+mem() { echo "$(( $(cut -d' ' -f2 "$work/$1") / 1024 )) MiB"; }
+ratio() { awk -v a="$(wall "$1")" -v b="$(wall "$2")" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
+
+nodes=$(osmium fileinfo -e -g data.count.nodes "$input")
+max_nodes=$(( nodes / 16 + 1 ))  # about 16 areas
+
+# The automatic split alone: the verbose log stamps the end of phase one.
+measure fileinfo osmium fileinfo -e "$input"
+split_phase() {
+    "$splitter" --verbose --max-nodes="$max_nodes" --output-dir="$work/out/" "$input" |
+        awk '/Read nodes/ {start=$1} /Write areas list/ {end=$1}
+             function s(t, p) {split(t, p, /[:.]/); return p[1]*3600 + p[2]*60 + p[3] + p[4]/1000}
+             END {printf "%.3f\n", s(end) - s(start)}'
+}
+phase=$(split_phase)
+
+measure split "$splitter" --pbf --max-nodes="$max_nodes" --output-dir="$work/out/" "$input"
+areas=$(ls "$work/out"/*.osm.pbf | wc -l)
+
+# The floor: one decode and one encode of the whole file.
+measure cat osmium cat -O -o "$work/out/all.osm.pbf" "$input"
+
+# The peer: extracting four of the same rectangles.
+"$splitter" --pbf --max-nodes="$max_nodes" --output-dir="$work/areas/" "$input" >/dev/null
+/usr/bin/python3 - "$work/areas/areas.list" "$work/out" >"$work/extract.json" <<'PY'
+import json, sys
+boxes = []
+for line in open(sys.argv[1]):
+    if line.startswith("#       :"):
+        s, w, n, e = [float(v) for v in line.split(":", 1)[1].replace(" to ", ",").split(",")]
+        boxes.append({"output": f"{len(boxes)}.osm.pbf", "bbox": [w, s, e, n]})
+print(json.dumps({"directory": sys.argv[2], "extracts": boxes[:4]}))
+PY
+measure extract osmium extract -s simple -O -c "$work/extract.json" "$input"
+
+# The writers alone: one area, through each format, against osmium cat.
+measure xml "$splitter" --max-nodes=4000000000 --output-dir="$work/out/" "$input"
+measure catxml osmium cat -O -o "$work/out/all.osm" "$input"
+measure pbf "$splitter" --pbf --max-nodes=4000000000 --output-dir="$work/out/" "$input"
+
+cat <<REPORT
+input: $(basename "$input"), $nodes nodes, median of $repeats runs
+automatic split (phase one):   ${phase} s   vs osmium fileinfo -e $(wall fileinfo) s
+split into $areas areas (--pbf): $(wall split) s, $(mem split)
+  floor, osmium cat to PBF:      $(wall cat) s, $(mem cat)        ratio $(ratio split cat)
+  osmium extract, 4 rectangles:  $(wall extract) s, $(mem extract)  ratio $(ratio split extract)
+one area in XML:                 $(wall xml) s, $(mem xml)   vs osmium cat to XML $(wall catxml) s: ratio $(ratio xml catxml)
+one area in PBF:                 $(wall pbf) s, $(mem pbf)   vs osmium cat to PBF: ratio $(ratio pbf cat)
+REPORT
