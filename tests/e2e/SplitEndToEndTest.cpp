@@ -58,6 +58,18 @@ TEST(SplitEndToEnd, LiechtensteinAndMalta)
     SplitAndCheck("testadmins.osm.pbf", "", 100);
 }
 
+TEST(SplitEndToEnd, CutPolygonsStayValidAreas)
+{
+    for (const char* file : {"liechtenstein.osm.pbf", "malta.osm.pbf"}) {
+        test::CTempDir dir;
+        TRun split = RunCommand(Splitter() + " --max-nodes=10000 --output-dir=" + dir.Path() + " " + test::DataFile(file));
+        ASSERT_EQ(split.exitCode, 0) << split.output;
+        TRun check = RunCommand(std::string("/usr/bin/python3 ") + SPLITTER_TESTS_DIR + "/e2e/check_areas.py " +
+                                test::DataFile(file) + " " + dir.Path());
+        EXPECT_EQ(check.exitCode, 0) << file << "\n" << check.output;
+    }
+}
+
 TEST(SplitEndToEnd, SameOutputOnEveryRun)
 {
     test::CTempDir a, b;

@@ -1,0 +1,159 @@
+#!/usr/bin/python3
+"""Checks that areas (closed ways and multipolygons) survive a split.
+
+usage: check_areas.py INPUT.pbf OUTPUT_DIR
+
+Assembles areas with pyosmium in the input and in every output. Every
+multipolygon relation that is a valid area in the input must be a valid
+area again in every output that holds a copy of it, and, where every tile
+its bounding box meets holds a copy, the areas of its copies must add up to
+its own area within 0.1 %. Prints faults and exits
+1 when there is any.
+"""
+import glob
+import math
+import os
+import sys
+from collections import defaultdict
+
+import osmium
+
+EARTH = 6371008.8
+
+
+def ring_area(ring):
+    # Spherical excess would be overkill: the rings are small.
+    pts = [(p.lon, p.lat) for p in ring]
+    if len(pts) < 3:
+        return 0.0
+    lat0 = math.radians(sum(p[1] for p in pts) / len(pts))
+    a = 0.0
+    for (x1, y1), (x2, y2) in zip(pts, pts[1:] + pts[:1]):
+        a += math.radians(x1) * math.cos(lat0) * math.radians(y2) - math.radians(x2) * math.cos(lat0) * math.radians(y1)
+    return abs(a) / 2 * EARTH * EARTH
+
+
+class Areas(osmium.SimpleHandler):
+    def __init__(self):
+        super().__init__()
+        self.relation_area = {}  # relation id -> m^2
+        self.relation_bounds = {}  # relation id -> (west, south, east, north)
+        self.relations = set()
+        self.with_inner = set()
+        self.members = {}  # relation id -> way ids
+        self.way_nodes = {}
+
+    def relation(self, r):
+        if r.tags.get("type") == "multipolygon":
+            self.relations.add(r.id)
+            if any(m.role == "inner" for m in r.members):
+                self.with_inner.add(r.id)
+            self.members[r.id] = [m.ref for m in r.members if m.type == "w"]
+
+    def way(self, w):
+        self.way_nodes[w.id] = [n.ref for n in w.nodes]
+
+    def area(self, a):
+        if a.from_way():
+            return
+        total = 0.0
+        xs, ys = [], []
+        for outer in a.outer_rings():
+            xs += [p.lon for p in outer]
+            ys += [p.lat for p in outer]
+            total += ring_area(outer)
+            for inner in a.inner_rings(outer):
+                total -= ring_area(inner)
+        self.relation_area[a.orig_id()] = total
+        if xs:
+            self.relation_bounds[a.orig_id()] = (min(xs), min(ys), max(xs), max(ys))
+
+
+def assemble(path):
+    h = Areas()
+    h.apply_file(path, locations=True, idx="flex_mem")
+    return h
+
+
+def rings_join_by_ids(h, rid):
+    """Whether the member ways form rings joined at their end nodes only.
+
+    Assemblers that join rings by position accept rings whose ways meet at
+    two nodes of one position, or rings that touch; joining by node ids, as
+    the split does, cannot close the first, and cutting the second along a
+    border gives rings that share a stretch of it."""
+    ways = [h.way_nodes[w] for w in h.members.get(rid, []) if w in h.way_nodes]
+    ends = defaultdict(int)
+    for nodes in ways:
+        if nodes and nodes[0] != nodes[-1]:
+            ends[nodes[0]] += 1
+            ends[nodes[-1]] += 1
+    if any(count % 2 for count in ends.values()):
+        return False
+    interior = [set(nodes[1:-1]) for nodes in ways]
+    for i, inner in enumerate(interior):
+        for j, nodes in enumerate(ways):
+            if i != j and inner & set(nodes):
+                return False
+    return True
+
+
+def area_rectangles(outdir):
+    """The areas of areas.list by output file name (the area number)."""
+    rects = {}
+    number = None
+    for line in open(os.path.join(outdir, "areas.list")):
+        if line[:1].isdigit():
+            number = str(int(line.split(":")[0]))
+        elif line.startswith("#       :") and number is not None:
+            s, w, n, e = [float(v) for v in line.split(":", 1)[1].replace(" to ", ",").split(",")]
+            rects[number] = (w, s, e, n)
+    return rects
+
+
+def main():
+    source, outdir = sys.argv[1], sys.argv[2]
+    original = assemble(source)
+    faults = []
+    sums = defaultdict(float)
+    files = sorted(glob.glob(os.path.join(outdir, "*.osm")) + glob.glob(os.path.join(outdir, "*.osm.pbf")))
+    checked = 0
+    holders = defaultdict(set)
+    for path in files:
+        out = assemble(path)
+        for rid in out.relations:
+            holders[rid].add(os.path.basename(path).split(".")[0].lstrip("0") or "0")
+            if rid not in original.relation_area:
+                continue  # not a valid area in the input either
+            checked += 1
+            if rid not in out.relation_area:
+                faults.append(f"{os.path.basename(path)}: multipolygon {rid} is no valid area")
+            else:
+                sums[rid] += out.relation_area[rid]
+    rects = area_rectangles(outdir)
+    for rid, total in sums.items():
+        # Tiles wholly inside a polygon hold none of its members, so only
+        # polygons whose every tile holds a copy can add up.
+        w, s, e, n = original.relation_bounds[rid]
+        tiles = {k for k, (x0, y0, x1, y1) in rects.items() if x0 <= e and x1 >= w and y0 <= n and y1 >= s}
+        if not tiles <= holders[rid]:
+            continue
+        # A hole cut by a border is closed along the border on its own, so it
+        # shares that stretch with the outer ring: such copies assemble, but
+        # their areas do not add up.
+        if rid in original.with_inner or not rings_join_by_ids(original, rid):
+            continue
+        expected = original.relation_area[rid]
+        if expected > 0 and abs(total - expected) > 0.001 * expected:
+            faults.append(f"multipolygon {rid}: pieces add up to {total:.1f} m2, the input has {expected:.1f} m2")
+    for f in faults[:40]:
+        print(f)
+    if faults:
+        print(f"{len(faults)} faults of {checked} copies")
+        return 1
+    print(f"ok: {checked} multipolygon copies")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
