@@ -60,8 +60,7 @@ int64_t TBlockScale::Milliseconds(int64_t timestamp) const { return Multiply(dat
 
 void ParsePrimitiveBlock(const CGrowArray<uint8_t>& payload, OSMPBF::PrimitiveBlock& block)
 {
-    // The payload is below the blob limit, so its length fits an int.
-    if (!block.ParseFromArray(payload.Data(), static_cast<int>(payload.Count())))
+    if (!ParseMessage(block, payload.Data(), payload.Count()))
         throw CBadFile();
 }
 

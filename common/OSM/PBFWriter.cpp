@@ -22,15 +22,9 @@ int64_t Seconds(int64_t milliseconds) { return milliseconds / 1000; }
 
 }  // namespace
 
-bool CPBFWriter::CByBytes::operator()(uint32_t a, uint32_t b) const
-{
-    return View((*strings)[a]) < View((*strings)[b]);
-}
-bool CPBFWriter::CByBytes::operator()(uint32_t a, std::string_view b) const { return View((*strings)[a]) < b; }
-bool CPBFWriter::CByBytes::operator()(std::string_view a, uint32_t b) const { return a < View((*strings)[b]); }
-
 CPBFWriter::CPBFWriter()
-    : m_dictionary(CByBytes{&m_pool, &m_strings}, &m_dictionaryNodes), m_stream(65536)
+    : m_dictionary(CByBytes{&m_pool, &m_strings}, CDictionaryAllocator<TString>(&m_dictionaryNodes)),
+      m_stream(65536)
 {
 }
 
@@ -64,21 +58,31 @@ void CPBFWriter::Close()
 {
     if (!m_stream.IsOpen())
         return;
-    Flush(true);
+    try {
+        Flush(true);
+    } catch (const TStreamException&) {
+        DropPending();
+        try {
+            m_stream.Close();
+        } catch (const TStreamException&) {
+            // The first failure is the one to report.
+        }
+        throw;
+    }
     m_stream.Close();
 }
 
 CPBFWriter::TString CPBFWriter::Intern(std::string_view s)
 {
-    auto found = m_dictionary.find(s);
-    if (found != m_dictionary.end()) {
-        ++m_strings[*found].uses;
-        return *found;
+    auto at = m_dictionary.lower_bound(s);
+    if (at != m_dictionary.end() && !m_dictionary.key_comp()(s, *at)) {
+        ++m_strings[*at].uses;
+        return *at;
     }
     TString id = TString(m_strings.Count());
     m_strings.PushBack({uint32_t(m_pool.size()), uint32_t(s.size()), 1, 0});
     m_pool.append(s);
-    m_dictionary.insert(id);
+    m_dictionary.emplace_hint(at, id);
     return id;
 }
 
@@ -129,22 +133,27 @@ void CPBFWriter::WriteRelation(const TRelation& relation)
 // indices 1 to 126, each part in byte order.
 void CPBFWriter::BuildStringTable()
 {
+    constexpr uint64_t kOneByteIndices = 126;
+    const CByBytes byBytes = m_dictionary.key_comp();
     m_order.Clear();
-    for (uint32_t id : m_dictionary)
-        m_order.PushBack(id);
-    auto byBytes = [this](uint32_t a, uint32_t b) { return View(a) < View(b); };
-    const uint64_t n = m_order.Count(), head = std::min<uint64_t>(n, 126);
-    if (n > 126) {
-        std::stable_sort(m_order.begin(), m_order.end(),
-                         [this](uint32_t a, uint32_t b) { return m_strings[a].uses > m_strings[b].uses; });
-        std::sort(m_order.begin() + head, m_order.end(), byBytes);
+    const uint64_t n = m_strings.Count();
+    if (n <= kOneByteIndices) {
+        for (TString s : m_dictionary)  // already in byte order
+            m_order.PushBack(s);
+    } else {
+        for (TString s = 0; s < n; ++s)
+            m_order.PushBack(s);
+        TString* head = m_order.begin() + kOneByteIndices;
+        std::nth_element(m_order.begin(), head, m_order.end(),
+                         [this](TString a, TString b) { return m_strings[a].uses > m_strings[b].uses; });
+        std::sort(m_order.begin(), head, byBytes);
+        std::sort(head, m_order.end(), byBytes);
     }
-    std::sort(m_order.begin(), m_order.begin() + head, byBytes);
     OSMPBF::StringTable* table = m_block.mutable_stringtable();
     table->add_s();
     for (uint64_t i = 0; i < n; ++i) {
         m_strings[m_order[i]].index = uint32_t(i + 1);
-        std::string_view s = View(m_order[i]);
+        std::string_view s = byBytes.View(m_order[i]);
         table->add_s()->assign(s.data(), s.size());
     }
 }
@@ -159,7 +168,9 @@ void CPBFWriter::Flush(bool force)
     auto index = [this](TString s) { return m_strings[s].index; };
 
     if (!m_nodes.Empty()) {
-        std::sort(m_nodes.begin(), m_nodes.end(), [](const TNodeEntry& a, const TNodeEntry& b) { return a.id < b.id; });
+        auto byId = [](const TNodeEntry& a, const TNodeEntry& b) { return a.id < b.id; };
+        if (!std::is_sorted(m_nodes.begin(), m_nodes.end(), byId))
+            std::sort(m_nodes.begin(), m_nodes.end(), byId);
         OSMPBF::DenseNodes* dense = m_block.add_primitivegroup()->mutable_dense();
         OSMPBF::DenseInfo* info = dense->mutable_denseinfo();
         int64_t id = 0, lat = 0, lon = 0, timestamp = 0, changeset = 0;
@@ -200,6 +211,9 @@ void CPBFWriter::Flush(bool force)
     }
     auto fill = [&](const TEntry& e, auto* message) {
         message->set_id(e.id);
+        // Messages are recycled for entities of other sizes: grow each field once.
+        message->mutable_keys()->Reserve(int(e.tagCount));
+        message->mutable_vals()->Reserve(int(e.tagCount));
         for (uint32_t t = e.firstTag; t < e.firstTag + e.tagCount; ++t) {
             message->add_keys(index(m_tags[t].first));
             message->add_vals(index(m_tags[t].second));
@@ -216,6 +230,7 @@ void CPBFWriter::Flush(bool force)
         for (const TWayEntry& w : m_ways) {
             OSMPBF::Way* way = group->add_ways();
             fill(w, way);
+            way->mutable_refs()->Reserve(int(w.refCount));
             TId last = 0;
             for (uint64_t r = w.firstRef; r < w.firstRef + w.refCount; ++r) {
                 way->add_refs(m_refs[r] - last);
@@ -228,6 +243,9 @@ void CPBFWriter::Flush(bool force)
         for (const TRelationEntry& r : m_relations) {
             OSMPBF::Relation* relation = group->add_relations();
             fill(r, relation);
+            relation->mutable_roles_sid()->Reserve(int(r.memberCount));
+            relation->mutable_memids()->Reserve(int(r.memberCount));
+            relation->mutable_types()->Reserve(int(r.memberCount));
             TId last = 0;
             for (uint64_t m = r.firstMember; m < r.firstMember + r.memberCount; ++m) {
                 const TMemberEntry& member = m_members[m];
@@ -239,7 +257,14 @@ void CPBFWriter::Flush(bool force)
         }
     }
     WriteBlob(m_block, "OSMData");
+    // A pass keeps hundreds of writers open: the block's messages would hold
+    // megabytes each between blocks.
+    OSMPBF::PrimitiveBlock().Swap(&m_block);
+    DropPending();
+}
 
+void CPBFWriter::DropPending()
+{
     m_nodes.Clear();
     m_ways.Clear();
     m_relations.Clear();
@@ -256,8 +281,11 @@ void CPBFWriter::WriteBlob(const google::protobuf::MessageLite& message, const c
     message.SerializeToString(&m_message);
     uLong bound = compressBound(uLong(m_message.size()));
     m_compressed.Resize(bound);
+    // A fresh deflate state per blob: idle outputs of a pass then hold no
+    // compressor state, which is a quarter megabyte each.
     z_stream z{};
-    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
+    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        ThrowBadAlloc();
     z.next_in = reinterpret_cast<Bytef*>(m_message.data());
     z.avail_in = uInt(m_message.size());
     z.next_out = m_compressed.Data();

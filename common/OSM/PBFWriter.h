@@ -1,14 +1,15 @@
 // OSM PBF output: entities are buffered and written in blocks of 8000.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <set>
-#include <memory_resource>
 #include <string>
 #include <string_view>
 
 #include "common/OSM/DataWriter.h"
 #include "common/streams/FileStream.h"
+#include "common/streams/PoolAllocator.h"
 #include "fileformat.pb.h"
 #include "osmformat.pb.h"
 
@@ -22,11 +23,13 @@ public:
     // Completes a file that was not closed; never throws.
     ~CPBFWriter() override;
 
-    // Creates path and writes the header blob. False when the file cannot be
-    // created or the header written.
+    // Completes a file already open, then creates path and writes the header
+    // blob. False when completing the old file fails, or the new one cannot be
+    // created or its header written.
     bool Open(const std::string& path);
-    // Writes the pending entities as a last block and closes; throws
-    // TStreamException (kWrite) on failure.
+    // Writes the pending entities as a last block and closes the file; does
+    // nothing when none is open. Throws TStreamException (kWrite) when that
+    // fails; the file is closed and the pending entities dropped all the same.
     void Close();
 
     void WriteRelation(const TRelation& relation) override;
@@ -66,19 +69,51 @@ private:
     struct CByBytes {
         using is_transparent = void;
         const std::string* pool;
-        std::string_view View(const TStringInfo& s) const { return {pool->data() + s.offset, s.length}; }
-        bool operator()(uint32_t a, uint32_t b) const;
-        bool operator()(uint32_t a, std::string_view b) const;
-        bool operator()(std::string_view a, uint32_t b) const;
         const CGrowArray<TStringInfo>* strings;
+        std::string_view View(TString s) const
+        {
+            const TStringInfo& info = (*strings)[s];
+            return {pool->data() + info.offset, info.length};
+        }
+        bool operator()(TString a, TString b) const { return View(a) < View(b); }
+        bool operator()(TString a, std::string_view b) const { return View(a) < b; }
+        bool operator()(std::string_view a, TString b) const { return a < View(b); }
+    };
+    // Room for one tree node of the dictionary; allocate checks that it fits.
+    static constexpr size_t kDictionaryNodeBytes = 40;
+    using CDictionaryPool = CPoolAllocator<kDictionaryNodeBytes>;
+    // Takes the dictionary's nodes from the pool, one at a time.
+    template <typename T>
+    struct CDictionaryAllocator {
+        using value_type = T;
+        CDictionaryPool* pool;
+
+        explicit CDictionaryAllocator(CDictionaryPool* p) : pool(p) {}
+        template <typename U>
+        CDictionaryAllocator(const CDictionaryAllocator<U>& other) : pool(other.pool)
+        {
+        }
+        T* allocate(size_t n)
+        {
+            static_assert(sizeof(T) <= kDictionaryNodeBytes && kDictionaryNodeBytes % alignof(T) == 0);
+            if (n != 1)
+                ThrowBadAlloc();
+            return static_cast<T*>(pool->Allocate());
+        }
+        void deallocate(T* p, size_t) { pool->Free(p); }
+        template <typename U>
+        bool operator==(const CDictionaryAllocator<U>& other) const
+        {
+            return pool == other.pool;
+        }
     };
 
     TString Intern(std::string_view s);
     TEntry MakeEntry(const TEntity& entity);
     void Flush(bool force);
     void BuildStringTable();
+    void DropPending();
     void WriteBlob(const google::protobuf::MessageLite& message, const char* type);
-    std::string_view View(TString s) const { return {m_pool.data() + m_strings[s].offset, m_strings[s].length}; }
 
     CGrowArray<TNodeEntry> m_nodes;
     CGrowArray<TWayEntry> m_ways;
@@ -89,8 +124,8 @@ private:
 
     std::string m_pool;
     CGrowArray<TStringInfo> m_strings;
-    std::pmr::unsynchronized_pool_resource m_dictionaryNodes;
-    std::pmr::set<uint32_t, CByBytes> m_dictionary;
+    CDictionaryPool m_dictionaryNodes{1638};
+    std::set<TString, CByBytes, CDictionaryAllocator<TString>> m_dictionary;
 
     CFileWriteStream m_stream;
     OSMPBF::PrimitiveBlock m_block;

@@ -7,6 +7,12 @@
 
 #include "osmformat.pb.h"
 
+bool ParseMessage(google::protobuf::MessageLite& message, const uint8_t* data, uint64_t size)
+{
+    // The checked parse would log every missing field to stderr.
+    return message.ParsePartialFromArray(data, static_cast<int>(size)) && message.IsInitialized();
+}
+
 bool CPBInputAdapter::Next(const void** data, int* size)
 {
     try {
@@ -56,7 +62,7 @@ bool CPBInputAdapter::Open(CReadStream& stream)
     if (!ReadBlob(error) || m_blobType != "OSMHeader")
         return false;
     OSMPBF::HeaderBlock header;
-    if (!header.ParseFromArray(m_payload.Data(), static_cast<int>(m_payload.Count())))
+    if (!ParseMessage(header, m_payload.Data(), m_payload.Count()))
         return false;
     for (const std::string& feature : header.required_features())
         if (feature != "OsmSchema-V0.6" && feature != "DenseNodes")
@@ -90,7 +96,7 @@ bool CPBInputAdapter::ReadBlobBody()
     if (headerSize >= kMaxBlobHeaderSize)
         return false;
     const uint8_t* header = m_stream->Get(headerSize);
-    if (!m_header.ParseFromArray(header, static_cast<int>(headerSize)))
+    if (!ParseMessage(m_header, header, headerSize))
         return false;
     int32_t dataSize = m_header.datasize();
     if (dataSize < 0 || dataSize >= kMaxBlobSize)
@@ -119,7 +125,8 @@ bool CPBInputAdapter::ReadBlobBody()
 }
 
 // Inflates compressed into the payload, which must come to exactly rawSize
-// bytes: a stream that ends early or runs on is malformed.
+// bytes: a stream that ends early, runs on, or has bytes behind its end is
+// malformed.
 bool CPBInputAdapter::Inflate(const std::string& compressed, int32_t rawSize)
 {
     m_payload.Resize(static_cast<uint64_t>(rawSize));
@@ -134,5 +141,5 @@ bool CPBInputAdapter::Inflate(const std::string& compressed, int32_t rawSize)
     z.avail_out = static_cast<uInt>(rawSize);
     int result = inflate(&z, Z_FINISH);
     inflateEnd(&z);
-    return result == Z_STREAM_END && z.avail_out == 0;
+    return result == Z_STREAM_END && z.avail_out == 0 && z.avail_in == 0;
 }

@@ -5,10 +5,15 @@
 #include <string>
 
 #include <google/protobuf/io/zero_copy_stream.h>
+#include <google/protobuf/message_lite.h>
 
 #include "common/streams/GrowArray.h"
 #include "common/streams/Stream.h"
 #include "fileformat.pb.h"
+
+// Parses a message of at most a blob's size; false when the bytes are no such
+// message or lack a required field. Quiet, unlike the runtime's checked parse.
+bool ParseMessage(google::protobuf::MessageLite& message, const uint8_t* data, uint64_t size);
 
 // Hands the stream's window to the protobuf runtime without copying, and
 // reads the file one blob at a time into a payload buffer that is reused from

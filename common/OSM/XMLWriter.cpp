@@ -1,12 +1,35 @@
 #include "common/OSM/XMLWriter.h"
 
-#include <cinttypes>
-#include <cstdio>
-#include <cstring>
+#include <algorithm>
+#include <charconv>
 
 #include "common/OSM/Banner.h"
 
 namespace OSM {
+
+namespace {
+
+// Enough for " name=\"" and any number this writer prints, with its quote.
+constexpr size_t kAttributeRoom = 64;
+
+char* TwoDigits(char* out, uint32_t value)
+{
+    out[0] = char('0' + value / 10);
+    out[1] = char('0' + value % 10);
+    return out + 2;
+}
+
+// Copies " name=\"" into out and returns the end.
+char* AttributeHead(char* out, std::string_view name)
+{
+    *out++ = ' ';
+    out = std::copy(name.begin(), name.end(), out);
+    *out++ = '=';
+    *out++ = '"';
+    return out;
+}
+
+}  // namespace
 
 void FormatTimestamp(int64_t milliseconds, char* out)
 {
@@ -36,8 +59,20 @@ void FormatTimestamp(int64_t milliseconds, char* out)
         day -= length;
         ++month;
     }
-    std::snprintf(out, 32, "%u-%02u-%02uT%02u:%02u:%02uZ", year, month, day + 1, second / 3600, (second % 3600) / 60,
-                  second % 60);
+    // The years run from 1970 to 2106: always four digits.
+    out = TwoDigits(TwoDigits(out, year / 100), year % 100);
+    *out++ = '-';
+    out = TwoDigits(out, month);
+    *out++ = '-';
+    out = TwoDigits(out, day + 1);
+    *out++ = 'T';
+    out = TwoDigits(out, second / 3600);
+    *out++ = ':';
+    out = TwoDigits(out, second % 3600 / 60);
+    *out++ = ':';
+    out = TwoDigits(out, second % 60);
+    *out++ = 'Z';
+    *out = '\0';
 }
 
 CXMLWriter::~CXMLWriter()
@@ -56,7 +91,7 @@ bool CXMLWriter::Open(const std::string& path)
         if (!m_stream.Open(path))
             return false;
         Put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<osm version=\"0.6\" generator=\"");
-        Put(kBanner, std::strlen(kBanner));
+        Put(kBanner);
         Put("\">\r\n");
         return true;
     } catch (const TStreamException&) {
@@ -68,21 +103,48 @@ void CXMLWriter::Close()
 {
     if (!m_stream.IsOpen())
         return;
-    Put("</osm>");
+    try {
+        Put("</osm>");
+    } catch (const TStreamException&) {
+        try {
+            m_stream.Close();
+        } catch (const TStreamException&) {
+            // The first failure is the one to report.
+        }
+        throw;
+    }
     m_stream.Close();
 }
 
-void CXMLWriter::EscapedAttribute(const char* name, const std::string& value)
+void CXMLWriter::NumberAttribute(std::string_view name, int64_t value)
+{
+    char text[kAttributeRoom];
+    char* end = std::to_chars(AttributeHead(text, name), text + sizeof text, value).ptr;
+    *end++ = '"';
+    Put(text, size_t(end - text));
+}
+
+void CXMLWriter::DegreesAttribute(std::string_view name, int32_t units)
+{
+    // The same digits as "%.7lf": the exact binary value, rounded to nearest.
+    char text[kAttributeRoom];
+    char* end = std::to_chars(AttributeHead(text, name), text + sizeof text, MapUnits::ToDegrees(units),
+                              std::chars_format::fixed, 7)
+                    .ptr;
+    *end++ = '"';
+    Put(text, size_t(end - text));
+}
+
+void CXMLWriter::EscapedAttribute(std::string_view name, const std::string& value)
 {
     if (value.empty())
         return;
-    Put(" ");
-    Put(name, std::strlen(name));
-    Put("=\"");
+    char head[kAttributeRoom];
+    Put(head, size_t(AttributeHead(head, name) - head));
     const char* run = value.data();
     const char* end = value.data() + value.size();
     for (const char* p = run; p != end; ++p) {
-        const char* entity;
+        std::string_view entity;
         switch (*p) {
         case '&': entity = "&amp;"; break;
         case '"': entity = "&quot;"; break;
@@ -101,7 +163,7 @@ void CXMLWriter::EscapedAttribute(const char* name, const std::string& value)
             continue;
         }
         Put(run, size_t(p - run));
-        Put(entity, std::strlen(entity));
+        Put(entity);
         run = p + 1;
     }
     Put(run, size_t(end - run));
@@ -110,25 +172,20 @@ void CXMLWriter::EscapedAttribute(const char* name, const std::string& value)
 
 void CXMLWriter::Common(const TEntity& entity)
 {
-    char text[96];
-    int n = std::snprintf(text, sizeof text, " id=\"%" PRId64 "\"", entity.id);
-    Put(text, size_t(n));
+    NumberAttribute("id", entity.id);
     EscapedAttribute("user", entity.info.user);
-    if (entity.info.uid != 0) {
-        n = std::snprintf(text, sizeof text, " uid=\"%d\"", entity.info.uid);
-        Put(text, size_t(n));
-    }
-    n = std::snprintf(text, sizeof text, " version=\"%d\"", entity.info.version);
-    Put(text, size_t(n));
-    if (entity.info.changeset != 0) {
-        n = std::snprintf(text, sizeof text, " changeset=\"%" PRId64 "\"", entity.info.changeset);
-        Put(text, size_t(n));
-    }
+    if (entity.info.uid != 0)
+        NumberAttribute("uid", entity.info.uid);
+    NumberAttribute("version", entity.info.version);
+    if (entity.info.changeset != 0)
+        NumberAttribute("changeset", entity.info.changeset);
     if (entity.info.timestamp != 0) {
-        char stamp[32];
-        FormatTimestamp(entity.info.timestamp, stamp);
-        n = std::snprintf(text, sizeof text, " timestamp=\"%s\"", stamp);
-        Put(text, size_t(n));
+        char text[kAttributeRoom];
+        char* end = AttributeHead(text, "timestamp");
+        FormatTimestamp(entity.info.timestamp, end);
+        end += 20;
+        *end++ = '"';
+        Put(text, size_t(end - text));
     }
 }
 
@@ -146,10 +203,8 @@ void CXMLWriter::WriteNode(const TNode& node)
 {
     Put("\t<node");
     Common(node);
-    char text[96];
-    int n = std::snprintf(text, sizeof text, " lat=\"%.7lf\" lon=\"%.7lf\"", MapUnits::ToDegrees(node.position.y),
-                          MapUnits::ToDegrees(node.position.x));
-    Put(text, size_t(n));
+    DegreesAttribute("lat", node.position.y);
+    DegreesAttribute("lon", node.position.x);
     if (node.tags.Empty()) {
         Put("/>\r\n");
         return;
@@ -164,10 +219,10 @@ void CXMLWriter::WriteWay(const TWay& way)
     Put("\t<way");
     Common(way);
     Put(">\r\n");
-    char text[64];
     for (TId ref : way.nodeRefs) {
-        int n = std::snprintf(text, sizeof text, "\t\t<nd ref=\"%" PRId64 "\"/>\r\n", ref);
-        Put(text, size_t(n));
+        Put("\t\t<nd");
+        NumberAttribute("ref", ref);
+        Put("/>\r\n");
     }
     Tags(way);
     Put("\t</way>\r\n");
@@ -178,17 +233,11 @@ void CXMLWriter::WriteRelation(const TRelation& relation)
     Put("\t<relation");
     Common(relation);
     Put(">\r\n");
-    char text[64];
     for (const TMember& member : relation.members) {
-        Put("\t\t<member type=\"");
-        if (member.type == kNode)
-            Put("node");
-        else if (member.type == kWay)
-            Put("way");
-        else
-            Put("relation");
-        int n = std::snprintf(text, sizeof text, "\" ref=\"%" PRId64 "\"", member.ref);
-        Put(text, size_t(n));
+        Put(member.type == kNode ? "\t\t<member type=\"node\""
+            : member.type == kWay ? "\t\t<member type=\"way\""
+                                  : "\t\t<member type=\"relation\"");
+        NumberAttribute("ref", member.ref);
         EscapedAttribute("role", member.role);
         Put("/>\r\n");
     }

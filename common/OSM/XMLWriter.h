@@ -1,7 +1,9 @@
 // OSM XML output, one element per entity as it is handed over.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "common/OSM/DataWriter.h"
 #include "common/streams/FileStream.h"
@@ -14,10 +16,13 @@ public:
     // Completes a file that was not closed; never throws.
     ~CXMLWriter() override;
 
-    // Creates path and writes the file head (completing a file already
-    // open). False when the file cannot be created or its head written.
+    // Completes a file already open, then creates path and writes the file
+    // head. False when completing the old file fails, or the new one cannot
+    // be created or its head written.
     bool Open(const std::string& path);
-    // Writes the tail and closes; throws TStreamException (kWrite) on failure.
+    // Writes the tail and closes the file; does nothing when none is open.
+    // Throws TStreamException (kWrite) when that fails; the file is closed
+    // all the same.
     void Close();
 
     void WriteRelation(const TRelation& relation) override;
@@ -26,21 +31,21 @@ public:
 
 private:
     void Put(const char* text, size_t n) { m_stream.Write(text, n); }
-    template <size_t N>
-    void Put(const char (&literal)[N])
-    {
-        m_stream.Write(literal, N - 1);
-    }
+    void Put(std::string_view text) { m_stream.Write(text.data(), text.size()); }
+    // " name=\"value\"": integers in decimal, degrees with 7 decimals.
+    void NumberAttribute(std::string_view name, int64_t value);
+    void DegreesAttribute(std::string_view name, int32_t units);
+    // The same with the value escaped; nothing for an empty value.
+    void EscapedAttribute(std::string_view name, const std::string& value);
     void Common(const TEntity& entity);
     void Tags(const TEntity& entity);
-    // " name=\"value\"" with the value escaped; nothing for an empty value.
-    void EscapedAttribute(const char* name, const std::string& value);
 
     CFileWriteStream m_stream;
 };
 
-// "%u-%02u-%02uT%02u:%02u:%02uZ" of a time in milliseconds since 1970,
-// taken as unsigned 32-bit seconds. out holds at least 32 bytes.
+// "YYYY-MM-DDThh:mm:ssZ" of a time in milliseconds since 1970, taken as
+// unsigned 32-bit seconds counted in four-year cycles (exact for 1970 to
+// 2099). Writes 20 bytes and a terminating zero to out.
 void FormatTimestamp(int64_t milliseconds, char* out);
 
 }  // namespace OSM

@@ -64,7 +64,12 @@ void CheckKeyId(OSM::TId id)
     }
 }
 
-bool IsValidPoint(CGeoPoint p) { return p.y >= -MapUnits::k90 && p.y <= MapUnits::k90; }
+// Positions off the globe are taken as missing: no way is clipped through
+// them, and no cross product of their differences can overflow.
+bool IsValidPoint(CGeoPoint p)
+{
+    return p.y >= -MapUnits::k90 && p.y <= MapUnits::k90 && p.x >= MapUnits::kMinLon && p.x <= MapUnits::kMaxLon;
+}
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "tests/support/PbfBuilder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
@@ -119,6 +120,35 @@ void AddDenseNodes(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group,
             dense.add_keys_vals(static_cast<int32_t>(StringIndex(block, value)));
         }
         dense.add_keys_vals(0);
+    }
+}
+
+void ShortenBlock(OSMPBF::PrimitiveBlock& block, int n)
+{
+    for (OSMPBF::PrimitiveGroup& group : *block.mutable_primitivegroup()) {
+        if (group.has_dense() && group.dense().id_size() > n) {
+            OSMPBF::DenseNodes& dense = *group.mutable_dense();
+            dense.mutable_id()->Truncate(n);
+            dense.mutable_lat()->Truncate(n);
+            dense.mutable_lon()->Truncate(n);
+            OSMPBF::DenseInfo& info = *dense.mutable_denseinfo();
+            info.mutable_version()->Truncate(std::min(n, info.version_size()));
+            info.mutable_timestamp()->Truncate(std::min(n, info.timestamp_size()));
+            info.mutable_changeset()->Truncate(std::min(n, info.changeset_size()));
+            info.mutable_uid()->Truncate(std::min(n, info.uid_size()));
+            info.mutable_user_sid()->Truncate(std::min(n, info.user_sid_size()));
+            info.mutable_visible()->Truncate(std::min(n, info.visible_size()));
+            int end = 0;
+            for (int nodes = 0; end < dense.keys_vals_size() && nodes < n; ++end)
+                nodes += dense.keys_vals(end) == 0;
+            dense.mutable_keys_vals()->Truncate(end);
+        }
+        if (group.ways_size() > n)
+            group.mutable_ways()->DeleteSubrange(n, group.ways_size() - n);
+        if (group.relations_size() > n)
+            group.mutable_relations()->DeleteSubrange(n, group.relations_size() - n);
+        if (group.nodes_size() > n)
+            group.mutable_nodes()->DeleteSubrange(n, group.nodes_size() - n);
     }
 }
 

@@ -49,6 +49,10 @@ struct TTestNode {
 void AddDenseNodes(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group,
                    const std::vector<TTestNode>& nodes);
 
+// Keeps the first n dense nodes, plain nodes, ways and relations of every
+// group, with their metadata and tags: real blocks made small.
+void ShortenBlock(OSMPBF::PrimitiveBlock& block, int n);
+
 // Where one framed blob lies in a file.
 struct TBlobSpan {
     size_t offset = 0;

@@ -532,7 +532,7 @@ TEST(PBFReader, SkipsOtherBlobTypesAndEmptyBlocks)
     // A block without groups starts the search again; skipped blobs of other
     // types belong to the block that follows them.
     EXPECT_EQ(reader.FirstBlockOffset(OSM::kNode), spans[3].offset);
-    EXPECT_EQ(reader.FirstBlockOffset(OSM::kWay), spans[4].offset);
+    EXPECT_EQ(reader.FirstBlockOffset(OSM::kWay), spans[6].offset);
     EXPECT_EQ(reader.FirstBlockOffset(OSM::kRelation), std::nullopt);
 }
 
@@ -595,8 +595,9 @@ TEST(PBFReader, TruncatedFileIsMalformedExceptAtBlobBoundaries)
         }
         EXPECT_EQ(bad, !boundaries.count(cut)) << "cut at " << cut;
         EXPECT_EQ(all.compare(0, read.size(), read), 0) << "cut at " << cut;
-        if (!bad)
+        if (!bad) {
             EXPECT_EQ(std::count(read.begin(), read.end(), '\n'), boundaries.at(cut)) << "cut at " << cut;
+        }
     }
 }
 

@@ -1,0 +1,64 @@
+// libFuzzer target for the PBF blob reader and block decoder: the input is a
+// whole file. It must end cleanly, in a refused header or in
+// CBadFileException; anything else (a crash, a sanitizer report, another
+// exception, a hang) is a finding.
+//
+// Built only with clang, in its own build directory:
+//   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DSPLITTER_FUZZ=ON
+//   cmake --build build-fuzz --target pbf_reader_fuzz pbf_reader_fuzz_seeds -j2
+//   ctest --test-dir build-fuzz -R fuzz        # seeds the corpus, then fuzzes for 20 s
+// For a longer run, after the seeds exist:
+//   build-fuzz/tests/pbf_reader_fuzz -max_total_time=600 build-fuzz/tests/pbf_reader_corpus
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "common/OSM/PBFReader.h"
+#include "common/OSM/PBInputAdapter.h"
+#include "tests/support/PbfBuilder.h"
+
+namespace {
+
+// The second reading the program does: blob by blob, positions only.
+void ReadPositions(CPBInputAdapter& adapter)
+{
+    adapter.Stream().Seek(0);
+    bool error;
+    adapter.ReadBlob(error);
+    OSMPBF::PrimitiveBlock block;
+    CGrowArray<CGeoPoint> points;
+    while (adapter.ReadBlob(error)) {
+        if (adapter.BlobType() != "OSMData")
+            continue;
+        OSM::ParsePrimitiveBlock(adapter.Payload(), block);
+        for (const OSMPBF::PrimitiveGroup& group : block.primitivegroup())
+            OSM::AppendPositions(block, group, points);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    test::CMemoryReadStream stream(std::string(reinterpret_cast<const char*>(data), size));
+    CPBInputAdapter adapter;
+    if (!adapter.Open(stream))
+        return 0;
+    try {
+        OSM::CPBFReaderAdapter reader(adapter);
+        for (uint64_t n = 0; reader.ReadNext(); ++n) {
+            reader.GetEntity();
+            if (n % 7 == 3) {
+                reader.StepBack();
+                reader.ReadNext();
+                reader.GetEntity();
+            }
+        }
+    } catch (const OSM::CDataReader::CBadFileException&) {
+    }
+    try {
+        ReadPositions(adapter);
+    } catch (const OSM::CDataReader::CBadFileException&) {
+    }
+    return 0;
+}

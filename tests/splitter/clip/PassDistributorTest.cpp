@@ -1,0 +1,526 @@
+// One pass over tiny synthetic inputs: which area gets which node, way,
+// piece and relation, with which ids, tags and messages.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <set>
+
+#include "common/OSM/DataReader.h"
+#include "splitter/AreaGeometry.h"
+#include "splitter/Driver.h"
+#include "splitter/clip/PassDistributor.h"
+#include "tests/splitter/clip/PassHarness.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using namespace test;
+
+constexpr int64_t kNew = TAreaOutput::kFirstNewId;
+
+// West and east halves of a 2 x 1 degree block, sharing the meridian 1.
+std::vector<TRing> TwoAreas() { return {DegreeRect(0, 0, 1, 1), DegreeRect(1, 0, 2, 1)}; }
+
+int CountTag(const OSM::TEntity& entity, const std::string& key)
+{
+    int n = 0;
+    for (const OSM::TTag& tag : entity.tags)
+        n += tag.key == key;
+    return n;
+}
+
+TEST(PassDistributor, NodesOnBordersAndCornersGoToOneAreaTagged)
+{
+    CPassHarness pass(TwoAreas());
+    const std::vector<TTestNode> nodes = {
+        NodeAt(1, 0.5, 0.5),                                  // inside the west area
+        NodeAt(2, 1, 0.5),                                    // on the shared border
+        NodeAt(3, 1, 1),                                      // shared corners
+        NodeAt(4, 1, 0),
+        NodeAt(5, 0, 0),                                      // corner of the west area only
+        NodeAt(6, 2, 0.25),                                   // east border of the east area
+        NodeAt(7, 1, 0.75, {{"garmin:extnode", "no"}}),       // a tag of its own
+        NodeAt(8, 1.5, 0.5, {{"garmin:extnode", "yes"}}),     // inside, already tagged
+        NodeAt(9, 3, 0.5),                                    // outside every area
+        NodeAt(10, 0.5, 1, {{"name", "top"}}),                // north border of the west area
+    };
+    ASSERT_TRUE(pass.Run(PbfInput(nodes)).ok);
+
+    const std::map<int64_t, int32_t> ownBorder = {{5, 0}, {6, 1}, {10, 0}};
+    for (const TTestNode& input : nodes) {
+        SCOPED_TRACE("node " + std::to_string(input.id));
+        const OSM::TNode* west = pass.Output(0).Node(input.id);
+        const OSM::TNode* east = pass.Output(1).Node(input.id);
+        if (input.id == 9) {
+            EXPECT_EQ(west, nullptr);
+            EXPECT_EQ(east, nullptr);
+            continue;
+        }
+        ASSERT_NE(west == nullptr, east == nullptr) << "written to exactly one area";
+        const OSM::TNode& node = west != nullptr ? *west : *east;
+        const int32_t area = west != nullptr ? 0 : 1;
+        if (auto at = ownBorder.find(input.id); at != ownBorder.end()) {
+            EXPECT_EQ(area, at->second);
+        }
+        EXPECT_EQ(area, pass.LocateArea(node.position));
+        EXPECT_EQ(CountTag(node, "garmin:extnode"), input.id == 1 ? 0 : 1);
+        const std::string* ext = node.FindTag("garmin:extnode");
+        if (input.id == 7) {
+            EXPECT_EQ(TagText(node), "garmin:extnode=no");
+        } else if (input.id == 10) {
+            EXPECT_EQ(TagText(node), "name=top;garmin:extnode=yes");
+        } else if (input.id != 1) {
+            EXPECT_TRUE(ext != nullptr && *ext == "yes");
+        }
+    }
+    EXPECT_EQ(pass.Output(0).nodes.size() + pass.Output(1).nodes.size(), 9u);
+}
+
+TEST(PassDistributor, WayLeavingAndReenteringGetsTwoPiecesWithUntaggedBorderNodes)
+{
+    CPassHarness pass(TwoAreas());
+    // Out through the north border at 0.25 and back in at 0.75.
+    const std::vector<TTestNode> nodes = {NodeAt(1, 0.125, 0.5), NodeAt(2, 0.375, 1.5), NodeAt(3, 0.625, 1.5),
+                                          NodeAt(4, 0.875, 0.5)};
+    ASSERT_TRUE(pass.Run(PbfInput(nodes, {{10, {1, 2, 3, 4}, {{"waterway", "stream"}}}})).ok);
+
+    const CRecordingWriter& west = pass.Output(0);
+    EXPECT_EQ(west.kinds, "nnnnww");
+    ASSERT_EQ(west.ways.size(), 2u);
+    EXPECT_EQ(west.ways[0].id, kNew);
+    EXPECT_EQ(west.ways[1].id, kNew + 1);
+    EXPECT_EQ(Refs(west.ways[0]), (std::vector<int64_t>{1, kNew}));
+    EXPECT_EQ(Refs(west.ways[1]), (std::vector<int64_t>{kNew + 1, 4}));
+    EXPECT_EQ(Shape(west, west.ways[0])[1], PointAt(0.25, 1));
+    EXPECT_EQ(Shape(west, west.ways[1])[0], PointAt(0.75, 1));
+    for (const OSM::TWay& way : west.ways)
+        EXPECT_EQ(TagText(way), "waterway=stream");
+    for (int64_t id : {kNew, kNew + 1}) {
+        ASSERT_NE(west.Node(id), nullptr);
+        EXPECT_TRUE(west.Node(id)->tags.Empty()) << "not a highway: no border tag";
+        EXPECT_EQ(west.Node(id)->info.version, 1);
+    }
+    EXPECT_EQ(west.Node(2), nullptr);
+    EXPECT_EQ(west.Node(3), nullptr);
+    EXPECT_EQ(west.Way(10), nullptr);
+    EXPECT_TRUE(pass.Output(1).kinds.empty());
+    ExpectSelfContained(west, "west");
+}
+
+TEST(PassDistributor, HighwayPiecesShareBorderNodesAndTakeIdsAboveTheInput)
+{
+    const int64_t n = 20000000000;  // node ids above the first new id
+    const int64_t w = 30000000000;
+    const std::vector<TTestNode> nodes = {
+        NodeAt(n + 1, 0.5, 0.5), NodeAt(n + 2, 1.5, 0.5),
+        // Out at 0.25 on the north border and in again at the same place.
+        NodeAt(n + 3, 0.125, 0.5), NodeAt(n + 4, 0.375, 1.5), NodeAt(n + 5, 0.125, 1.5), NodeAt(n + 6, 0.375, 0.5),
+        // The same at 0.75, as a highway.
+        NodeAt(n + 7, 0.625, 0.5), NodeAt(n + 8, 0.875, 1.5), NodeAt(n + 9, 0.625, 1.5), NodeAt(n + 10, 0.875, 0.5)};
+    const std::vector<TTestWay> ways = {{w, {n + 1, n + 2}, {{"highway", "residential"}}},
+                                        {w + 1, {n + 3, n + 4, n + 5, n + 6}, {{"barrier", "fence"}}},
+                                        {w + 2, {n + 7, n + 8, n + 9, n + 10}, {{"highway", "track"}}}};
+    const std::string input = PbfInput(nodes, ways);
+
+    {
+        SCOPED_TRACE("one output per area");
+        CPassHarness pass(TwoAreas());
+        ASSERT_TRUE(pass.Run(input).ok);
+        const CRecordingWriter& west = pass.Output(0);
+        const CRecordingWriter& east = pass.Output(1);
+        ASSERT_EQ(west.ways.size(), 5u);
+        ASSERT_EQ(east.ways.size(), 1u);
+
+        // Across the shared border: a tagged border node on each side.
+        const OSM::TWay& westRoad = west.ways[0];
+        const OSM::TWay& eastRoad = east.ways[0];
+        EXPECT_EQ(westRoad.nodeRefs[0], n + 1);
+        EXPECT_EQ(eastRoad.nodeRefs.Back(), n + 2);
+        ASSERT_EQ(westRoad.nodeRefs.Count(), 2u);
+        ASSERT_EQ(eastRoad.nodeRefs.Count(), 2u);
+        const OSM::TNode* westEnd = west.Node(westRoad.nodeRefs[1]);
+        const OSM::TNode* eastEnd = east.Node(eastRoad.nodeRefs[0]);
+        ASSERT_TRUE(westEnd && eastEnd);
+        EXPECT_EQ(westEnd->position, PointAt(1, 0.5));
+        EXPECT_EQ(eastEnd->position, PointAt(1, 0.5));
+        EXPECT_EQ(TagText(*westEnd), "garmin:extnode=yes");
+        EXPECT_EQ(TagText(*eastEnd), "garmin:extnode=yes");
+        EXPECT_GT(westEnd->id, n + 10);
+        EXPECT_GT(eastEnd->id, n + 10);
+        EXPECT_GT(westRoad.id, w + 2);
+        EXPECT_EQ(TagText(westRoad), "highway=residential");
+
+        // Two pieces meeting the border at one place share one node.
+        const OSM::TWay& fenceOut = west.ways[1];
+        const OSM::TWay& fenceIn = west.ways[2];
+        EXPECT_EQ(fenceOut.nodeRefs[0], n + 3);
+        EXPECT_EQ(fenceIn.nodeRefs.Back(), n + 6);
+        EXPECT_EQ(fenceOut.nodeRefs.Back(), fenceIn.nodeRefs[0]);
+        const OSM::TNode* fenceNode = west.Node(fenceIn.nodeRefs[0]);
+        ASSERT_NE(fenceNode, nullptr);
+        EXPECT_EQ(fenceNode->position, PointAt(0.25, 1));
+        EXPECT_TRUE(fenceNode->tags.Empty());
+        const OSM::TWay& trackOut = west.ways[3];
+        const OSM::TWay& trackIn = west.ways[4];
+        EXPECT_EQ(trackOut.nodeRefs.Back(), trackIn.nodeRefs[0]);
+        const OSM::TNode* trackNode = west.Node(trackIn.nodeRefs[0]);
+        ASSERT_NE(trackNode, nullptr);
+        EXPECT_EQ(trackNode->position, PointAt(0.75, 1));
+        EXPECT_EQ(TagText(*trackNode), "garmin:extnode=yes");
+        // Three border nodes in the west: one per place.
+        EXPECT_EQ(west.nodes.size(), 5u + 3u);
+        ExpectSelfContained(west, "west");
+        ExpectSelfContained(east, "east");
+        EXPECT_EQ(pass.Counters(0).nextNodeId, n + 11 + 3);
+        EXPECT_EQ(pass.Counters(1).nextNodeId, n + 11 + 1);
+    }
+    {
+        SCOPED_TRACE("both areas in one output");
+        CPassHarness pass(TwoAreas(), {0, 0});
+        ASSERT_TRUE(pass.Run(input).ok);
+        const CRecordingWriter& out = pass.Output(0);
+        std::set<int64_t> newNodes, newWays;
+        for (const OSM::TNode& node : out.nodes)
+            if (node.id > n + 10)
+                newNodes.insert(node.id);
+        for (const OSM::TWay& way : out.ways)
+            newWays.insert(way.id);
+        EXPECT_EQ(newNodes, (std::set<int64_t>{n + 11, n + 12, n + 13, n + 14}));
+        EXPECT_EQ(newWays, (std::set<int64_t>{w + 3, w + 4, w + 5, w + 6, w + 7, w + 8}));
+        EXPECT_EQ(pass.Counters(0).nextNodeId, n + 15);
+        EXPECT_EQ(pass.Counters(0).nextWayId, w + 9);
+        ExpectSelfContained(out, "shared");
+    }
+}
+
+TEST(PassDistributor, WayAlongTheSharedBorderKeepsItsBorderNodesInOneArea)
+{
+    CPassHarness pass(TwoAreas());
+    const std::vector<TTestNode> nodes = {NodeAt(1, 0.5, 0.25), NodeAt(2, 1, 0.25), NodeAt(3, 1, 0.75),
+                                          NodeAt(4, 1.5, 0.75)};
+    const std::vector<TTestWay> ways = {{10, {1, 2, 3, 4}, {{"highway", "path"}}},
+                                        {11, {2, 3}, {{"barrier", "wall"}}}};
+    ASSERT_TRUE(pass.Run(PbfInput(nodes, ways)).ok);
+
+    const int32_t border = pass.LocateArea(PointAt(1, 0.25));
+    ASSERT_GE(border, 0);
+    ASSERT_EQ(pass.LocateArea(PointAt(1, 0.75)), border);
+    const CRecordingWriter& own = pass.Output(uint32_t(border));    // holds nodes 2 and 3
+    const CRecordingWriter& other = pass.Output(uint32_t(1 - border));
+
+    // The wall lies on the border: written unchanged where its nodes are.
+    ASSERT_NE(own.Way(11), nullptr);
+    EXPECT_EQ(Refs(*own.Way(11)), (std::vector<int64_t>{2, 3}));
+    EXPECT_EQ(other.Way(11), nullptr);
+
+    // The path: its border stretch stays with its own nodes; the other side
+    // gets one new node where the path leaves the border.
+    std::vector<const OSM::TWay*> ownPath = own.WaysTagged("highway", "path");
+    std::vector<const OSM::TWay*> otherPath = other.WaysTagged("highway", "path");
+    ASSERT_EQ(ownPath.size(), 1u);
+    ASSERT_EQ(otherPath.size(), 1u);
+    if (border == 0) {
+        EXPECT_EQ(Refs(*ownPath[0]), (std::vector<int64_t>{1, 2, 3}));
+        ASSERT_EQ(otherPath[0]->nodeRefs.Count(), 2u);
+        EXPECT_EQ(otherPath[0]->nodeRefs[1], 4);
+        EXPECT_EQ(Shape(other, *otherPath[0])[0], PointAt(1, 0.75));
+    } else {
+        EXPECT_EQ(Refs(*ownPath[0]), (std::vector<int64_t>{2, 3, 4}));
+        ASSERT_EQ(otherPath[0]->nodeRefs.Count(), 2u);
+        EXPECT_EQ(otherPath[0]->nodeRefs[0], 1);
+        EXPECT_EQ(Shape(other, *otherPath[0])[1], PointAt(1, 0.25));
+    }
+    EXPECT_EQ(own.nodes.size() + other.nodes.size(), 5u) << "one new node, on the far side";
+    ExpectSelfContained(own, "own");
+    ExpectSelfContained(other, "other");
+}
+
+TEST(PassDistributor, WayAcrossTheAntimeridianIsCutAtIt)
+{
+    CPassHarness pass({DegreeRect(179, 0, 180, 1), DegreeRect(-180, 0, -179, 1)});
+    const std::vector<TTestNode> nodes = {NodeAt(1, 179.5, 0.5), NodeAt(2, -179.5, 0.5), NodeAt(3, 179.75, 0.25),
+                                          NodeAt(4, -179.75, 0.75)};
+    const std::vector<TTestWay> ways = {{10, {1, 2}, {{"highway", "primary"}}}, {11, {3, 4}, {{"highway", "service"}}}};
+    ASSERT_TRUE(pass.Run(PbfInput(nodes, ways)).ok);
+
+    const CRecordingWriter& east = pass.Output(0);  // west of 180 degrees
+    const CRecordingWriter& west = pass.Output(1);
+    ASSERT_EQ(east.ways.size(), 2u);
+    ASSERT_EQ(west.ways.size(), 2u);
+    auto expectOnAntimeridian = [](CGeoPoint p, double lat) {
+        EXPECT_LE(std::llabs(Geometry::LonDiff(p.x, MapUnits::k180)), 1) << "cut the short way round";
+        EXPECT_EQ(p.y, MapUnits::FromDegrees(lat));
+    };
+    EXPECT_EQ(east.ways[0].nodeRefs[0], 1);
+    EXPECT_EQ(west.ways[0].nodeRefs.Back(), 2);
+    expectOnAntimeridian(Shape(east, east.ways[0]).back(), 0.5);
+    expectOnAntimeridian(Shape(west, west.ways[0]).front(), 0.5);
+    // Node 3 at 0.25, node 4 at 0.75, a quarter degree on each side.
+    expectOnAntimeridian(Shape(east, east.ways[1]).back(), 0.5);
+    expectOnAntimeridian(Shape(west, west.ways[1]).front(), 0.5);
+    for (const CRecordingWriter* out : {&east, &west})
+        for (const OSM::TWay& way : out->ways)
+            EXPECT_EQ(way.nodeRefs.Count(), 2u);
+    ExpectSelfContained(east, "east of 179");
+    ExpectSelfContained(west, "west of -179");
+}
+
+TEST(PassDistributor, OneNodeWaysAreWrittenWhereTheirNodeIs)
+{
+    CPassHarness pass(TwoAreas());
+    const std::vector<TTestNode> nodes = {NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5), NodeAt(3, 3, 0.5)};
+    const std::vector<TTestWay> ways = {
+        {10, {1}, {{"name", "a"}}}, {11, {3}, {}}, {12, {2, 2}, {}}, {13, {}, {}}, {14, {2}, {}}};
+    ASSERT_TRUE(pass.Run(PbfInput(nodes, ways)).ok);
+
+    const CRecordingWriter& west = pass.Output(0);
+    const CRecordingWriter& east = pass.Output(1);
+    ASSERT_EQ(west.ways.size(), 1u);
+    EXPECT_EQ(west.ways[0].id, 10);
+    EXPECT_EQ(Refs(west.ways[0]), std::vector<int64_t>{1});
+    EXPECT_EQ(TagText(west.ways[0]), "name=a");
+    ASSERT_EQ(east.ways.size(), 2u);
+    EXPECT_EQ(east.ways[0].id, 12);
+    EXPECT_EQ(Refs(east.ways[0]), (std::vector<int64_t>{2, 2}));
+    EXPECT_EQ(east.ways[1].id, 14);
+    EXPECT_EQ(west.nodes.size() + east.nodes.size(), 2u) << "no border nodes made";
+}
+
+TEST(PassDistributor, WayWithAMissingNodeIsReportedAndNotClipped)
+{
+    CPassHarness pass(TwoAreas());
+    const std::vector<TTestNode> nodes = {
+        NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5),
+        NodeAt(4, 0.5, 91),                         // latitude off the globe
+        NodeAt(5, 200, 0.5),                        // longitude off the globe
+        NodeAt(6, 0.25, 0.25), NodeAt(7, 1.25, 0.25), NodeAt(8, 1.25, 0.75)};
+    const std::vector<TTestWay> ways = {{20, {1, 2, 999}, {{"highway", "road"}}},
+                                        {21, {1, 4}, {{"highway", "road"}}},
+                                        {22, {5, 1}, {{"highway", "road"}}},
+                                        {23, {6, 7, 8, 998, 6}, {{"building", "yes"}}},
+                                        {24, {1, 2}, {{"highway", "road"}}}};
+    TPassResult result = pass.Run(PbfInput(nodes, ways));
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(result.printed,
+              "Node 999 is missing\nNode 4 is missing\nNode 5 is missing\nNode 998 is missing\n");
+
+    for (uint32_t o = 0; o < 2; ++o) {
+        const CRecordingWriter& out = pass.Output(o);
+        ASSERT_EQ(out.ways.size(), 1u) << "only way 24 is cut";
+        EXPECT_EQ(out.ways[0].nodeRefs.Count(), 2u);
+        for (const OSM::TNode& node : out.nodes) {
+            EXPECT_LE(std::abs(node.position.y), MapUnits::k90) << node.id;
+            EXPECT_NE(node.id, 4);
+            EXPECT_NE(node.id, 5);
+        }
+        ExpectSelfContained(out, "output " + std::to_string(o));
+    }
+}
+
+// --- Relations -------------------------------------------------------------
+
+TEST(PassDistributor, RelationsAreCopiedWhereTheirMembersAre)
+{
+    CPassHarness pass(TwoAreas());
+    const std::vector<TTestNode> nodes = {NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5), NodeAt(3, 0.25, 0.25),
+                                          NodeAt(4, 1.75, 0.75), NodeAt(5, 3, 3)};
+    const std::vector<TTestWay> ways = {{10, {1, 2}, {{"highway", "primary"}}}};
+    auto rel = [](int64_t id, std::vector<TTestMember> members, TTags tags = {}) {
+        return TTestRelation{id, std::move(members), std::move(tags)};
+    };
+    const std::vector<TTestRelation> relations = {
+        // Ancestors with smaller ids than the route, so the walk has passed them.
+        rel(1, {{OSM::kRelation, 2, "sub"}}, {{"name", "grandparent"}}),
+        rel(2, {{OSM::kRelation, 3, "route"}}),
+        rel(3, {{OSM::kWay, 10, "forward"}}, {{"type", "route"}}),
+        // Ancestors with larger ids.
+        rel(4, {{OSM::kRelation, 3, ""}}),
+        rel(5, {{OSM::kRelation, 4, ""}}),
+        // A cycle, present through a node in the west only.
+        rel(6, {{OSM::kRelation, 7, ""}, {OSM::kNode, 3, "stop"}}),
+        rel(7, {{OSM::kRelation, 6, ""}}),
+        // A relation listing itself, present in the east only.
+        rel(8, {{OSM::kRelation, 8, "self"}, {OSM::kNode, 4, ""}}),
+        // Nothing in any area.
+        rel(9, {{OSM::kNode, 5, ""}, {OSM::kWay, 77, ""}, {OSM::kRelation, 99, ""}}),
+    };
+    ASSERT_TRUE(pass.Run(PbfInput(nodes, ways, relations)).ok);
+
+    const CRecordingWriter& west = pass.Output(0);
+    const CRecordingWriter& east = pass.Output(1);
+    ASSERT_EQ(west.ways.size(), 1u);
+    ASSERT_EQ(east.ways.size(), 1u);
+    const std::string westPiece = std::to_string(west.ways[0].id);
+    const std::string eastPiece = std::to_string(east.ways[0].id);
+
+    auto members = [](const CRecordingWriter& out, int64_t id) {
+        const OSM::TRelation* r = out.Relation(id);
+        return r == nullptr ? std::string("(absent)") : MemberText(*r);
+    };
+    EXPECT_EQ(members(west, 3), "w" + westPiece + ":forward");
+    EXPECT_EQ(members(east, 3), "w" + eastPiece + ":forward");
+    for (const CRecordingWriter* out : {&west, &east}) {
+        EXPECT_EQ(members(*out, 2), "r3:route");
+        EXPECT_EQ(members(*out, 1), "r2:sub");
+        EXPECT_EQ(members(*out, 4), "r3:");
+        EXPECT_EQ(members(*out, 5), "r4:");
+        EXPECT_EQ(out->Relation(9), nullptr);
+    }
+    EXPECT_EQ(members(west, 6), "r7:,n3:stop");
+    EXPECT_EQ(members(west, 7), "r6:");
+    EXPECT_EQ(east.Relation(6), nullptr);
+    EXPECT_EQ(east.Relation(7), nullptr);
+    EXPECT_EQ(members(east, 8), "r8:self,n4:");
+    EXPECT_EQ(west.Relation(8), nullptr);
+
+    const OSM::TRelation* route = west.Relation(3);
+    ASSERT_NE(route, nullptr);
+    EXPECT_EQ(TagText(*route), "type=route");
+    // Copies in input order, after every node and way.
+    EXPECT_EQ(west.kinds.substr(west.kinds.size() - 8), "wrrrrrrr");
+    std::vector<int64_t> order;
+    for (const OSM::TRelation& r : west.relations)
+        order.push_back(r.id);
+    EXPECT_EQ(order, (std::vector<int64_t>{1, 2, 3, 4, 5, 6, 7}));
+    ExpectSelfContained(west, "west");
+    ExpectSelfContained(east, "east");
+}
+
+TEST(PassDistributor, DeepChainOfNestedRelationsIsCopiedWhole)
+{
+    // Relation k holds relation k + 1; the last holds a node. Every parent
+    // has a smaller id than its child, the order that needs the most
+    // propagation.
+    constexpr int64_t kDepth = 100000;
+    std::vector<TTestRelation> relations;
+    relations.reserve(kDepth);
+    for (int64_t k = 1; k < kDepth; ++k)
+        relations.push_back({k, {{OSM::kRelation, k + 1, ""}}, {}});
+    relations.push_back({kDepth, {{OSM::kNode, 1, ""}}, {}});
+    CPassHarness pass(TwoAreas());
+    ASSERT_TRUE(pass.Run(PbfInput({NodeAt(1, 0.5, 0.5)}, {}, relations)).ok);
+
+    const CRecordingWriter& west = pass.Output(0);
+    ASSERT_EQ(west.relations.size(), size_t(kDepth));
+    for (int64_t k = 1; k <= kDepth; ++k) {
+        const OSM::TRelation& copy = west.relations[size_t(k - 1)];
+        ASSERT_EQ(copy.id, k);
+        ASSERT_EQ(copy.members.Count(), 1u);
+        ASSERT_EQ(copy.members[0].ref, k < kDepth ? k + 1 : 1);
+    }
+    EXPECT_TRUE(pass.Output(1).relations.empty());
+}
+
+// --- Malformed input -------------------------------------------------------
+
+TEST(PassDistributor, IdsBeyondFortySevenBitsEndTheRun)
+{
+    const int64_t tooLarge = int64_t(1) << 47;
+    const int64_t tooSmall = -(int64_t(1) << 47) - 1;
+    struct TCase {
+        const char* what;
+        std::string input;
+    };
+    const std::vector<TTestNode> fine = {NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5)};
+    const std::vector<TCase> cases = {
+        {"node id", PbfInput({NodeAt(1, 0.5, 0.5), NodeAt(tooLarge, 5, 5)})},
+        {"negative node id", PbfInput({NodeAt(tooSmall, 0.5, 0.5)})},
+        {"way id", PbfInput(fine, {{tooLarge, {1, 2}, {}}})},
+        {"relation id", PbfInput(fine, {}, {{tooLarge, {{OSM::kNode, 1, ""}}, {}}})},
+        {"way member id", PbfInput(fine, {}, {{5, {{OSM::kWay, tooLarge, ""}}, {}}})},
+    };
+    for (const TCase& c : cases) {
+        CPassHarness pass(TwoAreas());
+        EXPECT_THROW(pass.Run(c.input), OSM::CDataReader::CBadFileException) << c.what;
+    }
+
+    // The largest id that fits is an ordinary id.
+    const int64_t largest = (int64_t(1) << 47) - 1;
+    CPassHarness pass(TwoAreas());
+    ASSERT_TRUE(pass.Run(PbfInput({NodeAt(largest, 0.5, 0.5), NodeAt(largest - 1, 1.5, 0.5)},
+                                  {{largest, {largest, largest - 1}, {{"highway", "x"}}}},
+                                  {{largest, {{OSM::kWay, largest, ""}}, {}}}))
+                    .ok);
+    EXPECT_NE(pass.Output(0).Node(largest), nullptr);
+    ASSERT_NE(pass.Output(0).Relation(largest), nullptr);
+    EXPECT_EQ(pass.Output(0).Relation(largest)->members.Count(), 1u);
+    EXPECT_EQ(pass.Counters(0).nextNodeId, largest + 2) << "one border node";
+}
+
+TEST(PassDistributor, DriverReportsAnIdBeyondFortySevenBitsAsABadInputFile)
+{
+    CTempDir dir;
+    WriteFile(dir / "in.osm.pbf", PbfInput({NodeAt(1, 0.5, 0.5), NodeAt(int64_t(1) << 47, 0.5, 0.75)}));
+    WriteSplitFile(dir / "areas.list", {{0, 0, 1, 1}});
+    const std::string splitFile = "--split-file=" + (dir / "areas.list");
+    const std::string outputDir = "--output-dir=" + (dir / "out");
+    const std::string input = dir / "in.osm.pbf";
+    const char* arguments[] = {splitFile.c_str(), outputDir.c_str(), input.c_str()};
+    int code = -1;
+    std::string printed = CaptureStdout([&] { code = RunSplitter(arguments, 3); });
+    EXPECT_EQ(code, kExitBadInput);
+    EXPECT_NE(printed.find("\nBad input file.\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("140737488355328"), std::string::npos) << "names the id:\n" << printed;
+}
+
+TEST(PassDistributor, EntitiesOutOfOrderEndTheRun)
+{
+    const std::string nodes = NodeBlob({NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5)});
+    const std::string moreNodes = NodeBlob({NodeAt(3, 0.25, 0.5)});
+    const std::string ways = WayBlob({{10, {1, 2}, {}}});
+    const std::string relations = RelationBlob({{20, {{OSM::kNode, 1, ""}}, {}}});
+    for (const std::string& input : {HeaderBlob() + nodes + ways + moreNodes, HeaderBlob() + nodes + relations + ways,
+                                     HeaderBlob() + nodes + ways + relations + moreNodes}) {
+        CPassHarness pass(TwoAreas());
+        EXPECT_THROW(pass.Run(input), OSM::CDataReader::CBadFileException);
+    }
+}
+
+// --- Overlapping areas -----------------------------------------------------
+
+TEST(PassDistributor, OverlappingAreasGiveSelfContainedOutputs)
+{
+    // The second area covers the east half of the first and more.
+    CPassHarness pass({DegreeRect(0, 0, 1, 1), DegreeRect(0.5, 0.25, 1.5, 1.25)});
+    std::vector<TTestNode> nodes;
+    int64_t id = 1;
+    // A grid over both areas and around them, borders included.
+    for (int i = 0; i <= 8; ++i)
+        for (int j = 0; j <= 8; ++j)
+            nodes.push_back(NodeAt(id++, -0.25 + 0.25 * i, -0.25 + 0.25 * j));
+    auto at = [](int i, int j) { return int64_t(i * 9 + j + 1); };
+    std::vector<TTestWay> ways;
+    int64_t wayId = 1000;
+    for (int j = 0; j <= 8; ++j) {  // rows and columns, as highways and as plain lines
+        std::vector<int64_t> row, column;
+        for (int i = 0; i <= 8; ++i) {
+            row.push_back(at(i, j));
+            column.push_back(at(j, i));
+        }
+        ways.push_back({wayId++, row, {{"highway", "residential"}}});
+        ways.push_back({wayId++, column, {{"fence", "yes"}}});
+    }
+    // Diagonals and closed rings over the overlap.
+    ways.push_back({wayId++, {at(0, 0), at(2, 2), at(4, 4), at(6, 6), at(8, 8)}, {{"highway", "path"}}});
+    ways.push_back({wayId++, {at(1, 1), at(1, 7), at(7, 7), at(7, 1), at(1, 1)}, {{"building", "yes"}}});
+    ways.push_back({wayId++, {at(3, 2), at(3, 6), at(6, 6), at(6, 2), at(3, 2)}, {{"landuse", "grass"}}});
+    ways.push_back({wayId++, {at(2, 3), at(6, 3), at(6, 5), at(2, 5), at(2, 3)}, {}});
+    ways.push_back({wayId++, {at(4, 0), at(4, 8), at(5, 8), at(5, 0), at(4, 0)}, {}});
+    const std::vector<TTestRelation> relations = {
+        {1, {{OSM::kWay, wayId - 2, "outer"}, {OSM::kWay, wayId - 3, "inner"}}, {{"type", "multipolygon"}}},
+        {2, {{OSM::kWay, wayId - 1, "outer"}}, {{"type", "multipolygon"}}},
+        {3, {{OSM::kWay, 1000, ""}, {OSM::kRelation, 1, ""}, {OSM::kRelation, 2, ""}}, {{"type", "route"}}}};
+    ASSERT_TRUE(pass.Run(PbfInput(nodes, ways, relations)).ok);
+
+    ExpectSelfContained(pass.Output(0), "first");
+    ExpectSelfContained(pass.Output(1), "second");
+    std::set<int64_t> seen;
+    for (uint32_t o = 0; o < 2; ++o)
+        for (const OSM::TNode& node : pass.Output(o).nodes)
+            if (node.id < kNew) {
+                EXPECT_TRUE(seen.insert(node.id).second) << "node " << node.id << " in both areas";
+            }
+}
+
+}  // namespace
