@@ -1,14 +1,13 @@
 // B minus A: walk B's ring outside A and A's ring backwards inside B.
 #include <algorithm>
 
+#include "common/rtree/Int128.h"
 #include "common/rtree/RTree.h"
 #include "splitter/AreaGeometry.h"
 
 namespace Geometry {
 
 namespace {
-
-using TWide = __int128;
 
 struct TCrossing {
     uint32_t edgeB;
@@ -27,7 +26,7 @@ struct TVector {
 };
 
 TVector Direction(CGeoPoint p, CGeoPoint q) { return {LonDiff(p.x, q.x), int64_t(q.y) - p.y}; }
-TWide Cross(TVector a, TVector b) { return TWide(a.x) * b.y - TWide(a.y) * b.x; }
+TInt128 Cross(TVector a, TVector b) { return TInt128::Product(a.x, b.y) - TInt128::Product(a.y, b.x); }
 
 // The rectangle an edge covers, the short way round.
 CGeoRect EdgeRect(CGeoPoint p, CGeoPoint q)
@@ -43,9 +42,9 @@ void Intersect(const TRing& b, uint32_t k, const TRing& a, uint32_t m, CGrowArra
     TVector r = Direction(p, p2), s = Direction(q, q2), qp = Direction(p, q);
     if ((r.x == 0 && r.y == 0) || (s.x == 0 && s.y == 0))
         return;
-    TWide den = Cross(r, s);
+    TInt128 den = Cross(r, s);
     if (den != 0) {
-        TWide tn = Cross(qp, s), un = Cross(qp, r);
+        TInt128 tn = Cross(qp, s), un = Cross(qp, r);
         bool inside = den > 0 ? (tn >= 0 && tn <= den && un >= 0 && un <= den)
                               : (tn <= 0 && tn >= den && un <= 0 && un >= den);
         if (!inside)
@@ -59,11 +58,11 @@ void Intersect(const TRing& b, uint32_t k, const TRing& a, uint32_t m, CGrowArra
 }
 
 // Twice the area, positive for clockwise rings.
-TWide TwiceArea(const TRing& ring)
+TInt128 TwiceArea(const TRing& ring)
 {
-    TWide sum = 0;
+    TInt128 sum = 0;
     for (uint64_t i = 0; i + 1 < ring.Count(); ++i)
-        sum += TWide(ring[i].x) * ring[i + 1].y - TWide(ring[i + 1].x) * ring[i].y;
+        sum += TInt128::Product(ring[i].x, ring[i + 1].y) - TInt128::Product(ring[i + 1].x, ring[i].y);
     return -sum;
 }
 
@@ -96,10 +95,10 @@ bool InsidesMeet(const RTree::CRTree& edgesOfA, const TRing& b, const TRing& a, 
             if (m + 1 >= a.Count())
                 continue;
             TVector s = Direction(a[m], a[m + 1]), qp = Direction(b[k], a[m]);
-            TWide den = Cross(r, s);
+            TInt128 den = Cross(r, s);
             if (den == 0)
                 continue;
-            TWide tn = Cross(qp, s), un = Cross(qp, r);
+            TInt128 tn = Cross(qp, s), un = Cross(qp, r);
             if (den < 0)
                 den = -den, tn = -tn, un = -un;
             if (tn > 0 && tn < den && un > 0 && un < den)
@@ -119,9 +118,9 @@ bool InsidesMeet(const RTree::CRTree& edgesOfA, const TRing& b, const TRing& a, 
 // degenerate crossings can make the walk produce anything else.
 bool PiecesAreSound(const CGrowArray<TRing>& pieces, const TRing& b, const TRing& a)
 {
-    TWide total = 0;
+    TInt128 total = 0;
     for (const TRing& piece : pieces) {
-        TWide area = TwiceArea(piece);
+        TInt128 area = TwiceArea(piece);
         if (area <= 0)
             return false;
         total += area;

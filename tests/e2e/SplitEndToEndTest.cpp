@@ -30,7 +30,7 @@ TRun RunCommand(const std::string& command)
     return run;
 }
 
-std::string Splitter() { return SPLITTER_BINARY; }
+std::string Splitter() { return SPLITTER_COMMAND; }
 
 // Splits file with options into a fresh directory and checks the outputs.
 void SplitAndCheck(const std::string& file, const std::string& options, unsigned maxNodes, bool relations = true)
@@ -103,6 +103,36 @@ TEST(SplitEndToEnd, FailuresEndWithTheirExitCodes)
     TRun noDir = RunCommand(Splitter() + " -o=/proc/none/ " + test::DataFile("monaco.osm.pbf"));
     EXPECT_EQ(noDir.exitCode, 4);
     EXPECT_NE(noDir.output.find("Error creating output file."), std::string::npos);
+}
+
+TEST(SplitEndToEnd, SameBytesAsTheOtherBuild)
+{
+    const std::string reference = SPLITTER_REFERENCE;
+    if (reference.empty())
+        GTEST_SKIP() << "no other build given (SPLITTER_REFERENCE)";
+    for (const char* options : {"--max-nodes=5000", "--pbf --max-nodes=5000 --max-areas=3"}) {
+        test::CTempDir ours, theirs;
+        const std::string tail = std::string(" ") + options + " " + test::DataFile("monaco.osm.pbf");
+        TRun split = RunCommand(Splitter() + " --output-dir=" + ours.Path() + tail);
+        ASSERT_EQ(split.exitCode, 0) << split.output;
+        TRun other = RunCommand(reference + " --output-dir=" + theirs.Path() + tail);
+        ASSERT_EQ(other.exitCode, 0) << other.output;
+        TRun diff = RunCommand("diff -r " + ours.Path() + " " + theirs.Path());
+        EXPECT_EQ(diff.exitCode, 0) << options << "\n" << diff.output;
+        const bool pbf = std::string(options).find("--pbf") != std::string::npos;
+        EXPECT_TRUE(test::FileExists(ours / (pbf ? "000001.osm.pbf" : "000001.osm"))) << options;
+    }
+}
+
+TEST(SplitEndToEnd, ReservingMoreThanTheAddressSpaceRunsOutOfMemory)
+{
+    // 2^32 - 1 positions of eight bytes are beyond any 32-bit address space;
+    // a 64-bit build may well grant them, untouched.
+    if (sizeof(void*) != 4)
+        GTEST_SKIP() << "only a 32-bit build cannot address the reserve";
+    TRun run = RunCommand(Splitter() + " --reserve-nodes=4294967295 " + test::DataFile("monaco.osm.pbf"));
+    EXPECT_EQ(run.exitCode, 5) << run.output;
+    EXPECT_NE(run.output.find("Out of memory."), std::string::npos) << run.output;
 }
 
 TEST(SplitEndToEnd, SplitFileRoundTrip)
