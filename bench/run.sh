@@ -12,25 +12,8 @@ splitter=$build/splitter/splitter64
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# measure NAME COMMAND...: runs the command REPEATS times, records the median
-# wall time and peak memory in $work/NAME.
-measure() {
-    local name=$1
-    shift
-    : >"$work/$name.runs"
-    for _ in $(seq "$repeats"); do
-        rm -rf "$work/out" && mkdir -p "$work/out"
-        /usr/bin/time -v -o "$work/time" "$@" >/dev/null 2>&1
-        local wall mem
-        wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {n=split($2,t,":"); s=0; for(i=1;i<=n;i++) s=s*60+t[i]; print s}' "$work/time")
-        mem=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time")
-        echo "$wall $mem" >>"$work/$name.runs"
-    done
-    sort -n "$work/$name.runs" | awk -v n="$repeats" 'NR == int((n + 1) / 2) {print}' >"$work/$name"
-}
-wall() { cut -d' ' -f1 "$work/$1"; }
-mem() { echo "$(( $(cut -d' ' -f2 "$work/$1") / 1024 )) MiB"; }
-ratio() { awk -v a="$(wall "$1")" -v b="$(wall "$2")" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
+source "$here/measure.sh"
+before_run() { rm -rf "$work/out" && mkdir -p "$work/out"; }
 
 nodes=$(osmium fileinfo -e -g data.count.nodes "$input")
 max_nodes=$(( nodes / 16 + 1 ))  # about 16 areas

@@ -13,25 +13,8 @@ repeats=${3:-5}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# measure NAME COMMAND...: records "wall cpu KiB" medians in $work/NAME.
-measure() {
-    local name=$1
-    shift
-    : >"$work/$name.runs"
-    for _ in $(seq "$repeats"); do
-        /usr/bin/time -v -o "$work/time" "$@" >/dev/null
-        awk -F': ' '/Elapsed \(wall clock\)/ {n = split($2, t, ":"); w = 0; for (i = 1; i <= n; i++) w = w * 60 + t[i]}
-                    /User time/ {c += $2} /System time/ {c += $2} /Maximum resident set size/ {m = $2}
-                    END {printf "%.3f %.3f %d\n", w, c, m}' "$work/time" >>"$work/$name.runs"
-    done
-    local middle=$(( (repeats + 1) / 2 ))
-    paste <(cut -d' ' -f1 "$work/$name.runs" | sort -n | sed -n "${middle}p") \
-          <(cut -d' ' -f2 "$work/$name.runs" | sort -n | sed -n "${middle}p") \
-          <(cut -d' ' -f3 "$work/$name.runs" | sort -n | sed -n "${middle}p") -d' ' >"$work/$name"
-}
-field() { cut -d' ' -f"$2" "$work/$1"; }
+source "$here/measure.sh"
 line() { printf '  %-22s %6.3f s wall  %6.3f s cpu  %5d MiB\n' "$1" "$(field "$2" 1)" "$(field "$2" 2)" $(( $(field "$2" 3) / 1024 )); }
-ratio() { awk -v a="$(field "$1" "$3")" -v b="$(field "$2" "$3")" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
 
 measure read "$bench" read "$input"
 measure xml "$bench" xml "$input" "$work/out.osm"

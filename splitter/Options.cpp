@@ -36,48 +36,23 @@ bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; 
 
 void ReportBadValue(const char* name) { std::printf("Bad \"%s\" value.\n", name); }
 
-// strtoul in base 10 for a 32-bit unsigned long: blanks and a sign are
-// accepted, a minus negates modulo 2^32, a magnitude beyond 32 bits is a range
-// error. Returns false on a range error or when characters follow the number.
-bool ParseUnsigned32(const std::string& text, uint32_t& result)
+// Base 10 as strtoul and strtol read it: blanks and a sign are accepted, a
+// magnitude beyond the sign's limit is a range error. Returns false on a range
+// error or when characters follow the number.
+bool ParseDecimal(const std::string& text, uint64_t limit, uint64_t negativeLimit, bool& negative,
+                  uint64_t& magnitude)
 {
     const char* p = text.c_str();
     while (IsSpace(*p))
         ++p;
-    bool negative = *p == '-';
+    negative = *p == '-';
     if (*p == '-' || *p == '+')
         ++p;
+    if (negative)
+        limit = negativeLimit;
     const char* digits = p;
-    uint64_t magnitude = 0;
+    magnitude = 0;
     bool range = false;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        magnitude = magnitude * 10 + uint64_t(*p - '0');
-        if (magnitude > UINT32_MAX) {
-            range = true;
-            magnitude = UINT32_MAX;
-        }
-    }
-    if (p == digits)  // no number: nothing was converted
-        p = text.c_str();
-    if (range || *p != 0)
-        return false;
-    result = negative ? uint32_t(0u - uint32_t(magnitude)) : uint32_t(magnitude);
-    return true;
-}
-
-// strtol in base 10 for a 32-bit long, with the same rules.
-bool ParseSigned32(const std::string& text, int32_t& result)
-{
-    const char* p = text.c_str();
-    while (IsSpace(*p))
-        ++p;
-    bool negative = *p == '-';
-    if (*p == '-' || *p == '+')
-        ++p;
-    const char* digits = p;
-    uint64_t magnitude = 0;
-    bool range = false;
-    const uint64_t limit = negative ? uint64_t(INT32_MAX) + 1 : uint64_t(INT32_MAX);
     for (; *p >= '0' && *p <= '9'; ++p) {
         magnitude = magnitude * 10 + uint64_t(*p - '0');
         if (magnitude > limit) {
@@ -85,9 +60,28 @@ bool ParseSigned32(const std::string& text, int32_t& result)
             magnitude = limit;
         }
     }
-    if (p == digits)
+    if (p == digits)  // no number: nothing was converted
         p = text.c_str();
-    if (range || *p != 0)
+    return !range && *p == 0;
+}
+
+// strtoul for a 32-bit unsigned long: a minus negates modulo 2^32.
+bool ParseUnsigned32(const std::string& text, uint32_t& result)
+{
+    bool negative;
+    uint64_t magnitude;
+    if (!ParseDecimal(text, UINT32_MAX, UINT32_MAX, negative, magnitude))
+        return false;
+    result = negative ? uint32_t(0u - uint32_t(magnitude)) : uint32_t(magnitude);
+    return true;
+}
+
+// strtol for a 32-bit long.
+bool ParseSigned32(const std::string& text, int32_t& result)
+{
+    bool negative;
+    uint64_t magnitude;
+    if (!ParseDecimal(text, uint64_t(INT32_MAX), uint64_t(INT32_MAX) + 1, negative, magnitude))
         return false;
     result = negative ? int32_t(-int64_t(magnitude)) : int32_t(magnitude);
     return true;

@@ -331,9 +331,31 @@ uint32_t CAreaClipContext::ClipLine(const OSM::TWay& way, const CGeoPoint* point
     return count;
 }
 
-}  // namespace Clip
+namespace {
 
-namespace Clip {
+// The edge whose polygon point a border walk from c reaches next, in the
+// walk's direction; false once the walk has come to stop.
+bool NextCorner(bool forward, const TCrossing& c, const TCrossing& stop, uint32_t edges, int32_t& targetEdge)
+{
+    if (forward) {
+        if (c.edge == stop.edge && c.fraction <= stop.fraction)
+            return false;
+        targetEdge = int32_t((uint32_t(c.edge) + 1) % edges);
+    } else if (c.fraction == 0) {
+        if (c.edge == stop.edge && stop.fraction == 0)
+            return false;
+        targetEdge = c.edge == 0 ? int32_t(edges - 1) : c.edge - 1;
+        if (targetEdge == stop.edge && stop.fraction != 0)
+            return false;
+    } else {
+        if (c.edge == stop.edge && stop.fraction != 0 && stop.fraction <= c.fraction)
+            return false;
+        targetEdge = c.edge;
+    }
+    return true;
+}
+
+}  // namespace
 
 uint64_t CAreaClipContext::BorderWalk(const OSM::TWay& way, uint64_t index, bool readBackwards, bool forward,
                                       TCrossing& c, const TCrossing& stop) const
@@ -343,21 +365,8 @@ uint64_t CAreaClipContext::BorderWalk(const OSM::TWay& way, uint64_t index, bool
     // Every round moves one node along the way, so the walk ends.
     for (;;) {
         int32_t targetEdge;
-        if (forward) {
-            if (c.edge == stop.edge && c.fraction <= stop.fraction)
-                break;
-            targetEdge = int32_t((uint32_t(c.edge) + 1) % edges);
-        } else if (c.fraction == 0) {
-            if (c.edge == stop.edge && stop.fraction == 0)
-                break;
-            targetEdge = c.edge == 0 ? int32_t(edges - 1) : c.edge - 1;
-            if (targetEdge == stop.edge && stop.fraction != 0)
-                break;
-        } else {
-            if (c.edge == stop.edge && stop.fraction != 0 && stop.fraction <= c.fraction)
-                break;
-            targetEdge = c.edge;
-        }
+        if (!NextCorner(forward, c, stop, edges, targetEdge))
+            break;
         if (readBackwards ? index == 0 : index + 1 >= count)
             break;  // the far end of the way
         uint64_t next = readBackwards ? index - 1 : index + 1;
@@ -440,10 +449,6 @@ void CAreaClipContext::NewMultipolygon(uint32_t first, uint32_t count)
     }
 }
 
-}  // namespace Clip
-
-namespace Clip {
-
 // A walk over one way at a time, reading it in one direction.
 struct CAreaClipContext::TWalk {
     const OSM::TWay* way;
@@ -470,21 +475,8 @@ void CAreaClipContext::RingWalk(TWalk& walk, bool forward, TCrossing& c, const T
     // Each round moves the crossing by one polygon point: one full turn at most.
     for (uint32_t round = 0; round <= edges; ++round) {
         int32_t targetEdge;
-        if (forward) {
-            if (c.edge == stop.edge && c.fraction <= stop.fraction)
-                break;
-            targetEdge = int32_t((uint32_t(c.edge) + 1) % edges);
-        } else if (c.fraction == 0) {
-            if (c.edge == stop.edge && stop.fraction == 0)
-                break;
-            targetEdge = c.edge == 0 ? int32_t(edges - 1) : c.edge - 1;
-            if (targetEdge == stop.edge && stop.fraction != 0)
-                break;
-        } else {
-            if (c.edge == stop.edge && stop.fraction != 0 && stop.fraction <= c.fraction)
-                break;
-            targetEdge = c.edge;
-        }
+        if (!NextCorner(forward, c, stop, edges, targetEdge))
+            break;
         bool atEnd = walk.backwards ? walk.index == 0 : walk.index + 1 >= walk.way->nodeRefs.Count();
         if (atEnd) {
             absorbed.PushBack(walk.way->id);

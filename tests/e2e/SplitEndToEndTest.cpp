@@ -2,6 +2,7 @@
 // with an independent reader.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -105,22 +106,43 @@ TEST(SplitEndToEnd, FailuresEndWithTheirExitCodes)
     EXPECT_NE(noDir.output.find("Error creating output file."), std::string::npos);
 }
 
+// Polygon sections of Liechtenstein in the .poly format: a rectangle, and
+// north of it a concave U whose notch holds Vaduz.
+void WriteLiechtensteinPolygons(const test::CTempDir& dir)
+{
+    std::filesystem::create_directory(dir / "polys");
+    test::WriteFile(dir / "polys/south.poly", "south\n1\n"
+                                              "   9.470000E+00   4.704000E+01\n   9.560000E+00   4.704000E+01\n"
+                                              "   9.560000E+00   4.715000E+01\n   9.470000E+00   4.715000E+01\n"
+                                              "   9.470000E+00   4.704000E+01\nEND\nEND\n");
+    test::WriteFile(dir / "polys/north.poly", "north\n1\n"
+                                              "   9.500000E+00   4.715000E+01\n   9.640000E+00   4.715000E+01\n"
+                                              "   9.640000E+00   4.727000E+01\n   9.580000E+00   4.727000E+01\n"
+                                              "   9.580000E+00   4.720000E+01\n   9.540000E+00   4.720000E+01\n"
+                                              "   9.540000E+00   4.727000E+01\n   9.500000E+00   4.727000E+01\n"
+                                              "END\nEND\n");
+}
+
 TEST(SplitEndToEnd, SameBytesAsTheOtherBuild)
 {
     const std::string reference = SPLITTER_REFERENCE;
     if (reference.empty())
         GTEST_SKIP() << "no other build given (SPLITTER_REFERENCE)";
-    for (const char* options : {"--max-nodes=5000", "--pbf --max-nodes=5000 --max-areas=3"}) {
-        test::CTempDir ours, theirs;
-        const std::string tail = std::string(" ") + options + " " + test::DataFile("monaco.osm.pbf");
-        TRun split = RunCommand(Splitter() + " --output-dir=" + ours.Path() + tail);
+    test::CTempDir dir;
+    WriteLiechtensteinPolygons(dir);
+    const std::string monaco = test::DataFile("monaco.osm.pbf");
+    const std::string polygons = "--pbf --max-nodes=20000 -p=" + dir / "polys " + test::DataFile("liechtenstein.osm.pbf");
+    for (const std::string& arguments : {"--max-nodes=5000 --write-kml=areas.kml " + monaco,
+                                         "--pbf --max-nodes=5000 --max-areas=3 " + monaco, polygons}) {
+        RunCommand("rm -rf " + dir / "ours " + dir / "theirs");
+        TRun split = RunCommand(Splitter() + " --output-dir=" + dir / "ours " + arguments);
         ASSERT_EQ(split.exitCode, 0) << split.output;
-        TRun other = RunCommand(reference + " --output-dir=" + theirs.Path() + tail);
+        TRun other = RunCommand(reference + " --output-dir=" + dir / "theirs " + arguments);
         ASSERT_EQ(other.exitCode, 0) << other.output;
-        TRun diff = RunCommand("diff -r " + ours.Path() + " " + theirs.Path());
-        EXPECT_EQ(diff.exitCode, 0) << options << "\n" << diff.output;
-        const bool pbf = std::string(options).find("--pbf") != std::string::npos;
-        EXPECT_TRUE(test::FileExists(ours / (pbf ? "000001.osm.pbf" : "000001.osm"))) << options;
+        EXPECT_EQ(split.output, other.output) << arguments;
+        TRun diff = RunCommand("diff -r " + dir / "ours " + dir / "theirs");
+        EXPECT_EQ(diff.exitCode, 0) << arguments << "\n" << diff.output;
+        EXPECT_TRUE(test::FileExists(dir / "ours/areas.mp")) << arguments;
     }
 }
 
@@ -133,6 +155,40 @@ TEST(SplitEndToEnd, ReservingMoreThanTheAddressSpaceRunsOutOfMemory)
     TRun run = RunCommand(Splitter() + " --reserve-nodes=4294967295 " + test::DataFile("monaco.osm.pbf"));
     EXPECT_EQ(run.exitCode, 5) << run.output;
     EXPECT_NE(run.output.find("Out of memory."), std::string::npos) << run.output;
+}
+
+TEST(SplitEndToEnd, PolygonFilesAreRefinedCoveredAndLoadBack)
+{
+    test::CTempDir dir;
+    WriteLiechtensteinPolygons(dir);
+    const std::string input = test::DataFile("liechtenstein.osm.pbf");
+    for (const char* options : {"", "--pbf --max-areas=2"}) {
+        const std::string out = dir / "out/", again = dir / "again/";
+        RunCommand("rm -rf " + out + " " + again);
+        TRun split = RunCommand(Splitter() + " " + options + " --max-nodes=20000 -p=" + dir / "polys" +
+                                " --write-kml=areas.kml -o=" + out + " " + input);
+        ASSERT_EQ(split.exitCode, 0) << split.output;
+        TRun areas = RunCommand(std::string("/usr/bin/python3 ") + SPLITTER_TESTS_DIR + "/e2e/check_poly.py " + input +
+                                " " + dir / "polys " + out + " 20000");
+        EXPECT_EQ(areas.exitCode, 0) << options << "\n" << areas.output;
+        if (!std::string(options).empty()) {  // the outputs once, from several passes
+            TRun outputs = RunCommand(std::string("/usr/bin/python3 ") + SPLITTER_TESTS_DIR + "/e2e/check_split.py " +
+                                      input + " " + out + " 20000 --relations --partial");
+            EXPECT_EQ(outputs.exitCode, 0) << options << "\n" << outputs.output;
+        }
+
+        // areas.poly is a polygon file itself: loaded back, it gives the same
+        // areas, named after it, and the same outputs.
+        TRun reload = RunCommand(Splitter() + " " + options + " --max-nodes=20000 -p=" + out + "areas.poly -o=" +
+                                 again + " " + input);
+        ASSERT_EQ(reload.exitCode, 0) << reload.output;
+        std::string first = test::ReadFile(out + "areas.poly"), second = test::ReadFile(again + "areas.poly");
+        for (size_t at = second.find("\nAreas_"); at != std::string::npos; at = second.find("\nAreas_", at))
+            second.erase(at + 1, 6);
+        EXPECT_EQ(second, first) << options;
+        const std::string name = std::string(options).empty() ? "north_000000.osm" : "north_000000.osm.pbf";
+        EXPECT_EQ(test::ReadFile(again + "Areas_" + name), test::ReadFile(out + name)) << options;
+    }
 }
 
 TEST(SplitEndToEnd, SplitFileRoundTrip)
