@@ -59,6 +59,22 @@ TEST(SplitEndToEnd, LiechtensteinAndMalta)
     SplitAndCheck("testadmins.osm.pbf", "", 100);
 }
 
+TEST(SplitEndToEnd, AutomaticAreasHoldEveryNodeOnce)
+{
+    for (const char* file : {"monaco.osm.pbf", "liechtenstein.osm.pbf", "malta.osm.pbf", "testadmins.osm.pbf"}) {
+        for (unsigned maxNodes : {5000u, 20000u, 100000u, 1600000u}) {
+            test::CTempDir dir;
+            const std::string limit = maxNodes == 1600000u ? "" : " --max-nodes=" + std::to_string(maxNodes);
+            TRun split = RunCommand(Splitter() + " --pbf" + limit + " --output-dir=" + dir.Path() + " " +
+                                    test::DataFile(file));
+            ASSERT_EQ(split.exitCode, 0) << split.output;
+            TRun check = RunCommand(std::string("/usr/bin/python3 ") + SPLITTER_TESTS_DIR + "/e2e/check_split_file.py " +
+                                    test::DataFile(file) + " " + dir / "areas.list " + std::to_string(maxNodes));
+            EXPECT_EQ(check.exitCode, 0) << file << limit << "\n" << check.output;
+        }
+    }
+}
+
 TEST(SplitEndToEnd, CutPolygonsStayValidAreas)
 {
     for (const char* file : {"liechtenstein.osm.pbf", "malta.osm.pbf"}) {

@@ -1,0 +1,118 @@
+#!/usr/bin/python3
+"""Checks the areas.list of an automatic split with an independent count.
+
+usage: check_split_file.py INPUT.pbf AREAS_LIST MAX_NODES
+
+Places every input node by the rectangles of the degree lines: west and
+south edges inclusive, east and north edges exclusive, except on the outer
+border of all areas, where a node belongs to the first area holding it with
+its edges included. No two areas may overlap, every node must lie in exactly
+one area, and no area may hold more than MAX_NODES nodes. The degree lines
+round the edges to 1e-6 degree: the outer border is widened by that, and
+nodes that close to a cut may change sides, so counts may exceed MAX_NODES
+by 0.2%.
+"""
+import math
+import re
+import sys
+
+import osmium
+
+PER_DEGREE = 1 << 23
+SLACK = 1.002
+TOLERANCE = 9  # map units: half of 1e-6 degree is 4.2, rounded twice
+
+
+def units(degrees):
+    return math.floor(degrees * PER_DEGREE + 0.5)
+
+
+def read_areas(path):
+    """[(name, west, south, east, north)] in map units, from the degree lines."""
+    areas = []
+    pending = None
+    number = re.compile(r"^(\d+): (-?\d+),(-?\d+) to (-?\d+),(-?\d+)$")
+    degrees = re.compile(r"^#\s*: (-?[\d.]+),(-?[\d.]+) to (-?[\d.]+),(-?[\d.]+)$")
+    for line in open(path, encoding="latin-1"):
+        line = line.rstrip("\r\n")
+        m = number.match(line)
+        if m:
+            pending = m.group(1)
+            continue
+        m = degrees.match(line)
+        if m and pending is not None:
+            south, west, north, east = (units(float(v)) for v in m.groups())
+            areas.append((pending, west, south, east, north))
+        pending = None
+    return areas
+
+
+class Nodes(osmium.SimpleHandler):
+    def __init__(self):
+        super().__init__()
+        self.points = []
+
+    def node(self, n):
+        self.points.append((n.id, units(n.location.lon), units(n.location.lat)))
+
+
+def main():
+    source, path, max_nodes = sys.argv[1], sys.argv[2], int(sys.argv[3])
+    faults = []
+
+    def fault(text):
+        if len(faults) < 50:
+            print(text)
+        faults.append(text)
+
+    areas = read_areas(path)
+    if not areas:
+        fault("no areas")
+        return 1
+    for a in areas:
+        if a[1] > a[3] or a[2] > a[4]:
+            fault(f"area {a[0]} is empty or crosses the antimeridian, which the test data never do")
+    for i, a in enumerate(areas):
+        for b in areas[i + 1:]:
+            if a[1] < b[3] and b[1] < a[3] and a[2] < b[4] and b[2] < a[4]:
+                fault(f"areas {a[0]} and {b[0]} overlap")
+
+    # A grid of cells over all areas, each listing the areas that touch it.
+    west, south = min(a[1] for a in areas), min(a[2] for a in areas)
+    east, north = max(a[3] for a in areas), max(a[4] for a in areas)
+    cells = 64
+    cw, ch = (east - west) // cells + 1, (north - south) // cells + 1
+    grid = {}
+    for k, (_, w, s, e, n) in enumerate(areas):
+        for cx in range((w - west) // cw, (e - west) // cw + 1):
+            for cy in range((s - south) // ch, (n - south) // ch + 1):
+                grid.setdefault((cx, cy), []).append(k)
+
+    nodes = Nodes()
+    nodes.apply_file(source)
+    counts = [0] * len(areas)
+    for nid, x, y in nodes.points:
+        cell = (min(max((x - west) // cw, 0), cells), min(max((y - south) // ch, 0), cells))
+        candidates = grid.get(cell, [])
+        holders = [k for k in candidates if areas[k][1] <= x < areas[k][3] and areas[k][2] <= y < areas[k][4]]
+        if not holders:
+            t = TOLERANCE
+            holders = [k for k in candidates
+                       if areas[k][1] - t <= x <= areas[k][3] + t and areas[k][2] - t <= y <= areas[k][4] + t][:1]
+        if len(holders) != 1:
+            fault(f"node {nid} lies in {len(holders)} areas")
+            continue
+        counts[holders[0]] += 1
+    for area, count in zip(areas, counts):
+        if count > max_nodes * SLACK:
+            fault(f"area {area[0]} holds {count} nodes, more than {max_nodes}")
+
+    if faults:
+        print(f"{len(faults)} faults")
+        return 1
+    print(f"ok: {len(areas)} areas, {len(nodes.points)} nodes, the largest area {max(counts)}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
