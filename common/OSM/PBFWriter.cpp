@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include "common/OSM/Banner.h"
+#include "common/OSM/BlobWorker.h"
 
 namespace OSM {
 
@@ -32,8 +33,12 @@ CPBFWriter::~CPBFWriter()
 {
     try {
         Close();
-    } catch (const TStreamException&) {
+    } catch (...) {
         // A file abandoned on an error path; that error is the one reported.
+    }
+    try {
+        CBlobWorker::Instance().Wait(m_ticket);  // no job may outlive its buffers
+    } catch (...) {
     }
 }
 
@@ -48,6 +53,7 @@ bool CPBFWriter::Open(const std::string& path)
         header.add_required_features("DenseNodes");
         header.set_writingprogram(kBanner);
         WriteBlob(header, "OSMHeader");
+        CBlobWorker::Instance().Wait(m_ticket);
         return true;
     } catch (const TStreamException&) {
         return false;
@@ -60,6 +66,7 @@ void CPBFWriter::Close()
         return;
     try {
         Flush(true);
+        CBlobWorker::Instance().Wait(m_ticket);
     } catch (const TStreamException&) {
         DropPending();
         try {
@@ -279,15 +286,23 @@ void CPBFWriter::DropPending()
 void CPBFWriter::WriteBlob(const google::protobuf::MessageLite& message, const char* type)
 {
     message.SerializeToString(&m_message);
-    uLong bound = compressBound(uLong(m_message.size()));
+    CBlobWorker& worker = CBlobWorker::Instance();
+    worker.Wait(m_ticket);  // the blob before is written: its buffers are free
+    m_jobMessage.swap(m_message);
+    worker.Submit(m_ticket, [this, type] { CompressAndWrite(type); });
+}
+
+void CPBFWriter::CompressAndWrite(const char* type)
+{
+    uLong bound = compressBound(uLong(m_jobMessage.size()));
     m_compressed.Resize(bound);
     // A fresh deflate state per blob: idle outputs of a pass then hold no
     // compressor state, which is a quarter megabyte each.
     z_stream z{};
     if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         ThrowBadAlloc();
-    z.next_in = reinterpret_cast<Bytef*>(m_message.data());
-    z.avail_in = uInt(m_message.size());
+    z.next_in = reinterpret_cast<Bytef*>(m_jobMessage.data());
+    z.avail_in = uInt(m_jobMessage.size());
     z.next_out = m_compressed.Data();
     z.avail_out = uInt(bound);
     deflate(&z, Z_FINISH);
@@ -295,7 +310,7 @@ void CPBFWriter::WriteBlob(const google::protobuf::MessageLite& message, const c
     deflateEnd(&z);
 
     m_blob.Clear();
-    m_blob.set_raw_size(int32_t(m_message.size()));
+    m_blob.set_raw_size(int32_t(m_jobMessage.size()));
     m_blob.set_zlib_data(m_compressed.Data(), compressed);
     m_blob.SerializeToString(&m_blobBytes);
     m_blobHeader.Clear();
@@ -307,6 +322,8 @@ void CPBFWriter::WriteBlob(const google::protobuf::MessageLite& message, const c
     m_stream.Write(be, 4);
     m_stream.Write(m_header.data(), m_header.size());
     m_stream.Write(m_blobBytes.data(), m_blobBytes.size());
+    // Hundreds of idle writers should not each keep a block's bytes.
+    std::string().swap(m_jobMessage);
 }
 
 }  // namespace OSM

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/OSM/BlobWorker.h"
 #include "common/OSM/DataWriter.h"
 #include "common/streams/FileStream.h"
 #include "common/streams/PoolAllocator.h"
@@ -113,7 +114,11 @@ private:
     void Flush(bool force);
     void BuildStringTable();
     void DropPending();
+    // Serializes message and hands it to the blob worker; the blob before it
+    // must be written first, and its failure is thrown here.
     void WriteBlob(const google::protobuf::MessageLite& message, const char* type);
+    // On the worker: compresses m_jobMessage and appends the blob to the file.
+    void CompressAndWrite(const char* type);
 
     CGrowArray<TNodeEntry> m_nodes;
     CGrowArray<TWayEntry> m_ways;
@@ -127,11 +132,15 @@ private:
     CDictionaryPool m_dictionaryNodes{1638};
     std::set<TString, CByBytes, CDictionaryAllocator<TString>> m_dictionary;
 
-    CFileWriteStream m_stream;
     OSMPBF::PrimitiveBlock m_block;
+    std::string m_message;
+
+    // Owned by the blob worker while m_ticket is busy.
+    CBlobWorker::TTicket m_ticket;
+    CFileWriteStream m_stream;
     OSMPBF::Blob m_blob;
     OSMPBF::BlobHeader m_blobHeader;
-    std::string m_message, m_header, m_blobBytes;
+    std::string m_jobMessage, m_header, m_blobBytes;
     CGrowArray<uint8_t> m_compressed;
     CGrowArray<uint32_t> m_order;
 };

@@ -452,7 +452,7 @@ TEST_F(CPBFWriterTest, LetterCaseSurvivesARoundTrip)
 }
 
 // Many blocks of varied entities, so that every reused buffer is refilled.
-void WriteManyBlocks(OSM::CPBFWriter& writer, std::string& expected)
+void WriteManyBlocks(OSM::CDataWriter& writer, std::string& expected)
 {
     for (int i = 0; i < 20000; ++i) {
         OSM::TNode node = Node(2 * i + 1, i * 977 - 5000000, 3000000 - i * 311);
@@ -505,6 +505,69 @@ TEST_F(CPBFWriterTest, CloseOnAFullDeviceThrows)
         EXPECT_EQ(e.code, TStreamException::kWrite);
     }
     m_writer.Close();  // already closed: nothing left to fail
+}
+
+TEST_F(CPBFWriterTest, InterleavedWritersWriteWhatOneWritesAlone)
+{
+    // Blocks of all writers share one background worker; each file must come
+    // out as if its writer had been the only one.
+    Open();
+    std::string expected;
+    WriteManyBlocks(m_writer, expected);
+    m_writer.Close();
+    const std::string alone = test::ReadFile(Path());
+
+    constexpr int kWriters = 12;
+    std::vector<std::unique_ptr<OSM::CPBFWriter>> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.push_back(std::make_unique<OSM::CPBFWriter>());
+        ASSERT_TRUE(writers.back()->Open(m_dir / ("w" + std::to_string(w) + ".osm.pbf")));
+    }
+    // The same entities to every writer, one entity each in turn.
+    class CFanOut : public OSM::CDataWriter {
+    public:
+        explicit CFanOut(std::vector<std::unique_ptr<OSM::CPBFWriter>>& to) : m_to(to) {}
+        void WriteNode(const OSM::TNode& n) override { for (auto& w : m_to) w->WriteNode(n); }
+        void WriteWay(const OSM::TWay& w) override { for (auto& to : m_to) to->WriteWay(w); }
+        void WriteRelation(const OSM::TRelation& r) override { for (auto& w : m_to) w->WriteRelation(r); }
+
+    private:
+        std::vector<std::unique_ptr<OSM::CPBFWriter>>& m_to;
+    };
+    CFanOut fanOut(writers);
+    std::string same;
+    WriteManyBlocks(fanOut, same);
+    for (int w = 0; w < kWriters; ++w) {
+        writers[w]->Close();
+        EXPECT_EQ(test::ReadFile(m_dir / ("w" + std::to_string(w) + ".osm.pbf")), alone) << "writer " << w;
+    }
+}
+
+TEST_F(CPBFWriterTest, AFailedBlockWriteIsReportedAndTheFileClosed)
+{
+    // The blocks reach /dev/full on the worker; the failure surfaces at the
+    // next block or at the close, never later and never twice.
+    ASSERT_TRUE(m_writer.Open("/dev/full"));
+    int failures = 0;
+    try {
+        std::string expected;
+        WriteManyBlocks(m_writer, expected);
+    } catch (const TStreamException& e) {
+        EXPECT_EQ(e.code, TStreamException::kWrite);
+        ++failures;
+    }
+    try {
+        m_writer.Close();
+    } catch (const TStreamException& e) {
+        EXPECT_EQ(e.code, TStreamException::kWrite);
+        ++failures;
+    }
+    EXPECT_GE(failures, 1);
+    EXPECT_NO_THROW(m_writer.Close());
+    ASSERT_TRUE(m_writer.Open(Path()));  // the writer is usable again
+    WriteNodes(1, 10);
+    m_writer.Close();
+    EXPECT_EQ(test::SplitBlobs(test::ReadFile(Path())).size(), 2u);
 }
 
 TEST_F(CPBFWriterTest, DestructorSwallowsAFailure)

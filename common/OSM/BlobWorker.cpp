@@ -1,0 +1,69 @@
+#include "common/OSM/BlobWorker.h"
+
+#include <utility>
+
+namespace OSM {
+
+CBlobWorker& CBlobWorker::Instance()
+{
+    static CBlobWorker worker;
+    return worker;
+}
+
+CBlobWorker::CBlobWorker() : m_thread([this] { Run(); }) {}
+
+CBlobWorker::~CBlobWorker()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+}
+
+void CBlobWorker::Submit(TTicket& ticket, std::function<void()> job)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_jobs.size() < kMaxQueued; });
+    ticket.busy = true;
+    ticket.error = nullptr;
+    m_jobs.push_back({&ticket, std::move(job)});
+    lock.unlock();
+    m_changed.notify_all();
+}
+
+void CBlobWorker::Wait(TTicket& ticket)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [&ticket] { return !ticket.busy; });
+    if (std::exception_ptr error = std::exchange(ticket.error, nullptr))
+        std::rethrow_exception(error);
+}
+
+void CBlobWorker::Run()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+        if (m_jobs.empty())
+            return;  // stopping, and every job is done
+        TJob job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        lock.unlock();
+        m_changed.notify_all();  // room in the queue
+        std::exception_ptr error;
+        try {
+            job.work();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        job.work = nullptr;  // its captures go before the ticket is free
+        lock.lock();
+        job.ticket->busy = false;
+        job.ticket->error = error;
+        m_changed.notify_all();
+    }
+}
+
+}  // namespace OSM
