@@ -18,6 +18,8 @@ from collections import defaultdict
 
 import osmium
 
+from faults import Faults
+
 EARTH = 6371008.8
 
 
@@ -114,7 +116,7 @@ def area_rectangles(outdir):
 def main():
     source, outdir = sys.argv[1], sys.argv[2]
     original = assemble(source)
-    faults = []
+    fault = Faults(shown=40)
     sums = defaultdict(float)
     files = sorted(glob.glob(os.path.join(outdir, "*.osm")) + glob.glob(os.path.join(outdir, "*.osm.pbf")))
     checked = 0
@@ -127,7 +129,7 @@ def main():
                 continue  # not a valid area in the input either
             checked += 1
             if rid not in out.relation_area:
-                faults.append(f"{os.path.basename(path)}: multipolygon {rid} is no valid area")
+                fault(f"{os.path.basename(path)}: multipolygon {rid} is no valid area")
             else:
                 sums[rid] += out.relation_area[rid]
     rects = area_rectangles(outdir)
@@ -145,14 +147,8 @@ def main():
             continue
         expected = original.relation_area[rid]
         if expected > 0 and abs(total - expected) > 0.001 * expected:
-            faults.append(f"multipolygon {rid}: pieces add up to {total:.1f} m2, the input has {expected:.1f} m2")
-    for f in faults[:40]:
-        print(f)
-    if faults:
-        print(f"{len(faults)} faults of {checked} copies")
-        return 1
-    print(f"ok: {checked} multipolygon copies")
-    return 0
+            fault(f"multipolygon {rid}: pieces add up to {total:.1f} m2, the input has {expected:.1f} m2")
+    return fault.verdict(f"ok: {checked} multipolygon copies")
 
 
 if __name__ == "__main__":

@@ -16,6 +16,8 @@ import xml.etree.ElementTree as ET
 
 import osmium
 
+from faults import Faults
+
 UNITS = 10_000_000  # coordinates are compared in 1e-7 degrees, as OSM stores them
 # Area corners are written rounded to 1e-7 degree, so a node right at a
 # border may fall to the other side, or into a gap, in this count.
@@ -71,12 +73,7 @@ class Nodes(osmium.SimpleHandler):
 
 def main():
     source, poly_dir, outdir, max_nodes = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
-    faults = []
-
-    def fault(text):
-        if len(faults) < 50:
-            print(text)
-        faults.append(text)
+    fault = Faults()
 
     polygons = [ring for path in sorted(glob.glob(os.path.join(poly_dir, "*.poly"))) for _, ring in read_poly(path)]
     areas = read_poly(os.path.join(outdir, "areas.poly"))
@@ -112,12 +109,8 @@ def main():
     except (OSError, ET.ParseError) as e:
         fault(f"areas.kml: {e}")
 
-    if faults:
-        print(f"{len(faults)} faults")
-        return 1
-    print(f"ok: {len(areas)} areas hold the {wanted} nodes inside {len(polygons)} polygons, "
-          f"the largest {max(counts)}")
-    return 0
+    return fault.verdict(f"ok: {len(areas)} areas hold the {wanted} nodes inside {len(polygons)} polygons, "
+                         f"the largest {max(counts, default=0)}")
 
 
 if __name__ == "__main__":

@@ -17,6 +17,8 @@ from collections import defaultdict
 
 import osmium
 
+from faults import Faults
+
 FIRST_NEW_ID = 10000000000
 
 
@@ -54,12 +56,7 @@ def main():
     source, outdir, max_nodes = sys.argv[1], sys.argv[2], int(sys.argv[3])
     check_relations = "--relations" in sys.argv[4:]
     partial = "--partial" in sys.argv[4:]
-    faults = []
-
-    def fault(text):
-        if len(faults) < 50:
-            print(text)
-        faults.append(text)
+    fault = Faults()
 
     original = read(source)
     max_id = max([0] + list(original.nodes) + list(original.ways) + list(original.relations))
@@ -159,12 +156,8 @@ def main():
                 for name in places - holders[rid]:
                     fault(f"relation {rid} with member {mtype}{ref} is missing from {name}")
 
-    if faults:
-        print(f"{len(faults)} faults")
-        return 1
-    print(f"ok: {len(files)} files, {len(node_file)} nodes, {len(original.ways)} ways, "
-          f"{len(original.relations)} relations")
-    return 0
+    return fault.verdict(f"ok: {len(files)} files, {len(node_file)} nodes, {len(original.ways)} ways, "
+                         f"{len(original.relations)} relations")
 
 
 if __name__ == "__main__":

@@ -18,6 +18,8 @@ import sys
 
 import osmium
 
+from faults import Faults
+
 PER_DEGREE = 1 << 23
 SLACK = 1.002
 TOLERANCE = 9  # map units: half of 1e-6 degree is 4.2, rounded twice
@@ -58,17 +60,12 @@ class Nodes(osmium.SimpleHandler):
 
 def main():
     source, path, max_nodes = sys.argv[1], sys.argv[2], int(sys.argv[3])
-    faults = []
-
-    def fault(text):
-        if len(faults) < 50:
-            print(text)
-        faults.append(text)
+    fault = Faults()
 
     areas = read_areas(path)
     if not areas:
         fault("no areas")
-        return 1
+        return fault.verdict("")
     for a in areas:
         if a[1] > a[3] or a[2] > a[4]:
             fault(f"area {a[0]} is empty or crosses the antimeridian, which the test data never do")
@@ -107,11 +104,7 @@ def main():
         if count > max_nodes * SLACK:
             fault(f"area {area[0]} holds {count} nodes, more than {max_nodes}")
 
-    if faults:
-        print(f"{len(faults)} faults")
-        return 1
-    print(f"ok: {len(areas)} areas, {len(nodes.points)} nodes, the largest area {max(counts)}")
-    return 0
+    return fault.verdict(f"ok: {len(areas)} areas, {len(nodes.points)} nodes, the largest area {max(counts)}")
 
 
 if __name__ == "__main__":
