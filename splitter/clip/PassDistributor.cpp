@@ -141,14 +141,18 @@ uint64_t CPassDistributor::BytesHeld() const
 // ---------------------------------------------------------------------------
 // Reading
 
+// Places the reader on the first entity of kind, or where it would stand: on
+// the first entity of a later kind, or at the end. A file without ways must
+// not leave the reader wherever the stage before stopped.
 void CPassDistributor::SeekFirstBlock(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind)
 {
-    std::optional<uint64_t> offset = reader.FirstBlockOffset(kind);
-    if (!offset)
+    std::optional<uint64_t> offset;
+    for (int k = kind; k <= OSM::kRelation && !offset; ++k)
+        offset = reader.FirstBlockOffset(OSM::EEntityType(k));
+    m_input->Stream().Seek(offset ? *offset : m_input->Stream().Size());
+    if (!reader.ReadBlock())
         return;
-    m_input->Stream().Seek(*offset);
-    reader.ReadBlock();
-    while (reader.ReadNext() && reader.GetType() != kind) {
+    while (reader.ReadNext() && reader.GetType() < kind) {
     }
     reader.StepBack();
 }

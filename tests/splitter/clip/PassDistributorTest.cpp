@@ -523,4 +523,73 @@ TEST(PassDistributor, OverlappingAreasGiveSelfContainedOutputs)
             }
 }
 
+TEST(PassDistributor, AreaEdgesOfMoreThanHalfATurnAreCutWhereTheyLie)
+{
+    // Edges of 340 degrees: taken the short way round they would run through
+    // the antimeridian, and the cut at 10 degrees east would be missed.
+    CPassHarness pass({DegreeRect(-170, 0, 170, 1), DegreeRect(-170, 1, 170, 2)});
+    const std::vector<TTestNode> nodes = {NodeAt(1, 10, 0.5), NodeAt(2, 10, 1.5)};
+    const std::vector<TTestWay> ways = {{10, {1, 2}, {{"highway", "primary"}}}};
+    ASSERT_TRUE(pass.Run(PbfInput(nodes, ways)).ok);
+    for (uint32_t o = 0; o < 2; ++o) {
+        const CRecordingWriter& out = pass.Output(o);
+        ASSERT_EQ(out.ways.size(), 1u) << o;
+        const std::vector<CGeoPoint> shape = Shape(out, out.ways[0]);
+        ASSERT_EQ(shape.size(), 2u) << o;
+        const CGeoPoint cut = o == 0 ? shape.back() : shape.front();
+        EXPECT_EQ(cut, PointAt(10, 1)) << o;
+        ExpectSelfContained(out, "output " + std::to_string(o));
+    }
+}
+
+TEST(PassDistributor, RelationsReachTheirParentsInFilesWithoutWays)
+{
+    // Without way blocks the relation stages must still start at the first
+    // relation. Then the same with both areas writing to output 0, as with
+    // --multi-contour: one copy of each relation, each member once.
+    const std::vector<TTestNode> nodes = {NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5)};
+    const std::vector<TTestRelation> relations = {
+        {5, {{OSM::kNode, 1, "a"}, {OSM::kNode, 2, "b"}}, {{"type", "route"}}},
+        {6, {{OSM::kRelation, 5, "child"}, {OSM::kNode, 2, "c"}}, {{"type", "superroute"}}}};
+
+    CPassHarness apart(TwoAreas());
+    ASSERT_TRUE(apart.Run(PbfInput(nodes, {}, relations)).ok);
+    const CRecordingWriter& west = apart.Output(0);
+    const CRecordingWriter& east = apart.Output(1);
+    ASSERT_NE(west.Relation(6), nullptr);
+    ASSERT_NE(east.Relation(6), nullptr);
+    EXPECT_EQ(MemberText(*west.Relation(5)), "n1:a");
+    EXPECT_EQ(MemberText(*west.Relation(6)), "r5:child");
+    EXPECT_EQ(MemberText(*east.Relation(5)), "n2:b");
+    EXPECT_EQ(MemberText(*east.Relation(6)), "r5:child,n2:c");
+
+    CPassHarness shared(TwoAreas(), {0, 0});
+    ASSERT_TRUE(shared.Run(PbfInput(nodes, {}, relations)).ok);
+    const CRecordingWriter& out = shared.Output(0);
+    ExpectSelfContained(out, "shared output");
+    ASSERT_EQ(out.relations.size(), 2u);
+    EXPECT_EQ(MemberText(*out.Relation(5)), "n1:a,n2:b");
+    EXPECT_EQ(MemberText(*out.Relation(6)), "r5:child,n2:c");
+}
+
+TEST(PassDistributor, DegenerateRingsOfAMultipolygonEndTheirWalks)
+{
+    // An outer ring across the border with members of no extent: a way
+    // [n, n] and a ring whose points all coincide.
+    CPassHarness pass(TwoAreas());
+    const std::vector<TTestNode> nodes = {NodeAt(1, 0.5, 0.25), NodeAt(2, 1.5, 0.25), NodeAt(3, 1.5, 0.75),
+                                          NodeAt(4, 0.5, 0.75), NodeAt(5, 0.75, 0.5), NodeAt(6, 1.25, 0.5)};
+    const std::vector<TTestWay> ways = {{10, {1, 4, 3, 2, 1}, {}}, {11, {5, 5}, {}}, {12, {6, 6, 6, 6}, {}}};
+    const std::vector<TTestRelation> relations = {
+        {7, {{OSM::kWay, 10, "outer"}, {OSM::kWay, 11, "inner"}, {OSM::kWay, 12, "inner"}},
+         {{"type", "multipolygon"}}}};
+    ASSERT_TRUE(pass.Run(PbfInput(nodes, ways, relations)).ok);
+    for (uint32_t o = 0; o < 2; ++o) {
+        const CRecordingWriter& out = pass.Output(o);
+        ExpectSelfContained(out, "output " + std::to_string(o));
+        ASSERT_NE(out.Relation(7), nullptr) << o;
+        ExpectClosedRings(out, *out.Relation(7), "output " + std::to_string(o));
+    }
+}
+
 }  // namespace
