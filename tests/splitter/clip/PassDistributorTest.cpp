@@ -592,4 +592,29 @@ TEST(PassDistributor, DegenerateRingsOfAMultipolygonEndTheirWalks)
     }
 }
 
+TEST(PassDistributor, ParentsListOnlyChildrenWrittenInTheirFile)
+{
+    // Ways that start on the shared border and leave it either way: where
+    // a way's piece is no more than its border node, the child relation is
+    // not written, and its parent must not list it there.
+    CPassHarness pass(TwoAreas());
+    const std::vector<TTestNode> nodes = {NodeAt(1, 1, 0.5), NodeAt(2, 0.5, 0.5), NodeAt(3, 1.5, 0.5)};
+    const std::vector<TTestWay> ways = {{10, {1, 2}, {}}, {11, {1, 3}, {}}};
+    const std::vector<TTestRelation> relations = {
+        {20, {{OSM::kWay, 10, ""}}, {}}, {21, {{OSM::kWay, 11, ""}}, {}},
+        {30, {{OSM::kRelation, 20, ""}}, {}}, {31, {{OSM::kRelation, 21, ""}}, {}}};
+    ASSERT_TRUE(pass.Run(PbfInput(nodes, ways, relations)).ok);
+    const CRecordingWriter& west = pass.Output(0);  // the border node's area
+    const CRecordingWriter& east = pass.Output(1);
+    ExpectSelfContained(west, "west");
+    ExpectSelfContained(east, "east");
+    EXPECT_EQ(west.Relation(21), nullptr) << "way 11 is only its border node there";
+    EXPECT_EQ(west.Relation(31), nullptr);
+    ASSERT_NE(west.Relation(30), nullptr);
+    EXPECT_EQ(MemberText(*west.Relation(30)), "r20:");
+    ASSERT_NE(east.Relation(31), nullptr);
+    EXPECT_EQ(MemberText(*east.Relation(31)), "r21:");
+    EXPECT_EQ(east.Relation(20), nullptr);
+}
+
 }  // namespace
