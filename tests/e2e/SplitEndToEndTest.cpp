@@ -33,6 +33,12 @@ TRun RunCommand(const std::string& command)
 
 std::string Splitter() { return SPLITTER_COMMAND; }
 
+// Runs one of the Python check scripts beside this file on arguments.
+TRun RunCheck(const std::string& script, const std::string& arguments)
+{
+    return RunCommand(std::string("/usr/bin/python3 ") + SPLITTER_TESTS_DIR + "/e2e/" + script + " " + arguments);
+}
+
 // Splits file with options into a fresh directory and checks the outputs.
 void SplitAndCheck(const std::string& file, const std::string& options, unsigned maxNodes, bool relations = true)
 {
@@ -40,9 +46,8 @@ void SplitAndCheck(const std::string& file, const std::string& options, unsigned
     TRun split = RunCommand(Splitter() + " " + options + " --max-nodes=" + std::to_string(maxNodes) +
                      " --output-dir=" + dir.Path() + " " + test::DataFile(file));
     ASSERT_EQ(split.exitCode, 0) << split.output;
-    TRun check = RunCommand(std::string("/usr/bin/python3 ") + SPLITTER_TESTS_DIR + "/e2e/check_split.py " +
-                     test::DataFile(file) + " " + dir.Path() + " " + std::to_string(maxNodes) +
-                     (relations ? " --relations" : ""));
+    TRun check = RunCheck("check_split.py", test::DataFile(file) + " " + dir.Path() + " " +
+                                                std::to_string(maxNodes) + (relations ? " --relations" : ""));
     EXPECT_EQ(check.exitCode, 0) << file << " " << options << "\n" << check.output;
 }
 
@@ -68,8 +73,8 @@ TEST(SplitEndToEnd, AutomaticAreasHoldEveryNodeOnce)
             TRun split = RunCommand(Splitter() + " --pbf" + limit + " --output-dir=" + dir.Path() + " " +
                                     test::DataFile(file));
             ASSERT_EQ(split.exitCode, 0) << split.output;
-            TRun check = RunCommand(std::string("/usr/bin/python3 ") + SPLITTER_TESTS_DIR + "/e2e/check_split_file.py " +
-                                    test::DataFile(file) + " " + dir / "areas.list " + std::to_string(maxNodes));
+            TRun check = RunCheck("check_split_file.py",
+                                  test::DataFile(file) + " " + dir / "areas.list " + std::to_string(maxNodes));
             EXPECT_EQ(check.exitCode, 0) << file << limit << "\n" << check.output;
         }
     }
@@ -79,10 +84,10 @@ TEST(SplitEndToEnd, CutPolygonsStayValidAreas)
 {
     for (const char* file : {"liechtenstein.osm.pbf", "malta.osm.pbf"}) {
         test::CTempDir dir;
-        TRun split = RunCommand(Splitter() + " --max-nodes=10000 --output-dir=" + dir.Path() + " " + test::DataFile(file));
+        TRun split =
+            RunCommand(Splitter() + " --max-nodes=10000 --output-dir=" + dir.Path() + " " + test::DataFile(file));
         ASSERT_EQ(split.exitCode, 0) << split.output;
-        TRun check = RunCommand(std::string("/usr/bin/python3 ") + SPLITTER_TESTS_DIR + "/e2e/check_areas.py " +
-                                test::DataFile(file) + " " + dir.Path());
+        TRun check = RunCheck("check_areas.py", test::DataFile(file) + " " + dir.Path());
         EXPECT_EQ(check.exitCode, 0) << file << "\n" << check.output;
     }
 }
@@ -147,7 +152,8 @@ TEST(SplitEndToEnd, SameBytesAsTheOtherBuild)
     test::CTempDir dir;
     WriteLiechtensteinPolygons(dir);
     const std::string monaco = test::DataFile("monaco.osm.pbf");
-    const std::string polygons = "--pbf --max-nodes=20000 -p=" + dir / "polys " + test::DataFile("liechtenstein.osm.pbf");
+    const std::string polygons =
+        "--pbf --max-nodes=20000 -p=" + dir / "polys " + test::DataFile("liechtenstein.osm.pbf");
     for (const std::string& arguments : {"--max-nodes=5000 --write-kml=areas.kml " + monaco,
                                          "--pbf --max-nodes=5000 --max-areas=3 " + monaco, polygons}) {
         RunCommand("rm -rf " + dir / "ours " + dir / "theirs");
@@ -184,12 +190,10 @@ TEST(SplitEndToEnd, PolygonFilesAreRefinedCoveredAndLoadBack)
         TRun split = RunCommand(Splitter() + " " + options + " --max-nodes=20000 -p=" + dir / "polys" +
                                 " --write-kml=areas.kml -o=" + out + " " + input);
         ASSERT_EQ(split.exitCode, 0) << split.output;
-        TRun areas = RunCommand(std::string("/usr/bin/python3 ") + SPLITTER_TESTS_DIR + "/e2e/check_poly.py " + input +
-                                " " + dir / "polys " + out + " 20000");
+        TRun areas = RunCheck("check_poly.py", input + " " + dir / "polys " + out + " 20000");
         EXPECT_EQ(areas.exitCode, 0) << options << "\n" << areas.output;
         if (!std::string(options).empty()) {  // the outputs once, from several passes
-            TRun outputs = RunCommand(std::string("/usr/bin/python3 ") + SPLITTER_TESTS_DIR + "/e2e/check_split.py " +
-                                      input + " " + out + " 20000 --relations --partial");
+            TRun outputs = RunCheck("check_split.py", input + " " + out + " 20000 --relations --partial");
             EXPECT_EQ(outputs.exitCode, 0) << options << "\n" << outputs.output;
         }
 

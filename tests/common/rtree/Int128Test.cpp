@@ -60,7 +60,8 @@ TEST(Int128, CrossProductsOfMapUnitDifferencesAreExact)
         // value, good to a few units, then leaves one choice for the high word.
         EXPECT_EQ(cross.Low(), uint64_t(a) * uint64_t(b) - uint64_t(c) * uint64_t(d));
         const long double estimate = (long double)a * b - (long double)c * d;
-        EXPECT_NEAR(double(cross), double(estimate), std::fabs(double(estimate)) * 0x1p-51 + 0x1p12) << a << " " << b << " " << c << " " << d;
+        EXPECT_NEAR(double(cross), double(estimate), std::fabs(double(estimate)) * 0x1p-51 + 0x1p12)
+            << a << " " << b << " " << c << " " << d;
     }
 }
 
