@@ -59,7 +59,7 @@ void WriteKMLPolygon(CSimpleXMLWriter& xml, const TRing& ring)
     xml.Open("coordinates");
     std::string points;
     for (const CGeoPoint& p : ring)
-        AppendFormat(points, "%lf,%lf ", MapUnits::ToDegrees(p.x), MapUnits::ToDegrees(p.y));
+        AppendFormat(points, "%lf,%lf ", MapUnits::ToDegrees(MapUnits::Natural(p.x)), MapUnits::ToDegrees(p.y));
     Put(xml.Stream(), points);
     for (int i = 0; i < 4; ++i)
         xml.Close();
@@ -76,7 +76,8 @@ std::string MPPolygon(const TAreaList& areas, const TGroup& group)
         for (uint64_t i = 1; i < ring.Count(); ++i) {
             if (i > 1)
                 text += ',';
-            AppendFormat(text, "(%lf,%lf)", MapUnits::ToDegrees(ring[i].y), MapUnits::ToDegrees(ring[i].x));
+            AppendFormat(text, "(%lf,%lf)", MapUnits::ToDegrees(ring[i].y),
+                         MapUnits::ToDegrees(MapUnits::Natural(ring[i].x)));
         }
     }
     text += "\r\n[END]\r\n";
@@ -173,7 +174,7 @@ void WritePolySection(CWriteStream& stream, const std::string* title, const std:
         text = *title + "\r\n";
     text += section + "\r\n";
     for (const CGeoPoint& p : ring)
-        AppendFormat(text, "%16.7f%16.7f\r\n", MapUnits::ToDegrees(p.x), MapUnits::ToDegrees(p.y));
+        AppendFormat(text, "%16.7f%16.7f\r\n", MapUnits::ToDegrees(MapUnits::Natural(p.x)), MapUnits::ToDegrees(p.y));
     text += final ? "END\r\nEND\r\n" : "END\r\n";
     Put(stream, text);
 }

@@ -5,14 +5,24 @@
 
 namespace Geometry {
 
-bool IsClockwise(const CGeoPoint* ring, uint64_t count)
+namespace {
+
+// The orientation test, with dx(a, b) giving the longitude step from a to b.
+template <typename Dx>
+bool ClockwiseWith(const CGeoPoint* ring, uint64_t count, Dx dx)
 {
     if (count == 0)
         return true;
+    // x is followed along the ring, so that a ring crossing the antimeridian
+    // is measured in one piece.
     uint64_t low = 0;
+    int64_t x = ring[0].x, lowX = x;
     for (uint64_t i = 1; i < count; ++i) {
-        if (ring[i].y < ring[low].y || (ring[i].y == ring[low].y && ring[i].x > ring[low].x))
+        x += dx(ring[i - 1].x, ring[i].x);
+        if (ring[i].y < ring[low].y || (ring[i].y == ring[low].y && x > lowX)) {
             low = i;
+            lowX = x;
+        }
     }
     const CGeoPoint lowest = ring[low];
     uint64_t prev = low, next = low;
@@ -26,10 +36,19 @@ bool IsClockwise(const CGeoPoint* ring, uint64_t count)
     do
         next = next + 1 == count ? 0 : next + 1;
     while (ring[next] == lowest);
-    int64_t ax = int64_t(lowest.x) - ring[prev].x, ay = int64_t(lowest.y) - ring[prev].y;
-    int64_t bx = int64_t(ring[next].x) - ring[prev].x, by = int64_t(ring[next].y) - ring[prev].y;
+    int64_t ax = dx(ring[prev].x, lowest.x), ay = int64_t(lowest.y) - ring[prev].y;
+    int64_t bx = ax + dx(lowest.x, ring[next].x), by = int64_t(ring[next].y) - ring[prev].y;
     return ax * by - ay * bx < 0;
 }
+
+}  // namespace
+
+bool IsClockwise(const CGeoPoint* ring, uint64_t count)
+{
+    return ClockwiseWith(ring, count, [](int32_t a, int32_t b) { return int64_t(b) - a; });
+}
+
+bool IsClockwiseWrapped(const CGeoPoint* ring, uint64_t count) { return ClockwiseWith(ring, count, LonDiff); }
 
 bool PointInRing(const CGeoPoint* ring, uint64_t count, CGeoPoint p)
 {
@@ -221,6 +240,23 @@ int32_t CAreaLocator::LocateInSlab(const TSlab& slab, CGeoPoint p, bool* border)
 }
 
 int32_t CAreaLocator::Locate(CGeoPoint p, bool* border) const
+{
+    int32_t area = LocateAt(p, border);
+    // Rings crossing the antimeridian run on past +180 degrees, where the
+    // meridians east of it have a second name.
+    if (area == kNone && !m_slabs.Empty() && int64_t(p.x) + MapUnits::kTurn <= m_slabs.Back().key) {
+        bool again = false;
+        int32_t found = LocateAt({int32_t(int64_t(p.x) + MapUnits::kTurn), p.y}, &again);
+        if (found != kNone) {
+            area = found;
+            if (border != nullptr)
+                *border = again;
+        }
+    }
+    return area;
+}
+
+int32_t CAreaLocator::LocateAt(CGeoPoint p, bool* border) const
 {
     const TSlab* slab = std::lower_bound(m_slabs.begin(), m_slabs.end(), p.x,
                                          [](const TSlab& s, int32_t v) { return s.key < v; });

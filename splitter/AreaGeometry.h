@@ -42,6 +42,14 @@ inline int32_t LonAdd(int32_t lon, int64_t offset)
 // end on degenerate rings.
 bool IsClockwise(const CGeoPoint* ring, uint64_t count);
 inline bool IsClockwise(const TRing& ring) { return IsClockwise(ring.Data(), ring.Count()); }
+// The same for the points of a way, whose every edge runs the short way
+// round, as ways are clipped: a way crossing the antimeridian is measured in
+// one piece. Agrees with IsClockwise when no edge spans 180 degrees or more.
+bool IsClockwiseWrapped(const CGeoPoint* ring, uint64_t count);
+
+// Whether a and b are one place: equal latitudes, longitudes equal modulo a
+// full turn (a ring longitude past +180 degrees and its natural name).
+inline bool SamePlace(CGeoPoint a, CGeoPoint b) { return a.y == b.y && LonDiff(a.x, b.x) == 0; }
 
 // Ray-casting containment with the antimeridian rule. A point on the line of
 // an edge is decided by the first such edge: inside when it lies between the
@@ -69,7 +77,9 @@ public:
 
     // The index of the area holding p, or kNone. border is set when p lies on
     // an edge or a vertex of that area's ring, cleared when not; it is left
-    // as it was when p lies east of every slab.
+    // as it was when p lies east of every slab. A point outside every ring is
+    // looked for once more a full turn further east, in the rings that cross
+    // the antimeridian and so run on past +180 degrees.
     int32_t Locate(CGeoPoint p, bool* border = nullptr) const;
 
     // Bytes held by slabs and their edge slots, for memory figures.
@@ -90,6 +100,7 @@ private:
         CGrowArray<TVertical> verticals;
     };
 
+    int32_t LocateAt(CGeoPoint p, bool* border) const;
     int32_t LocateInSlab(const TSlab& slab, CGeoPoint p, bool* border) const;
 
     CGrowArray<TSlab> m_slabs;

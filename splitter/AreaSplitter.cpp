@@ -25,7 +25,7 @@ struct TCosineTable {
 const TCosineTable kCosine;
 
 // East-west extent modulo a full turn.
-uint32_t Width(const CGeoRect& r) { return MapUnits::EastwardDistance(r.west, r.east); }
+uint32_t Width(const CGeoRect& r) { return MapUnits::Width(r.west, r.east); }
 int32_t MiddleLatitude(const CGeoRect& r) { return r.north / 2 + r.south / 2; }
 
 CGeoRect BoundsOf(const CGeoPoint* points, uint64_t n)
@@ -36,17 +36,18 @@ CGeoRect BoundsOf(const CGeoPoint* points, uint64_t n)
     return r;
 }
 
-// Crossing of the edge p -> q with the line c = t.
+// Crossing of the edge p -> q with the line c = t. Area edges are plain
+// differences: a ring crossing the antimeridian runs on past +180 degrees.
 CGeoPoint CrossingPoint(CGeoPoint p, CGeoPoint q, bool longitude, int32_t t)
 {
     if (longitude) {
-        double dx = double(Geometry::LonDiff(p.x, q.x));
-        double part = double(Geometry::LonDiff(p.x, t));
+        double dx = double(int64_t(q.x) - p.x);
+        double part = double(int64_t(t) - p.x);
         double y = double(int64_t(q.y) - p.y) * part / dx;
         return {t, int32_t(p.y + int64_t(std::floor(y + 0.5)))};
     }
-    double x = double(int64_t(t) - p.y) * double(Geometry::LonDiff(p.x, q.x)) / double(int64_t(q.y) - p.y);
-    return {Geometry::LonAdd(p.x, int64_t(std::floor(x + 0.5))), t};
+    double x = double(int64_t(t) - p.y) * double(int64_t(q.x) - p.x) / double(int64_t(q.y) - p.y);
+    return {int32_t(p.x + int64_t(std::floor(x + 0.5))), t};
 }
 
 struct TCut {
@@ -284,14 +285,12 @@ void CAreaSplitter::CutRing(const TRing& ring, bool longitude, int32_t s, CGrowA
     Assemble(ring, high, longitude, longitude ? 1 : -1, upper);
 }
 
-void CAreaSplitter::Split(CGeoPoint* nodes, uint64_t n, CGrowArray<TRing>& pieces, CGrowArray<TRing>& out)
+bool CAreaSplitter::Split(CGeoPoint* nodes, uint64_t n, CGrowArray<TRing>& pieces, CGrowArray<TRing>& out)
 {
-    if (pieces.Count() == 1) {
-        SplitOne(nodes, n, std::move(pieces[0]), out);
-        return;
-    }
+    if (pieces.Count() == 1)
+        return SplitOne(nodes, n, std::move(pieces[0]), out);
     if (pieces.Empty())
-        return;
+        return true;
     // Order the nodes by the piece holding them; nodes outside every piece
     // (on a cut line, say) go with the first.
     CGrowArray<uint64_t> runEnds;
@@ -318,9 +317,11 @@ void CAreaSplitter::Split(CGeoPoint* nodes, uint64_t n, CGrowArray<TRing>& piece
     }
     uint64_t begin = 0;
     for (uint64_t k = 0; k < pieces.Count(); ++k) {
-        SplitOne(nodes + begin, runEnds[k] - begin, std::move(pieces[k]), out);
+        if (!SplitOne(nodes + begin, runEnds[k] - begin, std::move(pieces[k]), out))
+            return false;
         begin = runEnds[k];
     }
+    return true;
 }
 
 namespace {
@@ -346,11 +347,11 @@ uint64_t MedianCut(CGeoPoint* nodes, uint64_t n, bool longitude, int32_t& s)
 
 }  // namespace
 
-void CAreaSplitter::SplitOne(CGeoPoint* nodes, uint64_t n, TRing ring, CGrowArray<TRing>& out)
+bool CAreaSplitter::SplitOne(CGeoPoint* nodes, uint64_t n, TRing ring, CGrowArray<TRing>& out)
 {
     if (n <= m_maxNodes) {
         out.PushBack(std::move(ring));
-        return;
+        return true;
     }
     CGeoRect bounds = BoundsOf(nodes, n);
     bool longitude = int64_t(bounds.north) - bounds.south <= TrueWidth(Width(bounds), MiddleLatitude(bounds));
@@ -363,20 +364,22 @@ void CAreaSplitter::SplitOne(CGeoPoint* nodes, uint64_t n, TRing ring, CGrowArra
     }
     if (lower == 0 || lower == n) {
         std::printf("%" PRIu64 " nodes at %.7f,%.7f cannot be split: the area keeps them all\n", n,
-                    MapUnits::ToDegrees(nodes[0].y), MapUnits::ToDegrees(nodes[0].x));
+                    MapUnits::ToDegrees(nodes[0].y), MapUnits::ToDegrees(MapUnits::Natural(nodes[0].x)));
         out.PushBack(std::move(ring));
-        return;
+        return true;
     }
     CGrowArray<TRing> lowerPieces, upperPieces;
     CutRing(ring, longitude, s, lowerPieces, upperPieces);
     if (lowerPieces.Empty() || upperPieces.Empty()) {
-        // The ring does not reach across the cut: keep it whole rather than
-        // lose its nodes.
-        out.PushBack(std::move(ring));
-        return;
+        // The nodes lie on both sides of the cut, the ring on one: they are
+        // not inside it, and no area would hold them.
+        std::printf("Cannot split the area of %" PRIu64 " nodes near %.7f,%.7f: its ring does not reach across "
+                    "%s %.7f\n",
+                    n, MapUnits::ToDegrees(nodes[0].y), MapUnits::ToDegrees(MapUnits::Natural(nodes[0].x)),
+                    longitude ? "longitude" : "latitude", MapUnits::ToDegrees(longitude ? MapUnits::Natural(s) : s));
+        return false;
     }
-    Split(nodes, lower, lowerPieces, out);
-    Split(nodes + lower, n - lower, upperPieces, out);
+    return Split(nodes, lower, lowerPieces, out) && Split(nodes + lower, n - lower, upperPieces, out);
 }
 
 void CAreaSplitter::Subdivide(const CGeoRect& r, CGrowArray<TRing>& rings)
@@ -432,8 +435,24 @@ void CAreaSplitter::Subdivide(const CGeoRect& r, CGrowArray<TRing>& rings)
 
 void CAreaSplitter::ComputeOuterRings(CGrowArray<TRing>& rings)
 {
-    CGeoRect world{MapUnits::kMinLon, MapUnits::kMaxLon, -MapUnits::k90, MapUnits::k90};
-    Subdivide(m_outerNodes.Empty() ? world : BoundsOf(m_outerNodes.Data(), m_outerNodes.Count()), rings);
+    CGeoRect bounds{MapUnits::kMinLon, MapUnits::kMaxLon, -MapUnits::k90, MapUnits::k90};
+    if (!m_outerNodes.Empty())
+        bounds = BoundsOf(m_outerNodes.Data(), m_outerNodes.Count());
+    if (bounds.CrossesAntimeridian()) {
+        if (m_areas.Empty() && FitsRing(bounds.west, bounds.east)) {
+            // The rings run on past +180 degrees, and so do the nodes there.
+            for (CGeoPoint& p : m_outerNodes)
+                if (p.x < bounds.west)
+                    p.x = int32_t(int64_t(p.x) + MapUnits::kTurn);
+            bounds.east = int32_t(int64_t(bounds.east) + MapUnits::kTurn);
+        } else {
+            // Polygon areas are not cut across 180 degrees: take the whole
+            // turn, which holds every node all the same.
+            bounds.west = MapUnits::kMinLon;
+            bounds.east = MapUnits::kMaxLon;
+        }
+    }
+    Subdivide(bounds, rings);
     CGrowArray<TRing> results;
     for (uint64_t a = 0; a < m_areas.Count(); ++a) {
         const uint64_t tested = rings.Count();  // pieces appended below are not tested against a again
@@ -459,7 +478,7 @@ void CAreaSplitter::ComputeOuterRings(CGrowArray<TRing>& rings)
             rings.Erase(r, r + 1);
 }
 
-void CAreaSplitter::Run(TAreaList& areas, CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes)
+bool CAreaSplitter::Run(TAreaList& areas, CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes)
 {
     m_areas = std::move(areas);
     for (TArea& area : m_areas) {
@@ -491,7 +510,8 @@ void CAreaSplitter::Run(TAreaList& areas, CPBInputAdapter& input, bool processOu
                 continue;
             }
             CGrowArray<TRing> rings;
-            SplitOne(nodes.Data(), nodes.Count(), std::move(area.ring), rings);
+            if (!SplitOne(nodes.Data(), nodes.Count(), std::move(area.ring), rings))
+                return false;
             nodes.Free();
             changed = true;
             for (TRing& ring : rings) {
@@ -505,9 +525,10 @@ void CAreaSplitter::Run(TAreaList& areas, CPBInputAdapter& input, bool processOu
     }
     if (!outer.Empty()) {
         CGrowArray<TRing> rings;
-        if (m_maxNodes != 0)
-            Split(m_outerNodes.Data(), m_outerNodes.Count(), outer, rings);
-        else
+        if (m_maxNodes != 0) {
+            if (!Split(m_outerNodes.Data(), m_outerNodes.Count(), outer, rings))
+                return false;
+        } else
             rings = std::move(outer);
         m_outerNodes.Free();
         for (TRing& ring : rings)
@@ -548,4 +569,5 @@ void CAreaSplitter::Run(TAreaList& areas, CPBInputAdapter& input, bool processOu
     }
     m_edgeTrees.Clear();
     areas = std::move(m_areas);
+    return true;
 }

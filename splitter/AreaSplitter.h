@@ -24,9 +24,12 @@ public:
     // the input's nodes per area, cuts over-full areas by median cuts, with
     // processOuter makes areas for the nodes outside every area, resolves
     // overlaps, sorts and numbers the result. reserveNodes is reserved up
-    // front for the outer nodes. A malformed input throws
+    // front for the outer nodes. Areas whose nodes cross the antimeridian
+    // get rings that run on past +180 degrees. Returns false, after printing
+    // why, when an over-full area cannot be cut so that its nodes stay in
+    // areas; areas is then left empty. A malformed input throws
     // OSM::CDataReader::CBadFileException.
-    void Run(TAreaList& areas, CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes);
+    bool Run(TAreaList& areas, CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes);
 
     // Removes areas lying inside others and trims every area by those before
     // it in the list, printing what it does. Exposed for the tests.
@@ -46,9 +49,10 @@ private:
     void ReadNodes(CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes);
     void ComputeOuterRings(CGrowArray<TRing>& rings);
     void Subdivide(const CGeoRect& r, CGrowArray<TRing>& rings);
-    // Appends to out the rings that split nodes among pieces.
-    void Split(CGeoPoint* nodes, uint64_t n, CGrowArray<TRing>& pieces, CGrowArray<TRing>& out);
-    void SplitOne(CGeoPoint* nodes, uint64_t n, TRing ring, CGrowArray<TRing>& out);
+    // Appends to out the rings that split nodes among pieces; false, after
+    // printing why, when a cut would leave nodes outside every ring.
+    bool Split(CGeoPoint* nodes, uint64_t n, CGrowArray<TRing>& pieces, CGrowArray<TRing>& out);
+    bool SplitOne(CGeoPoint* nodes, uint64_t n, TRing ring, CGrowArray<TRing>& out);
     void BuildEdgeTree(uint64_t area);
     void BuildAreaTree();
 

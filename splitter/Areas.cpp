@@ -22,8 +22,15 @@ CGeoRect RingBounds(const TRing& ring)
     return r;
 }
 
+bool FitsRing(int32_t west, int32_t east)
+{
+    return west <= east || int64_t(east) + MapUnits::kTurn <= MapUnits::kMaxRingLon;
+}
+
 TRing RectangleRing(int32_t west, int32_t south, int32_t east, int32_t north)
 {
+    if (west > east)
+        east = int32_t(int64_t(east) + MapUnits::kTurn);
     TRing ring;
     ring.Reserve(5);
     ring.PushBack({west, north});

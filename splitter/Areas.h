@@ -29,9 +29,15 @@ using TSourceNames = CGrowArray<std::unique_ptr<std::string>>;
 // Adds a source name to names and returns it.
 const std::string* AddSourceName(TSourceNames& names, std::string name);
 
-// The smallest rectangle holding every point of ring (never crossing the
-// antimeridian); empty for an empty ring.
+// The smallest rectangle holding every point of ring, in the ring's own
+// longitudes (east past +180 degrees for a ring crossing the antimeridian);
+// empty for an empty ring.
 CGeoRect RingBounds(const TRing& ring);
 
-// The five-point clockwise ring of a rectangle, starting at its north-west corner.
+// The five-point clockwise ring of a rectangle, starting at its north-west
+// corner. A west greater than east crosses the antimeridian: the ring's east
+// side then lies a full turn further east, past +180 degrees, and must not
+// pass MapUnits::kMaxRingLon.
 TRing RectangleRing(int32_t west, int32_t south, int32_t east, int32_t north);
+// Whether RectangleRing can make the ring of a rectangle from west to east.
+bool FitsRing(int32_t west, int32_t east);

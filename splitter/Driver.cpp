@@ -54,7 +54,8 @@ int RunPhases(const CSettings& settings)
     }
     if (!settings.poly.empty() || settings.splitFile.empty()) {
         CAreaSplitter splitter(settings.maxNodes, log);
-        splitter.Run(areas, pbf, sourceNames.Empty() || settings.processOuter, settings.reserveNodes);
+        if (!splitter.Run(areas, pbf, sourceNames.Empty() || settings.processOuter, settings.reserveNodes))
+            return kExitNoAreas;
     }
     if (areas.Empty()) {
         std::puts("No areas.");

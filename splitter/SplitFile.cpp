@@ -69,6 +69,11 @@ bool LoadSplitFile(const std::string& path, TAreaList& areas, const std::string*
         line = in.ReadLine();
         if (line != nullptr && ParseDegreeLine(line, edges))
             line = in.ReadLine();
+        if (!FitsRing(edges.west, edges.east)) {
+            std::printf("Area %u crosses 180 degrees and reaches more than %d degrees past it\n", number,
+                        MapUnits::kMaxRingLon / MapUnits::kPerDegree - 180);
+            return false;
+        }
         TArea& area = areas.EmplaceBack();
         area.source = source;
         area.name = std::to_string(number);
@@ -86,6 +91,10 @@ bool WriteSplitFile(const std::string& path, const TAreaList& areas)
     out.Write(kHeader, sizeof kHeader - 1);
     for (const TArea& area : areas) {
         CGeoRect r = RingBounds(area.ring);
+        // An area crossing 180 degrees is written with its east edge west of
+        // its west one.
+        r.west = MapUnits::Natural(r.west);
+        r.east = MapUnits::Natural(r.east);
         auto number = static_cast<unsigned>(std::strtoul(area.name.c_str(), nullptr, 10));
         if (area.name.empty() || area.name[0] < '0' || area.name[0] > '9')
             number = 0;

@@ -59,8 +59,8 @@ bool Contains(const CGeoRect& outer, const CGeoRect& inner)
         return false;
     // Both ends inside is not enough: inner may leave outer at its east and
     // come back round the world. Only a whole-world outer has no such gap.
-    const uint64_t width = MapUnits::EastwardDistance(outer.west, outer.east);
+    const uint64_t width = MapUnits::Width(outer.west, outer.east);
     return width >= MapUnits::kTurn - 1 ||
-           uint64_t(MapUnits::EastwardDistance(outer.west, inner.west)) +
-                   MapUnits::EastwardDistance(inner.west, inner.east) <= width;
+           uint64_t(MapUnits::EastwardDistance(outer.west, inner.west)) + MapUnits::Width(inner.west, inner.east) <=
+               width;
 }

@@ -30,13 +30,32 @@ inline double ToDegrees(int32_t units) { return std::ldexp(static_cast<double>(u
 inline bool IsValidLatitude(double degrees) { return std::isfinite(degrees) && std::fabs(degrees) <= 90.0; }
 inline bool IsValidLongitude(double degrees) { return std::isfinite(degrees) && std::fabs(degrees) <= 180.0; }
 
+// Area rings that cross the antimeridian run on past +180 degrees, so that
+// their edges stay plain differences: longitudes of rings lie in
+// [-180, kMaxRingLon] degrees. The margin below 2^31 keeps +-1 steps exact.
+constexpr int32_t kMaxRingLon = 250 * kPerDegree;
+
+// A ring longitude brought back into [-180, +180] degrees for writing; +180
+// itself stays, as the east edge of an area that ends there.
+inline int32_t Natural(int32_t lon) { return lon > k180 ? int32_t(int64_t(lon) - kTurn) : lon; }
+
 // Eastward distance from a to b, modulo a full turn, in [0, 360 degrees).
+// Either may be a ring longitude past +180 degrees.
 inline uint32_t EastwardDistance(int32_t from, int32_t to)
 {
     int64_t d = int64_t(to) - int64_t(from);
-    if (d < 0)
+    while (d < 0)
         d += kTurn;
+    while (d >= int64_t(kTurn))
+        d -= kTurn;
     return static_cast<uint32_t>(d);
+}
+
+// The extent of [west, east] measured eastward; a rectangle from -180 to
+// +180 degrees exactly is the whole turn.
+inline uint32_t Width(int32_t west, int32_t east)
+{
+    return int64_t(east) - west == int64_t(kTurn) ? kTurn : EastwardDistance(west, east);
 }
 }  // namespace MapUnits
 
@@ -66,7 +85,7 @@ struct CGeoRect {
     // Whether longitude lon lies in [west, east] measured eastward.
     bool ContainsLongitude(int32_t lon) const
     {
-        return MapUnits::EastwardDistance(west, lon) <= MapUnits::EastwardDistance(west, east);
+        return MapUnits::EastwardDistance(west, lon) <= MapUnits::Width(west, east);
     }
     static CGeoRect OfPoint(CGeoPoint p) { return {p.x, p.x, p.y, p.y}; }
 };

@@ -98,9 +98,12 @@ CGeoPoint CAreaClipContext::PointAt(const TCrossing& crossing) const
 {
     CGeoPoint q = m_polygon[uint32_t(crossing.edge)], q1 = m_polygon[uint32_t(crossing.edge) + 1];
     double f = crossing.fraction / kFractionScale;
-    auto ox = int64_t(std::floor(double(Geometry::LonDiff(q.x, q1.x)) * f + 0.5));
+    // The polygon's edges are plain differences (a polygon crossing the
+    // antimeridian runs on past +180 degrees), so the point stays on the
+    // polygon's side of the meridian it may lie on.
+    auto ox = int64_t(std::floor(double(int64_t(q1.x) - q.x) * f + 0.5));
     auto oy = int64_t(std::floor(double(int64_t(q1.y) - q.y) * f + 0.5));
-    return {Geometry::LonAdd(q.x, ox), int32_t(q.y + oy)};
+    return {int32_t(q.x + ox), int32_t(q.y + oy)};
 }
 
 OSM::TId CAreaClipContext::NewNode(CGeoPoint point, bool extNode)
@@ -110,7 +113,7 @@ OSM::TId CAreaClipContext::NewNode(CGeoPoint point, bool extNode)
     node.info.version = 1;
     node.info.timestamp = m_timestamp;
     node.info.visible = 1;
-    node.position = point;
+    node.position = {MapUnits::Natural(point.x), point.y};
     if (extNode)
         node.AddExtNodeTag();
     m_output.writer->WriteNode(node);
@@ -371,7 +374,7 @@ uint64_t CAreaClipContext::BorderWalk(const OSM::TWay& way, uint64_t index, bool
             break;  // the far end of the way
         uint64_t next = readBackwards ? index - 1 : index + 1;
         CGeoPoint p;
-        if (!m_nodes.NodePoint(way.nodeRefs[next], p) || !(p == m_polygon[uint32_t(targetEdge)]))
+        if (!m_nodes.NodePoint(way.nodeRefs[next], p) || !Geometry::SamePlace(p, m_polygon[uint32_t(targetEdge)]))
             break;
         c = {targetEdge, 0, 0};
         index = next;
@@ -503,7 +506,8 @@ void CAreaClipContext::RingWalk(TWalk& walk, bool forward, TCrossing& c, const T
         }
         uint64_t step = walk.backwards ? walk.index - 1 : walk.index + 1;
         CGeoPoint p;
-        if (!m_nodes.NodePoint(walk.way->nodeRefs[step], p) || !(p == m_polygon[uint32_t(targetEdge)]))
+        if (!m_nodes.NodePoint(walk.way->nodeRefs[step], p) ||
+            !Geometry::SamePlace(p, m_polygon[uint32_t(targetEdge)]))
             break;
         c = {targetEdge, 0, 0};
         walk.index = step;

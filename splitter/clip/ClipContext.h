@@ -84,10 +84,12 @@ public:
     // Forgets the nodes made at crossings: later pieces get nodes of their own.
     void ClearCrossingNodes() { m_crossingNodes.clear(); }
 
-    // The point at the crossing's position on the polygon.
+    // The point at the crossing's position on the polygon, in the polygon's
+    // longitudes (past +180 degrees for a polygon crossing the antimeridian).
     CGeoPoint PointAt(const TCrossing& crossing) const;
-    // Makes, writes and returns the id of a new node, tagged as a border node
-    // when asked.
+    // Makes, writes and returns the id of a new node at point (given in the
+    // polygon's longitudes, written in [-180, +180]: one name for the 180
+    // degree meridian within an area), tagged as a border node when asked.
     OSM::TId NewNode(CGeoPoint point, bool extNode);
     // Appends a piece with a new id and a copy of source's tags.
     TPiece& NewPiece(const OSM::TWay& source);

@@ -441,7 +441,7 @@ void CPassDistributor::ClipClosedWay(const OSM::TWay& way)
         return;
     const OSM::TWay* clipped = &way;
     OSM::TWay reversed;
-    if (!Geometry::IsClockwise(m_points.Data(), m_points.Count() - 1)) {
+    if (!Geometry::IsClockwiseWrapped(m_points.Data(), m_points.Count() - 1)) {
         reversed = way;
         std::reverse(reversed.nodeRefs.begin(), reversed.nodeRefs.end());
         std::reverse(m_points.begin(), m_points.end());
@@ -590,7 +590,7 @@ void CPassDistributor::ClipRing(OSM::TId relation, CMultiPolygonWay* ring, uint6
             std::reverse(m_points.begin() + start, m_points.end());
         m_points.PopBack();
     }
-    if (!Geometry::IsClockwise(m_points.Data(), m_points.Count()))
+    if (!Geometry::IsClockwiseWrapped(m_points.Data(), m_points.Count()))
         for (uint64_t k = 0; k < count; ++k)
             ring[k].reversed = !ring[k].reversed;
 

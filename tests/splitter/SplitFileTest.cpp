@@ -1,5 +1,6 @@
 #include "splitter/SplitFile.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 
@@ -130,6 +131,40 @@ TEST(SplitFile, RoundTripMovesNoEdgeByMoreThanFiveUnits)
         EXPECT_LE(std::abs(x.north - y.north), 5);
         EXPECT_EQ(loaded[i].name, areas[i].name);
     }
+}
+
+TEST(SplitFile, AreasAcrossAndOnTheAntimeridianWriteBackUnchanged)
+{
+    test::CTempDir dir;
+    // South, west, north, east in degrees. A west edge east of the east edge
+    // crosses 180 degrees; its ring runs on past +180.
+    const double rectangles[][4] = {
+        {-18, 178, -17, -178}, {0, 170, 10, 180}, {0, -180, 10, -170}, {0, 180, 10, -170}, {0, -180, 10, 180}};
+    std::string text = "# List of areas\r\n#\r\n";
+    for (const auto& r : rectangles) {
+        char line[256];
+        std::snprintf(line, sizeof line, "%08u: %d,%d to %d,%d\r\n#       : %lf,%lf to %lf,%lf\r\n\r\n", 1u,
+                      MapUnits::FromDegrees(r[0]) / 180, MapUnits::FromDegrees(r[1]) / 180,
+                      MapUnits::FromDegrees(r[2]) / 180, MapUnits::FromDegrees(r[3]) / 180, r[0], r[1], r[2], r[3]);
+        text += line;
+    }
+    test::WriteFile(dir / "in", text);
+    TAreaList areas;
+    ASSERT_TRUE(LoadSplitFile(dir / "in", areas, nullptr));
+    ASSERT_EQ(areas.Count(), 5u);
+    const double widths[] = {4, 10, 10, 10, 360};
+    for (int i = 0; i < 5; ++i) {
+        CGeoRect r = Bounds(areas[i]);
+        EXPECT_EQ(int64_t(r.east) - r.west, int64_t(widths[i] * MapUnits::kPerDegree)) << i;
+    }
+    ASSERT_TRUE(WriteSplitFile(dir / "out", areas));
+    EXPECT_EQ(test::ReadFile(dir / "out"), text);
+
+    // A ring that would run more than 70 degrees past 180 is refused.
+    test::WriteFile(dir / "wide", "1: 0,0 to 10,10\n\n2: 0,100 to 10,-100\n# : 0,100 to 10,-100\n");
+    std::string printed = test::CaptureStdout([&] { EXPECT_FALSE(LoadSplitFile(dir / "wide", areas, nullptr)); });
+    EXPECT_EQ(areas.Count(), 1u);
+    EXPECT_NE(printed.find("Area 2 crosses 180 degrees"), std::string::npos) << printed;
 }
 
 }  // namespace

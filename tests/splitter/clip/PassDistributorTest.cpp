@@ -2,6 +2,8 @@
 // piece and relation, with which ids, tags and messages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -618,3 +620,105 @@ TEST(PassDistributor, ParentsListOnlyChildrenWrittenInTheirFile)
 }
 
 }  // namespace
+
+// --- Across the antimeridian ------------------------------------------------
+
+// Longitude in degrees in a frame without a seam near 180 degrees.
+double Unwrapped(int32_t x)
+{
+    double lon = MapUnits::ToDegrees(x);
+    return lon < 0 ? lon + 360 : lon;
+}
+
+// Twice the signed area of the edges of way (negative when clockwise), and
+// its length, both in the unwrapped frame.
+std::pair<double, double> AreaAndLength(const CRecordingWriter& output, const OSM::TWay& way)
+{
+    const std::vector<CGeoPoint> shape = Shape(output, way);
+    double area = 0, length = 0;
+    for (size_t i = 0; i + 1 < shape.size(); ++i) {
+        double x0 = Unwrapped(shape[i].x), y0 = MapUnits::ToDegrees(shape[i].y);
+        double x1 = Unwrapped(shape[i + 1].x), y1 = MapUnits::ToDegrees(shape[i + 1].y);
+        area += x0 * y1 - x1 * y0;
+        length += std::hypot(x1 - x0, y1 - y0);
+    }
+    return {area, length};
+}
+
+TEST(PassDistributor, FeaturesAcrossTheAntimeridianAreCutWhereTheyLie)
+{
+    // A road through both names of the meridian, a lake drawn either way
+    // round, and a wood whose ring is two member ways, all across 180.
+    const std::vector<TTestNode> nodes = {
+        NodeAt(1, 172, 5.25), NodeAt(2, 180, 5.25),  NodeAt(3, -179, 5.75), NodeAt(4, -180, 6.25),
+        NodeAt(5, -172, 6.25), NodeAt(11, 178, 4),   NodeAt(12, -178, 4),   NodeAt(13, -178, 2),
+        NodeAt(14, 178, 2),   NodeAt(21, 176, 8),    NodeAt(22, -176, 8),   NodeAt(23, -176, 7),
+        NodeAt(24, 176, 7),   NodeAt(30, -180, 9.5), NodeAt(31, 180, 0.5)};
+    const TTags water = {{"natural", "water"}};
+    struct TLayout {
+        const char* name;
+        std::vector<TRing> rings;
+    };
+    const TLayout layouts[] = {
+        {"tiles meeting at 180", {DegreeRect(170, 0, 180, 10), DegreeRect(-180, 0, -170, 10)}},
+        {"a tile across 180",
+         {DegreeRect(165, 0, 177, 10), DegreeRect(177, 0, -177, 10), DegreeRect(-177, 0, -165, 10)}},
+        {"quarters across 180", {DegreeRect(170, 0, 179, 5), DegreeRect(179, 0, -170, 5), DegreeRect(170, 5, -179, 10),
+                                 DegreeRect(-179, 5, -170, 10)}},
+    };
+    for (const TLayout& layout : layouts) {
+        for (bool clockwise : {true, false}) {
+            const std::string label = std::string(layout.name) + (clockwise ? ", lake clockwise" : ", lake drawn back");
+            std::vector<int64_t> lake = {11, 12, 13, 14, 11};
+            if (!clockwise)
+                std::reverse(lake.begin(), lake.end());
+            const std::vector<TTestWay> ways = {{100, {1, 2, 3, 4, 5}, {{"highway", "primary"}}},
+                                                {101, lake, water},
+                                                {102, {21, 22, 23}, {}},
+                                                {103, {23, 24, 21}, {}}};
+            const std::vector<TTestRelation> relations = {
+                {200, {{OSM::kWay, 102, "outer"}, {OSM::kWay, 103, "outer"}}, {{"type", "multipolygon"}}}};
+            CPassHarness pass(layout.rings);
+            ASSERT_TRUE(pass.Run(PbfInput(nodes, ways, relations)).ok) << label;
+
+            std::map<int64_t, int> copies;
+            double road = 0, lakeArea = 0, woodArea = 0;
+            for (uint32_t o = 0; o < pass.OutputCount(); ++o) {
+                const CRecordingWriter& out = pass.Output(o);
+                ExpectSelfContained(out, label);
+                for (const OSM::TNode& node : out.nodes)
+                    if (node.id < kNew)
+                        ++copies[node.id];
+                // Border nodes on 180 degrees take the name the tile's corners there have.
+                for (const CGeoPoint& corner : layout.rings[o]) {
+                    if (Geometry::LonDiff(corner.x, MapUnits::k180) != 0)
+                        continue;
+                    for (const OSM::TNode& node : out.nodes) {
+                        if (node.id >= kNew && Geometry::LonDiff(node.position.x, MapUnits::k180) == 0) {
+                            EXPECT_EQ(node.position.x, MapUnits::Natural(corner.x)) << label << ", node " << node.id;
+                        }
+                    }
+                }
+                for (const OSM::TWay& way : out.ways) {
+                    auto [area, length] = AreaAndLength(out, way);
+                    if (way.FindTag("highway") != nullptr)
+                        road += length;
+                    if (way.FindTag("natural") != nullptr) {
+                        EXPECT_EQ(way.nodeRefs[0], way.nodeRefs.Back()) << label << ", way " << way.id;
+                        lakeArea += area;
+                    }
+                }
+                if (const OSM::TRelation* wood = out.Relation(200)) {
+                    ExpectClosedRings(out, *wood, label);
+                    for (const OSM::TMember& member : wood->members)
+                        woodArea += AreaAndLength(out, *out.Way(member.ref)).first;
+                }
+            }
+            for (const TTestNode& node : nodes)
+                EXPECT_EQ(copies[node.id], 1) << label << ", node " << node.id;
+            EXPECT_NEAR(road, 16 + 2 * std::hypot(1, 0.5), 1e-5) << label;
+            EXPECT_NEAR(std::fabs(lakeArea), 2 * 8.0, 1e-5) << label;
+            EXPECT_NEAR(woodArea, -2 * 8.0, 1e-5) << label << ": the wood is drawn clockwise";
+        }
+    }
+}

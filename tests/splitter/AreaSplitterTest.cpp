@@ -1,0 +1,104 @@
+// The automatic split of small synthetic extracts, followed by a pass over
+// the areas it makes: every node lands in exactly one tile.
+#include "splitter/AreaSplitter.h"
+
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "common/OSM/PBInputAdapter.h"
+#include "splitter/Log.h"
+#include "splitter/SplitFile.h"
+#include "tests/splitter/clip/PassHarness.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using namespace test;
+
+// columns x rows nodes from west eastward, on through 180 degrees.
+void AddGrid(std::vector<TTestNode>& nodes, double west, double south, double width, double height, int columns,
+             int rows)
+{
+    for (int i = 0; i < columns; ++i) {
+        for (int j = 0; j < rows; ++j) {
+            double lon = west + width * i / (columns - 1);
+            nodes.push_back(NodeAt(int64_t(nodes.size()) + 1, lon >= 180 ? lon - 360 : lon,
+                                   south + height * j / (rows - 1)));
+        }
+    }
+}
+
+// Every node in exactly one of the areas, as the pass places them.
+void ExpectEveryNodeOnce(const TAreaList& areas, const std::vector<TTestNode>& nodes, const std::string& label)
+{
+    std::vector<TRing> rings;
+    for (const TArea& area : areas)
+        rings.push_back(area.ring);
+    CPassHarness pass(rings);
+    ASSERT_TRUE(pass.Run(PbfInput(nodes)).ok) << label;
+    std::map<int64_t, int> copies;
+    for (uint32_t o = 0; o < pass.OutputCount(); ++o)
+        for (const OSM::TNode& node : pass.Output(o).nodes)
+            ++copies[node.id];
+    int lost = 0, twice = 0;
+    for (const TTestNode& node : nodes) {
+        lost += copies[node.id] == 0;
+        twice += copies[node.id] > 1;
+    }
+    EXPECT_EQ(lost, 0) << label;
+    EXPECT_EQ(twice, 0) << label;
+}
+
+TEST(AreaSplitter, ExtractsAcrossTheAntimeridianKeepEveryNode)
+{
+    // Tiles cut inside the data have edges on node columns, which the six
+    // decimals of the split file can move: only whole extracts are loaded back.
+    struct TCase {
+        const char* name;
+        uint32_t maxNodes;
+        std::vector<TTestNode> nodes;
+    };
+    std::vector<TCase> cases(6);
+    cases[0] = {"near 5E and one node on -180", 1600000, {}};
+    AddGrid(cases[0].nodes, 1, 10, 4, 35.54, 60, 50);
+    cases[0].nodes.push_back(NodeAt(3001, -180, 10));
+    cases[1] = cases[0];
+    cases[1].maxNodes = 1000;
+    cases[2] = {"175E to 175W", 1000, {}};
+    AddGrid(cases[2].nodes, 175, -20, 10, 5, 120, 50);
+    cases[3] = cases[2];
+    cases[3].maxNodes = 1600000;
+    cases[4] = {"on both names of 180", 30, {}};
+    AddGrid(cases[4].nodes, 178, 60, 4, 1, 9, 9);  // a column on the meridian, as -180
+    for (int j = 0; j < 9; ++j)
+        cases[4].nodes.push_back(NodeAt(100 + j, 180, 60 + j / 8.0));
+    cases[5] = {"a wide extract across 180", 200, {}};
+    AddGrid(cases[5].nodes, 100, -50, 150, 20, 40, 20);
+
+    for (TCase& c : cases) {
+        CTempDir dir;
+        WriteFile(dir / "in.pbf", PbfInput(c.nodes));
+        CFileReadStream stream(65536);
+        CPBInputAdapter input;
+        ASSERT_TRUE(stream.Open(dir / "in.pbf") && input.Open(stream));
+        CStdOutLog log;
+        log.enabled = false;
+        TAreaList areas;
+        bool ok = false;
+        std::string printed = CaptureStdout([&] { ok = CAreaSplitter(c.maxNodes, log).Run(areas, input, true, 0); });
+        ASSERT_TRUE(ok) << c.name << "\n" << printed;
+        ExpectEveryNodeOnce(areas, c.nodes, c.name);
+
+        if (c.maxNodes < c.nodes.size())
+            continue;
+        // The split file describes the same area.
+        ASSERT_TRUE(WriteSplitFile(dir / "areas.list", areas));
+        TAreaList loaded;
+        ASSERT_TRUE(LoadSplitFile(dir / "areas.list", loaded, nullptr)) << c.name;
+
+        ExpectEveryNodeOnce(loaded, c.nodes, std::string(c.name) + ", loaded back");
+    }
+}
+
+}  // namespace
