@@ -156,7 +156,8 @@ void CAreaClipContext::FinishPlaceholders(TPiece& piece, bool highway)
     }
 }
 
-uint32_t CAreaClipContext::ClipLine(const OSM::TWay& way, const CGeoPoint* points, uint64_t n, bool ringMode)
+uint32_t CAreaClipContext::ClipLine(const OSM::TWay& way, const CGeoPoint* points, uint64_t n, bool ringMode,
+                                    bool keepsId)
 {
     const uint64_t first = m_pieces.Count();
     const uint32_t edges = EdgeCount();
@@ -308,7 +309,7 @@ uint32_t CAreaClipContext::ClipLine(const OSM::TWay& way, const CGeoPoint* point
     if (count == 0)
         return 0;
     TPiece& head = m_pieces[first];
-    if (!head.start.HasEdge() && !head.end.HasEdge())
+    if (keepsId && !head.start.HasEdge() && !head.end.HasEdge())
         head.way.id = way.id;  // the whole way stayed inside
     if (count > 1) {
         TPiece& tail = m_pieces.Back();

@@ -74,10 +74,11 @@ public:
     CGrowArray<OSM::TRelation>& NewMultipolygons() { return m_newMultipolygons; }
 
     // Cuts the way with the given points (n >= 2) at the border and appends
-    // its pieces inside the area to Pieces(). Outside ring mode the pieces
+    // its pieces inside the area to Pieces(). A piece holding the whole way
+    // takes the way's id when keepsId is set. Outside ring mode the pieces
     // are finished: their placeholders become border nodes, shared by pieces
     // meeting the border at one place. Returns the number of pieces appended.
-    uint32_t ClipLine(const OSM::TWay& way, const CGeoPoint* points, uint64_t n, bool ringMode);
+    uint32_t ClipLine(const OSM::TWay& way, const CGeoPoint* points, uint64_t n, bool ringMode, bool keepsId);
 
     // Replaces placeholder ends of piece by the nodes of its crossings.
     void FinishPlaceholders(TPiece& piece, bool highway);

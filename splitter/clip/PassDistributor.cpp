@@ -416,8 +416,12 @@ bool CPassDistributor::GatherPoints(const OSM::TWay& way)
     return true;
 }
 
-void CPassDistributor::ClipLine(const OSM::TWay& way, bool ringMode)
+void CPassDistributor::ClipLine(const OSM::TWay& way, bool ringMode, bool keepsId)
 {
+    // Entries this way made in earlier runs.
+    uint64_t wayEntries = m_clippedWays.Count();
+    while (wayEntries > 0 && KeyId(m_clippedWays[wayEntries - 1].key) == way.id)
+        --wayEntries;
     // The way's bounding rectangle, grown the short way round.
     CGeoRect bounds;
     for (const CGeoPoint& p : m_points)
@@ -427,18 +431,65 @@ void CPassDistributor::ClipLine(const OSM::TWay& way, bool ringMode)
     for (uint32_t area : m_found) {
         CAreaClipContext& context = *m_contexts[area];
         uint64_t first = context.Pieces().Count();
-        uint32_t count = context.ClipLine(way, m_points.Data(), m_points.Count(), ringMode);
-        if (count != 0)
-            m_clippedWays.PushBack({MakeKey(way.id, int32_t(area)), count, uint32_t(first)});
+        uint32_t count = context.ClipLine(way, m_points.Data(), m_points.Count(), ringMode, keepsId);
+        if (count == 0)
+            continue;
+        const TIdAreaKey key = MakeKey(way.id, int32_t(area));
+        TClippedWay* entry = std::find_if(m_clippedWays.begin() + wayEntries, m_clippedWays.end(),
+                                          [&](const TClippedWay& e) { return e.key == key; });
+        if (entry != m_clippedWays.end() && entry->first + entry->count == first)
+            entry->count += count;
+        else
+            m_clippedWays.PushBack({key, count, uint32_t(first)});
+    }
+}
+
+// A way some of whose nodes the input lacks: each run of nodes that are there
+// is cut as a line of its own, and only the first may keep the way's id. The
+// runs of a closed way meet across its closing node.
+void CPassDistributor::ClipRuns(const OSM::TWay& way, bool ringMode)
+{
+    const CGrowArray<OSM::TId>& refs = way.nodeRefs;
+    const uint64_t n = refs.Count();
+    CGeoPoint p;
+    CGrowArray<std::pair<uint64_t, uint64_t>> runs;  // [begin, end) of nodes with points
+    for (uint64_t i = 0; i < n;) {
+        while (i < n && !NodePoint(refs[i], p))
+            ++i;
+        uint64_t begin = i;
+        while (i < n && NodePoint(refs[i], p))
+            ++i;
+        if (i > begin)
+            runs.PushBack({begin, i});
+    }
+    const bool wraps = n >= 3 && refs[0] == refs.Back() && runs.Count() > 1 && runs[0].first == 0 &&
+                       runs.Back().second == n;
+    OSM::TWay run;
+    run.id = way.id;
+    run.tags = way.tags;
+    bool first = true;
+    for (uint64_t r = 0; r < runs.Count() - (wraps ? 1 : 0); ++r) {
+        run.nodeRefs.Clear();
+        if (r == 0 && wraps)
+            run.nodeRefs.Append(refs.Data() + runs.Back().first, n - 1 - runs.Back().first);
+        run.nodeRefs.Append(refs.Data() + runs[r].first, runs[r].second - runs[r].first);
+        if (run.nodeRefs.Count() < 2)
+            continue;
+        m_points.Clear();
+        for (OSM::TId ref : run.nodeRefs) {
+            NodePoint(ref, p);
+            m_points.PushBack(p);
+        }
+        ClipLine(run, ringMode, first);
+        first = false;
     }
 }
 
 // A closed way stands for an area feature: its pieces are closed along the
-// border, and several pieces in one area become a multipolygon.
+// border, and several pieces in one area become a multipolygon. Its points
+// are in m_points.
 void CPassDistributor::ClipClosedWay(const OSM::TWay& way)
 {
-    if (!GatherPoints(way))
-        return;
     const OSM::TWay* clipped = &way;
     OSM::TWay reversed;
     if (!Geometry::IsClockwiseWrapped(m_points.Data(), m_points.Count() - 1)) {
@@ -471,9 +522,11 @@ void CPassDistributor::ClipWays(OSM::CPBFReaderAdapter& reader)
         uint64_t before = m_clippedWays.Count();
         const CGrowArray<OSM::TId>& refs = way.nodeRefs;
         bool closed = refs.Count() >= 3 && refs[0] == refs.Back();
-        if (closed && !multipolygonWay && way.FindTag("highway") == nullptr)
+        if (!GatherPoints(way))
+            ClipRuns(way, multipolygonWay);
+        else if (closed && !multipolygonWay && way.FindTag("highway") == nullptr)
             ClipClosedWay(way);
-        else if (GatherPoints(way))
+        else
             ClipLine(way, multipolygonWay);
         for (uint64_t i = before; i < m_clippedWays.Count(); ++i)
             pieces += m_clippedWays[i].count;

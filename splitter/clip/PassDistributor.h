@@ -106,9 +106,12 @@ private:
     // Gathers the points of way into m_points; false, after reporting the
     // missing node, when one is not known.
     bool GatherPoints(const OSM::TWay& way);
-    // Clips way against every area its bounding rectangle meets.
-    void ClipLine(const OSM::TWay& way, bool ringMode);
+    // Clips way, whose points are in m_points, against every area its
+    // bounding rectangle meets. Pieces of one way in one area, clipped one
+    // run after another, share one clipped way table entry.
+    void ClipLine(const OSM::TWay& way, bool ringMode, bool keepsId = true);
     void ClipClosedWay(const OSM::TWay& way);
+    void ClipRuns(const OSM::TWay& way, bool ringMode);
     void ClipMultipolygon(const OSM::TRelation& relation);
     void ClipRing(OSM::TId relation, CMultiPolygonWay* ring, uint64_t count);
 

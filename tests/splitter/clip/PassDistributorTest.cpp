@@ -289,34 +289,63 @@ TEST(PassDistributor, OneNodeWaysAreWrittenWhereTheirNodeIs)
     EXPECT_EQ(west.nodes.size() + east.nodes.size(), 2u) << "no border nodes made";
 }
 
-TEST(PassDistributor, WayWithAMissingNodeIsReportedAndNotClipped)
+// "id|refs|tags", with ids the pass made written as "new".
+std::multiset<std::string> WayTexts(const CRecordingWriter& out)
+{
+    auto id = [](int64_t v) { return v >= kNew ? std::string("new") : std::to_string(v); };
+    std::multiset<std::string> texts;
+    for (const OSM::TWay& way : out.ways) {
+        std::string refs;
+        for (int64_t ref : Refs(way)) {
+            if (!refs.empty())
+                refs += ',';
+            refs += id(ref);
+        }
+        texts.insert(id(way.id) + "|" + refs + "|" + TagText(way));
+    }
+    return texts;
+}
+
+TEST(PassDistributor, WaysWithMissingNodesKeepTheRunsThatArePresent)
 {
     CPassHarness pass(TwoAreas());
     const std::vector<TTestNode> nodes = {
         NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5),
         NodeAt(4, 0.5, 91),                         // latitude off the globe
         NodeAt(5, 200, 0.5),                        // longitude off the globe
-        NodeAt(6, 0.25, 0.25), NodeAt(7, 1.25, 0.25), NodeAt(8, 1.25, 0.75)};
+        NodeAt(6, 0.25, 0.25), NodeAt(7, 1.25, 0.25), NodeAt(8, 1.25, 0.75),
+        NodeAt(9, 0.2, 0.8), NodeAt(10, 0.3, 0.8), NodeAt(11, 0.25, 0.9)};
     const std::vector<TTestWay> ways = {{20, {1, 2, 999}, {{"highway", "road"}}},
                                         {21, {1, 4}, {{"highway", "road"}}},
                                         {22, {5, 1}, {{"highway", "road"}}},
-                                        {23, {6, 7, 8, 998, 6}, {{"building", "yes"}}},
-                                        {24, {1, 2}, {{"highway", "road"}}}};
-    TPassResult result = pass.Run(PbfInput(nodes, ways));
+                                        {23, {6, 7, 8, 998, 6}, {{"building", "yes"}}},  // cut as a line
+                                        {24, {1, 2}, {{"highway", "road"}}},
+                                        {25, {1, 6, 997, 7, 8}, {{"highway", "path"}}},  // one run per area
+                                        {26, {9, 10, 996, 11, 9}, {{"landuse", "grass"}}}};  // runs meet at 9
+    const std::vector<TTestRelation> relations = {{30, {{OSM::kWay, 25, "a"}, {OSM::kWay, 23, "b"}}, {}}};
+    TPassResult result = pass.Run(PbfInput(nodes, ways, relations));
     ASSERT_TRUE(result.ok);
-    EXPECT_EQ(result.printed,
-              "Node 999 is missing\nNode 4 is missing\nNode 5 is missing\nNode 998 is missing\n");
+    EXPECT_EQ(result.printed, "Node 999 is missing\nNode 4 is missing\nNode 5 is missing\nNode 998 is missing\n"
+                              "Node 997 is missing\nNode 996 is missing\n");
 
-    for (uint32_t o = 0; o < 2; ++o) {
-        const CRecordingWriter& out = pass.Output(o);
-        ASSERT_EQ(out.ways.size(), 1u) << "only way 24 is cut";
-        EXPECT_EQ(out.ways[0].nodeRefs.Count(), 2u);
-        for (const OSM::TNode& node : out.nodes) {
+    const CRecordingWriter& west = pass.Output(0);
+    const CRecordingWriter& east = pass.Output(1);
+    EXPECT_EQ(WayTexts(west), (std::multiset<std::string>{"new|1,new|highway=road", "new|6,new|building=yes",
+                                                          "new|1,new|highway=road", "25|1,6|highway=path",
+                                                          "26|11,9,10|landuse=grass"}));
+    EXPECT_EQ(WayTexts(east), (std::multiset<std::string>{"new|new,2|highway=road", "new|new,7,8|building=yes",
+                                                          "new|new,2|highway=road", "new|7,8|highway=path"}));
+    ASSERT_NE(west.Relation(30), nullptr);
+    ASSERT_NE(east.Relation(30), nullptr);
+    EXPECT_EQ(MemberText(*west.Relation(30)), "w25:a,w" + std::to_string(kNew + 1) + ":b");
+    EXPECT_EQ(MemberText(*east.Relation(30)), "w" + std::to_string(kNew + 3) + ":a,w" + std::to_string(kNew + 1) + ":b");
+    for (const CRecordingWriter* out : {&west, &east}) {
+        for (const OSM::TNode& node : out->nodes) {
             EXPECT_LE(std::abs(node.position.y), MapUnits::k90) << node.id;
             EXPECT_NE(node.id, 4);
             EXPECT_NE(node.id, 5);
         }
-        ExpectSelfContained(out, "output " + std::to_string(o));
+        ExpectSelfContained(*out, "output");
     }
 }
 
