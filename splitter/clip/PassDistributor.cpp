@@ -471,7 +471,7 @@ void CPassDistributor::ClipWays(OSM::CPBFReaderAdapter& reader)
         uint64_t before = m_clippedWays.Count();
         const CGrowArray<OSM::TId>& refs = way.nodeRefs;
         bool closed = refs.Count() >= 3 && refs[0] == refs.Back();
-        if (closed && !multipolygonWay && way.FindTag("highway") == nullptr)
+        if (closed && !multipolygonWay && IsAreaWay(way))
             ClipClosedWay(way);
         else if (GatherPoints(way))
             ClipLine(way, multipolygonWay);
