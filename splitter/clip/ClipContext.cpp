@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
+#include <iterator>
+#include <string_view>
 
 #include "splitter/AreaGeometry.h"
 
@@ -74,6 +77,69 @@ TRing CleanPolygon(const TRing& polygon)
 }
 
 }  // namespace
+
+bool IsLineFeatureTag(const OSM::TTag& tag)
+{
+    struct TLineKey {
+        std::string_view key;
+        std::initializer_list<std::string_view> values;  // empty: any value
+        bool areaValues;  // values lists the area values, not the line ones
+    };
+    static const TLineKey kLineKeys[] = {
+        {"highway", {}, true},
+        {"railway", {"platform", "station", "turntable"}, true},
+        {"waterway", {"riverbank", "dock", "boatyard", "fuel"}, true},
+        {"barrier", {}, true},
+        {"aerialway", {"station"}, true},
+        {"power", {"line", "minor_line", "cable"}, false},
+        {"route", {}, true},
+        {"piste:type", {}, true},
+        {"man_made", {"embankment", "dyke", "breakwater", "groyne", "pipeline", "cutline", "goods_conveyor"}, false},
+        {"natural", {"coastline", "cliff", "ridge", "arete", "tree_row", "earth_bank"}, false},
+    };
+    for (const TLineKey& line : kLineKeys) {
+        if (tag.key != line.key)
+            continue;
+        bool listed = std::find(line.values.begin(), line.values.end(), tag.value) != line.values.end();
+        return line.areaValues ? !listed : listed;
+    }
+    return false;
+}
+
+bool IsAreaWay(const OSM::TWay& way)
+{
+    static constexpr std::string_view kAreaKeys[] = {
+        "aeroway", "amenity", "boundary", "building", "craft",   "geological", "historic", "landuse",
+        "leisure", "military", "natural", "office",  "place",   "shop",       "sport",    "tourism"};
+    if (way.FindTag("highway") != nullptr)
+        return false;
+    if (const std::string* area = way.FindTag("area"))
+        return *area != "no";
+    bool line = false, areaTag = false;
+    for (const OSM::TTag& tag : way.tags) {
+        if (IsLineFeatureTag(tag))
+            line = true;
+        else if (std::find(std::begin(kAreaKeys), std::end(kAreaKeys), tag.key) != std::end(kAreaKeys))
+            areaTag = true;
+    }
+    return !line || areaTag;
+}
+
+void KeepBoundaryTags(CGrowArray<OSM::TTag>& tags)
+{
+    if (std::none_of(tags.begin(), tags.end(), IsLineFeatureTag))
+        return;
+    auto describesBoundary = [](const OSM::TTag& tag) {
+        std::string_view key = tag.key;
+        return key == "boundary" || key == "admin_level" || key == "border_type" || key == "maritime" ||
+               key.substr(0, 9) == "boundary:";
+    };
+    CGrowArray<OSM::TTag> kept;
+    for (const OSM::TTag& tag : tags)
+        if (describesBoundary(tag))
+            kept.PushBack(tag);
+    tags = std::move(kept);
+}
 
 double CAreaClipContext::Angle(int64_t dx, int64_t dy, int64_t ex, int64_t ey)
 {
@@ -571,6 +637,7 @@ uint32_t CAreaClipContext::CloseRingPieces(const TRingPiece* pieces, uint32_t co
         RingWalk(enter, false, b, a, INT64_MIN, ring, ringCount, absorbed);
 
         TPiece& closing = NewPiece(*leave.way);
+        KeepBoundaryTags(closing.way.tags);
         CGrowArray<OSM::TId>& refs = closing.way.nodeRefs;
         auto inRingOrder = [&](const TWalk& w, uint64_t from, uint64_t to) {
             // The way's nodes from index from to index to, either way round.

@@ -56,6 +56,19 @@ protected:
     ~CNodeIndex() = default;
 };
 
+// Whether tag makes a way a line feature of its own (a road, a railway, a
+// fence, a coastline): such a way must not be extended along a border.
+bool IsLineFeatureTag(const OSM::TTag& tag);
+// Whether a closed way stands for an area, to be closed along the border
+// where it is cut: not a highway, and not a line feature unless it also
+// carries area tags.
+bool IsAreaWay(const OSM::TWay& way);
+// The tags a closing way along the border takes from the ring's member way:
+// an edge of the polygon, never a feature of its own. A member that is a line
+// feature, such as a road a boundary follows, gives only the tags that
+// describe the boundary; other members give all of theirs.
+void KeepBoundaryTags(CGrowArray<OSM::TTag>& tags);
+
 class CAreaClipContext {
 public:
     // Cleans polygon (no repeated points, clockwise, closed, no edge spanning

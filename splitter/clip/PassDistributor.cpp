@@ -524,7 +524,7 @@ void CPassDistributor::ClipWays(OSM::CPBFReaderAdapter& reader)
         bool closed = refs.Count() >= 3 && refs[0] == refs.Back();
         if (!GatherPoints(way))
             ClipRuns(way, multipolygonWay);
-        else if (closed && !multipolygonWay && way.FindTag("highway") == nullptr)
+        else if (closed && !multipolygonWay && IsAreaWay(way))
             ClipClosedWay(way);
         else
             ClipLine(way, multipolygonWay);

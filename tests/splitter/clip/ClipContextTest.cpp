@@ -2,6 +2,8 @@
 // through whole passes over tiny inputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "splitter/AreaGeometry.h"
 #include "tests/splitter/clip/PassHarness.h"
 
@@ -238,3 +240,50 @@ TEST(ClipContext, LakeAcrossABorderGetsClosingWaysInEachArea)
 }
 
 }  // namespace
+
+TEST(ClipContext, ClosingWaysAndClosedLinesInventNoLineFeatures)
+{
+    // A boundary whose western half follows a road, and a closed fence and a
+    // hedged field, all cut by the meridian 1.
+    CPassHarness pass(TwoAreas());
+    std::vector<TTestNode> nodes = kSquare;
+    for (int k = 0; k < 4; ++k) {
+        const double lon = k == 0 || k == 1 ? 0.75 : 1.25, lat = k == 1 || k == 2 ? 0.625 : 0.375;
+        nodes.push_back(NodeAt(5 + k, lon, lat));   // the fence
+        nodes.push_back(NodeAt(9 + k, lon, lat - 0.0625));  // the field
+    }
+    const TTags road = {{"highway", "residential"}, {"name", "Main Street"}, {"boundary", "administrative"},
+                        {"admin_level", "8"}};
+    const std::vector<TTestWay> ways = {{10, {1, 2, 3}, road},
+                                        {11, {3, 4, 1}, {{"boundary", "administrative"}, {"admin_level", "8"}}},
+                                        {20, {5, 6, 7, 8, 5}, {{"barrier", "fence"}}},
+                                        {21, {9, 10, 11, 12, 9}, {{"barrier", "hedge"}, {"landuse", "meadow"}}}};
+    const std::vector<TTestRelation> relations = {
+        {100, {{OSM::kWay, 10, "outer"}, {OSM::kWay, 11, "outer"}},
+         {{"type", "boundary"}, {"boundary", "administrative"}, {"admin_level", "8"}}}};
+    ASSERT_TRUE(pass.Run(PbfInput(nodes, ways, relations)).ok);
+
+    for (uint32_t o = 0; o < 2; ++o) {
+        const CRecordingWriter& out = pass.Output(o);
+        SCOPED_TRACE(o == 0 ? "west" : "east");
+        ExpectSelfContained(out, "out");
+        const OSM::TRelation* boundary = out.Relation(100);
+        ASSERT_NE(boundary, nullptr);
+        ExpectClosedRings(out, *boundary, "boundary");
+        for (const OSM::TMember& m : boundary->members) {
+            const OSM::TWay* way = out.Way(m.ref);
+            ASSERT_NE(way, nullptr);
+            if (std::all_of(way->nodeRefs.begin(), way->nodeRefs.end(), [](int64_t n) { return n >= kNew; })) {
+                // the closing way along the border
+                EXPECT_EQ(TagText(*way), "boundary=administrative;admin_level=8");
+            }
+        }
+        EXPECT_EQ(out.WaysTagged("highway", "residential").size(), 1u) << "the road's own piece only";
+        const auto fence = out.WaysTagged("barrier", "fence");
+        ASSERT_EQ(fence.size(), 1u);
+        EXPECT_NE(fence[0]->nodeRefs[0], fence[0]->nodeRefs.Back()) << "cut as a line, not closed along the border";
+        const auto field = out.WaysTagged("landuse", "meadow");
+        ASSERT_EQ(field.size(), 1u);
+        EXPECT_EQ(field[0]->nodeRefs[0], field[0]->nodeRefs.Back()) << "an area stays closed";
+    }
+}
