@@ -1,5 +1,6 @@
 // Splits the real extracts with the program itself and checks every output
 // with an independent reader.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/PbfBuilder.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -208,6 +210,55 @@ TEST(SplitEndToEnd, PolygonFilesAreRefinedCoveredAndLoadBack)
         EXPECT_EQ(second, first) << options;
         const std::string name = std::string(options).empty() ? "north_000000.osm" : "north_000000.osm.pbf";
         EXPECT_EQ(test::ReadFile(again + "Areas_" + name), test::ReadFile(out + name)) << options;
+    }
+}
+
+// An extract across 180 degrees: columns x 50 nodes from west eastward, a
+// road along every row and a node on -180 degrees, all in one block each.
+void WriteExtractAcross180(const std::string& path, double west, double width, int columns)
+{
+    OSMPBF::PrimitiveBlock nodes, ways;
+    std::vector<test::TTestNode> points;
+    test::StringIndex(ways, "");
+    OSMPBF::PrimitiveGroup& roads = *ways.add_primitivegroup();
+    for (int j = 0; j < 50; ++j) {
+        OSMPBF::Way& road = *roads.add_ways();
+        road.set_id(j + 1);
+        road.add_keys(test::StringIndex(ways, "highway"));
+        road.add_vals(test::StringIndex(ways, "track"));
+        for (int i = 0; i < columns; ++i) {
+            double lon = west + width * i / (columns - 1);
+            points.push_back({int64_t(points.size()) + 1, std::llround((10 + 0.5 * j) * 1e7),
+                              std::llround((lon >= 180 ? lon - 360 : lon) * 1e7), {}});
+            road.add_refs(i == 0 ? points.back().id : 1);
+        }
+    }
+    points.push_back({int64_t(points.size()) + 1, std::llround(10 * 1e7), std::llround(-180 * 1e7), {}});
+    test::AddDenseNodes(nodes, *nodes.add_primitivegroup(), points);
+    test::WritePbf(path, {test::HeaderBlob(), test::DataBlob(nodes), test::DataBlob(ways)});
+}
+
+TEST(SplitEndToEnd, ExtractsAcrossTheAntimeridianKeepEveryNode)
+{
+    test::CTempDir dir;
+    struct {
+        double west, width;
+        int columns;
+        unsigned maxNodes;
+    } cases[] = {{175, 10, 120, 1000}, {175, 10, 120, 1600000}, {1, 4, 60, 1000}, {1, 4, 60, 1600000}};
+    for (const auto& c : cases) {
+        const std::string label = std::to_string(c.west) + " to " + std::to_string(c.west + c.width) + ", max " +
+                                  std::to_string(c.maxNodes);
+        RunCommand("rm -rf " + dir / "out");
+        WriteExtractAcross180(dir / "in.osm.pbf", c.west, c.width, c.columns);
+        TRun split = RunCommand(Splitter() + " --max-nodes=" + std::to_string(c.maxNodes) + " --output-dir=" +
+                                dir / "out/ " + dir / "in.osm.pbf");
+        ASSERT_EQ(split.exitCode, 0) << label << "\n" << split.output;
+        TRun outputs = RunCheck("check_split.py", dir / "in.osm.pbf " + dir / "out " + std::to_string(c.maxNodes));
+        EXPECT_EQ(outputs.exitCode, 0) << label << "\n" << outputs.output;
+        TRun areas = RunCheck("check_split_file.py",
+                              dir / "in.osm.pbf " + dir / "out/areas.list " + std::to_string(c.maxNodes));
+        EXPECT_EQ(areas.exitCode, 0) << label << "\n" << areas.output;
     }
 }
 
