@@ -1,5 +1,6 @@
 // Splits the real extracts with the program itself and checks every output
 // with an independent reader.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/PbfBuilder.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -208,6 +210,97 @@ TEST(SplitEndToEnd, PolygonFilesAreRefinedCoveredAndLoadBack)
         EXPECT_EQ(second, first) << options;
         const std::string name = std::string(options).empty() ? "north_000000.osm" : "north_000000.osm.pbf";
         EXPECT_EQ(test::ReadFile(again + "Areas_" + name), test::ReadFile(out + name)) << options;
+    }
+}
+
+// An extract across 180 degrees: columns x 50 nodes from west eastward, a
+// road along every row, a node on -180 degrees and a lake from 178.5E to
+// 178.5W made of two ways, all in one block each.
+void WriteExtractAcross180(const std::string& path, double west, double width, int columns)
+{
+    OSMPBF::PrimitiveBlock nodes, ways, relations;
+    std::vector<test::TTestNode> points;
+    test::StringIndex(ways, "");
+    OSMPBF::PrimitiveGroup& roads = *ways.add_primitivegroup();
+    for (int j = 0; j < 50; ++j) {
+        OSMPBF::Way& road = *roads.add_ways();
+        road.set_id(j + 1);
+        road.add_keys(test::StringIndex(ways, "highway"));
+        road.add_vals(test::StringIndex(ways, "track"));
+        for (int i = 0; i < columns; ++i) {
+            double lon = west + width * i / (columns - 1);
+            points.push_back({int64_t(points.size()) + 1, std::llround((10 + 0.5 * j) * 1e7),
+                              std::llround((lon >= 180 ? lon - 360 : lon) * 1e7), {}});
+            road.add_refs(i == 0 ? points.back().id : 1);
+        }
+    }
+    points.push_back({int64_t(points.size()) + 1, std::llround(10 * 1e7), std::llround(-180 * 1e7), {}});
+    const int64_t lake = int64_t(points.size()) + 1;
+    const double lakeLon[] = {178.5, -178.5, -178.5, 178.5}, lakeLat[] = {41, 41, 40, 40};
+    for (int k = 0; k < 4; ++k)
+        points.push_back({lake + k, std::llround(lakeLat[k] * 1e7), std::llround(lakeLon[k] * 1e7), {}});
+    const int64_t shores[2][3] = {{lake, lake + 1, lake + 2}, {lake + 2, lake + 3, lake}};
+    for (int k = 0; k < 2; ++k) {
+        OSMPBF::Way& shore = *roads.add_ways();
+        shore.set_id(100 + k);
+        int64_t last = 0;
+        for (int64_t ref : shores[k]) {
+            shore.add_refs(ref - last);
+            last = ref;
+        }
+    }
+    test::StringIndex(relations, "");
+    OSMPBF::Relation& water = *relations.add_primitivegroup()->add_relations();
+    water.set_id(1);
+    for (auto [key, value] : {std::pair{"type", "multipolygon"}, std::pair{"natural", "water"}}) {
+        water.add_keys(test::StringIndex(relations, key));
+        water.add_vals(test::StringIndex(relations, value));
+    }
+    for (int k = 0; k < 2; ++k) {
+        water.add_memids(k == 0 ? 100 : 1);  // delta coded: ways 100 and 101
+        water.add_types(OSMPBF::Relation::WAY);
+        water.add_roles_sid(int32_t(test::StringIndex(relations, "outer")));
+    }
+    test::AddDenseNodes(nodes, *nodes.add_primitivegroup(), points);
+    test::WritePbf(path,
+                   {test::HeaderBlob(), test::DataBlob(nodes), test::DataBlob(ways), test::DataBlob(relations)});
+}
+
+TEST(SplitEndToEnd, ExtractsAcrossTheAntimeridianKeepEveryNode)
+{
+    test::CTempDir dir;
+    // Split files in degrees: south, west, north, east per area.
+    const std::string meeting = "1: 0,0 to 0,0\n# : 0,170 to 60,180\n\n2: 0,0 to 0,0\n# : 0,-180 to 60,-170\n";
+    const std::string across = "1: 0,0 to 0,0\n# : 0,165 to 60,175\n\n2: 0,0 to 0,0\n# : 0,175 to 60,-175\n\n"
+                               "3: 0,0 to 0,0\n# : 0,-175 to 60,-165\n";
+    struct {
+        double west, width;
+        int columns;
+        unsigned maxNodes;
+        std::string splitFile;
+    } cases[] = {{175, 10, 120, 1000, ""},      {175, 10, 120, 1600000, ""}, {1, 4, 60, 1000, ""},
+                 {1, 4, 60, 1600000, ""},       {175, 10, 120, 1600000, meeting},
+                 {175, 10, 120, 1600000, across}};
+    for (const auto& c : cases) {
+        const std::string label = std::to_string(c.west) + " to " + std::to_string(c.west + c.width) + ", max " +
+                                  std::to_string(c.maxNodes) + "\n" + c.splitFile;
+        RunCommand("rm -rf " + dir / "out");
+        WriteExtractAcross180(dir / "in.osm.pbf", c.west, c.width, c.columns);
+        std::string options = " --max-nodes=" + std::to_string(c.maxNodes);
+        if (!c.splitFile.empty()) {
+            test::WriteFile(dir / "split.list", c.splitFile);
+            options += " -s=" + dir / "split.list";
+        }
+        TRun split = RunCommand(Splitter() + options + " --output-dir=" + dir / "out/ " + dir / "in.osm.pbf");
+        ASSERT_EQ(split.exitCode, 0) << label << "\n" << split.output;
+        const std::string max = std::to_string(c.maxNodes);
+        TRun outputs = RunCheck("check_split.py", dir / "in.osm.pbf " + dir / "out " + max + " --relations");
+        EXPECT_EQ(outputs.exitCode, 0) << label << "\n" << outputs.output;
+        TRun areas = RunCheck("check_split_file.py", dir / "in.osm.pbf " + dir / "out/areas.list " + max);
+        EXPECT_EQ(areas.exitCode, 0) << label << "\n" << areas.output;
+        TRun lake = RunCheck("check_areas.py", dir / "in.osm.pbf " + dir / "out");
+        EXPECT_EQ(lake.exitCode, 0) << label << "\n" << lake.output;
+        EXPECT_NE(lake.output.find("ok: "), std::string::npos) << label << "\n" << lake.output;
     }
 }
 

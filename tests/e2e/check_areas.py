@@ -24,8 +24,12 @@ EARTH = 6371008.8
 
 
 def ring_area(ring):
-    # Spherical excess would be overkill: the rings are small.
-    pts = [(p.lon, p.lat) for p in ring]
+    # Spherical excess would be overkill: the rings are small. Edges run the
+    # short way round, so rings across 180 degrees are measured in one piece.
+    pts = []
+    for p in ring:
+        x = p.lon if not pts else pts[-1][0] + (p.lon - pts[-1][0] + 180) % 360 - 180
+        pts.append((x, p.lat))
     if len(pts) < 3:
         return 0.0
     lat0 = math.radians(sum(p[1] for p in pts) / len(pts))

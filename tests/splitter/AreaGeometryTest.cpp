@@ -66,6 +66,41 @@ TEST(AreaGeometry, Orientation)
     EXPECT_TRUE(IsClockwise(TRing()));
     // Huge coordinates do not overflow the cross product.
     EXPECT_TRUE(IsClockwise(Square(MapUnits::kMinLon, -MapUnits::k90, MapUnits::kMaxLon, MapUnits::k90)));
+
+    // The points of a way across 180 degrees, its edges the short way round;
+    // the west side lies on 179 degrees, the east side on -179.
+    const int32_t deg = MapUnits::kPerDegree;
+    for (int32_t west : {170 * deg, 179 * deg, 0}) {
+        int32_t east = LonAdd(west, 2 * deg);
+        TRing way = Ring({{west, 0}, {west, 10}, {east, 10}, {east, 0}, {west, 0}});
+        EXPECT_TRUE(IsClockwiseWrapped(way.Data(), way.Count() - 1)) << west;
+        EXPECT_FALSE(IsClockwiseWrapped(Reversed(way).Data(), way.Count() - 1)) << west;
+    }
+}
+
+TEST(AreaGeometry, LocateInRingsRunningOnPast180)
+{
+    // 178 to 182 degrees (-178), and the tile east of it: a point on -179 or
+    // -180 degrees lies in the first.
+    const int32_t deg = MapUnits::kPerDegree;
+    TRing across = Square(178 * deg, 0, 182 * deg, 10), next = Square(-178 * deg, 0, -170 * deg, 10);
+    const TRing* rings[] = {&across, &next};
+    CAreaLocator locator;
+    locator.Build(rings, 2);
+    struct {
+        int32_t lon;
+        int32_t area;
+        bool border;
+    } cases[] = {{179 * deg, 0, false}, {-179 * deg, 0, false}, {MapUnits::kMinLon, 0, false},
+                 {-178 * deg, 1, true}, {-175 * deg, 1, false}, {-170 * deg, 1, true},
+                 {170 * deg, -1, false}, {-100 * deg, -1, false}};
+    for (const auto& c : cases) {
+        bool border = !c.border;
+        EXPECT_EQ(locator.Locate({c.lon, 5}, &border), c.area) << c.lon;
+        if (c.area >= 0) {
+            EXPECT_EQ(border, c.border) << c.lon;
+        }
+    }
 }
 
 TEST(AreaGeometry, PointInRingWithItsBoundaryRule)

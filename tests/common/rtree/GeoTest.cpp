@@ -213,3 +213,30 @@ TEST(GeoRect, Contains)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GeoRect, RingLongitudesPast180MeetTheirNaturalNames)
+{
+    // An area ring across 180 degrees runs on to 182 degrees, i.e. -178.
+    const CGeoRect across = Deg(178, 182, 0, 10);
+    struct {
+        CGeoRect other;
+        bool meets, inside;
+    } cases[] = {{Deg(-179, -178.5, 1, 2), true, true}, {Deg(179, -179, 1, 2), true, true},
+                 {Deg(-178, -170, 1, 2), true, false},  {Deg(170, 177, 1, 2), false, false},
+                 {Deg(-100, -90, 1, 2), false, false},  {Deg(183, 185, 1, 2), false, false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(Intersects(across, c.other), c.meets) << c.other.west;
+        EXPECT_EQ(Intersects(c.other, across), c.meets) << c.other.west;
+        EXPECT_EQ(Contains(across, c.other), c.inside) << c.other.west;
+    }
+    EXPECT_EQ(MapUnits::EastwardDistance(FromDegrees(-170), FromDegrees(190)), 0u);
+    EXPECT_EQ(MapUnits::EastwardDistance(FromDegrees(190), FromDegrees(-180)), uint32_t(FromDegrees(350)));
+    EXPECT_EQ(MapUnits::Width(kMinLon, MapUnits::k180), MapUnits::kTurn);
+    EXPECT_EQ(MapUnits::Width(FromDegrees(178), FromDegrees(182)), uint32_t(FromDegrees(4)));
+    EXPECT_EQ(MapUnits::Natural(FromDegrees(182)), FromDegrees(-178));
+    EXPECT_EQ(MapUnits::Natural(MapUnits::k180), MapUnits::k180);
+}
+
+}  // namespace
