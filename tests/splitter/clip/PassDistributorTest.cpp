@@ -530,6 +530,9 @@ TEST(PassDistributor, OverlappingAreasGiveSelfContainedOutputs)
         ways.push_back({wayId++, row, {{"highway", "residential"}}});
         ways.push_back({wayId++, column, {{"fence", "yes"}}});
     }
+    // From the overlap into the part of one area only, either way.
+    ways.push_back({wayId++, {at(4, 4), at(2, 4), at(1, 5)}, {{"highway", "path"}}});
+    ways.push_back({wayId++, {at(4, 4), at(6, 4), at(7, 5)}, {{"highway", "path"}}});
     // Diagonals and closed rings over the overlap.
     ways.push_back({wayId++, {at(0, 0), at(2, 2), at(4, 4), at(6, 6), at(8, 8)}, {{"highway", "path"}}});
     ways.push_back({wayId++, {at(1, 1), at(1, 7), at(7, 7), at(7, 1), at(1, 1)}, {{"building", "yes"}}});
@@ -545,11 +548,18 @@ TEST(PassDistributor, OverlappingAreasGiveSelfContainedOutputs)
     ExpectSelfContained(pass.Output(0), "first");
     ExpectSelfContained(pass.Output(1), "second");
     std::set<int64_t> seen;
-    for (uint32_t o = 0; o < 2; ++o)
+    for (uint32_t o = 0; o < 2; ++o) {
         for (const OSM::TNode& node : pass.Output(o).nodes)
             if (node.id < kNew) {
                 EXPECT_TRUE(seen.insert(node.id).second) << "node " << node.id << " in both areas";
             }
+        // A piece entering where the areas overlap begins without a crossing;
+        // it is not the way itself.
+        for (const OSM::TWay& way : pass.Output(o).ways)
+            if (way.id < kNew) {
+                EXPECT_EQ(Refs(way), ways[uint64_t(way.id - 1000)].refs) << "way " << way.id << " in area " << o;
+            }
+    }
 }
 
 TEST(PassDistributor, AreaEdgesOfMoreThanHalfATurnAreCutWhereTheyLie)
