@@ -51,6 +51,7 @@ bool CPBFWriter::Open(const std::string& path)
         OSMPBF::HeaderBlock header;
         header.add_required_features("OsmSchema-V0.6");
         header.add_required_features("DenseNodes");
+        header.add_optional_features("Sort.Type_then_ID");
         header.set_writingprogram(kBanner);
         WriteBlob(header, "OSMHeader");
         CBlobWorker::Instance().Wait(m_ticket);

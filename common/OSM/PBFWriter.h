@@ -25,8 +25,10 @@ public:
     ~CPBFWriter() override;
 
     // Completes a file already open, then creates path and writes the header
-    // blob. False when completing the old file fails, or the new one cannot be
-    // created or its header written.
+    // blob, which declares the file sorted by type then id: callers write
+    // nodes, ways and relations, each kind by ascending id. False when
+    // completing the old file fails, or the new one cannot be created or its
+    // header written.
     bool Open(const std::string& path);
     // Writes the pending entities as a last block and closes the file; does
     // nothing when none is open. Throws TStreamException (kWrite) when that

@@ -375,7 +375,9 @@ uint32_t CAreaClipContext::ClipLine(const OSM::TWay& way, const CGeoPoint* point
     if (count == 0)
         return 0;
     TPiece& head = m_pieces[first];
-    if (keepsId && !head.start.HasEdge() && !head.end.HasEdge())
+    // A piece can also begin or end without a crossing where overlapping
+    // areas meet; only one holding every node is the way itself.
+    if (keepsId && !head.start.HasEdge() && !head.end.HasEdge() && head.way.nodeRefs.Count() == n)
         head.way.id = way.id;  // the whole way stayed inside
     if (count > 1) {
         TPiece& tail = m_pieces.Back();

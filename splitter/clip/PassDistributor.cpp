@@ -171,11 +171,16 @@ namespace {
 // lines; body returns the stage's own count. Ends on the first entity of a
 // later kind. An entity of an earlier kind means the input is not in the
 // usual order, and reading on would silently lose data.
+// The tiles are written in the input's order and declared sorted by type and
+// id, so an input that is not sorted ends the run rather than give tiles
+// that break that promise.
 template <typename Body>
 void ReadStage(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind, const CMemoryHolder& owner, CLog& log,
                const CReadStream& stream, const char* entityWord, const char* countWord, Body&& body)
 {
     CProgressCounter progress(owner, log, stream, entityWord, countWord);
+    bool first = true;
+    OSM::TId last = 0;
     while (reader.ReadNext()) {
         OSM::EEntityType type = reader.GetType();
         if (type != kind) {
@@ -186,6 +191,13 @@ void ReadStage(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind, const CMem
             }
             break;
         }
+        if (!first && IdBefore(reader.GetId(), last)) {
+            std::printf("Input is not sorted: %s %" PRId64 " after %s %" PRId64 "\n", entityWord, reader.GetId(),
+                        entityWord, last);
+            throw OSM::CDataReader::CBadFileException();
+        }
+        first = false;
+        last = reader.GetId();
         progress.Step(body());
     }
 }
@@ -261,6 +273,7 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const TRing* const* polygons,
     log.Line("Clip multipolygons...");
     ClipMultipolygons();
     log.Line("Write inner ways...");
+    OrderPieces();
     SeekFirstBlock(reader, OSM::kWay);
     InnerWays(reader);
     log.Line("Write clipped ways...");
@@ -717,18 +730,49 @@ void CPassDistributor::InnerWays(OSM::CPBFReaderAdapter& reader)
         TIdAreaKey* entry = std::lower_bound(m_relationWays.begin(), m_relationWays.end(), MakeKey(id, 0));
         if (entry != m_relationWays.end() && KeyId(*entry) == id)
             *entry = MakeKey(id, area);
+        WritePiecesBefore(m_outputIndex[uint32_t(area)], &id);
         m_outputs[area]->writer->WriteWay(way);
         return ++written;
     });
 }
 
-// Stage 9: the pieces, area by area.
+// Pieces take new ids, above every input id, except a piece holding a whole
+// way, which keeps the way's id and so belongs among the inner ways.
+void CPassDistributor::OrderPieces()
+{
+    const uint32_t outputCount = m_areaCount == 0 ? 0 : m_outputIndex.Back() + 1;
+    m_nextPiece.Resize(outputCount);
+    m_piecesEnd.Resize(outputCount);
+    for (uint32_t area = 0; area < m_areaCount; ++area) {
+        const uint32_t output = m_outputIndex[area];
+        if (area == 0 || output != m_outputIndex[area - 1])
+            m_nextPiece[output] = m_pieceOrder.Count();
+        const CGrowArray<TPiece>& pieces = m_contexts[area]->Pieces();
+        for (uint32_t i = 0; i < pieces.Count(); ++i)
+            if (pieces[i].way.nodeRefs.Count() >= 2)  // shorter pieces are never written
+                m_pieceOrder.PushBack({pieces[i].way.id, area, i});
+        m_piecesEnd[output] = m_pieceOrder.Count();
+    }
+    for (uint32_t output = 0; output < outputCount; ++output)
+        std::stable_sort(m_pieceOrder.begin() + m_nextPiece[output], m_pieceOrder.begin() + m_piecesEnd[output],
+                         [](const TPieceRef& a, const TPieceRef& b) { return IdBefore(a.id, b.id); });
+}
+
+void CPassDistributor::WritePiecesBefore(uint32_t output, const OSM::TId* id)
+{
+    uint64_t& next = m_nextPiece[output];
+    for (; next < m_piecesEnd[output] && (id == nullptr || IdBefore(m_pieceOrder[next].id, *id)); ++next) {
+        const TPieceRef& ref = m_pieceOrder[next];
+        m_outputs[ref.area]->writer->WriteWay(m_contexts[ref.area]->Pieces()[ref.index].way);
+    }
+}
+
+// Stage 9: the pieces left, output by output.
 void CPassDistributor::WriteClippedWays()
 {
-    for (const auto& context : m_contexts)
-        for (const TPiece& piece : context->Pieces())
-            if (piece.way.nodeRefs.Count() >= 2)
-                context->Output().writer->WriteWay(piece.way);
+    for (uint32_t output = 0; output < m_piecesEnd.Count(); ++output)
+        WritePiecesBefore(output, nullptr);
+    m_pieceOrder.Free();
     m_points.Free();
     m_wantedNodes.Free();
 }
@@ -894,12 +938,22 @@ void CPassDistributor::ClipRelations(OSM::CPBFReaderAdapter& reader)
     });
 }
 
-// Stage 12: multipolygons made from cut closed ways.
+// Stage 12: multipolygons made from cut closed ways. Areas sharing a file
+// draw their ids from one sequence, so their lists are merged by id.
 void CPassDistributor::WriteNewMultipolygons()
 {
-    for (const auto& context : m_contexts)
-        for (const OSM::TRelation& relation : context->NewMultipolygons())
-            context->Output().writer->WriteRelation(relation);
+    CGrowArray<const OSM::TRelation*> relations;
+    for (uint32_t area = 0; area < m_areaCount; ++area) {
+        for (const OSM::TRelation& relation : m_contexts[area]->NewMultipolygons())
+            relations.PushBack(&relation);
+        if (area + 1 < m_areaCount && m_outputIndex[area + 1] == m_outputIndex[area])
+            continue;
+        std::stable_sort(relations.begin(), relations.end(),
+                         [](const OSM::TRelation* a, const OSM::TRelation* b) { return IdBefore(a->id, b->id); });
+        for (const OSM::TRelation* relation : relations)
+            m_outputs[area]->writer->WriteRelation(*relation);
+        relations.Clear();
+    }
 }
 
 }  // namespace Clip

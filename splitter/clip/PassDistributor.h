@@ -33,6 +33,14 @@ inline TIdAreaKey MakeKey(OSM::TId id, int32_t area) { return TIdAreaKey(uint64_
 inline OSM::TId KeyId(TIdAreaKey key) { return key >> 16; }
 inline int32_t KeyArea(TIdAreaKey key) { return int16_t(uint16_t(key & 0xFFFF)); }
 
+// The order of ids in a file sorted by type then id: 0 and the negative ids
+// of objects not yet uploaded first, by absolute value, then the positive
+// ones. Ids fit in 48 bits, so no absolute value overflows.
+inline bool IdBefore(OSM::TId a, OSM::TId b)
+{
+    return (a > 0) != (b > 0) ? b > 0 : (a > 0 ? a < b : a > b);
+}
+
 class CMultiPolygonWay;
 
 // One entry per way and area it was cut into.
@@ -78,6 +86,13 @@ private:
     };
     static constexpr uint64_t kUnknownPoint = ~uint64_t(0);
 
+    // A piece to write, in the order of its output's pieces.
+    struct TPieceRef {
+        OSM::TId id;
+        uint32_t area;
+        uint32_t index;  // into the area's piece list
+    };
+
     struct TRelationCopy {
         uint32_t output;
         uint32_t area;  // the first area of the output that asked for it
@@ -94,6 +109,11 @@ private:
     void ClipMultipolygons();
     void InnerWays(OSM::CPBFReaderAdapter& reader);
     void WriteClippedWays();
+    // Orders each output's pieces by id, for writing among its inner ways.
+    void OrderPieces();
+    // Writes the output's pieces that come before way id (all when id is
+    // none), so that every file stays sorted by id.
+    void WritePiecesBefore(uint32_t output, const OSM::TId* id);
     void RelationRegions(OSM::CPBFReaderAdapter& reader);
     void ClipRelations(OSM::CPBFReaderAdapter& reader);
     void WriteNewMultipolygons();
@@ -148,6 +168,9 @@ private:
     CGrowArray<uint32_t> m_copySlots;                            // per output
     CGrowArray<TRelationCopy> m_copies;
     CGrowArray<uint32_t> m_outputIndex;  // per area: its output's index
+    CGrowArray<TPieceRef> m_pieceOrder;   // by output, then id
+    CGrowArray<uint64_t> m_nextPiece;     // per output: its next unwritten m_pieceOrder entry
+    CGrowArray<uint64_t> m_piecesEnd;     // per output: one past its last entry
     CGrowArray<CGeoPoint> m_points;
     CGrowArray<uint32_t> m_found;
 

@@ -6,7 +6,7 @@ usage: check_split.py INPUT.pbf OUTPUT_DIR MAX_NODES [--relations] [--partial]
 With --partial the areas need not cover the input (polygon files), so
 nodes in no output are no fault.
 
-Every output file is read with pyosmium. Prints one line per fault and
+Every output file is read with pyosmium and must be ordered by type and id. Prints one line per fault and
 exits 1 when there is any; prints a summary and exits 0 otherwise.
 """
 import glob
@@ -75,6 +75,9 @@ def main():
         check = subprocess.run(["osmium", "check-refs", "--no-progress", path], capture_output=True, text=True)
         if check.returncode != 0:
             fault(f"{name}: osmium check-refs: {check.stdout.strip()} {check.stderr.strip()}")
+        info = subprocess.run(["osmium", "fileinfo", "-e", "--no-progress", path], capture_output=True, text=True)
+        if "Objects ordered (by type and id): yes" not in info.stdout:
+            fault(f"{name}: not ordered by type and id")
         for kind, id_ in out.duplicates:
             fault(f"{name}: {kind} {id_} written twice")
         inputs = 0

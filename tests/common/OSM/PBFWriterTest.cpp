@@ -73,7 +73,9 @@ protected:
                 EXPECT_EQ(header.required_features(1), "DenseNodes");
                 EXPECT_EQ(header.writingprogram(), "Tovimar OSM splitter 1.09.48");
                 EXPECT_FALSE(header.has_bbox());
-                EXPECT_EQ(header.optional_features_size(), 0);
+                EXPECT_EQ(header.optional_features_size(), 1);
+                for (const std::string& feature : header.optional_features())
+                    EXPECT_EQ(feature, "Sort.Type_then_ID");
                 EXPECT_FALSE(header.has_source());
                 continue;
             }

@@ -349,6 +349,40 @@ TEST(PassDistributor, WaysWithMissingNodesKeepTheRunsThatArePresent)
     }
 }
 
+TEST(PassDistributor, EveryFileIsSortedByTypeAndId)
+{
+    // Two closed ways that cross the shared border four times: two pieces,
+    // and a new multipolygon, in each area.
+    std::vector<TTestNode> nodes;
+    std::vector<TTestWay> ways = {{5, {1, 2, 999}, {{"highway", "path"}}},  // a run kept whole, with its id
+                                  {7, {1, 2}, {{"highway", "path"}}}};
+    nodes = {NodeAt(1, 0.1, 0.1), NodeAt(2, 0.2, 0.1)};
+    for (int64_t w : {20, 21}) {
+        const double y = w == 20 ? 0 : 0.05;
+        const std::vector<std::pair<double, double>> zigzag = {{0.5, 0.2}, {1.5, 0.2}, {1.5, 0.4}, {0.7, 0.4},
+                                                               {0.7, 0.6}, {1.5, 0.6}, {1.5, 0.8}, {0.5, 0.8}};
+        TTestWay way{w, {}, {{"building", "yes"}}};
+        for (const auto& [lon, lat] : zigzag) {
+            nodes.push_back(NodeAt(w * 10 + int64_t(way.refs.size()), lon, lat + y));
+            way.refs.push_back(nodes.back().id);
+        }
+        way.refs.push_back(way.refs[0]);
+        ways.push_back(way);
+    }
+    const std::string input = PbfInput(nodes, ways);
+    for (const std::vector<uint32_t>& outputOf : {std::vector<uint32_t>{}, std::vector<uint32_t>{0, 0}}) {
+        CPassHarness pass(TwoAreas(), outputOf);
+        ASSERT_TRUE(pass.Run(input).ok);
+        for (uint32_t o = 0; o < pass.OutputCount(); ++o) {
+            const CRecordingWriter& out = pass.Output(o);
+            ExpectSelfContained(out, "output " + std::to_string(o) + " of " + std::to_string(pass.OutputCount()));
+            EXPECT_EQ(out.relations.size(), outputOf.empty() ? 2u : 4u);
+        }
+        ASSERT_NE(pass.Output(0).Way(5), nullptr);
+        EXPECT_EQ(Refs(*pass.Output(0).Way(5)), (std::vector<int64_t>{1, 2}));
+    }
+}
+
 // --- Relations -------------------------------------------------------------
 
 TEST(PassDistributor, RelationsAreCopiedWhereTheirMembersAre)
@@ -469,7 +503,7 @@ TEST(PassDistributor, IdsBeyondFortySevenBitsEndTheRun)
     // The largest id that fits is an ordinary id.
     const int64_t largest = (int64_t(1) << 47) - 1;
     CPassHarness pass(TwoAreas());
-    ASSERT_TRUE(pass.Run(PbfInput({NodeAt(largest, 0.5, 0.5), NodeAt(largest - 1, 1.5, 0.5)},
+    ASSERT_TRUE(pass.Run(PbfInput({NodeAt(largest - 1, 1.5, 0.5), NodeAt(largest, 0.5, 0.5)},
                                   {{largest, {largest, largest - 1}, {{"highway", "x"}}}},
                                   {{largest, {{OSM::kWay, largest, ""}}, {}}}))
                     .ok);
@@ -501,11 +535,20 @@ TEST(PassDistributor, EntitiesOutOfOrderEndTheRun)
     const std::string moreNodes = NodeBlob({NodeAt(3, 0.25, 0.5)});
     const std::string ways = WayBlob({{10, {1, 2}, {}}});
     const std::string relations = RelationBlob({{20, {{OSM::kNode, 1, ""}}, {}}});
-    for (const std::string& input : {HeaderBlob() + nodes + ways + moreNodes, HeaderBlob() + nodes + relations + ways,
-                                     HeaderBlob() + nodes + ways + relations + moreNodes}) {
+    // Ids going down within a kind: tiles written in input order would not
+    // be sorted. Negative ids come first, by absolute value.
+    const std::string negative = NodeBlob({NodeAt(0, 0.5, 0.5), NodeAt(-1, 0.5, 0.5), NodeAt(-2, 1.5, 0.5)});
+    for (const std::string& input :
+         {HeaderBlob() + nodes + ways + moreNodes, HeaderBlob() + nodes + relations + ways,
+          HeaderBlob() + nodes + ways + relations + moreNodes, HeaderBlob() + moreNodes + nodes,
+          HeaderBlob() + nodes + WayBlob({{11, {1, 2}, {}}, {10, {2, 1}, {}}}),
+          HeaderBlob() + nodes + RelationBlob({{21, {}, {}}}) + relations, HeaderBlob() + nodes + negative}) {
         CPassHarness pass(TwoAreas());
         EXPECT_THROW(pass.Run(input), OSM::CDataReader::CBadFileException);
     }
+    CPassHarness pass(TwoAreas());
+    EXPECT_TRUE(pass.Run(HeaderBlob() + negative + nodes + ways + relations).ok);
+    ExpectSelfContained(pass.Output(0), "west");
 }
 
 // --- Overlapping areas -----------------------------------------------------
@@ -532,6 +575,9 @@ TEST(PassDistributor, OverlappingAreasGiveSelfContainedOutputs)
         ways.push_back({wayId++, row, {{"highway", "residential"}}});
         ways.push_back({wayId++, column, {{"fence", "yes"}}});
     }
+    // From the overlap into the part of one area only, either way.
+    ways.push_back({wayId++, {at(4, 4), at(2, 4), at(1, 5)}, {{"highway", "path"}}});
+    ways.push_back({wayId++, {at(4, 4), at(6, 4), at(7, 5)}, {{"highway", "path"}}});
     // Diagonals and closed rings over the overlap.
     ways.push_back({wayId++, {at(0, 0), at(2, 2), at(4, 4), at(6, 6), at(8, 8)}, {{"highway", "path"}}});
     ways.push_back({wayId++, {at(1, 1), at(1, 7), at(7, 7), at(7, 1), at(1, 1)}, {{"building", "yes"}}});
@@ -547,11 +593,18 @@ TEST(PassDistributor, OverlappingAreasGiveSelfContainedOutputs)
     ExpectSelfContained(pass.Output(0), "first");
     ExpectSelfContained(pass.Output(1), "second");
     std::set<int64_t> seen;
-    for (uint32_t o = 0; o < 2; ++o)
+    for (uint32_t o = 0; o < 2; ++o) {
         for (const OSM::TNode& node : pass.Output(o).nodes)
             if (node.id < kNew) {
                 EXPECT_TRUE(seen.insert(node.id).second) << "node " << node.id << " in both areas";
             }
+        // A piece entering where the areas overlap begins without a crossing;
+        // it is not the way itself.
+        for (const OSM::TWay& way : pass.Output(o).ways)
+            if (way.id < kNew) {
+                EXPECT_EQ(Refs(way), ways[uint64_t(way.id - 1000)].refs) << "way " << way.id << " in area " << o;
+            }
+    }
 }
 
 TEST(PassDistributor, AreaEdgesOfMoreThanHalfATurnAreCutWhereTheyLie)

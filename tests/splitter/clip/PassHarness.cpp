@@ -218,6 +218,14 @@ int32_t CPassHarness::LocateArea(CGeoPoint p, bool* border) const
 
 void ExpectSelfContained(const CRecordingWriter& output, const std::string& label)
 {
+    EXPECT_TRUE(std::is_sorted(output.kinds.begin(), output.kinds.end(),
+                               [](char a, char b) { return std::string("nwr").find(a) < std::string("nwr").find(b); }))
+        << label << ": kinds out of order: " << output.kinds;
+    auto byId = [](const auto& a, const auto& b) { return Clip::IdBefore(a.id, b.id); };
+    EXPECT_TRUE(std::is_sorted(output.nodes.begin(), output.nodes.end(), byId)) << label << ": nodes out of order";
+    EXPECT_TRUE(std::is_sorted(output.ways.begin(), output.ways.end(), byId)) << label << ": ways out of order";
+    EXPECT_TRUE(std::is_sorted(output.relations.begin(), output.relations.end(), byId))
+        << label << ": relations out of order";
     std::set<int64_t> nodes, ways, relations;
     for (const OSM::TNode& node : output.nodes)
         EXPECT_TRUE(nodes.insert(node.id).second) << label << ": node " << node.id << " written twice";

@@ -114,8 +114,9 @@ std::string TagText(const OSM::TEntity& entity);
 // "w12:outer,n5:,..." in member order.
 std::string MemberText(const OSM::TRelation& relation);
 
-// Every way's nodes, every relation's members are in the same output, no
-// node reference is a placeholder, and no id of one kind is written twice.
+// The output is sorted by type and id, every way's nodes, every relation's
+// members are in it, no node reference is a placeholder, and no id of one
+// kind is written twice.
 void ExpectSelfContained(const CRecordingWriter& output, const std::string& label);
 
 // Chains the way members of relation by their end nodes, outer and inner
