@@ -501,6 +501,13 @@ void CAreaClipContext::ClosePieces(uint32_t first, uint32_t count, bool highway)
         AppendBorderPath(leaving.way, a, b);
         leaving.way.nodeRefs.PushBack(entering.way.nodeRefs[0]);
     }
+    // A piece that only runs along the border closes into a ring of fewer
+    // than three points: it has no area here and is not written.
+    for (uint32_t i = first; i < first + count; ++i) {
+        CGrowArray<OSM::TId>& refs = m_pieces[i].way.nodeRefs;
+        if (refs.Count() >= 2 && refs.Count() < 4 && refs[0] == refs.Back())
+            refs.Clear();
+    }
 }
 
 void CAreaClipContext::NewMultipolygon(uint32_t first, uint32_t count)
@@ -528,6 +535,7 @@ struct CAreaClipContext::TWalk {
     uint64_t index;  // the node the walk stands on
     bool moved;      // moved along the current way
     bool movedAny;
+    uint32_t ring;   // the ring it goes on along
 
     OSM::TId Node() const { return way->nodeRefs[index]; }
 };
@@ -560,7 +568,7 @@ void CAreaClipContext::RingWalk(TWalk& walk, bool forward, TCrossing& c, const T
             const TRingWay* next = nullptr;
             for (uint32_t k = 0; k < ringCount && next == nullptr; ++k) {
                 const OSM::TWay& w = *ring[k].way;
-                if (w.nodeRefs.Count() < 2 || &w == walk.way)
+                if (w.nodeRefs.Count() < 2 || &w == walk.way || ring[k].ring != walk.ring)
                     continue;
                 bool backwards = forward != ring[k].reversed;
                 if ((backwards ? w.nodeRefs.Back() : w.nodeRefs[0]) == reached && LiesInside(w))
@@ -632,10 +640,10 @@ uint32_t CAreaClipContext::CloseRingPieces(const TRingPiece* pieces, uint32_t co
         const uint64_t lastL = leavingWay.nodeRefs.Count() - 1, lastE = enteringWay.nodeRefs.Count() - 1;
 
         TCrossing a = from, b = enteringOf(ej);
-        TWalk leave{&leavingWay, !li.reversed, li.reversed ? 0 : lastL, false, false};
+        TWalk leave{&leavingWay, !li.reversed, li.reversed ? 0 : lastL, false, false, li.ring};
         OSM::TId stopNode = ej.reversed ? enteringWay.nodeRefs[0] : enteringWay.nodeRefs[lastE];
         RingWalk(leave, true, a, b, stopNode, ring, ringCount, absorbed);
-        TWalk enter{&enteringWay, ej.reversed, ej.reversed ? lastE : 0, false, false};
+        TWalk enter{&enteringWay, ej.reversed, ej.reversed ? lastE : 0, false, false, ej.ring};
         RingWalk(enter, false, b, a, INT64_MIN, ring, ringCount, absorbed);
 
         TPiece& closing = NewPiece(*leave.way);

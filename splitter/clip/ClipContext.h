@@ -32,16 +32,20 @@ struct TPiece {
     TCrossing start, end;
 };
 
-// A member way of a multipolygon ring, read in ring order (clockwise).
+// A member way of a multipolygon ring, read in ring order: the polygon lies
+// to the right (outer rings run clockwise, inner ones counter-clockwise).
 struct TRingWay {
     const OSM::TWay* way;
     bool reversed;
+    bool outer;
+    uint32_t ring;  // rings of one relation are numbered from 0
 };
 
 // A piece of a ring in one area; a reversed piece is read last node first.
 struct TRingPiece {
     uint32_t index;
     bool reversed;
+    uint32_t ring;
 };
 
 // Answers for the clipping what the pass knows about nodes.
@@ -111,7 +115,8 @@ public:
     // Closes the pieces [first, first + count) of one cut closed way along the
     // border: each piece continues through new nodes at the polygon's
     // vertices to the start of the piece that follows it clockwise. Stretches
-    // of a piece that run back along the border are cut off first.
+    // of a piece that run back along the border are cut off first; a piece
+    // that closes into a ring of fewer than three points loses its nodes.
     void ClosePieces(uint32_t first, uint32_t count, bool highway);
     // Closes the pieces of one multipolygon ring in this area with new closing
     // ways along the border. Ways and pieces lying along the border that the

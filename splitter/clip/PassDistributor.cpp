@@ -110,12 +110,27 @@ const TRingPieces* CPassDistributor::RingPiecesBegin(OSM::TId relation) const
                             [](const TRingPieces& e, TIdAreaKey k) { return e.key < k; });
 }
 
-bool CPassDistributor::IsAbsorbed(OSM::TId way, OSM::TId relation, int32_t area) const
+const TRingPieces* CPassDistributor::RingPiecesOf(OSM::TId relation, int32_t area) const
 {
     TIdAreaKey key = MakeKey(relation, area);
     const TRingPieces* at = std::lower_bound(m_ringPieces.begin(), m_ringPieces.end(), key,
                                              [](const TRingPieces& e, TIdAreaKey k) { return e.key < k; });
-    return at != m_ringPieces.end() && at->key == key && Contains(at->absorbed, way);
+    return at != m_ringPieces.end() && at->key == key ? at : nullptr;
+}
+
+bool CPassDistributor::IsAbsorbed(OSM::TId way, OSM::TId relation, int32_t area) const
+{
+    const TRingPieces* entry = RingPiecesOf(relation, area);
+    return entry != nullptr && Contains(entry->absorbed, way);
+}
+
+const std::string& CPassDistributor::RoleIn(const OSM::TMember& member, OSM::TId relation, int32_t area) const
+{
+    static const std::string kOuter = "outer";
+    if (member.role != "inner")
+        return member.role;
+    const TRingPieces* entry = RingPiecesOf(relation, area);
+    return entry != nullptr && Contains(entry->outerWays, member.ref) ? kOuter : member.role;
 }
 
 bool CPassDistributor::HasMemberPieces(const TClippedWay& entry, OSM::TId relation) const
@@ -517,7 +532,9 @@ void CPassDistributor::ClipClosedWay(const OSM::TWay& way)
         const TClippedWay& entry = m_clippedWays[e];
         CAreaClipContext& context = *m_contexts[uint32_t(KeyArea(entry.key))];
         context.ClosePieces(entry.first, entry.count, false);
-        if (entry.count > 1)
+        const CGrowArray<TPiece>& pieces = context.Pieces();
+        if (std::count_if(pieces.begin() + entry.first, pieces.begin() + entry.first + entry.count,
+                          [](const TPiece& p) { return p.way.nodeRefs.Count() >= 2; }) > 1)
             context.NewMultipolygon(entry.first, entry.count);
     }
 }
@@ -629,17 +646,23 @@ void CPassDistributor::ClipMultipolygon(const OSM::TRelation& relation)
             continue;
         ways.PushBack(CMultiPolygonWay(way, member.role != "inner"));
     }
+    CGrowArray<TRingWay> rings;
+    uint32_t ringCount = 0;
     for (uint64_t s = 0; s < ways.Count();) {
         uint64_t end;
-        if (ConnectWays(ways, s, end))
-            ClipRing(relation.id, ways.Data() + s, end - s + 1);
-        else
+        if (!ConnectWays(ways, s, end))
             std::printf("Multipolygon %" PRId64 " has unclosed ring, way %" PRId64 "\n", relation.id, ways[s].way->id);
+        else if (OrientRing(ways.Data() + s, end - s + 1)) {
+            for (uint64_t k = s; k <= end; ++k)
+                rings.PushBack({ways[k].way, ways[k].reversed, ways[k].outer, ringCount});
+            ++ringCount;
+        }
         s = end + 1;
     }
+    ClipRings(relation.id, rings);
 }
 
-void CPassDistributor::ClipRing(OSM::TId relation, CMultiPolygonWay* ring, uint64_t count)
+bool CPassDistributor::OrientRing(CMultiPolygonWay* ring, uint64_t count)
 {
     m_points.Clear();
     for (uint64_t k = 0; k < count; ++k) {
@@ -648,7 +671,7 @@ void CPassDistributor::ClipRing(OSM::TId relation, CMultiPolygonWay* ring, uint6
             CGeoPoint p;
             if (!NodePoint(ref, p)) {
                 std::printf("Node %" PRId64 " is missing\n", ref);
-                return;
+                return false;
             }
             m_points.PushBack(p);
         }
@@ -656,39 +679,55 @@ void CPassDistributor::ClipRing(OSM::TId relation, CMultiPolygonWay* ring, uint6
             std::reverse(m_points.begin() + start, m_points.end());
         m_points.PopBack();
     }
-    if (!Geometry::IsClockwiseWrapped(m_points.Data(), m_points.Count()))
+    // The polygon lies to the right of every ring: outer rings run
+    // clockwise, inner rings the other way round.
+    if (Geometry::IsClockwiseWrapped(m_points.Data(), m_points.Count()) != ring[0].outer)
         for (uint64_t k = 0; k < count; ++k)
             ring[k].reversed = !ring[k].reversed;
+    return true;
+}
 
+void CPassDistributor::ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& rings)
+{
     struct TPair {
         const TClippedWay* entry;
-        uint64_t position;
+        uint32_t position;  // in rings
     };
     CGrowArray<TPair> pairs;
-    for (uint64_t k = 0; k < count; ++k)
-        for (const TClippedWay* e = ClippedBegin(ring[k].way->id);
-             e != m_clippedWays.end() && KeyId(e->key) == ring[k].way->id; ++e)
+    for (uint32_t k = 0; k < rings.Count(); ++k)
+        for (const TClippedWay* e = ClippedBegin(rings[k].way->id);
+             e != m_clippedWays.end() && KeyId(e->key) == rings[k].way->id; ++e)
             pairs.PushBack({e, k});
     std::stable_sort(pairs.begin(), pairs.end(),
                      [](const TPair& a, const TPair& b) { return KeyArea(a.entry->key) < KeyArea(b.entry->key); });
 
-    CGrowArray<TRingWay> ringWays;
-    for (uint64_t k = 0; k < count; ++k)
-        ringWays.PushBack({ring[k].way, ring[k].reversed});
+    // All rings of the relation are closed together in each area: where a
+    // border cuts an inner ring, its pieces become part of the outer
+    // boundary there, a notch, and must not be closed on their own along a
+    // stretch of border that the outer boundary runs along too.
     CGrowArray<TRingPiece> pieces;
     for (uint64_t p = 0; p < pairs.Count();) {
         const int32_t area = KeyArea(pairs[p].entry->key);
         CAreaClipContext& context = *m_contexts[uint32_t(area)];
         pieces.Clear();
-        for (; p < pairs.Count() && KeyArea(pairs[p].entry->key) == area; ++p)
-            for (uint32_t i = pairs[p].entry->first; i < pairs[p].entry->first + pairs[p].entry->count; ++i)
-                pieces.PushBack({i, ring[pairs[p].position].reversed});
         TRingPieces& entry = m_ringPieces.EmplaceBack();
+        for (; p < pairs.Count() && KeyArea(pairs[p].entry->key) == area; ++p) {
+            const TRingWay& way = rings[pairs[p].position];
+            for (uint32_t i = pairs[p].entry->first; i < pairs[p].entry->first + pairs[p].entry->count; ++i)
+                pieces.PushBack({i, way.reversed, way.ring});
+            if (!way.outer)  // the whole inner ring, in this area
+                for (const TRingWay& w : rings)
+                    if (w.ring == way.ring)
+                        entry.outerWays.PushBack(w.way->id);
+        }
         entry.key = MakeKey(relation, area);
         entry.first = uint32_t(context.Pieces().Count());
-        entry.outer = ring[0].outer;
-        entry.count = context.CloseRingPieces(pieces.Data(), uint32_t(pieces.Count()), ringWays.Data(),
-                                              uint32_t(ringWays.Count()), entry.absorbed);
+        entry.count = context.CloseRingPieces(pieces.Data(), uint32_t(pieces.Count()), rings.Data(),
+                                              uint32_t(rings.Count()), entry.absorbed);
+        std::sort(entry.outerWays.begin(), entry.outerWays.end());
+        entry.outerWays.Erase(
+            uint64_t(std::unique(entry.outerWays.begin(), entry.outerWays.end()) - entry.outerWays.begin()),
+            entry.outerWays.Count());
     }
 }
 
@@ -894,7 +933,8 @@ void CPassDistributor::ClipRelations(OSM::CPBFReaderAdapter& reader)
                 if (entry != m_relationWays.end() && KeyId(*entry) == member.ref) {
                     int32_t area = KeyArea(*entry);
                     if (area >= 0 && !IsAbsorbed(member.ref, id, area))
-                        CopyFor(uint32_t(area)).relation.members.PushBack(member);
+                        CopyFor(uint32_t(area)).relation.members.PushBack(
+                            {member.type, member.ref, RoleIn(member, id, area)});
                     continue;
                 }
                 for (const TClippedWay* e = ClippedBegin(member.ref);
@@ -904,7 +944,8 @@ void CPassDistributor::ClipRelations(OSM::CPBFReaderAdapter& reader)
                     for (uint32_t i = e->first; i < e->first + e->count; ++i) {
                         const OSM::TWay& piece = pieces[i].way;
                         if (piece.nodeRefs.Count() > 1 && !IsAbsorbed(piece.id, id, area))
-                            CopyFor(uint32_t(area)).relation.members.PushBack({OSM::kWay, piece.id, member.role});
+                            CopyFor(uint32_t(area)).relation.members.PushBack(
+                                {OSM::kWay, piece.id, RoleIn(member, id, area)});
                     }
                 }
             } else {
@@ -923,8 +964,7 @@ void CPassDistributor::ClipRelations(OSM::CPBFReaderAdapter& reader)
             CGrowArray<TPiece>& pieces = m_contexts[area]->Pieces();
             for (uint32_t i = e->first; i < e->first + e->count; ++i)
                 if (pieces[i].way.nodeRefs.Count() > 1)
-                    CopyFor(area).relation.members.PushBack(
-                        {OSM::kWay, pieces[i].way.id, e->outer ? "outer" : "inner"});
+                    CopyFor(area).relation.members.PushBack({OSM::kWay, pieces[i].way.id, "outer"});
         }
         for (TRelationCopy& copy : m_copies) {
             copy.relation.id = id;

@@ -50,13 +50,16 @@ struct TClippedWay {
     uint32_t first;  // index of the first of them
 };
 
-// The closing ways made for one ring of a multipolygon in one area.
+// The closing ways made for the rings of a multipolygon in one area; they
+// are all part of its outer boundary there.
 struct TRingPieces {
     TIdAreaKey key;  // relation id << 16 | area
     uint32_t count;
     uint32_t first;
-    bool outer;
     CGrowArray<OSM::TId> absorbed;  // ways along the border the closing ways replace, sorted
+    // Members of inner rings that the border cuts: in this area they bound
+    // the polygon from outside, a notch in its outer boundary. Sorted.
+    CGrowArray<OSM::TId> outerWays;
 };
 
 class CPassDistributor : public CMemoryHolder, public CNodeIndex {
@@ -133,9 +136,17 @@ private:
     void ClipClosedWay(const OSM::TWay& way);
     void ClipRuns(const OSM::TWay& way, bool ringMode);
     void ClipMultipolygon(const OSM::TRelation& relation);
-    void ClipRing(OSM::TId relation, CMultiPolygonWay* ring, uint64_t count);
+    // Turns the ring so that the polygon lies to its right; false, after
+    // reporting the missing node, when a point is not known.
+    bool OrientRing(CMultiPolygonWay* ring, uint64_t count);
+    // Closes the pieces of all rings of relation in every area they reach.
+    void ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& rings);
 
+    const TRingPieces* RingPiecesOf(OSM::TId relation, int32_t area) const;
     bool IsAbsorbed(OSM::TId way, OSM::TId relation, int32_t area) const;
+    // The role of a way member in the relation's copy for area: inner ways
+    // that bound the outer boundary there become outer.
+    const std::string& RoleIn(const OSM::TMember& member, OSM::TId relation, int32_t area) const;
     // Whether the pieces of entry leave a way member in the relation's copy.
     bool HasMemberPieces(const TClippedWay& entry, OSM::TId relation) const;
     TRelationCopy& CopyFor(uint32_t area);

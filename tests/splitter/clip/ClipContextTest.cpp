@@ -287,3 +287,35 @@ TEST(ClipContext, ClosingWaysAndClosedLinesInventNoLineFeatures)
         EXPECT_EQ(field[0]->nodeRefs[0], field[0]->nodeRefs.Back()) << "an area stays closed";
     }
 }
+
+TEST(ClipContext, InnerRingCutByTheBorderBecomesANotchInTheOuterBoundary)
+{
+    // A lake from 0.25 to 1.75 east with an island from 0.75 to 1.25, both
+    // cut by the meridian 1; the island's ring is drawn clockwise too.
+    CPassHarness pass(TwoAreas());
+    const std::vector<TTestNode> nodes = {NodeAt(1, 0.25, 0.125), NodeAt(2, 0.25, 0.875), NodeAt(3, 1.75, 0.875),
+                                          NodeAt(4, 1.75, 0.125), NodeAt(5, 0.75, 0.375), NodeAt(6, 0.75, 0.625),
+                                          NodeAt(7, 1.25, 0.625), NodeAt(8, 1.25, 0.375)};
+    const std::vector<TTestWay> ways = {{10, {1, 2, 3, 4, 1}, {}}, {11, {5, 6, 7, 8, 5}, {}}};
+    const std::vector<TTestRelation> relations = {
+        {100, {{OSM::kWay, 10, "outer"}, {OSM::kWay, 11, "inner"}}, {{"type", "multipolygon"}}}};
+    ASSERT_TRUE(pass.Run(PbfInput(nodes, ways, relations)).ok);
+
+    for (uint32_t o = 0; o < 2; ++o) {
+        const CRecordingWriter& out = pass.Output(o);
+        SCOPED_TRACE(o == 0 ? "west" : "east");
+        const OSM::TRelation* lake = out.Relation(100);
+        ASSERT_NE(lake, nullptr);
+        ExpectClosedRings(out, *lake, "lake");
+        // The border runs along the lake from 0.125 to 0.375 and from 0.625
+        // to 0.875 only: not along the island, and not twice.
+        double along = 0;
+        for (const OSM::TMember& m : lake->members) {
+            EXPECT_EQ(m.role, "outer") << MemberText(*lake);
+            const std::vector<CGeoPoint> shape = Shape(out, *out.Way(m.ref));
+            if (std::all_of(shape.begin(), shape.end(), [](CGeoPoint p) { return p.x == PointAt(1, 0).x; }))
+                along += std::abs(MapUnits::ToDegrees(shape.back().y) - MapUnits::ToDegrees(shape.front().y));
+        }
+        EXPECT_DOUBLE_EQ(along, 0.5) << MemberText(*lake);
+    }
+}
