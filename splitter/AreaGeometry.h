@@ -110,10 +110,17 @@ private:
 // from the smaller to the larger x and y of its ends.
 void BuildEdgeTree(const TRing& ring, RTree::CRTree& tree);
 
-// B minus A, for rings that cross: appends to result the closed rings of B
-// outside A, and inserts the crossing points into A's ring (A's edge tree
-// must match A's ring on entry; rebuild it after a difference that yields
-// rings). Appends nothing when the rings do not cross.
-void Difference(const RTree::CRTree& edgesOfA, CGrowArray<TRing>& result, const TRing& b, TRing& a);
+// What a difference found: the boundaries of B and A do not meet (the
+// rings lie apart, or one inside the other); they meet but the insides do
+// not; B lies wholly within A; or B was trimmed to its pieces outside A.
+enum class EOverlap { kApart, kTouching, kCovered, kTrimmed };
+
+// B minus A, for closed clockwise rings, shared and collinear edges
+// included. kTrimmed appends to result the closed rings of B outside A and
+// inserts into A's ring the points where they meet it (A's edge tree must
+// match A's ring on entry; rebuild it after kTrimmed). The other results
+// append nothing and leave A unchanged; so does a degenerate meeting that
+// cannot be resolved, reported as kTouching.
+EOverlap Difference(const RTree::CRTree& edgesOfA, CGrowArray<TRing>& result, const TRing& b, TRing& a);
 
 }  // namespace Geometry

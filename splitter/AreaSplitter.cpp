@@ -8,6 +8,7 @@
 
 #include "common/OSM/PBFReader.h"
 #include "common/OSM/PBInputAdapter.h"
+#include "common/rtree/Int128.h"
 #include "splitter/Log.h"
 
 namespace {
@@ -48,6 +49,31 @@ CGeoPoint CrossingPoint(CGeoPoint p, CGeoPoint q, bool longitude, int32_t t)
     }
     double x = double(int64_t(t) - p.y) * double(int64_t(q.x) - p.x) / double(int64_t(q.y) - p.y);
     return {int32_t(p.x + int64_t(std::floor(x + 0.5))), t};
+}
+
+// Whether p lies on an edge of ring.
+bool OnRing(const TRing& ring, CGeoPoint p)
+{
+    for (uint64_t i = 0; i + 1 < ring.Count(); ++i) {
+        CGeoPoint a = ring[i], b = ring[i + 1];
+        int64_t dx = Geometry::LonDiff(a.x, b.x), dy = int64_t(b.y) - a.y;
+        int64_t px = Geometry::LonDiff(a.x, p.x), py = int64_t(p.y) - a.y;
+        if (TInt128::Product(dx, py) == TInt128::Product(dy, px) && std::min<int64_t>(0, dx) <= px &&
+            px <= std::max<int64_t>(0, dx) && std::min<int64_t>(0, dy) <= py && py <= std::max<int64_t>(0, dy))
+            return true;
+    }
+    return false;
+}
+
+// Whether inner lies inside outer, for rings whose boundaries do not meet
+// (the difference found them apart): then any vertex of inner tells. One
+// off outer's boundary is taken all the same, for degenerate rings.
+bool Nested(const TRing& outer, const TRing& inner)
+{
+    for (CGeoPoint p : inner)
+        if (!OnRing(outer, p))
+            return Geometry::PointInRing(outer.Data(), outer.Count(), p);
+    return inner.Count() < 4 && !inner.Empty();
 }
 
 struct TCut {
@@ -167,24 +193,25 @@ void CAreaSplitter::ResolveOverlaps()
             if (j == i || m_areas[j].ring.Empty())
                 continue;
             const CGeoRect bi = m_edgeTrees[i]->RootRect(), bj = m_edgeTrees[j]->RootRect();
-            if (!bi.IsEmpty() && (bj.IsEmpty() || Contains(bi, bj))) {
-                const TRing& ring = m_areas[i].ring;
-                bool inside = std::all_of(m_areas[j].ring.begin(), m_areas[j].ring.end(), [&](CGeoPoint p) {
-                    return Geometry::PointInRing(ring.Data(), ring.Count(), p);
-                });
-                if (inside) {
-                    std::printf("Area \"%s\" contains \"%s\" - removing\n", m_areas[i].name.c_str(),
-                                m_areas[j].name.c_str());
-                    m_areas[j].ring.Free();
-                    removed = true;
-                    continue;
-                }
-            }
-            if (j < i)
+            const bool mayContain = !bi.IsEmpty() && (bj.IsEmpty() || Contains(bi, bj));
+            if (j < i && !mayContain)
                 continue;
+            // An earlier area is only tested, on a copy: it keeps what it shares.
+            TRing scratch;
+            if (j < i)
+                scratch = m_areas[i].ring;
+            TRing& ringI = j < i ? scratch : m_areas[i].ring;
             rings.Clear();
-            Geometry::Difference(*m_edgeTrees[i], rings, m_areas[j].ring, m_areas[i].ring);
-            if (rings.Empty())
+            const Geometry::EOverlap overlap = Geometry::Difference(*m_edgeTrees[i], rings, m_areas[j].ring, ringI);
+            if (overlap == Geometry::EOverlap::kCovered ||
+                (overlap == Geometry::EOverlap::kApart && mayContain && Nested(ringI, m_areas[j].ring))) {
+                std::printf("Area \"%s\" contains \"%s\" - removing\n", m_areas[i].name.c_str(),
+                            m_areas[j].name.c_str());
+                m_areas[j].ring.Free();
+                removed = true;
+                continue;
+            }
+            if (j < i || overlap != Geometry::EOverlap::kTrimmed)
                 continue;
             std::printf("Area \"%s\" intersects with \"%s\"...\n", m_areas[i].name.c_str(), m_areas[j].name.c_str());
             BuildEdgeTree(i);
@@ -460,8 +487,11 @@ void CAreaSplitter::ComputeOuterRings(CGrowArray<TRing>& rings)
             if (rings[r].Empty())
                 continue;
             results.Clear();
-            Geometry::Difference(*m_edgeTrees[a], results, rings[r], m_areas[a].ring);
-            if (results.Empty())
+            const Geometry::EOverlap overlap =
+                Geometry::Difference(*m_edgeTrees[a], results, rings[r], m_areas[a].ring);
+            if (overlap == Geometry::EOverlap::kCovered)
+                rings[r].Free();
+            if (overlap != Geometry::EOverlap::kTrimmed)
                 continue;
             BuildEdgeTree(a);
             if (results.Count() == 1) {

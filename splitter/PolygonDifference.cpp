@@ -1,4 +1,9 @@
-// B minus A: walk B's ring outside A and A's ring backwards inside B.
+// B minus A by noding: both rings get a vertex wherever their boundaries
+// meet, so that where they run together they share whole edges. Every edge
+// then lies inside, outside or on the other ring, decided by the angles at
+// the vertex it starts from, and the edges that bound B outside A are joined
+// into rings. Nothing in it is quadratic: the edge tree finds the meeting
+// edges, sorted vertex and edge tables answer the rest.
 #include <algorithm>
 
 #include "common/rtree/Int128.h"
@@ -9,24 +14,34 @@ namespace Geometry {
 
 namespace {
 
-struct TCrossing {
-    uint32_t edgeB;
-    double alongB;
-    uint32_t edgeA;
-    double alongA;
-    bool entersA;  // B passes into A here (A's inside lies right of its clockwise edges)
-    CGeoPoint point;
-    bool visited;
-
-    double PositionA() const { return edgeA + alongA; }
-};
-
 struct TVector {
     int64_t x, y;
 };
 
 TVector Direction(CGeoPoint p, CGeoPoint q) { return {LonDiff(p.x, q.x), int64_t(q.y) - p.y}; }
+TVector Reverse(TVector v) { return {-v.x, -v.y}; }
 TInt128 Cross(TVector a, TVector b) { return TInt128::Product(a.x, b.y) - TInt128::Product(a.y, b.x); }
+TInt128 Dot(TVector a, TVector b) { return TInt128::Product(a.x, b.x) + TInt128::Product(a.y, b.y); }
+bool SameDirection(TVector a, TVector b) { return Cross(a, b) == 0 && Dot(a, b) > 0; }
+
+// 0 when w lies in the half turn clockwise from s (s itself included), 1 in
+// the other half.
+int Half(TVector s, TVector w)
+{
+    TInt128 c = Cross(s, w);
+    if (c != 0)
+        return c < 0 ? 0 : 1;
+    return Dot(s, w) > 0 ? 0 : 1;
+}
+
+// Whether a comes before b turning clockwise from s, exactly.
+bool ClockwiseBefore(TVector s, TVector a, TVector b)
+{
+    int ha = Half(s, a), hb = Half(s, b);
+    if (ha != hb)
+        return ha < hb;
+    return Cross(a, b) < 0;
+}
 
 // The rectangle an edge covers, the short way round.
 CGeoRect EdgeRect(CGeoPoint p, CGeoPoint q)
@@ -35,8 +50,26 @@ CGeoRect EdgeRect(CGeoPoint p, CGeoPoint q)
     return {east ? p.x : q.x, east ? q.x : p.x, std::min(p.y, q.y), std::max(p.y, q.y)};
 }
 
-// Appends the crossings of B's edge k with A's edge m.
-void Intersect(const TRing& b, uint32_t k, const TRing& a, uint32_t m, CGrowArray<TCrossing>& out)
+// A point to be inserted into edge `edge` of a ring, `along` the way from
+// its start.
+struct TSplit {
+    uint32_t edge;
+    double along;
+    CGeoPoint point;
+};
+
+// Whether p lies strictly between the ends of the segment from q along d,
+// for p on its line.
+bool StrictlyWithin(CGeoPoint p, CGeoPoint q, TVector d)
+{
+    TInt128 at = Dot(Direction(q, p), d);
+    return at > 0 && at < Dot(d, d);
+}
+
+// Records where B's edge k and A's edge m meet: a crossing point (rounded
+// to map units, the same point for both), or the ends of one that lie on
+// the other.
+void Meet(const TRing& b, uint32_t k, const TRing& a, uint32_t m, CGrowArray<TSplit>& onB, CGrowArray<TSplit>& onA)
 {
     CGeoPoint p = b[k], p2 = b[k + 1], q = a[m], q2 = a[m + 1];
     TVector r = Direction(p, p2), s = Direction(q, q2), qp = Direction(p, q);
@@ -49,94 +82,211 @@ void Intersect(const TRing& b, uint32_t k, const TRing& a, uint32_t m, CGrowArra
                               : (tn <= 0 && tn >= den && un <= 0 && un >= den);
         if (!inside)
             return;
-        double t = double(tn) / double(den);
-        out.PushBack({k, t, m, double(un) / double(den), den > 0, {}, false});
+        double t = double(tn) / double(den), u = double(un) / double(den);
+        CGeoPoint point = tn == 0 ? p : tn == den ? p2 : un == 0 ? q : un == den ? q2 : Interpolate(p, p2, t);
+        onB.PushBack({k, t, point});
+        onA.PushBack({m, u, point});
         return;
     }
-    // Collinear stretches are no crossings: the proper crossings at their
-    // ends decide where B passes into or out of A.
-}
-
-// Twice the area, positive for clockwise rings.
-TInt128 TwiceArea(const TRing& ring)
-{
-    TInt128 sum = 0;
-    for (uint64_t i = 0; i + 1 < ring.Count(); ++i)
-        sum += TInt128::Product(ring[i].x, ring[i + 1].y) - TInt128::Product(ring[i + 1].x, ring[i].y);
-    return -sum;
-}
-
-bool OnBoundary(const TRing& ring, CGeoPoint p)
-{
-    for (uint64_t i = 0; i + 1 < ring.Count(); ++i) {
-        CGeoPoint a = ring[i], b = ring[i + 1];
-        if (Cross(Direction(a, b), Direction(a, p)) == 0 && std::min(a.x, b.x) <= p.x && p.x <= std::max(a.x, b.x) &&
-            std::min(a.y, b.y) <= p.y && p.y <= std::max(a.y, b.y))
-            return true;
-    }
-    return false;
-}
-
-bool StrictlyInside(const TRing& ring, CGeoPoint p)
-{
-    return PointInRing(ring.Data(), ring.Count(), p) && !OnBoundary(ring, p);
-}
-
-// Whether the insides of a and b share any point: an edge crossing another
-// inside both, or a vertex strictly inside the other ring. Rings that only
-// touch along edges or at vertices do not.
-bool InsidesMeet(const RTree::CRTree& edgesOfA, const TRing& b, const TRing& a, CGrowArray<uint32_t>& found)
-{
-    for (uint32_t k = 0; k + 1 < b.Count(); ++k) {
-        found.Clear();
-        edgesOfA.Query(EdgeRect(b[k], b[k + 1]), found);
-        TVector r = Direction(b[k], b[k + 1]);
-        for (uint32_t m : found) {
-            if (m + 1 >= a.Count())
-                continue;
-            TVector s = Direction(a[m], a[m + 1]), qp = Direction(b[k], a[m]);
-            TInt128 den = Cross(r, s);
-            if (den == 0)
-                continue;
-            TInt128 tn = Cross(qp, s), un = Cross(qp, r);
-            if (den < 0)
-                den = -den, tn = -tn, un = -un;
-            if (tn > 0 && tn < den && un > 0 && un < den)
-                return true;
-        }
-    }
-    for (const CGeoPoint& p : b)
-        if (StrictlyInside(a, p))
-            return true;
-    for (const CGeoPoint& p : a)
-        if (StrictlyInside(b, p))
-            return true;
-    return false;
-}
-
-// The pieces must be proper rings outside A that took something off B;
-// degenerate crossings can make the walk produce anything else.
-bool PiecesAreSound(const CGrowArray<TRing>& pieces, const TRing& b, const TRing& a)
-{
-    TInt128 total = 0;
-    for (const TRing& piece : pieces) {
-        TInt128 area = TwiceArea(piece);
-        if (area <= 0)
-            return false;
-        total += area;
-        for (uint64_t k = 0; k + 1 < piece.Count(); ++k) {
-            CGeoPoint m = Interpolate(piece[k], piece[k + 1], 0.5);
-            if (StrictlyInside(a, m))
-                return false;
-        }
-    }
-    return total > 0 && total < TwiceArea(b);
+    if (Cross(qp, r) != 0)
+        return;  // parallel lines
+    for (CGeoPoint end : {q, q2})
+        if (StrictlyWithin(end, p, r))
+            onB.PushBack({k, Fraction(end, p, p2), end});
+    for (CGeoPoint end : {p, p2})
+        if (StrictlyWithin(end, q, s))
+            onA.PushBack({m, Fraction(end, q, q2), end});
 }
 
 void AppendPoint(TRing& ring, CGeoPoint p)
 {
     if (ring.Empty() || !(ring.Back() == p))
         ring.PushBack(p);
+}
+
+// ring with the split points inserted along their edges (sorted here). keep
+// tells which split points to insert; the ring's own points all stay, and
+// only inserted points are dropped where they repeat a neighbour.
+template <typename TKeep>
+TRing Insert(const TRing& ring, CGrowArray<TSplit>& splits, TKeep keep)
+{
+    std::sort(splits.begin(), splits.end(), [](const TSplit& x, const TSplit& y) {
+        return x.edge != y.edge ? x.edge < y.edge : x.along < y.along;
+    });
+    TRing out;
+    out.Reserve(ring.Count() + splits.Count());
+    uint64_t s = 0;
+    for (uint32_t k = 0; k + 1 < ring.Count(); ++k) {
+        out.PushBack(ring[k]);
+        for (; s < splits.Count() && splits[s].edge == k; ++s)
+            if (!(splits[s].point == ring[k + 1]) && keep(splits[s].point))
+                AppendPoint(out, splits[s].point);
+    }
+    out.PushBack(ring.Back());
+    return out;
+}
+
+TRing WithoutRepeats(const TRing& ring)
+{
+    TRing out;
+    out.Reserve(ring.Count());
+    for (CGeoPoint p : ring)
+        AppendPoint(out, p);
+    return out;
+}
+
+// The vertices and edges of a noded closed ring, sorted for lookups.
+class CRingIndex {
+public:
+    explicit CRingIndex(const TRing& ring) : m_ring(ring)
+    {
+        const uint32_t n = uint32_t(ring.Count() - 1);
+        m_vertices.Reserve(n);
+        m_edges.Reserve(n);
+        for (uint32_t i = 0; i < n; ++i) {
+            m_vertices.PushBack({ring[i].Packed(), i});
+            m_edges.PushBack({ring[i].Packed(), ring[i + 1].Packed()});
+        }
+        std::sort(m_vertices.begin(), m_vertices.end());
+        std::sort(m_edges.begin(), m_edges.end());
+    }
+
+    // The first position of p in the ring, or kNone.
+    uint32_t Find(CGeoPoint p) const
+    {
+        const TVertex* v = std::lower_bound(m_vertices.begin(), m_vertices.end(), TVertex{p.Packed(), 0});
+        return v != m_vertices.end() && v->point == p.Packed() ? v->at : kNone;
+    }
+    bool HasEdge(CGeoPoint from, CGeoPoint to) const
+    {
+        return std::binary_search(m_edges.begin(), m_edges.end(), TEdge{from.Packed(), to.Packed()});
+    }
+
+    enum class ESide : uint8_t { kOutside, kInside, kSame, kOpposite, kUnknown };
+
+    // Where the edge u -> v lies against this ring, for u one of its
+    // vertices: along one of its edges, or on which side of it, by the angle
+    // the ring makes at u (its inside lies clockwise from the edge leaving u
+    // to the edge arriving at u).
+    ESide SideAt(CGeoPoint u, CGeoPoint v) const
+    {
+        if (HasEdge(u, v))
+            return ESide::kSame;
+        if (HasEdge(v, u))
+            return ESide::kOpposite;
+        const TVector w = Direction(u, v);
+        const uint32_t n = uint32_t(m_ring.Count() - 1);
+        ESide side = ESide::kOutside;
+        const TVertex* at = std::lower_bound(m_vertices.begin(), m_vertices.end(), TVertex{u.Packed(), 0});
+        for (; at != m_vertices.end() && at->point == u.Packed(); ++at) {
+            TVector out = Direction(u, m_ring[at->at + 1]);
+            TVector in = Direction(u, m_ring[at->at == 0 ? n - 1 : at->at - 1]);
+            if (SameDirection(w, out) || SameDirection(w, in))
+                return ESide::kUnknown;  // along an edge it should share: noding failed
+            if (ClockwiseBefore(out, w, in))
+                side = ESide::kInside;
+        }
+        return side;
+    }
+
+    static constexpr uint32_t kNone = UINT32_MAX;
+
+private:
+    struct TVertex {
+        uint64_t point;
+        uint32_t at;
+        friend auto operator<=>(const TVertex&, const TVertex&) = default;
+    };
+    struct TEdge {
+        uint64_t from, to;
+        friend auto operator<=>(const TEdge&, const TEdge&) = default;
+    };
+
+    const TRing& m_ring;
+    CGrowArray<TVertex> m_vertices;
+    CGrowArray<TEdge> m_edges;
+};
+
+using ESide = CRingIndex::ESide;
+
+// The side of every edge of the noded ring x against the noded ring y (edge
+// i from x[i] to x[i + 1]). An edge that starts off y's boundary lies where
+// the edge before it lies. False when x never meets y, or an angle cannot be
+// decided.
+bool Classify(const TRing& x, const CRingIndex& y, CGrowArray<ESide>& sides)
+{
+    const uint32_t n = uint32_t(x.Count() - 1);
+    uint32_t first = 0;
+    while (first < n && y.Find(x[first]) == CRingIndex::kNone)
+        ++first;
+    if (first == n)
+        return false;
+    sides.Clear();
+    sides.Resize(n);
+    ESide run = ESide::kUnknown;
+    for (uint32_t step = 0; step < n; ++step) {
+        uint32_t i = (first + step) % n;
+        if (y.Find(x[i]) != CRingIndex::kNone) {
+            run = y.SideAt(x[i], x[i + 1]);
+            if (run == ESide::kUnknown)
+                return false;
+        }
+        sides[i] = run;
+    }
+    return true;
+}
+
+struct TEdge {
+    CGeoPoint from, to;
+    bool used;
+};
+
+// Joins edges, each bounding the result on its right, into closed rings:
+// from every vertex the walk takes the sharpest right turn, so rings that
+// touch at a vertex stay apart. False when the edges do not close up.
+bool Join(CGrowArray<TEdge>& edges, CGrowArray<TRing>& rings)
+{
+    std::sort(edges.begin(), edges.end(),
+              [](const TEdge& a, const TEdge& b) { return a.from.Packed() < b.from.Packed(); });
+    auto leaving = [&edges](CGeoPoint p) {
+        return std::equal_range(edges.begin(), edges.end(), TEdge{p, p, false},
+                                [](const TEdge& a, const TEdge& b) { return a.from.Packed() < b.from.Packed(); });
+    };
+    for (TEdge& start : edges) {
+        if (start.used)
+            continue;
+        TRing ring;
+        ring.PushBack(start.from);
+        TEdge* at = &start;
+        for (;;) {
+            at->used = true;
+            ring.PushBack(at->to);
+            auto [begin, end] = leaving(at->to);
+            const TVector back = Reverse(Direction(at->from, at->to));
+            TEdge* next = nullptr;
+            for (TEdge* e = begin; e != end; ++e)
+                if (next == nullptr || ClockwiseBefore(back, Direction(next->from, next->to), Direction(e->from, e->to)))
+                    next = e;
+            if (next == &start)
+                break;
+            if (next == nullptr || next->used)
+                return false;
+            at = next;
+        }
+        rings.PushBack(std::move(ring));
+    }
+    return true;
+}
+
+// Twice the area, positive for clockwise rings.
+TInt128 TwiceArea(const TRing& ring)
+{
+    TInt128 sum = 0;
+    for (uint64_t i = 0; i + 1 < ring.Count(); ++i) {
+        TVector p = Direction(ring[0], ring[i]), q = Direction(ring[0], ring[i + 1]);
+        sum += Cross(p, q);
+    }
+    return -sum;
 }
 
 }  // namespace
@@ -153,116 +303,103 @@ void BuildEdgeTree(const TRing& ring, RTree::CRTree& tree)
     tree.Build(records.Data(), records.Count());
 }
 
-void Difference(const RTree::CRTree& edgesOfA, CGrowArray<TRing>& result, const TRing& b, TRing& a)
+EOverlap Difference(const RTree::CRTree& edgesOfA, CGrowArray<TRing>& result, const TRing& b, TRing& a)
 {
-    if (b.Count() < 2 || a.Count() < 2)
-        return;
+    if (b.Count() < 4 || a.Count() < 4)
+        return EOverlap::kApart;
     const uint32_t edgesB = uint32_t(b.Count() - 1), edgesA = uint32_t(a.Count() - 1);
 
+    CGrowArray<TSplit> onB, onA;
     CGrowArray<uint32_t> found;
-    if (!InsidesMeet(edgesOfA, b, a, found))
-        return;
-    CGrowArray<TCrossing> all;
     for (uint32_t k = 0; k < edgesB; ++k) {
         found.Clear();
         edgesOfA.Query(EdgeRect(b[k], b[k + 1]), found);
         for (uint32_t m : found)
             if (m < edgesA)
-                Intersect(b, k, a, m, all);
+                Meet(b, k, a, m, onB, onA);
     }
-    std::sort(all.begin(), all.end(), [](const TCrossing& x, const TCrossing& y) {
-        return x.edgeB != y.edgeB ? x.edgeB < y.edgeB : x.alongB < y.alongB;
-    });
+    if (onB.Empty() && onA.Empty())
+        return EOverlap::kApart;  // the boundaries do not meet
+    const TRing nodedB = WithoutRepeats(Insert(b, onB, [](CGeoPoint) { return true; }));
+    CGrowArray<TSplit> splitsA = onA;
+    const TRing nodedA = WithoutRepeats(Insert(a, splitsA, [](CGeoPoint) { return true; }));
+    if (nodedB.Count() < 4 || nodedA.Count() < 4)
+        return EOverlap::kTouching;
+    const CRingIndex indexB(nodedB), indexA(nodedA);
+    CGrowArray<ESide> sidesB, sidesA;
+    if (!Classify(nodedB, indexA, sidesB) || !Classify(nodedA, indexB, sidesA))
+        return EOverlap::kTouching;  // degenerate: the areas stay as they are
 
-    // Keep the first of every run of one direction, so entries alternate.
-    CGrowArray<TCrossing> crossings;
-    for (const TCrossing& c : all)
-        if (crossings.Empty() || crossings.Back().entersA != c.entersA)
-            crossings.PushBack(c);
-    if (crossings.Count() > 1 && crossings[0].entersA == crossings.Back().entersA)
-        crossings.Erase(0, 1);
-    if (crossings.Count() < 2)
-        return;  // no crossing, or a single touch: the rings do not cross
-    for (TCrossing& c : crossings)
-        c.point = Interpolate(b[c.edgeB], b[c.edgeB + 1], c.alongB);
-
-    const uint64_t n = crossings.Count();
-    CGrowArray<TRing> pieces;
-    for (uint64_t start = 0; start < n; ++start) {
-        if (crossings[start].visited)
-            continue;
-        TRing piece;
-        piece.PushBack(crossings[start].point);
-        uint64_t at = start;
-        // Every step visits a crossing, so a piece takes at most n steps even
-        // when degenerate crossings do not lead back to its start.
-        for (uint64_t step = 0; step < n; ++step) {
-            crossings[at].visited = true;
-            const TCrossing& from = crossings[at];
-            uint64_t to;
-            if (from.entersA) {
-                // Backwards along A to the nearest crossing behind.
-                to = at;
-                double best = 0;
-                for (uint64_t i = 0; i < n; ++i) {
-                    if (i == at)
-                        continue;
-                    double d = from.PositionA() - crossings[i].PositionA();
-                    if (d < 0)
-                        d += edgesA;
-                    if (to == at || d < best) {
-                        to = i;
-                        best = d;
-                    }
-                }
-                const TCrossing& target = crossings[to];
-                if (!(target.edgeA == from.edgeA && target.alongA <= from.alongA)) {
-                    uint32_t j = from.edgeA;
-                    AppendPoint(piece, a[j]);
-                    for (j = j == 0 ? edgesA - 1 : j - 1; j != target.edgeA; j = j == 0 ? edgesA - 1 : j - 1)
-                        AppendPoint(piece, a[j]);
-                }
-                AppendPoint(piece, target.point);
-            } else {
-                // Forwards along B to the next crossing.
-                to = (at + 1) % n;
-                const TCrossing& target = crossings[to];
-                if (!(target.edgeB == from.edgeB && to > at)) {
-                    uint32_t j = from.edgeB;
-                    do {
-                        j = j + 1 == edgesB ? 0 : j + 1;
-                        AppendPoint(piece, b[j]);
-                    } while (j != target.edgeB);
-                }
-                AppendPoint(piece, target.point);
-            }
-            if (to == start || crossings[to].visited)
-                break;
-            at = to;
+    // B keeps its edges outside A and those A runs along the other way; A's
+    // edges inside B, reversed, close the pieces.
+    bool meet = false;
+    CGrowArray<TEdge> edges;
+    for (uint32_t i = 0; i + 1 < nodedB.Count(); ++i) {
+        meet |= sidesB[i] == ESide::kInside || sidesB[i] == ESide::kSame;
+        if (sidesB[i] == ESide::kOutside || sidesB[i] == ESide::kOpposite)
+            edges.PushBack({nodedB[i], nodedB[i + 1], false});
+    }
+    for (uint32_t i = 0; i + 1 < nodedA.Count(); ++i) {
+        if (sidesA[i] == ESide::kInside) {
+            meet = true;
+            edges.PushBack({nodedA[i + 1], nodedA[i], false});
         }
-        if (!(piece.Back() == piece[0]))
-            piece.PushBack(piece[0]);
-        if (piece.Count() >= 4)
-            pieces.PushBack(std::move(piece));
     }
-    if (!PiecesAreSound(pieces, b, a))
-        return;  // the areas stay overlapping; a node there goes to one of them
-    for (TRing& piece : pieces)
-        result.PushBack(std::move(piece));
+    if (!meet)
+        return EOverlap::kTouching;  // they touch, but their insides do not meet
+    if (edges.Empty())
+        return EOverlap::kCovered;
 
-    // Insert the crossing points into A, last position first, so indices
-    // ahead of each insertion stay valid.
-    std::sort(crossings.begin(), crossings.end(),
-              [](const TCrossing& x, const TCrossing& y) { return x.PositionA() > y.PositionA(); });
-    for (const TCrossing& c : crossings) {
-        if (c.point == a[c.edgeA] || c.point == a[c.edgeA + 1])
-            continue;
-        a.Reserve(a.Count() + 1);
-        a.PushBack(a.Back());
-        for (uint64_t i = a.Count() - 2; i > c.edgeA + 1; --i)
-            a[i] = a[i - 1];
-        a[c.edgeA + 1] = c.point;
+    CGrowArray<TRing> pieces;
+    if (!Join(edges, pieces))
+        return EOverlap::kTouching;
+    TInt128 total = 0;
+    for (const TRing& piece : pieces) {
+        TInt128 area = TwiceArea(piece);
+        if (area <= 0)
+            return EOverlap::kTouching;  // a hole or a broken piece: leave them
+        total += area;
     }
+    if (!(total < TwiceArea(nodedB)))
+        return EOverlap::kTouching;
+
+    // Each piece starts where it first meets A along B, and the pieces come
+    // in that order, as a walk along B would meet them.
+    CGrowArray<std::pair<uint32_t, uint32_t>> starts;  // (position along B, vertex of the piece)
+    for (uint32_t r = 0; r < pieces.Count(); ++r) {
+        const TRing& piece = pieces[r];
+        uint32_t best = CRingIndex::kNone, bestAt = 0;
+        for (uint32_t i = 0; i + 1 < piece.Count(); ++i) {
+            uint32_t along = indexB.Find(piece[i]);
+            if (along != CRingIndex::kNone && indexA.Find(piece[i]) != CRingIndex::kNone && along < best)
+                best = along, bestAt = i;
+        }
+        starts.PushBack({best, bestAt});
+    }
+    CGrowArray<uint32_t> order;
+    for (uint32_t r = 0; r < pieces.Count(); ++r)
+        order.PushBack(r);
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return starts[x].first < starts[y].first; });
+    CGrowArray<uint64_t> onPieces;
+    for (uint32_t r : order) {
+        const TRing& piece = pieces[r];
+        const uint32_t n = uint32_t(piece.Count() - 1);
+        TRing ring;
+        ring.Reserve(piece.Count());
+        for (uint32_t i = 0; i <= n; ++i)
+            ring.PushBack(piece[(starts[r].second + i) % n]);
+        for (CGeoPoint p : ring)
+            onPieces.PushBack(p.Packed());
+        result.PushBack(std::move(ring));
+    }
+
+    // A gains the points where the pieces meet it, so that the two share
+    // their common stretches edge for edge.
+    std::sort(onPieces.begin(), onPieces.end());
+    a = Insert(a, onA, [&onPieces](CGeoPoint p) {
+        return std::binary_search(onPieces.begin(), onPieces.end(), p.Packed());
+    });
+    return EOverlap::kTrimmed;
 }
 
 }  // namespace Geometry

@@ -1,10 +1,13 @@
 // Splits the real extracts with the program itself and checks every output
 // with an independent reader.
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -321,6 +324,54 @@ TEST(SplitEndToEnd, ExtractsAcrossTheAntimeridianKeepEveryNode)
         EXPECT_EQ(lake.exitCode, 0) << label << "\n" << lake.output;
         EXPECT_NE(lake.output.find("ok: "), std::string::npos) << label << "\n" << lake.output;
     }
+}
+
+// A .poly file of rectangles (west, south, east, north in degrees), one
+// section each, named by headers ("!" marks a hole, which is an area too).
+void WritePolyFile(const std::string& path, const std::vector<std::pair<std::string, std::array<double, 4>>>& sections)
+{
+    std::string text = "title\n";
+    for (const auto& [header, r] : sections) {
+        text += header + "\n";
+        for (auto [x, y] : {std::pair{r[0], r[1]}, {r[2], r[1]}, {r[2], r[3]}, {r[0], r[3]}, {r[0], r[1]}})
+            text += "   " + std::to_string(x) + "   " + std::to_string(y) + "\n";
+        text += "END\n";
+    }
+    test::WriteFile(path, text + "END\n");
+}
+
+TEST(SplitEndToEnd, OverlappingPolygonsWithOuterNodesHoldEveryNodeOnce)
+{
+    // West has an exclave inside east and a hole of its own; the two overlap
+    // in a band and run along the same parallel at 47.04.
+    test::CTempDir dir;
+    std::filesystem::create_directory(dir / "polys");
+    WritePolyFile(dir / "polys/west.poly", {{"1", {9.47, 47.04, 9.56, 47.20}},
+                                            {"2", {9.58, 47.22, 9.62, 47.25}},
+                                            {"!3", {9.50, 47.10, 9.52, 47.12}}});
+    WritePolyFile(dir / "polys/east.poly", {{"1", {9.53, 47.04, 9.64, 47.27}}});
+    const std::string input = test::DataFile("liechtenstein.osm.pbf");
+    TRun split = RunCommand(Splitter() + " --pbf --max-nodes=20000 --process-outer -p=" + dir / "polys -o=" +
+                            dir / "out/ " + input);
+    ASSERT_EQ(split.exitCode, 0) << split.output;
+    TRun check = RunCheck("check_split.py", input + " " + dir / "out 20000");
+    EXPECT_EQ(check.exitCode, 0) << split.output << check.output;
+}
+
+TEST(SplitEndToEnd, OverlappingPolygonsOnTheSameMeridiansAreTrimmed)
+{
+    // The earlier area keeps the common part, even when every contact of
+    // the two lies on their boundaries.
+    test::CTempDir dir;
+    WritePolyFile(dir / "areas.poly", {{"a", {7, 43, 8, 44}}, {"b", {7, 43.5, 8, 44.5}}});
+    TRun split = RunCommand(Splitter() + " --max-nodes=0 -p=" + dir / "areas.poly -o=" + dir / "out/ " +
+                            test::DataFile("monaco.osm.pbf"));
+    ASSERT_EQ(split.exitCode, 0) << split.output;
+    EXPECT_NE(split.output.find("Area \"title_a\" intersects with \"title_b\""), std::string::npos) << split.output;
+    const std::string areas = test::ReadFile(dir / "out/areas.poly");
+    size_t b = areas.find("title_b");
+    ASSERT_NE(b, std::string::npos) << areas;
+    EXPECT_EQ(areas.find("4.350000", b), std::string::npos) << areas;  // b lost its southern half
 }
 
 TEST(SplitEndToEnd, SplitFileRoundTrip)

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+// Points print as "x,y" in failure messages.
+static void PrintTo(const CGeoPoint& p, std::ostream* os) { *os << p.x << "," << p.y; }
+
 namespace {
 
 using namespace Geometry;
@@ -279,12 +282,14 @@ TRing Box(int32_t x0, int32_t y0, int32_t x1, int32_t y1)
     return RingOf({{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}, {x0, y0}});
 }
 
-CGrowArray<TRing> Subtract(const TRing& b, TRing& a)
+CGrowArray<TRing> Subtract(const TRing& b, TRing& a, EOverlap* overlap = nullptr)
 {
     RTree::CRTree edges(100);
     BuildEdgeTree(a, edges);
     CGrowArray<TRing> result;
-    Difference(edges, result, b, a);
+    EOverlap found = Difference(edges, result, b, a);
+    if (overlap != nullptr)
+        *overlap = found;
     return result;
 }
 
@@ -368,6 +373,151 @@ TEST(PolygonDifference, DegenerateRingsEndInADefinedResult)
     EXPECT_EQ(Subtract(b, point).Count(), 0u);
     TRing collinear = RingOf({{0, 0}, {0, 5}, {0, 10}, {0, 0}});
     (void)Subtract(b, collinear);
+}
+
+TEST(PolygonDifference, SharedAndCollinearEdges)
+{
+    struct TCase {
+        const char* what;
+        TRing b, a;
+        EOverlap overlap;
+        std::vector<CGeoPoint> piece;  // the one piece, when trimmed
+    };
+    const TCase cases[] = {
+        {"a strip over the same meridians", Box(0, 5, 10, 15), Box(0, 0, 10, 10), EOverlap::kTrimmed,
+         {{0, 10}, {0, 15}, {10, 15}, {10, 10}, {0, 10}}},
+        {"a notch along one edge", Box(0, 0, 10, 10), Box(3, 0, 7, 5), EOverlap::kTrimmed,
+         {{3, 0}, {0, 0}, {0, 10}, {10, 10}, {10, 0}, {7, 0}, {7, 5}, {3, 5}, {3, 0}}},
+        {"a hole touching at one point", Box(0, 0, 10, 10), RingOf({{5, 0}, {3, 4}, {7, 4}, {5, 0}}),
+         EOverlap::kTrimmed, {{5, 0}, {7, 4}, {3, 4}, {5, 0}, {0, 0}, {0, 10}, {10, 10}, {10, 0}, {5, 0}}},
+        {"within, sharing edges", Box(0, 0, 10, 5), Box(0, 0, 10, 10), EOverlap::kCovered, {}},
+        {"the same ring", Box(0, 0, 10, 10), Box(0, 0, 10, 10), EOverlap::kCovered, {}},
+        {"apart", Box(20, 0, 30, 10), Box(0, 0, 10, 10), EOverlap::kApart, {}},
+        {"inside, not touching", Box(2, 2, 8, 8), Box(0, 0, 10, 10), EOverlap::kApart, {}},
+        {"side by side", Box(10, 0, 20, 10), Box(0, 0, 10, 10), EOverlap::kTouching, {}},
+        {"touching along part of an edge", Box(10, 5, 20, 15), Box(0, 0, 10, 10), EOverlap::kTouching, {}},
+        {"corner to corner", Box(10, 10, 20, 20), Box(0, 0, 10, 10), EOverlap::kTouching, {}},
+    };
+    for (const TCase& c : cases) {
+        TRing b = c.b, a = c.a;
+        EOverlap overlap;
+        CGrowArray<TRing> result = Subtract(b, a, &overlap);
+        EXPECT_EQ(overlap, c.overlap) << c.what;
+        if (c.overlap != EOverlap::kTrimmed) {
+            EXPECT_TRUE(result.Empty()) << c.what;
+            EXPECT_EQ(Points(a), Points(c.a)) << c.what;
+            continue;
+        }
+        ASSERT_EQ(result.Count(), 1u) << c.what;
+        // The piece may start anywhere along its ring; compare it turned.
+        std::vector<CGeoPoint> got = Points(result[0]), want = c.piece;
+        got.pop_back(), want.pop_back();
+        auto at = std::find(got.begin(), got.end(), want[0]);
+        ASSERT_NE(at, got.end()) << c.what;
+        std::rotate(got.begin(), at, got.end());
+        EXPECT_EQ(got, want) << c.what;
+    }
+}
+
+// Twice the area of the unit cells whose centres lie in ring, counted cell
+// by cell with a plain crossing test on doubled coordinates.
+bool CellIn(const TRing& ring, int64_t cx, int64_t cy)
+{
+    bool in = false;
+    for (uint64_t k = 0; k + 1 < ring.Count(); ++k) {
+        int64_t x1 = 2 * int64_t(ring[k].x), y1 = 2 * int64_t(ring[k].y);
+        int64_t x2 = 2 * int64_t(ring[k + 1].x), y2 = 2 * int64_t(ring[k + 1].y);
+        if ((y1 > cy) != (y2 > cy) && ((cx - x1) * (y2 - y1) < (cy - y1) * (x2 - x1)) == (y2 > y1))
+            in = !in;
+    }
+    return in;
+}
+
+bool Touch(const TRing& x, const TRing& y)
+{
+    for (CGeoPoint p : x)
+        for (uint64_t k = 0; k + 1 < y.Count(); ++k) {
+            CGeoPoint a = y[k], b = y[k + 1];
+            if (int64_t(b.x - a.x) * (p.y - a.y) == int64_t(b.y - a.y) * (p.x - a.x) &&
+                std::min(a.x, b.x) <= p.x && p.x <= std::max(a.x, b.x) && std::min(a.y, b.y) <= p.y &&
+                p.y <= std::max(a.y, b.y))
+                return true;
+        }
+    return false;
+}
+
+// A clockwise rectilinear ring on a grid: a histogram of random columns
+// standing on (x0, y0), turned upside down when down is set.
+TRing Histogram(std::mt19937& random, int32_t x0, int32_t y0, int columns, bool down)
+{
+    std::vector<int32_t> heights;
+    for (int i = 0; i < columns; ++i)
+        heights.push_back(1 + int32_t(random() % 6));
+    TRing ring;
+    int32_t sign = down ? -1 : 1;
+    ring.PushBack({x0, y0});
+    for (int i = 0; i < columns; ++i) {
+        ring.PushBack({x0 + i, y0 + sign * heights[size_t(i)]});
+        ring.PushBack({x0 + i + 1, y0 + sign * heights[size_t(i)]});
+    }
+    ring.PushBack({x0 + columns, y0});
+    ring.PushBack({x0, y0});
+    return down ? Reversed(ring) : ring;
+}
+
+TEST(PolygonDifference, PiecesCoverExactlyBOutsideAOnRandomGridPolygons)
+{
+    // Rectilinear rings on a small grid share edge lines and vertices all
+    // the time; the pieces must hold exactly the cells of B outside A.
+    std::mt19937 random(5);
+    int trimmed = 0, covered = 0, apart = 0;
+    for (int i = 0; i < 2000; ++i) {
+        auto ring = [&] {
+            int32_t x0 = int32_t(random() % 8), y0 = int32_t(random() % 8);
+            if (random() % 3 == 0)
+                return Box(x0, y0, x0 + 1 + int32_t(random() % 8), y0 + 1 + int32_t(random() % 8));
+            return Histogram(random, x0, y0, 1 + int(random() % 8), random() % 2 == 0);
+        };
+        TRing b = ring(), a = ring();
+        const TRing before = a;
+        ASSERT_TRUE(IsClockwise(b) && IsClockwise(a));
+        EOverlap overlap;
+        CGrowArray<TRing> pieces = Subtract(b, a, &overlap);
+        int both = 0, onlyB = 0, onlyA = 0;
+        for (int64_t cx = -15; cx < 40; cx += 2) {
+            for (int64_t cy = -15; cy < 40; cy += 2) {
+                bool inB = CellIn(b, cx, cy), inA = CellIn(before, cx, cy);
+                ASSERT_EQ(CellIn(a, cx, cy), inA) << i << ": A changed shape";
+                both += inA && inB;
+                onlyB += inB && !inA;
+                onlyA += inA && !inB;
+                if (overlap != EOverlap::kTrimmed)
+                    continue;
+                int holders = 0;
+                for (const TRing& piece : pieces)
+                    holders += CellIn(piece, cx, cy);
+                ASSERT_EQ(holders, inB && !inA ? 1 : 0) << i << ": cell " << cx << "," << cy;
+            }
+        }
+        // Rings nested without touching are the containment test's business.
+        const bool touch = Touch(b, before) || Touch(before, b);
+        EOverlap expected = !touch && (both == 0 || onlyA == 0 || onlyB == 0) ? EOverlap::kApart
+                            : both == 0                                      ? EOverlap::kTouching
+                            : onlyB == 0                                     ? EOverlap::kCovered
+                                                                             : EOverlap::kTrimmed;
+        ASSERT_EQ(overlap, expected) << i << ": B " << ::testing::PrintToString(Points(b)) << " A "
+                                     << ::testing::PrintToString(Points(before));
+        for (const TRing& piece : pieces) {
+            EXPECT_EQ(piece[0], piece.Back());
+            EXPECT_GT(TwiceArea(piece), 0);
+        }
+        trimmed += overlap == EOverlap::kTrimmed;
+        covered += overlap == EOverlap::kCovered;
+        apart += overlap == EOverlap::kApart || overlap == EOverlap::kTouching;
+    }
+    EXPECT_GT(trimmed, 500);
+    EXPECT_GT(covered, 20);
+    EXPECT_GT(apart, 100);
 }
 
 }  // namespace
