@@ -6,6 +6,7 @@
 
 #include "common/streams/FileStream.h"
 #include "common/streams/SimpleXMLWriter.h"
+#include "splitter/OutputFiles.h"
 
 namespace {
 
@@ -31,26 +32,6 @@ __attribute__((format(printf, 2, 3))) void AppendFormat(std::string& text, const
     va_end(again);
 }
 
-// Areas [first, last) share one KML placemark and one .mp polygon.
-struct TGroup {
-    uint64_t first;
-    uint64_t last;
-    const std::string* label;
-};
-
-// The group starting at areas[first]. An area without a source name has no
-// siblings to gather and nothing else to be labelled by.
-TGroup GroupAt(const TAreaList& areas, uint64_t first, bool multiContour)
-{
-    const TArea& area = areas[first];
-    if (!multiContour || area.source == nullptr)
-        return {first, first + 1, &area.name};
-    uint64_t last = first + 1;
-    while (last < areas.Count() && areas[last].source == area.source)
-        ++last;
-    return {first, last, area.source};
-}
-
 void WriteKMLPolygon(CSimpleXMLWriter& xml, const TRing& ring)
 {
     xml.Open("Polygon");
@@ -66,7 +47,7 @@ void WriteKMLPolygon(CSimpleXMLWriter& xml, const TRing& ring)
 }
 
 // The group's "[POLYGON]" record: its label and one Data0 line per area.
-std::string MPPolygon(const TAreaList& areas, const TGroup& group)
+std::string MPPolygon(const TAreaList& areas, const TAreaGroup& group)
 {
     std::string text = "\r\n[POLYGON]\r\nLabel=" + *group.label;
     for (uint64_t a = group.first; a < group.last; ++a) {
@@ -89,7 +70,7 @@ std::string MPPolygon(const TAreaList& areas, const TGroup& group)
 bool WriteKML(const std::string& path, const TAreaList& areas, const std::string& description, bool multiContour)
 {
     CFileWriteStream out(kBufferSize);
-    if (!out.Open(path))
+    if (!CreateOutputFile(out, path))
         return false;
     Put(out, "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n");
     CSimpleXMLWriter xml(out);
@@ -109,7 +90,7 @@ bool WriteKML(const std::string& path, const TAreaList& areas, const std::string
     xml.Close();
     xml.Close();
     for (uint64_t first = 0; first < areas.Count();) {
-        const TGroup group = GroupAt(areas, first, multiContour);
+        const TAreaGroup group = GroupAt(areas, first, multiContour);
         xml.Open("Placemark");
         xml.NameElement(*group.label);
         xml.TextElement("styleUrl", "#polyStyle");
@@ -130,40 +111,50 @@ bool WriteKML(const std::string& path, const TAreaList& areas, const std::string
 bool WriteMP(const std::string& outputDir, const TAreaList& areas, bool multiContour, bool separateContours)
 {
     CFileWriteStream out(kBufferSize);
-    if (!out.Open(outputDir + "areas.mp"))
+    if (!CreateOutputFile(out, outputDir + "areas.mp"))
         return false;
+    bool created = true;
     Put(out, kMPHeader);
     for (uint64_t first = 0; first < areas.Count();) {
-        const TGroup group = GroupAt(areas, first, multiContour);
+        const TAreaGroup group = GroupAt(areas, first, multiContour);
         const std::string polygon = MPPolygon(areas, group);
         Put(out, polygon);
         CFileWriteStream separate(kBufferSize);
-        if (separateContours && separate.Open(outputDir + *group.label + ".mp")) {
-            Put(separate, kMPHeader);
-            Put(separate, polygon);
-            separate.Close();
+        if (separateContours) {
+            if (CreateOutputFile(separate, outputDir + SafeFileName(*group.label) + ".mp")) {
+                Put(separate, kMPHeader);
+                Put(separate, polygon);
+                separate.Close();
+            } else {
+                created = false;
+            }
         }
         first = group.last;
     }
-    return out.Close();
+    return out.Close() && created;
 }
 
 bool WriteAreasPoly(const std::string& outputDir, const std::string& title, const TAreaList& areas,
                     bool separateContours)
 {
     CFileWriteStream out(kBufferSize);
-    if (!out.Open(outputDir + "areas.poly"))
+    if (!CreateOutputFile(out, outputDir + "areas.poly"))
         return false;
+    bool created = true;
     for (uint64_t i = 0; i < areas.Count(); ++i) {
         const TArea& area = areas[i];
         WritePolySection(out, i == 0 ? &title : nullptr, area.name, area.ring, i + 1 == areas.Count());
         CFileWriteStream separate(kBufferSize);
-        if (separateContours && separate.Open(outputDir + area.name + ".poly")) {
-            WritePolySection(separate, &title, area.name, area.ring, true);
-            separate.Close();
+        if (separateContours) {
+            if (CreateOutputFile(separate, outputDir + SafeFileName(area.name) + ".poly")) {
+                WritePolySection(separate, &title, area.name, area.ring, true);
+                separate.Close();
+            } else {
+                created = false;
+            }
         }
     }
-    return out.Close();
+    return out.Close() && created;
 }
 
 void WritePolySection(CWriteStream& stream, const std::string* title, const std::string& section, const TRing& ring,

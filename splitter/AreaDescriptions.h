@@ -16,20 +16,21 @@
 #include "splitter/Areas.h"
 
 // Writes the KML file at path, one placemark per group, each described by
-// description or, when that is empty, by the group's label. False when the
-// file cannot be created.
+// description or, when that is empty, by the group's label. False, after
+// printing why, when the file cannot be created.
 bool WriteKML(const std::string& path, const TAreaList& areas, const std::string& description, bool multiContour);
 
 // Writes outputDir + "areas.mp", one polygon per group, and with
-// separateContours also outputDir + label + ".mp" per group (a file that
-// cannot be created is skipped). False, with nothing written, when areas.mp
-// cannot be created.
+// separateContours also a file named by the group's label (SafeFileName) +
+// ".mp" per group. False, after printing why, when a file cannot be created:
+// with nothing written when it is areas.mp, else after the other files.
 bool WriteMP(const std::string& outputDir, const TAreaList& areas, bool multiContour, bool separateContours);
 
 // Writes outputDir + "areas.poly", one section per area named by the area,
-// under title; with separateContours also outputDir + name + ".poly" per area
-// (a file that cannot be created is skipped). False, with nothing written,
-// when areas.poly cannot be created.
+// under title; with separateContours also a file named by the area
+// (SafeFileName) + ".poly" per area. False, after printing why, when a file
+// cannot be created: with nothing written when it is areas.poly, else after
+// the other files.
 bool WriteAreasPoly(const std::string& outputDir, const std::string& title, const TAreaList& areas,
                     bool separateContours);
 

@@ -263,7 +263,7 @@ void CAreaSplitter::ReadNodes(CPBInputAdapter& input, bool processOuter, uint32_
     for (;;) {
         if (!input.ReadBlob(error)) {
             if (error)
-                throw OSM::CDataReader::CBadFileException();
+                throw OSM::CDataReader::CBadFileException{input.Fault()};
             break;
         }
         if (input.BlobType() != "OSMData")

@@ -1,6 +1,8 @@
 #include "splitter/BoundaryRelations.h"
 
+#include <cerrno>
 #include <cinttypes>
+#include <cstring>
 #include <cstdlib>
 #include <strings.h>
 
@@ -9,6 +11,8 @@
 CBoundaryRelationList::CBoundaryRelationList(int32_t adminLevel, const std::string& path)
     : m_adminLevel(adminLevel), m_file(std::fopen(path.c_str(), "wb"))
 {
+    if (m_file == nullptr)
+        m_openError = std::strerror(errno);
 }
 
 CBoundaryRelationList::~CBoundaryRelationList()

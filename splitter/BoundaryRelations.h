@@ -11,7 +11,7 @@
 class CBoundaryRelationList {
 public:
     // Opens path for the list; when it cannot be opened, lines go only to
-    // standard output.
+    // standard output and OpenError() says why.
     CBoundaryRelationList(int32_t adminLevel, const std::string& path);
     ~CBoundaryRelationList();
     CBoundaryRelationList(const CBoundaryRelationList&) = delete;
@@ -20,6 +20,8 @@ public:
     // Lists relation once per run when it is an administrative boundary of
     // the list's level.
     void Note(const OSM::TRelation& relation);
+    // The system's reason why the file could not be opened; empty when it was.
+    const std::string& OpenError() const { return m_openError; }
     // Closes the file; throws TStreamException (kWrite) when it fails.
     void Close();
 
@@ -27,4 +29,5 @@ private:
     int32_t m_adminLevel;
     std::set<OSM::TId> m_listed;
     std::FILE* m_file;
+    std::string m_openError;
 };

@@ -1,5 +1,7 @@
 #include "splitter/Driver.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -15,22 +17,27 @@
 #include "splitter/BoundaryRelations.h"
 #include "splitter/Log.h"
 #include "splitter/Options.h"
+#include "splitter/OutputFiles.h"
 #include "splitter/Passes.h"
 #include "splitter/PolyFile.h"
 #include "splitter/SplitFile.h"
 
 namespace {
 
-// Everything after the options: any stream, memory or format failure leaves
-// as an exception, reported once by RunSplitter.
-int RunPhases(const CSettings& settings)
+// Names what was malformed in the input, and where, before the run's message.
+void ReportMalformed(const std::string& path, const std::string& fault, uint64_t offset)
 {
-    CFileReadStream input(65536);
-    CPBInputAdapter pbf;
-    if (!input.Open(settings.inputFile) || !pbf.Open(input)) {
-        std::puts("Bad input file.");
-        return kExitBadInput;
-    }
+    if (!fault.empty())
+        std::printf("%s: %s (blob at byte %llu)\n", path.c_str(), fault.c_str(),
+                    static_cast<unsigned long long>(offset));
+    std::puts("Bad input file.");
+}
+
+// Both phases over the opened input. Malformed input leaves as
+// CBadFileException; stream and memory failures leave as exceptions,
+// reported once by RunSplitter.
+int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapter& pbf)
+{
     MakeDirectoryPath(settings.outputDir);
 
     CStdOutLog log;
@@ -61,26 +68,47 @@ int RunPhases(const CSettings& settings)
         std::puts("No areas.");
         return kExitNoAreas;
     }
+    // Two writers of one file would corrupt it, and a group split across
+    // passes would be truncated by the second: refuse before writing.
+    if (!CheckOutputNames(areas, settings))
+        return kExitNoAreas;
+    if (!CheckPassGroups(areas, settings))
+        return kExitPassFailed;
 
+    // A description that cannot be written fails the run, after the tiles.
     log.Line("Write areas list...");
+    bool described = true;
     if (!settings.writeKml.empty())
-        WriteKML(settings.outputDir + settings.writeKml, areas, settings.description, settings.multiContour);
-    WriteMP(settings.outputDir, areas, settings.multiContour, settings.writeSeparateContours);
+        described &= WriteKML(settings.outputDir + settings.writeKml, areas, settings.description,
+                              settings.multiContour);
+    described &= WriteMP(settings.outputDir, areas, settings.multiContour, settings.writeSeparateContours);
     if (settings.poly.empty())
-        WriteSplitFile(settings.outputDir + "areas.list", areas);
+        described &= WriteSplitFile(settings.outputDir + "areas.list", areas);
     else
-        WriteAreasPoly(settings.outputDir, settings.description.empty() ? "Areas" : settings.description, areas,
-                       settings.writeSeparateContours);
+        described &= WriteAreasPoly(settings.outputDir, settings.description.empty() ? "Areas" : settings.description,
+                                    areas, settings.writeSeparateContours);
 
     std::unique_ptr<CBoundaryRelationList> relations;
-    if (settings.adminLevel != 0)
-        relations = std::make_unique<CBoundaryRelationList>(int32_t(settings.adminLevel),
-                                                            settings.outputDir + "relations.txt");
+    if (settings.adminLevel != 0) {
+        const std::string path = settings.outputDir + "relations.txt";
+        relations = std::make_unique<CBoundaryRelationList>(int32_t(settings.adminLevel), path);
+        if (!relations->OpenError().empty()) {
+            std::printf("Cannot create %s: %s\n", path.c_str(), relations->OpenError().c_str());
+            described = false;
+        }
+    }
+
+    // A few descriptors stay free for what a pass opens besides its outputs.
+    constexpr uint64_t kSpareFiles = 8;
+    const uint64_t freeFiles = FreeFileDescriptors();
+    const auto maxFiles = uint32_t(std::clamp<uint64_t>(freeFiles - std::min(freeFiles, kSpareFiles), 1, UINT32_MAX));
+    if (maxFiles < settings.maxAreas && maxFiles < areas.Count())
+        log.Format("Open files are limited: a pass writes at most %u files.", maxFiles);
     // Objects the passes make carry the input's time, so the same input
     // gives the same output.
     const int64_t timestamp = input.ModificationTime() * 1000;
     for (uint32_t first = 0; first < areas.Count();) {
-        uint32_t done = RunPass(pbf, areas, first, relations.get(), settings, timestamp, log);
+        uint32_t done = RunPass(pbf, areas, first, relations.get(), settings, maxFiles, timestamp, log);
         if (done == 0)
             return kExitPassFailed;
         first += done;
@@ -89,7 +117,30 @@ int RunPhases(const CSettings& settings)
         relations->Close();
 
     log.Line("The work is finished.");
-    return kExitDone;
+    return described ? kExitDone : kExitIoFailure;
+}
+
+int RunPhases(const CSettings& settings)
+{
+    // Every output of a pass holds a file open.
+    RaiseOpenFileLimit();
+    CFileReadStream input(65536);
+    CPBInputAdapter pbf;
+    if (!input.Open(settings.inputFile)) {
+        std::printf("Cannot open %s: %s\n", settings.inputFile.c_str(), input.OpenError());
+        std::puts("Bad input file.");
+        return kExitBadInput;
+    }
+    if (!pbf.Open(input)) {
+        ReportMalformed(settings.inputFile, pbf.Fault(), pbf.BlobOffset());
+        return kExitBadInput;
+    }
+    try {
+        return SplitInput(settings, input, pbf);
+    } catch (const OSM::CDataReader::CBadFileException& e) {
+        ReportMalformed(settings.inputFile, e.reason, pbf.BlobOffset());
+        return kExitBadInput;
+    }
 }
 
 }  // namespace
@@ -112,9 +163,6 @@ int RunSplitter(const char* const* arguments, int count)
         std::puts(e.code == TStreamException::kWrite ? "Error writing output file." : "Error reading input file.");
     } catch (const std::bad_alloc&) {
         std::puts("Out of memory.");
-    } catch (const OSM::CDataReader::CBadFileException&) {
-        std::puts("Bad input file.");
-        return kExitBadInput;
     }
     return kExitIoFailure;
 }

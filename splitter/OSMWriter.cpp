@@ -1,9 +1,12 @@
 #include "splitter/OSMWriter.h"
 
+#include <cerrno>
+#include <cstring>
 #include <variant>
 
 #include "common/OSM/PBFWriter.h"
 #include "common/OSM/XMLWriter.h"
+#include "common/streams/FileSystem.h"
 #include "splitter/BoundaryRelations.h"
 
 struct COSMWriter::TFormat {
@@ -23,12 +26,15 @@ bool COSMWriter::Open(const std::string& path, bool pbf, CBoundaryRelationList* 
     m_fileName = path;
     m_relationList = relations;
     m_format = std::make_unique<TFormat>();
+    errno = 0;
     bool opened;
     if (pbf)
         opened = m_format->writer.emplace<OSM::CPBFWriter>().Open(path);
     else
         opened = m_format->writer.emplace<OSM::CXMLWriter>().Open(path);
     if (!opened) {
+        // The writers fail only where the system refused to open or write.
+        m_openError = errno != 0 ? std::strerror(errno) : "unknown error";
         m_format.reset();
         return false;
     }
@@ -38,8 +44,19 @@ bool COSMWriter::Open(const std::string& path, bool pbf, CBoundaryRelationList* 
 
 void COSMWriter::Close()
 {
-    if (m_format)
-        std::visit([](auto& w) { w.Close(); }, m_format->writer);
+    if (!m_format)
+        return;
+    std::visit([](auto& w) { w.Close(); }, m_format->writer);
+    m_format.reset();
+}
+
+void COSMWriter::Discard() noexcept
+{
+    if (!m_format)
+        return;
+    // Removed first: closing a writer still completes its file.
+    RemovePlainFile(m_fileName);
+    m_format.reset();
 }
 
 void COSMWriter::WriteRelation(const OSM::TRelation& relation)

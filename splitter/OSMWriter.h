@@ -16,11 +16,16 @@ public:
 
     // Creates path and writes its head, as PBF or XML. relations, when given,
     // is told of every relation written. Returns false when the file cannot
-    // be created.
+    // be created; OpenError() then says why.
     bool Open(const std::string& path, bool pbf, CBoundaryRelationList* relations);
+    // The system's reason why the last Open failed.
+    const char* OpenError() const { return m_openError.c_str(); }
     // Completes and closes the file; throws TStreamException (kWrite) when
     // that fails. A writer destroyed without Close completes its file quietly.
     void Close();
+    // Closes the file unless Close succeeded, and removes it when it is a
+    // plain file (never a device or a pipe). Never throws.
+    void Discard() noexcept;
 
     void WriteRelation(const OSM::TRelation& relation) override;
     void WriteWay(const OSM::TWay& way) override;
@@ -37,5 +42,6 @@ private:
     std::unique_ptr<TFormat> m_format;
     CBoundaryRelationList* m_relationList = nullptr;
     std::string m_fileName;
+    std::string m_openError;
     uint64_t m_nodes = 0, m_ways = 0, m_relations = 0;
 };

@@ -170,17 +170,18 @@ bool GetFlagOption(CSettings& settings, const char* longName, const char* shortN
 
 bool LoadConfigFile(CSettings& settings, const std::string& path, CLog& log)
 {
-    bool ok = false;
+    std::string fault;
     try {
         CFileReadStream file(CFileReadStream::kWholeFile);
-        if (file.Open(path)) {
+        if (!file.Open(path)) {
+            fault = file.OpenError();
+        } else {
             if (file.Remaining() >= 3) {
                 const uint8_t* head = file.Get(3);
                 if (!(head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF))
                     file.Seek(0);
             }
-            ok = true;
-            while (char* line = file.ReadLine()) {
+            for (uint64_t number = 1; char* line = file.ReadLine(); ++number) {
                 if (line[0] == '#' || line[0] == ';')
                     continue;
                 while (IsSpace(*line))
@@ -189,7 +190,7 @@ bool LoadConfigFile(CSettings& settings, const std::string& path, CLog& log)
                     continue;
                 char* equals = std::strchr(line, '=');
                 if (equals == nullptr || equals == line) {
-                    ok = false;
+                    fault = "line " + std::to_string(number) + (equals == nullptr ? " has no \"=\"" : " has no name");
                     break;
                 }
                 char* nameEnd = equals;
@@ -205,11 +206,13 @@ bool LoadConfigFile(CSettings& settings, const std::string& path, CLog& log)
             }
         }
     } catch (const TStreamException&) {
-        ok = false;
+        fault = "reading failed";
     }
-    if (!ok)
-        log.Line("Error loading config file.");
-    return ok;
+    if (fault.empty())
+        return true;
+    log.Format("Config file \"%s\": %s.", path.c_str(), fault.c_str());
+    log.Line("Error loading config file.");
+    return false;
 }
 
 bool ScanArguments(CSettings& settings, const char* const* arguments, int count)
@@ -233,9 +236,9 @@ bool ScanArguments(CSettings& settings, const char* const* arguments, int count)
             settings.positionals.PushBack(argument);
         }
     }
-    if (!settings.configFile.empty()) {
+    if (settings.configFile) {
         CStdOutLog log;
-        return LoadConfigFile(settings, settings.configFile, log);
+        return LoadConfigFile(settings, *settings.configFile, log);
     }
     return true;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/streams/GrowArray.h"
@@ -19,7 +20,7 @@ struct CSettings {
     CGrowArray<TOption> options;  // command line first, then the configuration file
     CGrowArray<std::string> positionals;
     uint32_t positionalsConsumed = 0;
-    std::string configFile;
+    std::optional<std::string> configFile;  // given even when empty
 
     std::string inputFile;
     std::string description;
@@ -50,8 +51,9 @@ bool ParseCommandLine(CSettings& settings, const char* const* arguments, int cou
 bool ScanArguments(CSettings& settings, const char* const* arguments, int count);
 
 // Appends the file's "name = value" lines as option records. False, after
-// logging "Error loading config file.", when the file cannot be read or holds
-// a line without a name or "="; records appended before the failure stay.
+// logging why and "Error loading config file.", when the file cannot be read
+// or holds a line without a name or "="; records appended before the failure
+// stay.
 bool LoadConfigFile(CSettings& settings, const std::string& path, CLog& log);
 
 // Marks every record named longName or shortName (any case) used and returns

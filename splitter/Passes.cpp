@@ -7,48 +7,91 @@
 #include "splitter/Log.h"
 #include "splitter/OSMWriter.h"
 #include "splitter/Options.h"
+#include "splitter/OutputFiles.h"
 #include "splitter/clip/PassDistributor.h"
 
-uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, uint32_t first, CBoundaryRelationList* relations,
-                 const CSettings& settings, int64_t timestamp, CLog& log)
-{
-    const uint64_t total = areas.Count();
-    // A pass keeps area indices in 16 signed bits, whatever max-areas says.
-    const uint32_t maxAreas = std::min(settings.maxAreas, Clip::kMaxPassAreas);
+namespace {
+
+// The output files of one pass. Unless the pass ends well, they are removed:
+// a tile cut short by a failure must not pass for a complete one.
+struct TPassFiles {
     CGrowArray<std::unique_ptr<COSMWriter>> writers;
+    bool keep = false;
+
+    ~TPassFiles()
+    {
+        if (!keep)
+            for (auto& writer : writers)
+                writer->Discard();
+    }
+};
+
+}  // namespace
+
+bool CheckPassGroups(const TAreaList& areas, const CSettings& settings)
+{
+    bool fit = true;
+    for (uint64_t first = 0; first < areas.Count();) {
+        const TAreaGroup group = GroupAt(areas, first, settings.multiContour);
+        if (group.last - group.first > Clip::kMaxPassAreas) {
+            std::printf("The %llu areas of \"%s\" share one output file, but one pass can clip at most %u areas.\n",
+                        static_cast<unsigned long long>(group.last - group.first), group.label->c_str(),
+                        Clip::kMaxPassAreas);
+            fit = false;
+        }
+        first = group.last;
+    }
+    return fit;
+}
+
+uint64_t PassEnd(const TAreaList& areas, uint64_t first, const CSettings& settings, uint32_t maxFiles)
+{
+    // A pass keeps area indices in 16 signed bits, whatever max-areas says.
+    const uint64_t maxAreas = std::min(settings.maxAreas, Clip::kMaxPassAreas);
+    uint64_t end = first, files = 0;
+    while (end < areas.Count()) {
+        // Contours of one source share a file, and therefore a pass, even
+        // beyond max-areas: a second pass would truncate the file.
+        const TAreaGroup group = GroupAt(areas, end, settings.multiContour);
+        const uint64_t passAreas = end - first;
+        if (passAreas != 0 && (passAreas >= maxAreas || files >= maxFiles ||
+                               passAreas + (group.last - group.first) > Clip::kMaxPassAreas))
+            break;
+        end = group.last;
+        ++files;
+    }
+    return end;
+}
+
+uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, uint32_t first, CBoundaryRelationList* relations,
+                 const CSettings& settings, uint32_t maxFiles, int64_t timestamp, CLog& log)
+{
+    const uint64_t end = PassEnd(areas, first, settings, maxFiles);
+    TPassFiles files;
     CGrowArray<TAreaOutput> outputs;
     CGrowArray<const TRing*> polygons;
     CGrowArray<TAreaOutput*> areaOutputs;
-    outputs.Reserve(total);
-    polygons.Reserve(total);
-    areaOutputs.Reserve(total);
-
-    uint32_t passAreas = 0;
-    for (uint64_t i = first; i < total; ++i) {
-        const TArea& area = areas[i];
-        // Contours of one source share a file, and a pass, even beyond
-        // max-areas. Areas without a source stand alone.
-        if (passAreas == Clip::kMaxPassAreas)
-            break;
-        bool joins = settings.multiContour && !outputs.Empty() && area.source != nullptr &&
-                     area.source == areas[i - 1].source;
-        if (!joins) {
-            if (passAreas >= maxAreas)
-                break;
-            const std::string& base = settings.multiContour && area.source != nullptr ? *area.source : area.name;
-            std::string path = settings.outputDir + base + (settings.pbf ? ".osm.pbf" : ".osm");
-            auto writer = std::make_unique<COSMWriter>();
-            if (!writer->Open(path, settings.pbf, relations)) {
-                std::puts("Error creating output file.");
-                return 0;  // the files made so far are completed by their destructors
-            }
-            outputs.EmplaceBack().writer = writer.get();
-            writers.PushBack(std::move(writer));
+    outputs.Reserve(end - first);
+    polygons.Reserve(end - first);
+    areaOutputs.Reserve(end - first);
+    for (uint64_t i = first; i < end;) {
+        const TAreaGroup group = GroupAt(areas, i, settings.multiContour);
+        const std::string path = TilePath(settings, *group.label);
+        auto writer = std::make_unique<COSMWriter>();
+        if (!writer->Open(path, settings.pbf, relations)) {
+            std::printf("Cannot create %s: %s\n", path.c_str(), writer->OpenError());
+            std::puts("Error creating output file.");
+            return 0;
         }
-        polygons.PushBack(&area.ring);
-        areaOutputs.PushBack(&outputs.Back());
-        ++passAreas;
+        TAreaOutput& output = outputs.EmplaceBack();
+        output.writer = writer.get();
+        files.writers.PushBack(std::move(writer));
+        for (; i < group.last; ++i) {
+            polygons.PushBack(&areas[i].ring);
+            areaOutputs.PushBack(&output);
+        }
     }
+    const auto passAreas = uint32_t(end - first);
 
     log.Format("Clipping areas %u - %u...", first, first + passAreas - 1);
     bool done;
@@ -56,7 +99,10 @@ uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, uint32_t first,
         Clip::CPassDistributor pass;
         done = pass.Run(input, polygons.Data(), areaOutputs.Data(), passAreas, settings.reserveNodes, timestamp, log);
     }
-    for (auto& writer : writers)
+    if (!done)
+        return 0;
+    for (auto& writer : files.writers)
         writer->Close();
-    return done ? passAreas : 0;
+    files.keep = true;
+    return passAreas;
 }

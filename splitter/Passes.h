@@ -1,4 +1,5 @@
-// The second phase: passes of at most max-areas areas, one output file each.
+// The second phase: passes of at most max-areas areas, one output file per
+// area or group of areas.
 #pragma once
 
 #include <cstdint>
@@ -10,10 +11,20 @@ class CBoundaryRelationList;
 class CLog;
 struct CSettings;
 
-// Writes the areas from first on that fit into one pass. Returns how many
-// areas it wrote, 0 when an output file could not be created or the areas
-// were rejected (after printing why). Objects the pass makes carry
-// timestamp (milliseconds). Stream, memory and input failures leave as
-// exceptions.
+// True when every group of areas that shares an output file fits into one
+// pass; otherwise prints which do not and returns false.
+bool CheckPassGroups(const TAreaList& areas, const CSettings& settings);
+
+// The end of the areas that the pass starting at first writes: at most
+// max-areas areas (a group of areas sharing a file joins whole even beyond
+// that), at most maxFiles files (at least one) and at most the pipeline's
+// limit of areas. A group of areas sharing a file is never split.
+uint64_t PassEnd(const TAreaList& areas, uint64_t first, const CSettings& settings, uint32_t maxFiles);
+
+// Writes the areas from first to PassEnd in one pass. Returns how many areas
+// it wrote, 0 when an output file could not be created or the areas were
+// rejected (after printing why). Objects the pass makes carry timestamp
+// (milliseconds). Stream, memory and input failures leave as exceptions.
+// Unless it succeeds, the pass removes the files it created.
 uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, uint32_t first, CBoundaryRelationList* relations,
-                 const CSettings& settings, int64_t timestamp, CLog& log);
+                 const CSettings& settings, uint32_t maxFiles, int64_t timestamp, CLog& log);

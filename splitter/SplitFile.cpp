@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "common/streams/FileStream.h"
+#include "splitter/OutputFiles.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ bool LoadSplitFile(const std::string& path, TAreaList& areas, const std::string*
 bool WriteSplitFile(const std::string& path, const TAreaList& areas)
 {
     CFileWriteStream out(65536);
-    if (!out.Open(path))
+    if (!CreateOutputFile(out, path))
         return false;
     static const char kHeader[] = "# List of areas\r\n#\r\n";
     out.Write(kHeader, sizeof kHeader - 1);

@@ -14,6 +14,6 @@
 bool LoadSplitFile(const std::string& path, TAreaList& areas, const std::string* source);
 
 // Writes areas to path, edges taken from each ring's bounding rectangle.
-// Returns false when the file cannot be created; write failures throw
-// TStreamException.
+// Returns false, after printing why, when the file cannot be created; write
+// failures throw TStreamException.
 bool WriteSplitFile(const std::string& path, const TAreaList& areas);

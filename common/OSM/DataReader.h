@@ -1,6 +1,8 @@
 // What the pipeline needs of an input file: its entities, one at a time.
 #pragma once
 
+#include <string>
+
 #include "common/OSM/Entities.h"
 
 namespace OSM {
@@ -8,7 +10,10 @@ namespace OSM {
 class CDataReader {
 public:
     // Thrown by value when the input proves malformed after its header.
-    class CBadFileException {};
+    struct CBadFileException {
+        // What was malformed; empty when the thrower has reported it.
+        std::string reason;
+    };
 
     virtual ~CDataReader() = default;
     // Advances to the next entity; false at the end of the input. Cheap: only

@@ -1,5 +1,6 @@
 #include "common/OSM/PBFReader.h"
 
+#include <string>
 #include <utility>
 
 namespace OSM {
@@ -28,7 +29,7 @@ void SetTag(CGrowArray<TTag>& tags, uint64_t k, const std::string& key, const st
 void CheckDenseLengths(const OSMPBF::DenseNodes& dense)
 {
     if (dense.lat_size() != dense.id_size() || dense.lon_size() != dense.id_size())
-        throw CBadFile();
+        throw CBadFile{"dense nodes with ids, latitudes and longitudes of different counts"};
 }
 
 const std::string kNoUser;
@@ -61,7 +62,7 @@ int64_t TBlockScale::Milliseconds(int64_t timestamp) const { return Multiply(dat
 void ParsePrimitiveBlock(const CGrowArray<uint8_t>& payload, OSMPBF::PrimitiveBlock& block)
 {
     if (!ParseMessage(block, payload.Data(), payload.Count()))
-        throw CBadFile();
+        throw CBadFile{"the data block does not parse"};
 }
 
 void AppendPositions(const OSMPBF::PrimitiveBlock& block, const OSMPBF::PrimitiveGroup& group,
@@ -94,7 +95,7 @@ bool CPBFReaderAdapter::ReadBlock()
         do {
             if (!m_source.ReadBlob(error)) {
                 if (error)
-                    throw CBadFile();
+                    throw CBadFile{m_source.Fault()};
                 return false;
             }
         } while (m_source.BlobType() != "OSMData");
@@ -205,7 +206,7 @@ const std::string& CPBFReaderAdapter::String(int64_t index) const
 {
     const OSMPBF::StringTable& table = m_block.stringtable();
     if (index < 0 || index >= table.s_size())
-        throw CBadFile();
+        throw CBadFile{"string index " + std::to_string(index) + " outside the string table"};
     return table.s(static_cast<int>(index));
 }
 
@@ -235,7 +236,7 @@ void CPBFReaderAdapter::DecodeDense(int32_t index)
                 break;
             }
             if (s.keyValue + 1 == keyValues)
-                throw CBadFile();
+                throw CBadFile{"dense node tags end with a key without a value"};
             if (j == index)
                 SetTag(m_node.tags, tagCount++, String(key), String(dense.keys_vals(s.keyValue + 1)));
             s.keyValue += 2;
@@ -259,7 +260,7 @@ template <typename TMessage>
 void CPBFReaderAdapter::DecodeCommon(const TMessage& message, TEntity& entity) const
 {
     if (message.keys_size() != message.vals_size())
-        throw CBadFile();
+        throw CBadFile{"tag keys and values of different counts"};
     entity.id = message.id();
     TInfo& out = entity.info;
     if (message.has_info()) {
@@ -308,14 +309,14 @@ void CPBFReaderAdapter::DecodeRelation(const OSMPBF::Relation& relation)
 {
     const int members = relation.memids_size();
     if (relation.roles_sid_size() != members || relation.types_size() != members)
-        throw CBadFile();
+        throw CBadFile{"relation members with ids, roles and types of different counts"};
     TRelation& out = m_spareRelation;
     DecodeCommon(relation, out);
     int64_t ref = 0;
     for (int k = 0; k < members; ++k) {
         int type = relation.types(k);
         if (type < kNode || type > kRelation)
-            throw CBadFile();
+            throw CBadFile{"relation member of unknown type " + std::to_string(type)};
         TMember& member = uint64_t(k) < out.members.Count() ? out.members[k] : out.members.EmplaceBack();
         ref = Add(ref, relation.memids(k));
         member.type = static_cast<EEntityType>(type);

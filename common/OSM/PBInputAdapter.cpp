@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 #include <zlib.h>
 
@@ -59,19 +60,28 @@ bool CPBInputAdapter::Open(CReadStream& stream)
 {
     m_stream = &stream;
     bool error;
-    if (!ReadBlob(error) || m_blobType != "OSMHeader")
-        return false;
+    if (!ReadBlob(error))
+        return error ? false : Malformed("the file is empty");
+    if (m_blobType != "OSMHeader")
+        return Malformed("the first blob is \"" + m_blobType + "\", not \"OSMHeader\"");
     OSMPBF::HeaderBlock header;
     if (!ParseMessage(header, m_payload.Data(), m_payload.Count()))
-        return false;
+        return Malformed("the header block does not parse");
     for (const std::string& feature : header.required_features())
         if (feature != "OsmSchema-V0.6" && feature != "DenseNodes")
-            return false;
+            return Malformed("the file requires the feature \"" + feature + "\", which this program lacks");
     return true;
+}
+
+bool CPBInputAdapter::Malformed(std::string fault)
+{
+    m_fault = std::move(fault);
+    return false;
 }
 
 bool CPBInputAdapter::ReadBlob(bool& error)
 {
+    m_blobOffset = m_stream->Position();
     if (m_stream->Remaining() == 0) {
         error = false;
         return false;
@@ -82,7 +92,7 @@ bool CPBInputAdapter::ReadBlob(bool& error)
             return false;
     } catch (const TStreamException&) {
         // A file cut short inside the blob is as malformed as a bad one.
-        return false;
+        return Malformed("the file ends inside the blob");
     }
     error = false;
     return true;
@@ -94,19 +104,21 @@ bool CPBInputAdapter::ReadBlobBody()
     uint32_t headerSize = uint32_t(length[0]) << 24 | uint32_t(length[1]) << 16 |
                           uint32_t(length[2]) << 8 | uint32_t(length[3]);
     if (headerSize >= kMaxBlobHeaderSize)
-        return false;
+        return Malformed("blob header size " + std::to_string(headerSize) + " is out of range");
     const uint8_t* header = m_stream->Get(headerSize);
     if (!ParseMessage(m_header, header, headerSize))
-        return false;
+        return Malformed("the blob header does not parse");
     int32_t dataSize = m_header.datasize();
     if (dataSize < 0 || dataSize >= kMaxBlobSize)
-        return false;
+        return Malformed("blob size " + std::to_string(dataSize) + " is out of range");
+    if (uint64_t(dataSize) > m_stream->Remaining())
+        return Malformed("the file ends inside the blob");
     // Parsed straight from the window; the runtime requires the Blob to end
     // exactly at dataSize and backs the stream up to there.
     if (!m_blob.ParseFromBoundedZeroCopyStream(this, dataSize))
-        return false;
+        return Malformed("the blob does not parse");
     if (m_blob.has_raw_size() && (m_blob.raw_size() < 0 || m_blob.raw_size() >= kMaxBlobSize))
-        return false;
+        return Malformed("raw size " + std::to_string(m_blob.raw_size()) + " is out of range");
 
     m_blobType = m_header.type();
     m_payload.Clear();
@@ -117,10 +129,20 @@ bool CPBInputAdapter::ReadBlobBody()
         m_payload.Append(reinterpret_cast<const uint8_t*>(m_blob.raw().data()), m_blob.raw().size());
         return true;
     case OSMPBF::Blob::kZlibData:
-        return m_blob.has_raw_size() && Inflate(m_blob.zlib_data(), m_blob.raw_size());
+        if (!m_blob.has_raw_size())
+            return Malformed("zlib data without a raw size");
+        return Inflate(m_blob.zlib_data(), m_blob.raw_size()) ||
+               Malformed("the zlib data does not inflate to its raw size");
+    case OSMPBF::Blob::kLzmaData:
+        return Malformed("lzma compression is not supported");
+    case OSMPBF::Blob::kOBSOLETEBzip2Data:
+        return Malformed("bzip2 compression is not supported");
+    case OSMPBF::Blob::kLz4Data:
+        return Malformed("lz4 compression is not supported");
+    case OSMPBF::Blob::kZstdData:
+        return Malformed("zstd compression is not supported");
     default:
-        // lzma, bzip2, lz4, zstd: data this program cannot read.
-        return false;
+        return Malformed("unknown compression");
     }
 }
 

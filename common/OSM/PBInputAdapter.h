@@ -31,9 +31,10 @@ public:
     int64_t ByteCount() const override;
 
     // Attaches the stream and reads and checks the header blob at its current
-    // position. False when the first blob is missing or malformed, is not an
-    // "OSMHeader", or requires a feature other than "OsmSchema-V0.6" and
-    // "DenseNodes". The stream then stands after the header blob.
+    // position. False, with Fault() saying why, when the first blob is
+    // missing or malformed, is not an "OSMHeader", or requires a feature
+    // other than "OsmSchema-V0.6" and "DenseNodes". The stream then stands
+    // after the header blob.
     bool Open(CReadStream& stream);
 
     // Reads the blob at the stream's position into BlobType() and Payload().
@@ -41,9 +42,16 @@ public:
     // the stream was at its end. False with error set: the blob is malformed
     // (a limit exceeded, a bad message, a compression this program cannot
     // read, zlib data that does not inflate to exactly raw_size bytes) or
-    // the file ends inside it; BlobType() and Payload() are then undefined.
-    // Stream failures never leave; TBadAlloc does.
+    // the file ends inside it; BlobType() and Payload() are then undefined,
+    // and Fault() says what was wrong. Stream failures never leave;
+    // TBadAlloc does.
     bool ReadBlob(bool& error);
+
+    // Where the blob read last starts in the stream: the data that the
+    // reader decodes, or the blob that failed.
+    uint64_t BlobOffset() const { return m_blobOffset; }
+    // What was malformed, for the last failed ReadBlob or Open.
+    const std::string& Fault() const { return m_fault; }
 
     const std::string& BlobType() const { return m_blobType; }
     const CGrowArray<uint8_t>& Payload() const { return m_payload; }
@@ -52,8 +60,12 @@ public:
 private:
     bool ReadBlobBody();
     bool Inflate(const std::string& compressed, int32_t rawSize);
+    // Records what was malformed and returns false.
+    bool Malformed(std::string fault);
 
     CReadStream* m_stream = nullptr;
+    uint64_t m_blobOffset = 0;
+    std::string m_fault;
     std::string m_blobType;
     CGrowArray<uint8_t> m_payload;
     // Kept between blobs so that their storage is reused.

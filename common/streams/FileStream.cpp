@@ -247,7 +247,7 @@ bool CFileStream::OpenFile(const std::string& path, EMode mode)
     CloseFile();
     int flags = O_CLOEXEC;
     switch (mode) {
-    case kRead: flags |= O_RDONLY; break;
+    case kRead: flags |= O_RDONLY | O_NONBLOCK; break;
     case kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
     case kAppend: flags |= O_RDWR | O_CREAT; break;
     }
@@ -256,14 +256,37 @@ bool CFileStream::OpenFile(const std::string& path, EMode mode)
         fd = ::open(path.c_str(), flags, 0666);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
-        return false;
-    struct stat st;
-    if (mode == kRead && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
-        ::close(fd);
-        return false;
+        return OpenFailed(errno);
+    if (mode == kRead) {
+        struct stat st;
+        int error = 0;
+        if (::fstat(fd, &st) != 0)
+            error = errno;
+        else if (S_ISDIR(st.st_mode))
+            error = EISDIR;
+        else if (!S_ISREG(st.st_mode))
+            error = kNotRegular;
+        else if (::fcntl(fd, F_SETFL, O_RDONLY) != 0)
+            error = errno;
+        if (error != 0) {
+            ::close(fd);
+            return OpenFailed(error);
+        }
     }
     m_fd = fd;
+    m_openError = 0;
     return true;
+}
+
+bool CFileStream::OpenFailed(int error)
+{
+    m_openError = error;
+    return false;
+}
+
+const char* CFileStream::OpenError() const
+{
+    return m_openError == kNotRegular ? "not a regular file" : std::strerror(m_openError);
 }
 
 // ---------------------------------------------------------------------------
@@ -275,8 +298,9 @@ bool CFileReadStream::Open(const std::string& path)
         return false;
     struct stat st;
     if (::fstat(m_fd, &st) != 0) {
+        int error = errno;
         CloseFile();
-        return false;
+        return OpenFailed(error);
     }
     m_size = static_cast<uint64_t>(st.st_size);
     m_modified = static_cast<int64_t>(st.st_mtime);
@@ -333,8 +357,9 @@ bool CFileWriteStream::Open(const std::string& path, bool append)
     if (append) {
         off_t end = ::lseek(m_fd, 0, SEEK_END);
         if (end < 0) {
+            int error = errno;
             CloseFile();
-            return false;
+            return OpenFailed(error);
         }
         m_position = static_cast<uint64_t>(end);
     }

@@ -66,15 +66,26 @@ public:
     CFileStream& operator=(const CFileStream&) = delete;
     ~CFileStream();
 
-    // kRead opens an existing file (not a directory) read-only; kCreate
-    // creates or truncates; kAppend opens or creates, positioned at the end.
-    // Any file already open is closed first. Returns whether it opened.
+    // kRead opens an existing regular file read-only (never waiting for a
+    // pipe's writer); kCreate creates or truncates; kAppend opens or creates,
+    // positioned at the end. Any file already open is closed first. Returns
+    // whether it opened; OpenError() then says why not.
     bool OpenFile(const std::string& path, EMode mode);
     bool IsOpen() const { return m_fd >= 0; }
+    // Why the last open failed, as the system words it.
+    const char* OpenError() const;
 
 protected:
     void CloseFile() noexcept;
+    // Records the reason of a failed open and returns false.
+    bool OpenFailed(int error);
     int m_fd = -1;
+
+private:
+    // A file to be read that is a pipe, a device or a socket: its size says
+    // nothing, and the program reads its inputs more than once.
+    static constexpr int kNotRegular = -1;
+    int m_openError = 0;
 };
 
 class CFileReadStream : public CBufReadStreamImpl, public CFileStream {

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 void MakeDirectoryPath(std::string_view path)
 {
@@ -13,6 +16,36 @@ void MakeDirectoryPath(std::string_view path)
         if (IsSeparator(path[i]))
             ::mkdir(std::string(path.substr(0, i)).c_str(), 0777);
     }
+}
+
+bool RemovePlainFile(const std::string& path) noexcept
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0;
+}
+
+void RaiseOpenFileLimit() noexcept
+{
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+uint64_t FreeFileDescriptors() noexcept
+{
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 0;
+    // Counting beyond this many descriptors cannot change what a pass does.
+    constexpr uint64_t kCountedLimit = 1 << 16;
+    const uint64_t soft = limit.rlim_cur == RLIM_INFINITY ? ~uint64_t(0) : uint64_t(limit.rlim_cur);
+    const int probed = int(std::min(soft, kCountedLimit));
+    uint64_t open = 0;
+    for (int fd = 0; fd < probed; ++fd)
+        open += ::fcntl(fd, F_GETFD) != -1;
+    return soft - open;
 }
 
 bool CDirectoryWalker::Start(const std::string& path)

@@ -11,6 +11,17 @@
 // ignored: they show when files cannot be created inside.
 void MakeDirectoryPath(std::string_view path);
 
+// Removes path when it is a plain file; leaves devices, pipes, links and
+// directories alone. Returns whether a file was removed.
+bool RemovePlainFile(const std::string& path) noexcept;
+
+// Raises the process's soft limit of open files to its hard limit, as far as
+// the system allows; a failure leaves the limit as it was.
+void RaiseOpenFileLimit() noexcept;
+// How many more files the process may open now: its soft limit less the
+// descriptors already open.
+uint64_t FreeFileDescriptors() noexcept;
+
 // Lists the entries of one directory, "." and ".." left out, in byte order of
 // their names so that a listing is the same on every system.
 class CDirectoryWalker {

@@ -151,6 +151,142 @@ TEST(SplitEndToEnd, FailuresEndWithTheirExitCodes)
     EXPECT_NE(noDir.output.find("Error creating output file."), std::string::npos);
 }
 
+// A split file of count small areas around the equator, every one named
+// number; named by their index when number is 0.
+std::string SplitFileOf(unsigned count, unsigned number = 0)
+{
+    std::string text;
+    for (unsigned i = 0; i < count; ++i)
+        text += std::to_string(number != 0 ? number : i + 1) + ": 0," + std::to_string(i * 10) + " to 10," +
+                std::to_string(i * 10 + 10) + "\n";
+    return text;
+}
+
+bool Holds(const TRun& run, const std::string& text) { return run.output.find(text) != std::string::npos; }
+
+// Two outputs of one name, and names that would leave the output directory.
+TEST(SplitEndToEnd, OutputNamesAreUniqueAndInsideTheOutputDirectory)
+{
+    test::CTempDir dir;
+    const std::string monaco = test::DataFile("monaco.osm.pbf");
+    const std::string square = "1\n7.40 43.72\n7.44 43.72\n7.44 43.76\n7.40 43.76\nEND\nEND\n";
+    std::filesystem::create_directory(dir / "polys");
+    test::WriteFile(dir / "polys/a.poly", "none\n" + square);
+    test::WriteFile(dir / "polys/b.poly", "none\n" + square);
+    TRun same = RunCommand(Splitter() + " --mc -p=" + dir / "polys -o=" + dir / "same/ " + monaco);
+    EXPECT_EQ(same.exitCode, 3) << same.output;
+    EXPECT_TRUE(Holds(same, "would both write " + dir / "same/none.osm.")) << same.output;
+    EXPECT_TRUE(Holds(same, "--out-filenames=filename")) << same.output;
+    EXPECT_FALSE(test::FileExists(dir / "same/areas.mp"));
+    TRun byFile = RunCommand(Splitter() + " --mc --of=filename -p=" + dir / "polys -o=" + dir / "byfile/ " + monaco);
+    EXPECT_EQ(byFile.exitCode, 0) << byFile.output;
+    EXPECT_TRUE(test::FileExists(dir / "byfile/a.osm") && test::FileExists(dir / "byfile/b.osm"));
+
+    test::WriteFile(dir / "twice.list", SplitFileOf(2, 1));
+    TRun twice = RunCommand(Splitter() + " -s=" + dir / "twice.list -o=" + dir / "twice/ " + monaco);
+    EXPECT_EQ(twice.exitCode, 3) << twice.output;
+    EXPECT_TRUE(Holds(twice, "area 0 \"1\" and area 1 \"1\" would both write")) << twice.output;
+
+    test::WriteFile(dir / "hostile.poly", "../../escaped\n" + square);
+    TRun hostile = RunCommand(Splitter() + " --wsc -p=" + dir / "hostile.poly -o=" + dir / "a/b/ " + monaco);
+    EXPECT_EQ(hostile.exitCode, 0) << hostile.output;
+    for (const char* extension : {".osm", ".mp", ".poly"}) {
+        EXPECT_TRUE(test::FileExists(dir / "a/b/___.._escaped" + extension)) << extension;
+        EXPECT_FALSE(test::FileExists(dir / "escaped" + extension)) << extension;
+    }
+}
+
+// More areas than open files under the usual limit, and a group of
+// contours larger than a pass.
+TEST(SplitEndToEnd, PassesKeepWithinTheirLimits)
+{
+    test::CTempDir dir;
+    const std::string monaco = test::DataFile("monaco.osm.pbf");
+    test::WriteFile(dir / "many.list", SplitFileOf(1200));
+    TRun many = RunCommand("ulimit -n 1024 && " + Splitter() + " --max-areas=1200 -s=" + dir / "many.list -o=" +
+                           dir / "many/ " + monaco);
+    ASSERT_EQ(many.exitCode, 0) << many.output;
+    for (unsigned i = 1; i <= 1200; ++i) {
+        const std::string text = test::ReadFile(dir / "many/" + std::to_string(i) + ".osm");
+        ASSERT_EQ(text.substr(text.size() - 6), "</osm>") << i;
+    }
+
+    test::WriteFile(dir / "group.list", SplitFileOf(32769));
+    TRun group = RunCommand(Splitter() + " --mc -s=" + dir / "group.list -o=" + dir / "group/ " + monaco);
+    EXPECT_EQ(group.exitCode, 4) << group.output;
+    EXPECT_TRUE(Holds(group, "The 32769 areas of \"group.list\" share one output file")) << group.output;
+    EXPECT_FALSE(test::FileExists(dir / "group/group.list.osm"));
+}
+
+// Description files that cannot be created fail the run, after the tiles.
+TEST(SplitEndToEnd, DescriptionsThatCannotBeWrittenFailTheRun)
+{
+    test::CTempDir dir;
+    const std::string monaco = test::DataFile("monaco.osm.pbf");
+    test::WriteFile(dir / "one.list", SplitFileOf(1, 7));
+    const struct {
+        const char* options;
+        const char* blocked;  // made a directory beforehand
+        const char* named;
+    } cases[] = {
+        {"--write-kml=nodir/a.kml", nullptr, "nodir/a.kml: No such file or directory"},
+        {"", "areas.list", "areas.list: Is a directory"},
+        {"--admin-level=2", "relations.txt", "relations.txt: Is a directory"},
+        {"", "areas.mp", "areas.mp: Is a directory"},
+    };
+    for (const auto& c : cases) {
+        const std::string out = dir / "out/";
+        RunCommand("rm -rf " + out);
+        if (c.blocked != nullptr)
+            std::filesystem::create_directories(out + c.blocked);
+        TRun run = RunCommand(Splitter() + " " + c.options + " -s=" + dir / "one.list -o=" + out + " " + monaco);
+        EXPECT_EQ(run.exitCode, 5) << c.named << "\n" << run.output;
+        EXPECT_TRUE(Holds(run, "Cannot create " + out + c.named)) << run.output;
+        EXPECT_TRUE(test::FileExists(out + "7.osm")) << c.named;
+    }
+}
+
+// Every refusal names the file and the reason before its message.
+TEST(SplitEndToEnd, FailuresNameTheFileAndTheReason)
+{
+    test::CTempDir dir;
+    const std::string monaco = test::DataFile("monaco.osm.pbf");
+    test::WriteFile(dir / "file", "");
+    TRun notDir = RunCommand(Splitter() + " --max-nodes=100000 -o=" + dir / "file/ " + monaco);
+    EXPECT_EQ(notDir.exitCode, 4) << notDir.output;
+    EXPECT_TRUE(Holds(notDir, "Cannot create " + dir / "file/000000.osm: Not a directory\nError creating output file."))
+        << notDir.output;
+
+    const std::string bytes = test::ReadFile(monaco);
+    test::WriteFile(dir / "cut.pbf", bytes.substr(0, bytes.size() - 10));
+    const struct {
+        std::string input;
+        const char* reason;
+    } inputs[] = {
+        {dir / "missing.pbf", ": No such file or directory\n"},
+        {dir.Path(), ": Is a directory\n"},
+        {dir / "fifo", ": not a regular file\n"},
+        {dir / "file", ": the file is empty (blob at byte 0)\n"},
+        {dir / "cut.pbf", ": the file ends inside the blob (blob at byte "},
+    };
+    RunCommand("mkfifo " + dir / "fifo");
+    test::WriteFile(dir / "one.list", SplitFileOf(1, 7));
+    for (const auto& c : inputs) {
+        TRun run = RunCommand(Splitter() + " -s=" + dir / "one.list -o=" + dir / "out/ " + c.input);
+        EXPECT_EQ(run.exitCode, 2) << c.input << "\n" << run.output;
+        EXPECT_TRUE(Holds(run, c.input + c.reason)) << run.output;
+        EXPECT_TRUE(Holds(run, "\nBad input file.\n")) << run.output;
+    }
+    // The pass that met the cut blob leaves no tile that looks complete.
+    EXPECT_TRUE(test::FileExists(dir / "out/areas.list"));
+    EXPECT_FALSE(test::FileExists(dir / "out/7.osm"));
+
+    TRun noConfig = RunCommand(Splitter() + " --cfg= " + monaco);
+    EXPECT_EQ(noConfig.exitCode, 1) << noConfig.output;
+    EXPECT_TRUE(Holds(noConfig, "Config file \"\": No such file or directory.\n")) << noConfig.output;
+    EXPECT_TRUE(Holds(noConfig, "Error loading config file.")) << noConfig.output;
+}
+
 // Polygon sections of Liechtenstein in the .poly format: a rectangle, and
 // north of it a concave U whose notch holds Vaduz.
 void WriteLiechtensteinPolygons(const test::CTempDir& dir)

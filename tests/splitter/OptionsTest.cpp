@@ -1,6 +1,7 @@
 #include "splitter/Options.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -156,15 +157,33 @@ TEST(Options, ConfigFile)
     EXPECT_EQ(r.output, "Wrong param \"cfg\".\n");
 
     // A comment sign after blanks is not a comment; a word without "=" and a
-    // line starting with "=" make the whole file bad.
-    for (const char* bad : {"pbf\n", "  # not a comment\n", "=1\n", "max-nodes 5\n"}) {
-        test::WriteFile(dir / "bad.cfg", bad);
-        r = Parse({dir / "bad.cfg", "in.pbf"});
-        EXPECT_FALSE(r.ok) << bad;
-        EXPECT_EQ(r.output, "Error loading config file.\n") << bad;
+    // line starting with "=" make the whole file bad. Every failure says which
+    // file and why, an empty --cfg= too.
+    const std::string bad = dir / "bad.cfg";
+    const struct {
+        const char* text;
+        const char* reason;
+    } cases[] = {
+        {"pbf\n", "line 1 has no \"=\""},
+        {"v=1\n  # not a comment\n", "line 2 has no \"=\""},
+        {"\xEF\xBB\xBF\n; c\n=1\n", "line 3 has no name"},
+        {"max-nodes 5\n", "line 1 has no \"=\""},
+    };
+    for (const auto& c : cases) {
+        test::WriteFile(bad, c.text);
+        r = Parse({bad, "in.pbf"});
+        EXPECT_FALSE(r.ok) << c.text;
+        EXPECT_EQ(r.output, "Config file \"" + bad + "\": " + c.reason + ".\nError loading config file.\n");
     }
-    r = Parse({dir / "missing.cfg", "in.pbf"});
-    EXPECT_EQ(r.output, "Error loading config file.\n");
+    for (const std::string& path : {dir / "missing.cfg", std::string()}) {
+        r = Parse({"--cfg=" + path, "in.pbf"});
+        EXPECT_FALSE(r.ok) << path;
+        EXPECT_EQ(r.output,
+                  "Config file \"" + path + "\": No such file or directory.\nError loading config file.\n");
+    }
+    std::filesystem::create_directory(dir / "dir.cfg");
+    r = Parse({dir / "dir.cfg", "in.pbf"});
+    EXPECT_EQ(r.output, "Config file \"" + dir / "dir.cfg" + "\": Is a directory.\nError loading config file.\n");
 }
 
 }  // namespace

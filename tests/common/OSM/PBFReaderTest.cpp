@@ -662,6 +662,60 @@ TEST(PBInputAdapter, BlobHeaderLengthLimit)
     }
 }
 
+// A refused file says what was wrong, and the blob it was found in.
+TEST(PBInputAdapter, FaultsSayWhatAndWhere)
+{
+    OSMPBF::Blob zstd;
+    zstd.set_raw_size(10);
+    zstd.set_zstd_data("0123456789");
+    OSMPBF::Blob lz4;
+    lz4.set_raw_size(10);
+    lz4.set_lz4_data("0123456789");
+    OSMPBF::Blob noRawSize = test::MakeBlob("payload");
+    noRawSize.clear_raw_size();
+    OSMPBF::Blob wrongRawSize = test::MakeBlob("payload");
+    wrongRawSize.set_raw_size(8);
+    OSMPBF::BlobHeader header;
+    header.set_type("OSMData");
+    header.set_datasize(0x2000000);
+    const std::string head = header.SerializeAsString();
+    const std::string hugeBlob = std::string{0, 0, 0, char(head.size())} + head;
+    const std::string data = test::DataBlob(DenseBlock({{1, 2, 3, {}}}));
+    const uint64_t first = test::HeaderBlob().size();
+
+    const struct {
+        std::string file;
+        bool headerFails;
+        const char* fault;
+    } cases[] = {
+        {"", true, "the file is empty"},
+        {data, true, "the first blob is \"OSMData\", not \"OSMHeader\""},
+        {test::HeaderBlob({"OsmSchema-V0.6", "Sort.Geographic"}), true,
+         "the file requires the feature \"Sort.Geographic\", which this program lacks"},
+        {File({test::FrameBlob("OSMData", zstd)}), false, "zstd compression is not supported"},
+        {File({test::FrameBlob("OSMData", lz4)}), false, "lz4 compression is not supported"},
+        {File({test::FrameBlob("OSMData", noRawSize)}), false, "zlib data without a raw size"},
+        {File({test::FrameBlob("OSMData", wrongRawSize)}), false, "the zlib data does not inflate to its raw size"},
+        {File({hugeBlob + std::string(100, '\0')}), false, "blob size 33554432 is out of range"},
+        {File({std::string("\0\1\0\0", 4)}), false, "blob header size 65536 is out of range"},
+        {File({data.substr(0, data.size() - 1)}), false, "the file ends inside the blob"},
+    };
+    for (const auto& c : cases) {
+        TInput in(c.file);
+        if (c.headerFails) {
+            EXPECT_FALSE(in.Open()) << c.fault;
+            EXPECT_EQ(in.adapter.BlobOffset(), 0u);
+        } else {
+            ASSERT_TRUE(in.Open()) << c.fault;
+            bool error = false;
+            EXPECT_FALSE(in.adapter.ReadBlob(error));
+            EXPECT_TRUE(error);
+            EXPECT_EQ(in.adapter.BlobOffset(), first) << c.fault;
+        }
+        EXPECT_EQ(in.adapter.Fault(), c.fault);
+    }
+}
+
 TEST(PBInputAdapter, ReadBlobFillsTypeAndPayload)
 {
     const std::string payload = DenseBlock({{1, 2, 3, {}}}).SerializeAsString();

@@ -1,0 +1,71 @@
+#include "splitter/Passes.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "splitter/Options.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+// Areas in runs of one source each, run sizes given.
+TAreaList Runs(const std::vector<uint64_t>& sizes, std::vector<std::string>& sources)
+{
+    sources.resize(sizes.size());
+    TAreaList areas;
+    for (size_t r = 0; r < sizes.size(); ++r) {
+        sources[r] = "s" + std::to_string(r);
+        for (uint64_t i = 0; i < sizes[r]; ++i) {
+            TArea& area = areas.EmplaceBack();
+            area.source = &sources[r];
+            area.name = sources[r] + "_" + std::to_string(i);
+        }
+    }
+    return areas;
+}
+
+TEST(Passes, GroupsSharingAFileAreNeverSplit)
+{
+    const struct {
+        const char* what;
+        std::vector<uint64_t> runs;
+        bool multiContour;
+        uint32_t maxAreas, maxFiles;
+        std::vector<uint64_t> ends;  // of the passes, in order
+    } cases[] = {
+        {"max-areas", {3, 3}, false, 4, 100, {4, 6}},
+        {"groups join beyond max-areas", {3, 1, 1}, true, 2, 100, {3, 5}},
+        {"open files", {5}, false, 256, 2, {2, 4, 5}},
+        {"open files, groups", {3, 2, 2}, true, 256, 2, {5, 7}},
+        {"a group that would overflow the pass", {1, 32768, 2}, true, 40000, 100, {1, 32769, 32771}},
+        {"single areas fill the pass", {32770}, false, 40000, 40000, {32768, 32770}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> sources;
+        const TAreaList areas = Runs(c.runs, sources);
+        CSettings settings;
+        settings.multiContour = c.multiContour;
+        settings.maxAreas = c.maxAreas;
+        std::vector<uint64_t> ends;
+        for (uint64_t first = 0; first < areas.Count() && ends.size() < 10; first = ends.back())
+            ends.push_back(PassEnd(areas, first, settings, c.maxFiles));
+        EXPECT_EQ(ends, c.ends) << c.what;
+    }
+}
+
+TEST(Passes, AGroupLargerThanAPassIsRefused)
+{
+    std::vector<std::string> sources;
+    const TAreaList areas = Runs({2, 32769}, sources);
+    CSettings settings;
+    EXPECT_TRUE(CheckPassGroups(areas, settings));
+    settings.multiContour = true;
+    bool fit = true;
+    const std::string output = test::CaptureStdout([&] { fit = CheckPassGroups(areas, settings); });
+    EXPECT_FALSE(fit);
+    EXPECT_EQ(output, "The 32769 areas of \"s1\" share one output file, but one pass can clip at most 32768 areas.\n");
+}
+
+}  // namespace
