@@ -95,8 +95,14 @@ CPBFWriter::TString CPBFWriter::Intern(std::string_view s)
 
 CPBFWriter::TEntry CPBFWriter::MakeEntry(const TEntity& entity)
 {
-    TEntry entry{entity.id, uint32_t(m_tags.Count()), uint32_t(entity.tags.Count()), entity.info.version,
-                 entity.info.uid, Intern(entity.info.user), entity.info.changeset, entity.info.timestamp};
+    TEntry entry{entity.id,
+                 uint32_t(m_tags.Count()),
+                 uint32_t(entity.tags.Count()),
+                 WritableVersion(entity.info.version),
+                 WritableUid(entity.info.uid),
+                 Intern(entity.info.user),
+                 WritableChangeset(entity.info.changeset),
+                 entity.info.timestamp};
     for (const TTag& tag : entity.tags) {
         TString key = Intern(tag.key);
         m_tags.PushBack({key, Intern(tag.value)});

@@ -451,6 +451,33 @@ TEST_F(CPBFWriterTest, LetterCaseSurvivesARoundTrip)
                                 "2 3 v0 u0:alice c0 t0 1:2@Outer 0:1@outer\n");
 }
 
+// Readers refuse them; the input they come from is damaged.
+TEST_F(CPBFWriterTest, MetadataOutsideTheFormatIsWrittenAsAbsent)
+{
+    Open();
+    for (OSM::TId id : {1, 2}) {
+        OSM::TNode node = Node(id);
+        node.info = {id == 1 ? -5 : INT32_MIN, id == 1 ? -3 : INT32_MIN, "u", id == 1 ? -1 : INT64_MIN, 0, 1};
+        m_writer.WriteNode(node);
+    }
+    m_writer.WriteNode(Node(3));  // the deltas from absent values are right
+    OSM::TWay way = Way(4, {1});
+    way.info = {-2, -1, "", int64_t(UINT32_MAX) + 1, 0, 1};
+    m_writer.WriteWay(way);
+    OSM::TRelation relation;
+    relation.id = 5;
+    relation.info = {-1, INT32_MIN, "", -7, 0, 1};
+    m_writer.WriteRelation(relation);
+    m_writer.Close();
+    EXPECT_EQ(ReadBack(Path()), "0 1 v-1 u0:u c0 t0 @0,0\n"
+                                "0 2 v-1 u0:u c0 t0 @0,0\n"
+                                "0 3 v1 u0: c0 t0 @0,0\n"
+                                "1 4 v-1 u0: c0 t0 1\n"
+                                "2 5 v-1 u0: c0 t0\n");
+    const std::string command = "osmium fileinfo -e " + Path() + " >/dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
 // Many blocks of varied entities, so that every reused buffer is refilled.
 void WriteManyBlocks(OSM::CDataWriter& writer, std::string& expected)
 {
