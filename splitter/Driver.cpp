@@ -13,6 +13,7 @@
 #include "splitter/AreaSplitter.h"
 #include "splitter/Areas.h"
 #include "splitter/BoundaryRelations.h"
+#include "splitter/InputIds.h"
 #include "splitter/Log.h"
 #include "splitter/Options.h"
 #include "splitter/Passes.h"
@@ -28,6 +29,12 @@ int RunPhases(const CSettings& settings)
     CFileReadStream input(65536);
     CPBInputAdapter pbf;
     if (!input.Open(settings.inputFile) || !pbf.Open(input)) {
+        std::puts("Bad input file.");
+        return kExitBadInput;
+    }
+    // Before anything is written: an input that would make unreadable
+    // outputs is refused whole.
+    if (!CheckInputIds(pbf, settings.inputFile)) {
         std::puts("Bad input file.");
         return kExitBadInput;
     }
