@@ -15,6 +15,7 @@
 #include "splitter/AreaSplitter.h"
 #include "splitter/Areas.h"
 #include "splitter/BoundaryRelations.h"
+#include "splitter/InputIds.h"
 #include "splitter/Log.h"
 #include "splitter/Options.h"
 #include "splitter/OutputFiles.h"
@@ -38,6 +39,12 @@ void ReportMalformed(const std::string& path, const std::string& fault, uint64_t
 // reported once by RunSplitter.
 int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapter& pbf)
 {
+    // Before anything is written: an input that would make unreadable
+    // outputs is refused whole.
+    if (!CheckInputIds(pbf, settings.inputFile)) {
+        std::puts("Bad input file.");
+        return kExitBadInput;
+    }
     MakeDirectoryPath(settings.outputDir);
 
     CStdOutLog log;

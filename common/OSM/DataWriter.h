@@ -1,6 +1,7 @@
 // What the pipeline needs of an output file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "common/OSM/Entities.h"
@@ -17,5 +18,15 @@ public:
     virtual void WriteNode(const TNode& node) = 0;
     virtual std::string GetFileName() const { return {}; }
 };
+
+// Metadata as OSM files may hold it. Readers refuse negative user ids,
+// versions below -1 and changesets outside 32 bits, so such values from a
+// damaged input are written as absent: uid 0, version -1, changeset 0.
+inline int32_t WritableUid(int32_t uid) { return uid < 0 ? 0 : uid; }
+inline int32_t WritableVersion(int32_t version) { return version < 0 ? -1 : version; }
+inline int64_t WritableChangeset(int64_t changeset)
+{
+    return changeset < 0 || changeset > int64_t(UINT32_MAX) ? 0 : changeset;
+}
 
 }  // namespace OSM

@@ -1,6 +1,8 @@
 #include "common/OSM/PBFWriter.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <zlib.h>
 
@@ -20,6 +22,38 @@ int64_t ToNanoUnits(int32_t units)
 }
 
 int64_t Seconds(int64_t milliseconds) { return milliseconds / 1000; }
+
+// Upper bounds of encoded sizes. Every field number here takes one byte, and
+// a length prefix at most five.
+constexpr uint64_t kFieldHead = 6;
+constexpr uint64_t kVarint = 10;
+// The string table's head and empty string, and the heads of the groups and
+// of the dense nodes' arrays.
+constexpr uint64_t kBlockHead = 128;
+// A way's or relation's head, id, key and value arrays and info.
+constexpr uint64_t kEntityHead = kFieldHead + 1 + kVarint + 2 * kFieldHead + kFieldHead + 4 * (1 + kVarint) + 6;
+// A dense node: id, lat, lon, the five info values and its tag list's end.
+constexpr uint64_t kDenseNode = 8 * kVarint + 1;
+constexpr uint64_t kTag = 10;  // key and value index
+
+uint64_t ZigZagBytes(int64_t value)
+{
+    uint64_t v = uint64_t(value) << 1 ^ uint64_t(value >> 63), bytes = 1;
+    for (; v >= 0x80; v >>= 7)
+        ++bytes;
+    return bytes;
+}
+
+// A string table entry for each use: strings met again are counted again.
+uint64_t StringBytes(std::string_view s) { return kFieldHead + s.size(); }
+
+uint64_t TagBytes(const TEntity& entity)
+{
+    uint64_t bytes = StringBytes(entity.info.user);
+    for (const TTag& tag : entity.tags)
+        bytes += kTag + StringBytes(tag.key) + StringBytes(tag.value);
+    return bytes;
+}
 
 }  // namespace
 
@@ -48,6 +82,7 @@ bool CPBFWriter::Open(const std::string& path)
         Close();
         if (!m_stream.Open(path))
             return false;
+        m_path = path;
         OSMPBF::HeaderBlock header;
         header.add_required_features("OsmSchema-V0.6");
         header.add_required_features("DenseNodes");
@@ -94,10 +129,23 @@ CPBFWriter::TString CPBFWriter::Intern(std::string_view s)
     return id;
 }
 
+void CPBFWriter::MakeRoom(uint64_t bytes)
+{
+    if (kBlockHead + m_pendingBytes + bytes > kBlockBytes)
+        Flush(true);
+    m_pendingBytes += bytes;
+}
+
 CPBFWriter::TEntry CPBFWriter::MakeEntry(const TEntity& entity)
 {
-    TEntry entry{entity.id, uint32_t(m_tags.Count()), uint32_t(entity.tags.Count()), entity.info.version,
-                 entity.info.uid, Intern(entity.info.user), entity.info.changeset, entity.info.timestamp};
+    TEntry entry{entity.id,
+                 uint32_t(m_tags.Count()),
+                 uint32_t(entity.tags.Count()),
+                 WritableVersion(entity.info.version),
+                 WritableUid(entity.info.uid),
+                 Intern(entity.info.user),
+                 WritableChangeset(entity.info.changeset),
+                 entity.info.timestamp};
     for (const TTag& tag : entity.tags) {
         TString key = Intern(tag.key);
         m_tags.PushBack({key, Intern(tag.value)});
@@ -107,6 +155,7 @@ CPBFWriter::TEntry CPBFWriter::MakeEntry(const TEntity& entity)
 
 void CPBFWriter::WriteNode(const TNode& node)
 {
+    MakeRoom(kDenseNode + TagBytes(node));
     TNodeEntry entry;
     static_cast<TEntry&>(entry) = MakeEntry(node);
     entry.position = node.position;
@@ -116,6 +165,13 @@ void CPBFWriter::WriteNode(const TNode& node)
 
 void CPBFWriter::WriteWay(const TWay& way)
 {
+    uint64_t bytes = kEntityHead + TagBytes(way) + kFieldHead;
+    TId last = 0;
+    for (TId ref : way.nodeRefs) {
+        bytes += ZigZagBytes(int64_t(uint64_t(ref) - uint64_t(last)));
+        last = ref;
+    }
+    MakeRoom(bytes);
     TWayEntry entry;
     static_cast<TEntry&>(entry) = MakeEntry(way);
     entry.firstRef = m_refs.Count();
@@ -127,6 +183,14 @@ void CPBFWriter::WriteWay(const TWay& way)
 
 void CPBFWriter::WriteRelation(const TRelation& relation)
 {
+    // Roles are string indices, types enum values of one or two bytes.
+    uint64_t bytes = kEntityHead + TagBytes(relation) + 3 * kFieldHead;
+    TId last = 0;
+    for (const TMember& member : relation.members) {
+        bytes += 5 + StringBytes(member.role) + ZigZagBytes(int64_t(uint64_t(member.ref) - uint64_t(last))) + 2;
+        last = member.ref;
+    }
+    MakeRoom(bytes);
     TRelationEntry entry;
     static_cast<TEntry&>(entry) = MakeEntry(relation);
     entry.firstMember = m_members.Count();
@@ -169,7 +233,7 @@ void CPBFWriter::BuildStringTable()
 void CPBFWriter::Flush(bool force)
 {
     uint64_t pending = m_nodes.Count() + m_ways.Count() + m_relations.Count();
-    if (pending == 0 || (!force && pending < kBlockEntities))
+    if (pending == 0 || (!force && pending < kBlockEntities && kBlockHead + m_pendingBytes <= kBlockBytes))
         return;
     m_block.Clear();
     BuildStringTable();
@@ -264,6 +328,8 @@ void CPBFWriter::Flush(bool force)
             }
         }
     }
+    if (kBlockHead + m_pendingBytes > kMaxBlockBytes)
+        CheckBlockSize();
     WriteBlob(m_block, "OSMData");
     // A pass keeps hundreds of writers open: the block's messages would hold
     // megabytes each between blocks.
@@ -271,8 +337,25 @@ void CPBFWriter::Flush(bool force)
     DropPending();
 }
 
+void CPBFWriter::CheckBlockSize()
+{
+    const uint64_t bytes = m_block.ByteSizeLong();
+    if (bytes <= kMaxBlockBytes)
+        return;
+    // Only a single entity can come this far: a block is written before one
+    // that could take it beyond kBlockBytes.
+    const char* kind = !m_nodes.Empty() ? "node" : !m_ways.Empty() ? "way" : "relation";
+    const TId id = !m_nodes.Empty() ? m_nodes[0].id : !m_ways.Empty() ? m_ways[0].id : m_relations[0].id;
+    std::printf("%s: %s %" PRId64 " takes %" PRIu64 " bytes, more than a PBF block may hold\n", m_path.c_str(), kind,
+                id, bytes);
+    OSMPBF::PrimitiveBlock().Swap(&m_block);
+    DropPending();
+    throw TStreamException{TStreamException::kWrite, 0};
+}
+
 void CPBFWriter::DropPending()
 {
+    m_pendingBytes = 0;
     m_nodes.Clear();
     m_ways.Clear();
     m_relations.Clear();

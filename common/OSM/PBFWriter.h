@@ -1,4 +1,5 @@
-// OSM PBF output: entities are buffered and written in blocks of 8000.
+// OSM PBF output: entities are buffered and written in blocks of 8000, or
+// fewer when their encoding nears the size readers recommend.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +20,13 @@ namespace OSM {
 class CPBFWriter : public CDataWriter {
 public:
     static constexpr uint32_t kBlockEntities = 8000;
+    // The encoded block size readers recommend; a block is written before an
+    // entity that could take it beyond. Only an entity larger than this alone
+    // makes a larger block.
+    static constexpr uint64_t kBlockBytes = uint64_t(16) << 20;
+    // Readers refuse blobs of 32 MiB; the room left covers what deflate may
+    // add to incompressible data and the blob's own fields.
+    static constexpr uint64_t kMaxBlockBytes = (uint64_t(32) << 20) - (uint64_t(64) << 10);
 
     CPBFWriter();
     // Completes a file that was not closed; never throws.
@@ -35,6 +43,11 @@ public:
     // fails; the file is closed and the pending entities dropped all the same.
     void Close();
 
+    // Each buffers the entity; every kBlockEntities entities, before an entity
+    // that could take the block beyond kBlockBytes, and after one that alone
+    // could, the pending ones are written as a block. Throws TStreamException (kWrite) when that write
+    // fails, and also, after printing why, when one entity alone encodes to
+    // more than kMaxBlockBytes: the file then ends with the blocks before it.
     void WriteRelation(const TRelation& relation) override;
     void WriteWay(const TWay& way) override;
     void WriteNode(const TNode& node) override;
@@ -112,8 +125,14 @@ private:
     };
 
     TString Intern(std::string_view s);
+    // Writes the pending block first when an entity of at most bytes could
+    // take it beyond kBlockBytes, then counts them in.
+    void MakeRoom(uint64_t bytes);
     TEntry MakeEntry(const TEntity& entity);
     void Flush(bool force);
+    // Throws after printing when the block m_block of a single entity is too
+    // large for readers.
+    void CheckBlockSize();
     void BuildStringTable();
     void DropPending();
     // Serializes message and hands it to the blob worker; the blob before it
@@ -133,6 +152,10 @@ private:
     CGrowArray<TStringInfo> m_strings;
     CDictionaryPool m_dictionaryNodes{1638};
     std::set<TString, CByBytes, CDictionaryAllocator<TString>> m_dictionary;
+
+    // At least the encoded size of the pending block, with its strings.
+    uint64_t m_pendingBytes = 0;
+    std::string m_path;
 
     OSMPBF::PrimitiveBlock m_block;
     std::string m_message;

@@ -29,6 +29,43 @@ char* AttributeHead(char* out, std::string_view name)
     return out;
 }
 
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+// The length of the UTF-8 sequence at p (whose first byte is at least 0x80),
+// and whether it is a character XML 1.0 allows. An invalid sequence is its
+// longest start that could still have become valid, at least one byte: each
+// such piece becomes one replacement character, as decoders commonly do.
+size_t Utf8Sequence(const char* p, const char* end, bool& valid)
+{
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(p[i]); };
+    const uint32_t lead = byte(0);
+    // The range of the second byte depends on the lead; later ones are 80-BF.
+    uint32_t length, low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
+        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing above U+10FFFF
+    } else {
+        valid = false;
+        return 1;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if (p + i == end || byte(i) < (i == 1 ? low : 0x80) || byte(i) > (i == 1 ? high : 0xBF)) {
+            valid = false;
+            return i;
+        }
+    }
+    // U+FFFE and U+FFFF are no characters of XML.
+    valid = !(lead == 0xEF && byte(1) == 0xBF && byte(2) >= 0xBE);
+    return length;
+}
+
 }  // namespace
 
 void FormatTimestamp(int64_t milliseconds, char* out)
@@ -143,8 +180,9 @@ void CXMLWriter::EscapedAttribute(std::string_view name, const std::string& valu
     Put(head, size_t(AttributeHead(head, name) - head));
     const char* run = value.data();
     const char* end = value.data() + value.size();
-    for (const char* p = run; p != end; ++p) {
+    for (const char* p = run; p != end;) {
         std::string_view entity;
+        size_t length = 1;
         switch (*p) {
         case '&': entity = "&amp;"; break;
         case '"': entity = "&quot;"; break;
@@ -155,16 +193,25 @@ void CXMLWriter::EscapedAttribute(std::string_view name, const std::string& valu
         case '\r': entity = "&#13;"; break;
         case '\n': entity = "&#10;"; break;
         default:
-            // Other C0 controls cannot appear in XML 1.0 at all.
-            if (static_cast<unsigned char>(*p) < 0x20) {
-                entity = "\xEF\xBF\xBD";
-                break;
+            if (static_cast<unsigned char>(*p) >= 0x80) {
+                bool valid;
+                length = Utf8Sequence(p, end, valid);
+                if (valid) {
+                    p += length;
+                    continue;
+                }
+            } else if (static_cast<unsigned char>(*p) >= 0x20) {
+                ++p;
+                continue;
             }
-            continue;
+            // Other C0 controls and broken UTF-8 cannot appear in XML 1.0 at all.
+            entity = kReplacement;
+            break;
         }
         Put(run, size_t(p - run));
         Put(entity);
-        run = p + 1;
+        p += length;
+        run = p;
     }
     Put(run, size_t(end - run));
     Put("\"");
@@ -174,11 +221,11 @@ void CXMLWriter::Common(const TEntity& entity)
 {
     NumberAttribute("id", entity.id);
     EscapedAttribute("user", entity.info.user);
-    if (entity.info.uid != 0)
-        NumberAttribute("uid", entity.info.uid);
-    NumberAttribute("version", entity.info.version);
-    if (entity.info.changeset != 0)
-        NumberAttribute("changeset", entity.info.changeset);
+    if (int32_t uid = WritableUid(entity.info.uid); uid != 0)
+        NumberAttribute("uid", uid);
+    NumberAttribute("version", WritableVersion(entity.info.version));
+    if (int64_t changeset = WritableChangeset(entity.info.changeset); changeset != 0)
+        NumberAttribute("changeset", changeset);
     if (entity.info.timestamp != 0) {
         char text[kAttributeRoom];
         char* end = AttributeHead(text, "timestamp");

@@ -44,6 +44,35 @@ TRun RunCheck(const std::string& script, const std::string& arguments)
     return RunCommand(std::string("/usr/bin/python3 ") + SPLITTER_TESTS_DIR + "/e2e/" + script + " " + arguments);
 }
 
+// Off until every tile is written in type-then-id order.
+constexpr bool kRequireOrderedOutputs = false;
+
+// Every OSM file in dir is read whole by outside readers: the XML ones are
+// well-formed, the PBF ones hold no error.
+void ExpectReadableOutputs(const std::string& dir)
+{
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string path = entry.path().string();
+        const bool pbf = path.ends_with(".osm.pbf");
+        if (!pbf && !path.ends_with(".osm"))
+            continue;
+        ++files;
+        if (!pbf) {
+            TRun lint = RunCommand("xmllint --noout '" + path + "'");
+            EXPECT_EQ(lint.exitCode, 0) << path << "\n" << lint.output;
+        }
+        if (pbf || kRequireOrderedOutputs) {
+            TRun info = RunCommand("osmium fileinfo -e '" + path + "'");
+            EXPECT_EQ(info.exitCode, 0) << path << "\n" << info.output;
+            if (kRequireOrderedOutputs) {
+                EXPECT_NE(info.output.find("Objects ordered (by type and id): yes"), std::string::npos) << path;
+            }
+        }
+    }
+    EXPECT_GT(files, 0) << dir;
+}
+
 // Splits file with options into a fresh directory and checks the outputs.
 void SplitAndCheck(const std::string& file, const std::string& options, unsigned maxNodes, bool relations = true)
 {
@@ -51,6 +80,7 @@ void SplitAndCheck(const std::string& file, const std::string& options, unsigned
     TRun split = RunCommand(Splitter() + " " + options + " --max-nodes=" + std::to_string(maxNodes) +
                      " --output-dir=" + dir.Path() + " " + test::DataFile(file));
     ASSERT_EQ(split.exitCode, 0) << split.output;
+    ExpectReadableOutputs(dir.Path());
     TRun check = RunCheck("check_split.py", test::DataFile(file) + " " + dir.Path() + " " +
                                                 std::to_string(maxNodes) + (relations ? " --relations" : ""));
     EXPECT_EQ(check.exitCode, 0) << file << " " << options << "\n" << check.output;
@@ -78,6 +108,7 @@ TEST(SplitEndToEnd, AutomaticAreasHoldEveryNodeOnce)
             TRun split = RunCommand(Splitter() + " --pbf" + limit + " --output-dir=" + dir.Path() + " " +
                                     test::DataFile(file));
             ASSERT_EQ(split.exitCode, 0) << split.output;
+            ExpectReadableOutputs(dir.Path());
             TRun check = RunCheck("check_split_file.py",
                                   test::DataFile(file) + " " + dir / "areas.list " + std::to_string(maxNodes));
             EXPECT_EQ(check.exitCode, 0) << file << limit << "\n" << check.output;
@@ -97,6 +128,7 @@ TEST(SplitEndToEnd, CutPolygonsStayValidAreas)
         TRun split =
             RunCommand(Splitter() + " " + options + " --output-dir=" + dir / "tiles " + test::DataFile(file));
         ASSERT_EQ(split.exitCode, 0) << split.output;
+        ExpectReadableOutputs(dir / "tiles");
         TRun check = RunCheck("check_areas.py", test::DataFile(file) + " " + dir / "tiles --uncut=" + dir / "whole");
         EXPECT_EQ(check.exitCode, 0) << file << "\n" << check.output;
     }
@@ -124,6 +156,7 @@ TEST(SplitEndToEnd, SameOutputOnEveryRun)
                          test::DataFile("monaco.osm.pbf"));
         ASSERT_EQ(split.exitCode, 0) << split.output;
     }
+    ExpectReadableOutputs(a.Path());
     TRun diff = RunCommand("diff -r " + a.Path() + " " + b.Path());
     EXPECT_EQ(diff.exitCode, 0) << diff.output;
 }
@@ -322,6 +355,7 @@ TEST(SplitEndToEnd, SameBytesAsTheOtherBuild)
         TRun other = RunCommand(reference + " --output-dir=" + dir / "theirs " + arguments);
         ASSERT_EQ(other.exitCode, 0) << other.output;
         EXPECT_EQ(split.output, other.output) << arguments;
+        ExpectReadableOutputs(dir / "ours");
         TRun diff = RunCommand("diff -r " + dir / "ours " + dir / "theirs");
         EXPECT_EQ(diff.exitCode, 0) << arguments << "\n" << diff.output;
         EXPECT_TRUE(test::FileExists(dir / "ours/areas.mp")) << arguments;
@@ -350,6 +384,7 @@ TEST(SplitEndToEnd, PolygonFilesAreRefinedCoveredAndLoadBack)
         TRun split = RunCommand(Splitter() + " " + options + " --max-nodes=20000 -p=" + dir / "polys" +
                                 " --write-kml=areas.kml -o=" + out + " " + input);
         ASSERT_EQ(split.exitCode, 0) << split.output;
+        ExpectReadableOutputs(out);
         TRun areas = RunCheck("check_poly.py", input + " " + dir / "polys " + out + " 20000");
         EXPECT_EQ(areas.exitCode, 0) << options << "\n" << areas.output;
         if (!std::string(options).empty()) {  // the outputs once, from several passes
@@ -362,6 +397,7 @@ TEST(SplitEndToEnd, PolygonFilesAreRefinedCoveredAndLoadBack)
         TRun reload = RunCommand(Splitter() + " " + options + " --max-nodes=20000 -p=" + out + "areas.poly -o=" +
                                  again + " " + input);
         ASSERT_EQ(reload.exitCode, 0) << reload.output;
+        ExpectReadableOutputs(again);
         std::string first = test::ReadFile(out + "areas.poly"), second = test::ReadFile(again + "areas.poly");
         for (size_t at = second.find("\nAreas_"); at != std::string::npos; at = second.find("\nAreas_", at))
             second.erase(at + 1, 6);
@@ -519,6 +555,8 @@ TEST(SplitEndToEnd, SplitFileRoundTrip)
     TRun again = RunCommand(Splitter() + " -s=" + first / "areas.list" + " --output-dir=" + second.Path() + " " +
                      test::DataFile("monaco.osm.pbf"));
     ASSERT_EQ(again.exitCode, 0) << again.output;
+    ExpectReadableOutputs(first.Path());
+    ExpectReadableOutputs(second.Path());
     // The degree lines survive a load and a write exactly; the coarser
     // integer lines are derived from them.
     auto degreeLines = [](const std::string& text) {

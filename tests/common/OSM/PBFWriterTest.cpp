@@ -453,6 +453,96 @@ TEST_F(CPBFWriterTest, LetterCaseSurvivesARoundTrip)
                                 "2 3 v0 u0:alice c0 t0 1:2@Outer 0:1@outer\n");
 }
 
+// Readers refuse them; the input they come from is damaged.
+TEST_F(CPBFWriterTest, MetadataOutsideTheFormatIsWrittenAsAbsent)
+{
+    Open();
+    for (OSM::TId id : {1, 2}) {
+        OSM::TNode node = Node(id);
+        node.info = {id == 1 ? -5 : INT32_MIN, id == 1 ? -3 : INT32_MIN, "u", id == 1 ? -1 : INT64_MIN, 0, 1};
+        m_writer.WriteNode(node);
+    }
+    m_writer.WriteNode(Node(3));  // the deltas from absent values are right
+    OSM::TWay way = Way(4, {1});
+    way.info = {-2, -1, "", int64_t(UINT32_MAX) + 1, 0, 1};
+    m_writer.WriteWay(way);
+    OSM::TRelation relation;
+    relation.id = 5;
+    relation.info = {-1, INT32_MIN, "", -7, 0, 1};
+    m_writer.WriteRelation(relation);
+    m_writer.Close();
+    EXPECT_EQ(ReadBack(Path()), "0 1 v-1 u0:u c0 t0 @0,0\n"
+                                "0 2 v-1 u0:u c0 t0 @0,0\n"
+                                "0 3 v1 u0: c0 t0 @0,0\n"
+                                "1 4 v-1 u0: c0 t0 1\n"
+                                "2 5 v-1 u0: c0 t0\n");
+    const std::string command = "osmium fileinfo -e " + Path() + " >/dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// Refs that jump far take nine or ten bytes each.
+OSM::TWay FarJumpingWay(OSM::TId id, int refs)
+{
+    OSM::TWay way = Way(id);
+    for (int i = 0; i < refs; ++i)
+        way.nodeRefs.PushBack(i % 2 ? int64_t(1) << 62 : 0);
+    return way;
+}
+
+// The ways of a file with their ref counts, one "id:count" each.
+std::string WayRefCounts(const std::string& path)
+{
+    CFileReadStream stream(65536);
+    EXPECT_TRUE(stream.Open(path));
+    CPBInputAdapter source;
+    EXPECT_TRUE(source.Open(stream));
+    OSM::CPBFReaderAdapter reader(source);
+    std::string out;
+    while (reader.ReadNext())
+        out += std::to_string(reader.GetId()) + ":" + std::to_string(reader.Way().nodeRefs.Count()) + " ";
+    return out;
+}
+
+TEST_F(CPBFWriterTest, BlocksStayWithinTheRecommendedSize)
+{
+    // 2000 ways of 2000 such refs take 38 MB: one block would be unreadable.
+    Open();
+    std::string expected;
+    for (int i = 0; i < 2000; ++i) {
+        m_writer.WriteWay(FarJumpingWay(i, 2000));
+        expected += std::to_string(i) + ":2000 ";
+    }
+    m_writer.Close();
+    const std::string file = test::ReadFile(Path());
+    std::vector<test::TBlobSpan> spans = test::SplitBlobs(file);
+    ASSERT_EQ(spans.size(), 4u);
+    for (const test::TBlobSpan& span : spans)
+        EXPECT_LE(Payload(std::string_view(file).substr(span.offset, span.size)).size(), OSM::CPBFWriter::kBlockBytes);
+    EXPECT_EQ(WayRefCounts(Path()), expected);
+    const std::string command = "osmium fileinfo -e " + Path() + " >/dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+TEST_F(CPBFWriterTest, AnEntityTooLargeForAnyBlockIsRefused)
+{
+    Open();
+    m_writer.WriteWay(FarJumpingWay(1, 3));
+    m_writer.WriteWay(FarJumpingWay(2, 1 << 20));  // 10 MB, written before the next
+    const std::string printed = test::CaptureStdout([&] {
+        try {
+            m_writer.WriteWay(FarJumpingWay(3, 3600000));
+            FAIL() << "a way of 34 MB was written";
+        } catch (const TStreamException& e) {
+            EXPECT_EQ(e.code, TStreamException::kWrite);
+        }
+    });
+    EXPECT_NE(printed.find(Path() + ": way 3 takes 3"), std::string::npos) << printed;
+    EXPECT_NE(printed.find(" bytes, more than a PBF block may hold\n"), std::string::npos) << printed;
+    m_writer.Close();  // the refused way is gone
+    EXPECT_EQ(WayRefCounts(Path()), "1:3 2:1048576 ");
+    EXPECT_EQ(test::SplitBlobs(test::ReadFile(Path())).size(), 2u);
+}
+
 // Many blocks of varied entities, so that every reused buffer is refilled.
 void WriteManyBlocks(OSM::CDataWriter& writer, std::string& expected)
 {

@@ -130,10 +130,34 @@ TEST_F(CXMLWriterTest, ZeroMetadataIsLeftOutButVersionStays)
 TEST_F(CXMLWriterTest, LargeIdsAndCoordinates)
 {
     OSM::TNode node = Node(INT64_MAX, INT32_MIN, 90 * 8388608);
-    node.info.changeset = INT64_MIN;
-    node.info.uid = -7;
-    EXPECT_EQ(One(node), "\t<node id=\"9223372036854775807\" uid=\"-7\" version=\"-1\" "
-                         "changeset=\"-9223372036854775808\" lat=\"90.0000000\" lon=\"-256.0000000\"/>\r\n");
+    node.info.changeset = UINT32_MAX;
+    node.info.uid = INT32_MAX;
+    EXPECT_EQ(One(node), "\t<node id=\"9223372036854775807\" uid=\"2147483647\" version=\"-1\" "
+                         "changeset=\"4294967295\" lat=\"90.0000000\" lon=\"-256.0000000\"/>\r\n");
+}
+
+// Readers refuse them; the input they come from is damaged.
+TEST_F(CXMLWriterTest, MetadataOutsideTheFormatIsWrittenAsAbsent)
+{
+    struct {
+        int32_t uid, version;
+        int64_t changeset;
+        const char* attributes;
+    } cases[] = {
+        {-7, -5, -1, " version=\"-1\""},
+        {INT32_MIN, INT32_MIN, INT64_MIN, " version=\"-1\""},
+        {0, -1, int64_t(UINT32_MAX) + 1, " version=\"-1\""},
+        {1, 0, 1, " uid=\"1\" version=\"0\" changeset=\"1\""},
+    };
+    for (const auto& c : cases) {
+        OSM::TNode node = Node(1, 0, 0);
+        node.info.uid = c.uid;
+        node.info.version = c.version;
+        node.info.changeset = c.changeset;
+        EXPECT_EQ(One(node), "\t<node id=\"1\"" + std::string(c.attributes) +
+                                 " lat=\"0.0000000\" lon=\"0.0000000\"/>\r\n")
+            << c.uid << " " << c.version << " " << c.changeset;
+    }
 }
 
 TEST_F(CXMLWriterTest, WaysAlwaysTakeTheLongForm)
@@ -231,6 +255,39 @@ TEST_F(CXMLWriterTest, ControlCharactersSurviveAParser)
                       "\t<relation id=\"0\" version=\"0\">\r\n"
                       "\t\t<member type=\"way\" ref=\"2\" role=\"in&#10;er\"/>\r\n"
                       "\t</relation>\r\n");
+}
+
+// Each piece of a broken sequence that could not become valid is one U+FFFD.
+TEST_F(CXMLWriterTest, BrokenUtf8BecomesReplacementCharacters)
+{
+    const std::string r = "\xEF\xBF\xBD";
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", "caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
+        {"a\xFF" "b\x80", "a" + r + "b" + r},
+        {"\xC3", r},                          // cut at the end
+        {"\xE2\x82" "x\xF0\x9F\x98", r + "x" + r},  // cut short
+        {"\xC0\xAF\xC1", r + r + r},          // overlong
+        {"\xE0\x9F\xBF", r + r + r},
+        {"\xED\xA0\x80\xED\x9F\xBF", r + r + r + "\xED\x9F\xBF"},  // a surrogate, then U+D7FF
+        {"\xF4\x90\x80\x80\xF5", r + r + r + r + r},  // above U+10FFFF
+        {"\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD", r + r + r},  // U+FFFE, U+FFFF
+        {"&\xFF<", "&amp;" + r + "&lt;"},
+    };
+    for (const auto& c : cases) {
+        OSM::TRelation relation;
+        relation.info.user = c.in;
+        relation.members.PushBack({OSM::kNode, 2, c.in});
+        relation.AddTag(c.in, c.in);
+        Open();
+        m_writer.WriteRelation(relation);
+        EXPECT_EQ(Body(), "\t<relation id=\"0\" user=\"" + c.out + "\" version=\"0\">\r\n"
+                          "\t\t<member type=\"node\" ref=\"2\" role=\"" + c.out + "\"/>\r\n"
+                          "\t\t<tag k=\"" + c.out + "\" v=\"" + c.out + "\"/>\r\n"
+                          "\t</relation>\r\n")
+            << c.in;
+    }
 }
 
 TEST_F(CXMLWriterTest, EmptyKeyOrValueLeavesTheAttributeOut)
@@ -337,12 +394,17 @@ void WriteAwkwardFile(OSM::CXMLWriter& writer)
     way.nodeRefs.PushBack(1);
     way.nodeRefs.PushBack(2);
     way.AddTag("name", "M\xC3\xA4in");
+    way.AddTag("br\xFFoken", "\xC3");
+    way.info.uid = -3;
+    way.info.version = -5;
+    way.info.changeset = -1;
     writer.WriteWay(way);
     OSM::TRelation relation;
     relation.id = 4;
     relation.info.version = 1;
     relation.members.PushBack({OSM::kNode, 1, "<\"role\">"});
     relation.members.PushBack({OSM::kWay, 3, ""});
+    relation.members.PushBack({OSM::kWay, 3, "\xED\xA0\x80"});
     relation.AddTag("type", "multipolygon");
     writer.WriteRelation(relation);
 }
@@ -364,13 +426,15 @@ TEST_F(CXMLWriterTest, AnXMLParserReadsBackTheValues)
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }
 
-TEST_F(CXMLWriterTest, OsmiumReadsTheFile)
+TEST_F(CXMLWriterTest, XmllintAndOsmiumReadTheFile)
 {
     Open();
     WriteAwkwardFile(m_writer);
     m_writer.Close();
-    const std::string command = "osmium fileinfo -e " + Path() + " >/dev/null";
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    for (const char* reader : {"xmllint --noout ", "osmium fileinfo -e "}) {
+        const std::string command = reader + Path() + " >/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    }
 }
 
 }  // namespace
