@@ -247,10 +247,9 @@ TEST(ClipContext, ClosingWaysAndClosedLinesInventNoLineFeatures)
     // hedged field, all cut by the meridian 1.
     CPassHarness pass(TwoAreas());
     std::vector<TTestNode> nodes = kSquare;
-    for (int k = 0; k < 4; ++k) {
-        const double lon = k == 0 || k == 1 ? 0.75 : 1.25, lat = k == 1 || k == 2 ? 0.625 : 0.375;
-        nodes.push_back(NodeAt(5 + k, lon, lat));   // the fence
-        nodes.push_back(NodeAt(9 + k, lon, lat - 0.0625));  // the field
+    for (int k = 0; k < 8; ++k) {  // the fence, then the field below it
+        const double lon = k % 4 < 2 ? 0.75 : 1.25, lat = k % 4 == 1 || k % 4 == 2 ? 0.625 : 0.375;
+        nodes.push_back(NodeAt(5 + k, lon, k < 4 ? lat : lat - 0.0625));
     }
     const TTags road = {{"highway", "residential"}, {"name", "Main Street"}, {"boundary", "administrative"},
                         {"admin_level", "8"}};
