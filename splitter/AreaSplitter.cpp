@@ -76,8 +76,9 @@ bool OnRing(const TRing& ring, CGeoPoint p)
 }
 
 // Whether inner lies inside outer, for rings whose boundaries do not meet
-// (the difference found them apart): then any vertex of inner tells. One
-// off outer's boundary is taken all the same, for degenerate rings.
+// (the difference found them apart): then any vertex of inner off outer's
+// boundary tells. Rings too short to have an inside count as inside when
+// all their points lie on outer's boundary.
 bool Nested(const TRing& outer, const TRing& inner)
 {
     for (CGeoPoint p : inner)
