@@ -51,6 +51,17 @@ CGeoPoint CrossingPoint(CGeoPoint p, CGeoPoint q, bool longitude, int32_t t)
     return {int32_t(p.x + int64_t(std::floor(x + 0.5))), t};
 }
 
+// The squared distance from p to the segment from a to b.
+double SquaredDistance(CGeoPoint p, CGeoPoint a, CGeoPoint b)
+{
+    double dx = double(Geometry::LonDiff(a.x, b.x)), dy = double(int64_t(b.y) - a.y);
+    double px = double(Geometry::LonDiff(a.x, p.x)), py = double(int64_t(p.y) - a.y);
+    double length = dx * dx + dy * dy;
+    double t = length > 0 ? std::clamp((px * dx + py * dy) / length, 0.0, 1.0) : 0.0;
+    double ex = px - t * dx, ey = py - t * dy;
+    return ex * ex + ey * ey;
+}
+
 // Whether p lies on an edge of ring.
 bool OnRing(const TRing& ring, CGeoPoint p)
 {
@@ -66,8 +77,9 @@ bool OnRing(const TRing& ring, CGeoPoint p)
 }
 
 // Whether inner lies inside outer, for rings whose boundaries do not meet
-// (the difference found them apart): then any vertex of inner tells. One
-// off outer's boundary is taken all the same, for degenerate rings.
+// (the difference found them apart): then any vertex of inner off outer's
+// boundary tells. Rings too short to have an inside count as inside when
+// all their points lie on outer's boundary.
 bool Nested(const TRing& outer, const TRing& inner)
 {
     for (CGeoPoint p : inner)
@@ -245,21 +257,18 @@ void CAreaSplitter::ResolveOverlaps()
     BuildAreaTree();
 }
 
-void CAreaSplitter::ReadNodes(CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes)
+// Calls each(points) with the node positions of every node block, from the
+// start of the input up to the first block with ways or relations. A
+// malformed blob throws OSM::CDataReader::CBadFileException.
+template <typename TEach>
+void CAreaSplitter::ReadNodeBlocks(CPBInputAdapter& input, TEach each)
 {
-    m_log.Line("Read nodes...");
-    m_nodeLists.Clear();
-    m_nodeLists.Resize(m_areas.Count());
-    if (processOuter)
-        m_outerNodes.Reserve(reserveNodes);
-
     input.Stream().Seek(0);
     bool error;
     input.ReadBlob(error);
     OSMPBF::PrimitiveBlock block;
     TPoints points;
     points.Reserve(65536);
-    uint64_t count = 0, threshold = m_maxNodes;
     for (;;) {
         if (!input.ReadBlob(error)) {
             if (error)
@@ -275,6 +284,22 @@ void CAreaSplitter::ReadNodes(CPBInputAdapter& input, bool processOuter, uint32_
             OSM::AppendPositions(block, group, points);
             more |= group.ways_size() > 0 || group.relations_size() > 0;
         }
+        each(points);
+        if (more)
+            break;  // nodes come before ways and relations
+    }
+}
+
+void CAreaSplitter::ReadNodes(CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes)
+{
+    m_log.Line("Read nodes...");
+    m_nodeLists.Clear();
+    m_nodeLists.Resize(m_areas.Count());
+    if (processOuter)
+        m_outerNodes.Reserve(reserveNodes);
+
+    uint64_t count = 0, threshold = m_maxNodes;
+    ReadNodeBlocks(input, [&](const TPoints& points) {
         for (const CGeoPoint& p : points) {
             int32_t area = m_areas.Empty() ? -1 : m_locator.Locate(p);
             if (area >= 0)
@@ -287,10 +312,63 @@ void CAreaSplitter::ReadNodes(CPBInputAdapter& input, bool processOuter, uint32_
             m_log.Format("%" PRIu64 " nodes", count);
             threshold += m_maxNodes;
         }
-        if (more)
-            break;  // nodes come before ways and relations
-    }
+    });
     m_log.Format("%" PRIu64 " nodes total", count);
+}
+
+void CAreaSplitter::CoverStrayNodes(CPBInputAdapter& input)
+{
+    // Crossing points rounded to map units bend the shared edges of areas
+    // by less than a unit, which can leave slivers between neighbours; a
+    // node in one belongs to no area. It joins the area with the nearest
+    // edge, which bends out to it.
+    TPoints strays;
+    m_locator.Build(m_areas);
+    ReadNodeBlocks(input, [&](const TPoints& points) {
+        for (const CGeoPoint& p : points)
+            if (m_locator.Locate(p) < 0)
+                strays.PushBack(p);
+    });
+    m_locator.Clear();
+    std::sort(strays.begin(), strays.end(),
+              [](const CGeoPoint& a, const CGeoPoint& b) { return a.Packed() < b.Packed(); });
+    strays.Erase(uint64_t(std::unique(strays.begin(), strays.end()) - strays.begin()), strays.Count());
+
+    constexpr int32_t kReach = 2;  // map units: slivers are narrower
+    CGrowArray<uint32_t> areas, edges;
+    for (const CGeoPoint& p : strays) {
+        const CGeoRect near{p.x - kReach, p.x + kReach, p.y - kReach, p.y + kReach};
+        areas.Clear();
+        m_areaTree.Query(near, areas);
+        uint32_t bestArea = 0, bestEdge = 0;
+        double best = double(kReach) * kReach;
+        bool found = false;
+        for (uint32_t a : areas) {
+            edges.Clear();
+            m_edgeTrees[a]->Query(near, edges);
+            const TRing& ring = m_areas[a].ring;
+            for (uint32_t e : edges) {
+                double d = SquaredDistance(p, ring[e], ring[e + 1]);
+                if (d < best || (d == best && !found)) {
+                    best = d, bestArea = a, bestEdge = e, found = true;
+                }
+            }
+        }
+        if (!found) {
+            std::printf("Node at %.7f,%.7f lies in no area\n", MapUnits::ToDegrees(p.y), MapUnits::ToDegrees(p.x));
+            continue;
+        }
+        TRing& ring = m_areas[bestArea].ring;
+        ring.PushBack(ring.Back());
+        for (uint64_t i = ring.Count() - 2; i > bestEdge + 1; --i)
+            ring[i] = ring[i - 1];
+        ring[bestEdge + 1] = p;
+        BuildEdgeTree(bestArea);
+    }
+    if (!strays.Empty()) {
+        m_log.Format("%" PRIu64 " positions of nodes between areas joined the nearest one", strays.Count());
+        BuildAreaTree();
+    }
 }
 
 void CAreaSplitter::CutRing(const TRing& ring, bool longitude, int32_t s, CGrowArray<TRing>& lower,
@@ -510,6 +588,7 @@ void CAreaSplitter::ComputeOuterRings(CGrowArray<TRing>& rings)
 
 bool CAreaSplitter::Run(TAreaList& areas, CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes)
 {
+    const bool polygons = !areas.Empty();
     m_areas = std::move(areas);
     for (TArea& area : m_areas) {
         if (!Geometry::IsClockwise(area.ring))
@@ -570,6 +649,9 @@ bool CAreaSplitter::Run(TAreaList& areas, CPBInputAdapter& input, bool processOu
         RebuildTrees();
         ResolveOverlaps();
     }
+    // Only trimmed polygons leave slivers; cut lines leave none with nodes.
+    if (polygons && processOuter && m_maxNodes != 0)
+        CoverStrayNodes(input);
 
     std::sort(m_areas.begin(), m_areas.end(), [](const TArea& a, const TArea& b) {
         if (a.source != b.source) {

@@ -46,7 +46,12 @@ public:
 private:
     using TPoints = CGrowArray<CGeoPoint>;
 
+    template <typename TEach>
+    void ReadNodeBlocks(CPBInputAdapter& input, TEach each);
     void ReadNodes(CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes);
+    // Gives every input node that lies in no area to the area with the
+    // nearest edge, within a slack of rounding.
+    void CoverStrayNodes(CPBInputAdapter& input);
     void ComputeOuterRings(CGrowArray<TRing>& rings);
     void Subdivide(const CGeoRect& r, CGrowArray<TRing>& rings);
     // Appends to out the rings that split nodes among pieces; false, after

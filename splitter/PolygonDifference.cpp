@@ -278,14 +278,14 @@ bool Join(CGrowArray<TEdge>& edges, CGrowArray<TRing>& rings)
     return true;
 }
 
-// Twice the area, positive for clockwise rings.
+// Twice the area, positive for clockwise rings. Longitudes are taken as
+// they are, as the edge trees and the point location take them: outer
+// rectangles may span more than half the world.
 TInt128 TwiceArea(const TRing& ring)
 {
     TInt128 sum = 0;
-    for (uint64_t i = 0; i + 1 < ring.Count(); ++i) {
-        TVector p = Direction(ring[0], ring[i]), q = Direction(ring[0], ring[i + 1]);
-        sum += Cross(p, q);
-    }
+    for (uint64_t i = 0; i + 1 < ring.Count(); ++i)
+        sum += TInt128::Product(ring[i].x, ring[i + 1].y) - TInt128::Product(ring[i + 1].x, ring[i].y);
     return -sum;
 }
 

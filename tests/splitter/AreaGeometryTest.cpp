@@ -377,6 +377,7 @@ TEST(PolygonDifference, DegenerateRingsEndInADefinedResult)
 
 TEST(PolygonDifference, SharedAndCollinearEdges)
 {
+    constexpr int32_t kDeg = MapUnits::kPerDegree;
     struct TCase {
         const char* what;
         TRing b, a;
@@ -390,6 +391,11 @@ TEST(PolygonDifference, SharedAndCollinearEdges)
          {{3, 0}, {0, 0}, {0, 10}, {10, 10}, {10, 0}, {7, 0}, {7, 5}, {3, 5}, {3, 0}}},
         {"a hole touching at one point", Box(0, 0, 10, 10), RingOf({{5, 0}, {3, 4}, {7, 4}, {5, 0}}),
          EOverlap::kTrimmed, {{5, 0}, {7, 4}, {3, 4}, {5, 0}, {0, 0}, {0, 10}, {10, 10}, {10, 0}, {5, 0}}},
+        {"a rectangle wider than half the world", Box(-180 * kDeg, -90 * kDeg, 19 * kDeg, 90 * kDeg),
+         Box(18 * kDeg, 47 * kDeg, 20 * kDeg, 48 * kDeg), EOverlap::kTrimmed,
+         {{19 * kDeg, 48 * kDeg}, {18 * kDeg, 48 * kDeg}, {18 * kDeg, 47 * kDeg}, {19 * kDeg, 47 * kDeg},
+          {19 * kDeg, -90 * kDeg}, {-180 * kDeg, -90 * kDeg}, {-180 * kDeg, 90 * kDeg}, {19 * kDeg, 90 * kDeg},
+          {19 * kDeg, 48 * kDeg}}},
         {"within, sharing edges", Box(0, 0, 10, 5), Box(0, 0, 10, 10), EOverlap::kCovered, {}},
         {"the same ring", Box(0, 0, 10, 10), Box(0, 0, 10, 10), EOverlap::kCovered, {}},
         {"apart", Box(20, 0, 30, 10), Box(0, 0, 10, 10), EOverlap::kApart, {}},
