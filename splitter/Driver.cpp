@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -142,6 +143,16 @@ int RunPhases(const CSettings& settings)
     }
 }
 
+// What failed when the system gave no error number.
+const char* StreamFault(uint32_t code)
+{
+    switch (code) {
+    case TStreamException::kWrite: return "writing failed";
+    case TStreamException::kRead: return "the file ended early";
+    default: return "seeking failed";
+    }
+}
+
 }  // namespace
 
 int RunSplitter(const char* const* arguments, int count)
@@ -159,6 +170,8 @@ int RunSplitter(const char* const* arguments, int count)
     try {
         return RunPhases(settings);
     } catch (const TStreamException& e) {
+        if (!e.file.empty())
+            std::printf("%s: %s\n", e.file.c_str(), e.error != 0 ? std::strerror(e.error) : StreamFault(e.code));
         std::puts(e.code == TStreamException::kWrite ? "Error writing output file." : "Error reading input file.");
     } catch (const std::bad_alloc&) {
         std::puts("Out of memory.");

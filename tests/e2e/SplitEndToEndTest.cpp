@@ -257,6 +257,13 @@ TEST(SplitEndToEnd, FailuresNameTheFileAndTheReason)
     EXPECT_TRUE(test::FileExists(dir / "out/areas.list"));
     EXPECT_FALSE(test::FileExists(dir / "out/7.osm"));
 
+    // A tile on a full disk.
+    std::filesystem::create_symlink("/dev/full", dir / "out/7.osm");
+    TRun full = RunCommand(Splitter() + " -s=" + dir / "one.list -o=" + dir / "out/ " + monaco);
+    EXPECT_EQ(full.exitCode, 5) << full.output;
+    EXPECT_TRUE(Holds(full, dir / "out/7.osm: No space left on device\nError writing output file.\n")) << full.output;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "out/7.osm"));  // only plain files are removed
+
     TRun noConfig = RunCommand(Splitter() + " --cfg= " + monaco);
     EXPECT_EQ(noConfig.exitCode, 1) << noConfig.output;
     EXPECT_TRUE(Holds(noConfig, "Config file \"\": No such file or directory.\n")) << noConfig.output;
