@@ -53,8 +53,10 @@ bool LoadSplitFile(const std::string& path, TAreaList& areas, const std::string*
 {
     areas.Clear();
     CFileReadStream in(65536);
-    if (!in.Open(path))
+    if (!in.Open(path)) {
+        std::printf("Cannot open %s: %s\n", path.c_str(), in.OpenError());
         return false;
+    }
     char* line = in.ReadLine();
     while (line != nullptr) {
         if (line[0] == 0 || line[0] == '#') {
@@ -63,8 +65,10 @@ bool LoadSplitFile(const std::string& path, TAreaList& areas, const std::string*
         }
         unsigned number;
         TEdges edges;
-        if (!ParseAreaLine(line, number, edges))
+        if (!ParseAreaLine(line, number, edges)) {
+            std::printf("%s: bad area line \"%s\"\n", path.c_str(), line);
             return false;
+        }
         // The degree line, when there is one, is more precise. Any other line
         // after an area line is a line of its own.
         line = in.ReadLine();
