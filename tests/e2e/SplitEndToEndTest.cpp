@@ -233,6 +233,15 @@ TEST(SplitEndToEnd, FailuresNameTheFileAndTheReason)
     EXPECT_TRUE(Holds(notDir, "Cannot create " + dir / "file/000000.osm: Not a directory\nError creating output file."))
         << notDir.output;
 
+    // The second output of a pass cannot be created: the first one goes too.
+    test::WriteFile(dir / "two.list", SplitFileOf(2));
+    std::filesystem::create_directories(dir / "two/2.osm");
+    TRun second = RunCommand(Splitter() + " -s=" + dir / "two.list -o=" + dir / "two/ " + monaco);
+    EXPECT_EQ(second.exitCode, 4) << second.output;
+    EXPECT_TRUE(Holds(second, "Cannot create " + dir / "two/2.osm: Is a directory\nError creating output file."))
+        << second.output;
+    EXPECT_FALSE(test::FileExists(dir / "two/1.osm"));
+
     const std::string bytes = test::ReadFile(monaco);
     test::WriteFile(dir / "cut.pbf", bytes.substr(0, bytes.size() - 10));
     const struct {
