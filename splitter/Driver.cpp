@@ -93,7 +93,7 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
         const std::string path = settings.outputDir + "relations.txt";
         relations = std::make_unique<CBoundaryRelationList>(int32_t(settings.adminLevel), path);
         if (!relations->OpenError().empty()) {
-            std::printf("Cannot create %s: %s\n", path.c_str(), relations->OpenError().c_str());
+            ReportCannotCreate(path, relations->OpenError().c_str());
             described = false;
         }
     }
