@@ -9,7 +9,7 @@
 #include "common/streams/Stream.h"
 
 CBoundaryRelationList::CBoundaryRelationList(int32_t adminLevel, const std::string& path)
-    : m_adminLevel(adminLevel), m_file(std::fopen(path.c_str(), "wb"))
+    : m_adminLevel(adminLevel), m_path(path), m_file(std::fopen(path.c_str(), "wb"))
 {
     if (m_file == nullptr)
         m_openError = std::strerror(errno);
@@ -26,10 +26,14 @@ void CBoundaryRelationList::Close()
     if (m_file == nullptr)
         return;
     bool failed = std::ferror(m_file) != 0;
-    failed |= std::fclose(m_file) != 0;
+    int error = 0;
+    if (std::fclose(m_file) != 0) {
+        failed = true;
+        error = errno;
+    }
     m_file = nullptr;
     if (failed)
-        throw TStreamException{TStreamException::kWrite, 0};
+        throw TStreamException{TStreamException::kWrite, 0, error, m_path};
 }
 
 void CBoundaryRelationList::Note(const OSM::TRelation& relation)

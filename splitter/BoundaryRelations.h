@@ -28,6 +28,7 @@ public:
 private:
     int32_t m_adminLevel;
     std::set<OSM::TId> m_listed;
+    std::string m_path;
     std::FILE* m_file;
     std::string m_openError;
 };

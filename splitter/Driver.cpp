@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -100,7 +101,7 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
         const std::string path = settings.outputDir + "relations.txt";
         relations = std::make_unique<CBoundaryRelationList>(int32_t(settings.adminLevel), path);
         if (!relations->OpenError().empty()) {
-            std::printf("Cannot create %s: %s\n", path.c_str(), relations->OpenError().c_str());
+            ReportCannotCreate(path, relations->OpenError().c_str());
             described = false;
         }
     }
@@ -150,6 +151,16 @@ int RunPhases(const CSettings& settings)
     }
 }
 
+// What failed when the system gave no error number.
+const char* StreamFault(uint32_t code)
+{
+    switch (code) {
+    case TStreamException::kWrite: return "writing failed";
+    case TStreamException::kRead: return "the file ended early";
+    default: return "seeking failed";
+    }
+}
+
 }  // namespace
 
 int RunSplitter(const char* const* arguments, int count)
@@ -167,6 +178,8 @@ int RunSplitter(const char* const* arguments, int count)
     try {
         return RunPhases(settings);
     } catch (const TStreamException& e) {
+        if (!e.file.empty())
+            std::printf("%s: %s\n", e.file.c_str(), e.error != 0 ? std::strerror(e.error) : StreamFault(e.code));
         std::puts(e.code == TStreamException::kWrite ? "Error writing output file." : "Error reading input file.");
     } catch (const std::bad_alloc&) {
         std::puts("Out of memory.");

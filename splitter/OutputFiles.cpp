@@ -31,11 +31,16 @@ std::string SafeFileName(std::string_view name)
     return safe.empty() ? "_" : safe;
 }
 
+void ReportCannotCreate(const std::string& path, const char* reason)
+{
+    std::printf("Cannot create %s: %s\n", path.c_str(), reason);
+}
+
 bool CreateOutputFile(CFileWriteStream& out, const std::string& path)
 {
     if (out.Open(path))
         return true;
-    std::printf("Cannot create %s: %s\n", path.c_str(), out.OpenError());
+    ReportCannotCreate(path, out.OpenError());
     return false;
 }
 

@@ -28,8 +28,11 @@ TAreaGroup GroupAt(const TAreaList& areas, uint64_t first, bool multiContour);
 // hidden file); an empty name becomes "_". Other bytes are kept as they are.
 std::string SafeFileName(std::string_view name);
 
-// Creates or truncates path for out. False, after printing the path and the
-// system's reason, when it cannot.
+// Prints that path cannot be created, and the system's reason.
+void ReportCannotCreate(const std::string& path, const char* reason);
+
+// Creates or truncates path for out. False, after ReportCannotCreate, when
+// it cannot.
 bool CreateOutputFile(CFileWriteStream& out, const std::string& path);
 
 // The output file of a group labelled label.

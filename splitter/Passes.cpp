@@ -79,7 +79,7 @@ uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, uint32_t first,
         const std::string path = TilePath(settings, *group.label);
         auto writer = std::make_unique<COSMWriter>();
         if (!writer->Open(path, settings.pbf, relations)) {
-            std::printf("Cannot create %s: %s\n", path.c_str(), writer->OpenError());
+            ReportCannotCreate(path, writer->OpenError());
             std::puts("Error creating output file.");
             return 0;
         }

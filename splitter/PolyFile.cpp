@@ -85,11 +85,15 @@ bool HasPolyExtension(const std::string& name)
 bool LoadPolyFile(const std::string& path, TSourceNames& sourceNames, TAreaList& areas, bool polyName)
 {
     CFileReadStream in(65536);
-    if (!in.Open(path))
+    if (!in.Open(path)) {
+        std::printf("Cannot open %s: %s\n", path.c_str(), in.OpenError());
         return false;
+    }
     const char* title = ReadContentLine(in);
-    if (title == nullptr)
+    if (title == nullptr) {
+        std::printf("%s: the file is empty\n", path.c_str());
         return false;
+    }
     // Held by the list from the start, so that an exception never leaves an
     // area pointing at a released name; taken back when the file fails.
     const std::string* source = AddSourceName(sourceNames, polyName ? std::string(title) : FileNameSource(path));
@@ -107,8 +111,10 @@ bool LoadPolyFile(const std::string& path, TSourceNames& sourceNames, TAreaList&
         TRing ring;
         while ((line = ReadContentLine(in)) != nullptr && !IsEnd(line)) {
             CGeoPoint point;
-            if (!ParsePoint(line, point))
+            if (!ParsePoint(line, point)) {
+                std::printf("%s: bad point line \"%s\"\n", path.c_str(), line);
                 return fail();
+            }
             ring.PushBack(point);
         }
         if (CleanContour(ring)) {
@@ -118,8 +124,10 @@ bool LoadPolyFile(const std::string& path, TSourceNames& sourceNames, TAreaList&
             area.ring = std::move(ring);
         }
     }
-    if (areas.Count() == first)
+    if (areas.Count() == first) {
+        std::printf("%s: no contour of at least three points\n", path.c_str());
         return fail();
+    }
     if (areas.Count() == first + 1)
         areas.Back().name = *source;
     return true;
@@ -131,13 +139,18 @@ bool LoadPolygons(const std::string& path, TSourceNames& sourceNames, TAreaList&
     CDirectoryWalker walker;
     std::string name;
     bool isDirectory;
-    if (!walker.Start(path) || !walker.Next(name, isDirectory)) {
+    if (!walker.Start(path)) {
         LoadPolyFile(path, sourceNames, areas, polyName);
-    } else {
-        do {
-            if (HasPolyExtension(name))
-                LoadPolyFile(walker.EntryDirectory() + name, sourceNames, areas, polyName);
-        } while (walker.Next(name, isDirectory));
+        return !areas.Empty();
     }
+    bool found = false;
+    while (walker.Next(name, isDirectory)) {
+        if (HasPolyExtension(name)) {
+            found = true;
+            LoadPolyFile(walker.EntryDirectory() + name, sourceNames, areas, polyName);
+        }
+    }
+    if (!found)
+        std::printf("%s: no .poly files in the directory\n", path.c_str());
     return !areas.Empty();
 }

@@ -9,8 +9,8 @@
 // of the directory at path whose name is longer than ".poly" and ends with it
 // in any case, taken in byte order of the names. polyName names the areas by
 // each file's title line, otherwise by its file name without the extension.
-// Returns whether any area was loaded. Files that fail add nothing; the
-// others still load.
+// Returns whether any area was loaded. Files that fail add nothing, after a
+// line naming the file and why; the others still load.
 bool LoadPolygons(const std::string& path, TSourceNames& sourceNames, TAreaList& areas, bool polyName);
 
 // Appends the areas of one polygon file, each named source + "_" + section
@@ -18,6 +18,6 @@ bool LoadPolygons(const std::string& path, TSourceNames& sourceNames, TAreaList&
 // when it appended an area, and then adds the file's source name to
 // sourceNames. On false (no file, no title, no surviving section, or a point
 // line that is not two numbers within the latitude and longitude ranges),
-// areas and sourceNames are as before. Stream and memory failures throw, and
+// areas and sourceNames are as before, and a line names the file and why. Stream and memory failures throw, and
 // leave every appended area pointing at a name held by sourceNames.
 bool LoadPolyFile(const std::string& path, TSourceNames& sourceNames, TAreaList& areas, bool polyName);

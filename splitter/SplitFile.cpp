@@ -53,8 +53,10 @@ bool LoadSplitFile(const std::string& path, TAreaList& areas, const std::string*
 {
     areas.Clear();
     CFileReadStream in(65536);
-    if (!in.Open(path))
+    if (!in.Open(path)) {
+        std::printf("Cannot open %s: %s\n", path.c_str(), in.OpenError());
         return false;
+    }
     char* line = in.ReadLine();
     while (line != nullptr) {
         if (line[0] == 0 || line[0] == '#') {
@@ -63,16 +65,18 @@ bool LoadSplitFile(const std::string& path, TAreaList& areas, const std::string*
         }
         unsigned number;
         TEdges edges;
-        if (!ParseAreaLine(line, number, edges))
+        if (!ParseAreaLine(line, number, edges)) {
+            std::printf("%s: bad area line \"%s\"\n", path.c_str(), line);
             return false;
+        }
         // The degree line, when there is one, is more precise. Any other line
         // after an area line is a line of its own.
         line = in.ReadLine();
         if (line != nullptr && ParseDegreeLine(line, edges))
             line = in.ReadLine();
         if (!FitsRing(edges.west, edges.east)) {
-            std::printf("Area %u crosses 180 degrees and reaches more than %d degrees past it\n", number,
-                        MapUnits::kMaxRingLon / MapUnits::kPerDegree - 180);
+            std::printf("%s: area %u crosses 180 degrees and reaches more than %d degrees past it\n", path.c_str(),
+                        number, MapUnits::kMaxRingLon / MapUnits::kPerDegree - 180);
             return false;
         }
         TArea& area = areas.EmplaceBack();

@@ -6,11 +6,11 @@
 #include "splitter/Areas.h"
 
 // Replaces areas by the areas of the split file at path, all with the given
-// source. Returns false when the file cannot be opened or holds an area line
-// that does not parse or whose edges lie outside the valid latitude and
-// longitude ranges, or that crosses 180 degrees (west edge east of its east
-// edge) so widely that its ring would pass MapUnits::kMaxRingLon, printing
-// why; areas read before such a line stay in the list.
+// source. Returns false, after a line naming the file and why, when the file
+// cannot be opened or holds an area line that does not parse, whose edges lie
+// outside the valid latitude and longitude ranges, or that crosses 180
+// degrees (west edge east of its east edge) so widely that its ring would
+// pass MapUnits::kMaxRingLon; areas read before such a line stay in the list.
 bool LoadSplitFile(const std::string& path, TAreaList& areas, const std::string* source);
 
 // Writes areas to path, edges taken from each ring's bounding rectangle.

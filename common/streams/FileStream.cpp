@@ -251,6 +251,7 @@ bool CFileStream::OpenFile(const std::string& path, EMode mode)
     case kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
     case kAppend: flags |= O_RDWR | O_CREAT; break;
     }
+    m_path = path;
     int fd;
     do
         fd = ::open(path.c_str(), flags, 0666);
@@ -284,6 +285,11 @@ bool CFileStream::OpenFailed(int error)
     return false;
 }
 
+void CFileStream::Fail(uint32_t code, uint64_t position, int error) const
+{
+    throw TStreamException{code, position, error, m_path};
+}
+
 const char* CFileStream::OpenError() const
 {
     return m_openError == kNotRegular ? "not a regular file" : std::strerror(m_openError);
@@ -311,7 +317,7 @@ bool CFileReadStream::Open(const std::string& path)
 void CFileReadStream::RawSeek(uint64_t position)
 {
     if (::lseek(m_fd, static_cast<off_t>(position), SEEK_SET) < 0)
-        throw TStreamException{TStreamException::kPosition, position};
+        Fail(TStreamException::kPosition, position, errno);
 }
 
 void CFileReadStream::RawRead(void* destination, uint64_t n)
@@ -322,7 +328,7 @@ void CFileReadStream::RawRead(void* destination, uint64_t n)
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)  // an error, or the file shrank under us
-            throw TStreamException{TStreamException::kRead, 0};
+            Fail(TStreamException::kRead, 0, got < 0 ? errno : 0);
         out += got;
         n -= static_cast<uint64_t>(got);
     }
@@ -374,7 +380,7 @@ void CFileWriteStream::WriteRaw(const void* data, uint64_t n)
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0)
-            throw TStreamException{TStreamException::kWrite, 0};
+            Fail(TStreamException::kWrite, 0, put < 0 ? errno : 0);
         in += put;
         n -= static_cast<uint64_t>(put);
     }
@@ -442,7 +448,7 @@ void CFileWriteStream::Seek(uint64_t p)
     }
     FlushBuffer();
     if (::lseek(m_fd, static_cast<off_t>(p), SEEK_SET) < 0)
-        throw TStreamException{TStreamException::kPosition, p};
+        Fail(TStreamException::kPosition, p, errno);
     m_position = p;
 }
 
@@ -460,21 +466,27 @@ bool CFileWriteStream::Close()
     if (m_fd < 0)
         return false;
     bool ok = true;
+    int error = 0;
     if (m_filled != 0) {
         try {
             FlushBuffer();
-        } catch (const TStreamException&) {
+        } catch (const TStreamException& e) {
             ok = false;
+            error = e.error;
         }
         // Devices and pipes cannot be synced; that is not a failure.
-        if (ok && ::fsync(m_fd) != 0 && errno != EINVAL && errno != ENOTSUP && errno != EROFS)
+        if (ok && ::fsync(m_fd) != 0 && errno != EINVAL && errno != ENOTSUP && errno != EROFS) {
             ok = false;
+            error = errno;
+        }
     }
-    if (::close(m_fd) != 0 && errno != EINTR)
+    if (::close(m_fd) != 0 && errno != EINTR && ok) {
         ok = false;
+        error = errno;
+    }
     m_fd = -1;
     m_cursor = m_filled = 0;
     if (!ok)
-        throw TStreamException{TStreamException::kWrite, 0};
+        Fail(TStreamException::kWrite, 0, error);
     return true;
 }

@@ -79,7 +79,10 @@ protected:
     void CloseFile() noexcept;
     // Records the reason of a failed open and returns false.
     bool OpenFailed(int error);
+    // Throws code for this file with the system's error number.
+    [[noreturn]] void Fail(uint32_t code, uint64_t position, int error) const;
     int m_fd = -1;
+    std::string m_path;  // of the file opened last
 
 private:
     // A file to be read that is a pipe, a device or a socket: its size says

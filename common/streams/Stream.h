@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Thrown by value on every stream failure.
 struct TStreamException {
@@ -14,6 +15,10 @@ struct TStreamException {
     uint32_t code;
     // kPosition: the position asked for; kBuffer: the current position; else 0.
     uint64_t position;
+    // The system's error number when a system call failed, else 0.
+    int error = 0;
+    // The file the failure concerns, when the stream knows it.
+    std::string file = {};
 };
 
 class CWriteStream;

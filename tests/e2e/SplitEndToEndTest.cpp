@@ -290,6 +290,15 @@ TEST(SplitEndToEnd, FailuresNameTheFileAndTheReason)
     EXPECT_TRUE(Holds(notDir, "Cannot create " + dir / "file/000000.osm: Not a directory\nError creating output file."))
         << notDir.output;
 
+    // The second output of a pass cannot be created: the first one goes too.
+    test::WriteFile(dir / "two.list", SplitFileOf(2));
+    std::filesystem::create_directories(dir / "two/2.osm");
+    TRun second = RunCommand(Splitter() + " -s=" + dir / "two.list -o=" + dir / "two/ " + monaco);
+    EXPECT_EQ(second.exitCode, 4) << second.output;
+    EXPECT_TRUE(Holds(second, "Cannot create " + dir / "two/2.osm: Is a directory\nError creating output file."))
+        << second.output;
+    EXPECT_FALSE(test::FileExists(dir / "two/1.osm"));
+
     const std::string bytes = test::ReadFile(monaco);
     test::WriteFile(dir / "cut.pbf", bytes.substr(0, bytes.size() - 10));
     const struct {
@@ -313,6 +322,13 @@ TEST(SplitEndToEnd, FailuresNameTheFileAndTheReason)
     // The pass that met the cut blob leaves no tile that looks complete.
     EXPECT_TRUE(test::FileExists(dir / "out/areas.list"));
     EXPECT_FALSE(test::FileExists(dir / "out/7.osm"));
+
+    // A tile on a full disk.
+    std::filesystem::create_symlink("/dev/full", dir / "out/7.osm");
+    TRun full = RunCommand(Splitter() + " -s=" + dir / "one.list -o=" + dir / "out/ " + monaco);
+    EXPECT_EQ(full.exitCode, 5) << full.output;
+    EXPECT_TRUE(Holds(full, dir / "out/7.osm: No space left on device\nError writing output file.\n")) << full.output;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "out/7.osm"));  // only plain files are removed
 
     TRun noConfig = RunCommand(Splitter() + " --cfg= " + monaco);
     EXPECT_EQ(noConfig.exitCode, 1) << noConfig.output;

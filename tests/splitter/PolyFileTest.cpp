@@ -155,16 +155,32 @@ TEST(PolyFile, BadPointLineFailsTheFileAndRemovesItsAreas)
     }
 }
 
+// Each file that adds nothing says why.
 TEST(PolyFile, FilesWithoutAreasAddNothing)
 {
     test::CTempDir dir;
     TSourceNames names;
     TAreaList areas;
-    EXPECT_FALSE(LoadPolyFile(dir / "missing.poly", names, areas, true));
-    const char* empty[] = {"", "\n  \n\t\n", "title only\n", "t\nEND\n", "t\n1\n0 0\n1 1\nEND\n2\n0 0\n0 1\n0 0\nEND\n"};
-    for (const char* text : empty) {
-        test::WriteFile(dir / "e.poly", text);
-        EXPECT_FALSE(LoadPolyFile(dir / "e.poly", names, areas, true)) << text;
+    const std::string path = dir / "e.poly";
+    const struct {
+        const char* text;  // null: no file
+        std::string said;
+    } cases[] = {
+        {nullptr, "Cannot open " + path + ": No such file or directory\n"},
+        {"", path + ": the file is empty\n"},
+        {"\n  \n\t\n", path + ": the file is empty\n"},
+        {"title only\n", path + ": no contour of at least three points\n"},
+        {"t\nEND\n", path + ": no contour of at least three points\n"},
+        {"t\n1\n0 0\n1 1\nEND\n2\n0 0\n0 1\n0 0\nEND\n", path + ": no contour of at least three points\n"},
+        {"t\n1\n0 0\n0 one\n", path + ": bad point line \"0 one\"\n"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(path);
+        if (c.text != nullptr)
+            test::WriteFile(path, c.text);
+        bool loaded = true;
+        EXPECT_EQ(test::CaptureStdout([&] { loaded = LoadPolyFile(path, names, areas, true); }), c.said);
+        EXPECT_FALSE(loaded) << c.said;
     }
     EXPECT_TRUE(areas.Empty());
     EXPECT_TRUE(names.Empty());
@@ -229,7 +245,10 @@ TEST(PolyFile, DirectoryWithoutPolyFilesYieldsNothing)
     EXPECT_FALSE(LoadPolygons(dir.Path(), names, areas, true));
     test::WriteFile(dir / "notes.txt", kSquare);
     test::WriteFile(dir / ".poly", kSquare);
-    EXPECT_FALSE(LoadPolygons(dir.Path(), names, areas, true));
+    bool loaded = true;
+    EXPECT_EQ(test::CaptureStdout([&] { loaded = LoadPolygons(dir.Path(), names, areas, true); }),
+              dir.Path() + ": no .poly files in the directory\n");
+    EXPECT_FALSE(loaded);
     EXPECT_TRUE(areas.Empty());
     EXPECT_TRUE(names.Empty());
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -53,7 +54,8 @@ TEST(SplitFile, RejectsBadLinesAndValues)
 {
     test::CTempDir dir;
     TAreaList areas;
-    EXPECT_FALSE(LoadSplitFile(dir / "missing", areas, nullptr));
+    EXPECT_EQ(test::CaptureStdout([&] { EXPECT_FALSE(LoadSplitFile(dir / "missing", areas, nullptr)); }),
+              "Cannot open " + dir / "missing: No such file or directory\n");
 
     const char* bad[] = {
         "1: 0,0 to 10\n",
@@ -68,9 +70,12 @@ TEST(SplitFile, RejectsBadLinesAndValues)
     };
     for (const char* text : bad) {
         test::WriteFile(dir / "bad", std::string("0: 0,0 to 1,1\n\n") + text);
-        bool loaded = LoadSplitFile(dir / "bad", areas, nullptr);
+        bool loaded = false;
+        const std::string said = test::CaptureStdout([&] { loaded = LoadSplitFile(dir / "bad", areas, nullptr); });
         if (std::string(text).find("# :") == std::string::npos) {
             EXPECT_FALSE(loaded) << text;
+            // Names the file and the line.
+            EXPECT_EQ(said, dir / "bad: bad area line \"" + std::string(text, std::strcspn(text, "\n")) + "\"\n");
             EXPECT_EQ(areas.Count(), 1u) << text;  // areas before the bad line stay
         } else {
             // A bad degree line is no degree line: it is skipped as a comment

@@ -1,6 +1,8 @@
 #include "common/streams/FileStream.h"
 
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <random>
 #include <string>
 
@@ -115,8 +117,20 @@ TEST(FileReadStream, OpenFailsCleanly)
 {
     test::CTempDir dir;
     CFileReadStream in(65536);
-    EXPECT_FALSE(in.Open(dir / "missing"));
-    EXPECT_FALSE(in.Open(dir.Path()));  // a directory is no input file
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        const char* reason;
+    } cases[] = {
+        {dir / "missing", "No such file or directory"},
+        {dir.Path(), "Is a directory"},  // a directory is no input file
+        {dir / "fifo", "not a regular file"},  // refused at once, with no writer
+        {"/dev/null", "not a regular file"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(in.Open(c.path)) << c.path;
+        EXPECT_STREQ(in.OpenError(), c.reason) << c.path;
+    }
     test::WriteFile(dir / "empty", "");
     ASSERT_TRUE(in.Open(dir / "empty"));
     EXPECT_EQ(in.Remaining(), 0u);
@@ -234,7 +248,14 @@ TEST(FileWriteStream, FailuresThrowWhereTheyHappen)
     CFileWriteStream full(65536);
     ASSERT_TRUE(full.Open("/dev/full"));
     full.Write("abc", 3);
-    EXPECT_EQ(CodeOf([&] { full.Close(); }), TStreamException::kWrite);
+    try {
+        full.Close();
+        ADD_FAILURE() << "no exception";
+    } catch (const TStreamException& e) {
+        EXPECT_EQ(e.code, TStreamException::kWrite);
+        EXPECT_EQ(e.error, ENOSPC);  // what the system said, and where
+        EXPECT_EQ(e.file, "/dev/full");
+    }
     EXPECT_FALSE(full.IsOpen());
 
     ASSERT_TRUE(full.Open("/dev/full"));
@@ -253,8 +274,10 @@ TEST(FileWriteStream, FailuresThrowWhereTheyHappen)
     test::CTempDir dir;
     CFileWriteStream out(65536);
     EXPECT_FALSE(out.Open(dir / "no/such/dir/file"));
+    EXPECT_STREQ(out.OpenError(), "No such file or directory");
     EXPECT_FALSE(out.Open("/proc/splitter-cannot-create"));
     EXPECT_FALSE(out.Open(dir.Path()));
+    EXPECT_STREQ(out.OpenError(), "Is a directory");
 }
 
 }  // namespace
