@@ -169,7 +169,7 @@ TEST(SplitFile, AreasAcrossAndOnTheAntimeridianWriteBackUnchanged)
     test::WriteFile(dir / "wide", "1: 0,0 to 10,10\n\n2: 0,100 to 10,-100\n# : 0,100 to 10,-100\n");
     std::string printed = test::CaptureStdout([&] { EXPECT_FALSE(LoadSplitFile(dir / "wide", areas, nullptr)); });
     EXPECT_EQ(areas.Count(), 1u);
-    EXPECT_NE(printed.find("Area 2 crosses 180 degrees"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("wide: area 2 crosses 180 degrees"), std::string::npos) << printed;
 }
 
 }  // namespace
