@@ -9,18 +9,25 @@
 #include "splitter/Options.h"
 #include "splitter/clip/PassDistributor.h"
 
-uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, uint32_t first, CBoundaryRelationList* relations,
-                 const CSettings& settings, int64_t timestamp, CLog& log)
+std::unique_ptr<Clip::CRunAreas> PrepareRun(const TAreaList& areas)
+{
+    CGrowArray<const TRing*> polygons;
+    polygons.Reserve(areas.Count());
+    for (const TArea& area : areas)
+        polygons.PushBack(&area.ring);
+    return std::make_unique<Clip::CRunAreas>(polygons.Data(), uint32_t(polygons.Count()));
+}
+
+uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, Clip::CRunAreas& run, uint32_t first,
+                 CBoundaryRelationList* relations, const CSettings& settings, int64_t timestamp, CLog& log)
 {
     const uint64_t total = areas.Count();
     // A pass keeps area indices in 16 signed bits, whatever max-areas says.
     const uint32_t maxAreas = std::min(settings.maxAreas, Clip::kMaxPassAreas);
     CGrowArray<std::unique_ptr<COSMWriter>> writers;
     CGrowArray<TAreaOutput> outputs;
-    CGrowArray<const TRing*> polygons;
     CGrowArray<TAreaOutput*> areaOutputs;
     outputs.Reserve(total);
-    polygons.Reserve(total);
     areaOutputs.Reserve(total);
 
     uint32_t passAreas = 0;
@@ -45,16 +52,19 @@ uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, uint32_t first,
             outputs.EmplaceBack().writer = writer.get();
             writers.PushBack(std::move(writer));
         }
-        polygons.PushBack(&area.ring);
         areaOutputs.PushBack(&outputs.Back());
         ++passAreas;
     }
 
+    // A pass cuts every way that crosses a border anywhere, so that a way
+    // crossing its areas reaches them wherever the way's nodes lie.
+    if (first + passAreas < total && run.EdgeWays() == nullptr)
+        Clip::CPassDistributor::FindEdgeWays(input, run, passAreas, settings.reserveNodes, log);
     log.Format("Clipping areas %u - %u...", first, first + passAreas - 1);
     bool done;
     {
         Clip::CPassDistributor pass;
-        done = pass.Run(input, polygons.Data(), areaOutputs.Data(), passAreas, settings.reserveNodes, timestamp, log);
+        done = pass.Run(input, run, first, areaOutputs.Data(), passAreas, settings.reserveNodes, timestamp, log);
     }
     for (auto& writer : writers)
         writer->Close();

@@ -75,6 +75,8 @@ TRing CleanPolygon(const TRing& polygon)
 
 }  // namespace
 
+TRing CAreaClipContext::CleanPolygon(const TRing& polygon) { return Clip::CleanPolygon(polygon); }
+
 double CAreaClipContext::Angle(int64_t dx, int64_t dy, int64_t ex, int64_t ey)
 {
     double a = std::atan2(double(ey) * double(dx) - double(ex) * double(dy),

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -102,6 +103,33 @@ TEST(SplitEndToEnd, SameOutputOnEveryRun)
     }
     TRun diff = RunCommand("diff -r " + a.Path() + " " + b.Path());
     EXPECT_EQ(diff.exitCode, 0) << diff.output;
+}
+
+TEST(SplitEndToEnd, TilesDoNotDependOnMaxAreas)
+{
+    struct TCase {
+        const char* file;
+        std::string options;
+        std::vector<std::string> maxAreas;
+    };
+    const std::vector<TCase> cases = {{"monaco.osm.pbf", "--max-nodes=2000", {"1", "3"}},
+                                      {"monaco.osm.pbf", "--pbf --max-nodes=2000", {"1", "3"}},
+                                      {"liechtenstein.osm.pbf", "--max-nodes=10000", {"5"}}};
+    for (const TCase& c : cases) {
+        test::CTempDir dir;
+        const std::string input = test::DataFile(c.file);
+        TRun reference = RunCommand(Splitter() + " " + c.options + " --output-dir=" + dir / "all " + input);
+        ASSERT_EQ(reference.exitCode, 0) << reference.output;
+        for (const std::string& maxAreas : c.maxAreas) {
+            const std::string out = dir / ("max" + maxAreas);
+            TRun split = RunCommand(Splitter() + " " + c.options + " --max-areas=" + maxAreas +
+                                    " --output-dir=" + out + " " + input);
+            ASSERT_EQ(split.exitCode, 0) << split.output;
+            TRun diff = RunCommand("diff -rq " + dir / "all " + out);
+            EXPECT_EQ(diff.exitCode, 0) << c.file << " " << c.options << " --max-areas=" << maxAreas << "\n"
+                                        << diff.output;
+        }
+    }
 }
 
 TEST(SplitEndToEnd, FailuresEndWithTheirExitCodes)

@@ -174,7 +174,7 @@ CPassHarness::CPassHarness(std::vector<TRing> rings, std::vector<uint32_t> outpu
     }
 }
 
-TPassResult CPassHarness::Run(const std::string& pbf)
+TPassResult CPassHarness::Run(const std::string& pbf, uint32_t maxAreas)
 {
     TPassResult result;
     CMemoryReadStream stream(pbf);
@@ -189,14 +189,21 @@ TPassResult CPassHarness::Run(const std::string& pbf)
         polygons.push_back(&m_rings[i]);
         outputs.push_back(m_outputs[m_outputOf[i]].get());
     }
+    Clip::CRunAreas run(polygons.data(), uint32_t(polygons.size()));
+    const uint32_t count = uint32_t(polygons.size()), perPass = maxAreas == 0 ? count : maxAreas;
     CStdOutLog log;
     log.enabled = false;
     std::exception_ptr failure;
     result.printed = CaptureStdout([&] {
         try {
-            Clip::CPassDistributor pass;
-            result.ok = pass.Run(input, polygons.data(), outputs.data(), uint32_t(polygons.size()), 0,
-                                 1700000000000, log);
+            if (perPass < count)
+                Clip::CPassDistributor::FindEdgeWays(input, run, perPass, 0, log);
+            result.ok = true;
+            for (uint32_t first = 0; first < count && result.ok; first += perPass) {
+                Clip::CPassDistributor pass;
+                result.ok = pass.Run(input, run, first, outputs.data() + first, std::min(perPass, count - first), 0,
+                                     1700000000000, log);
+            }
         } catch (...) {
             failure = std::current_exception();
         }
