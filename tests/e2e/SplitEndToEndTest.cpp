@@ -105,6 +105,21 @@ TEST(SplitEndToEnd, SameOutputOnEveryRun)
     EXPECT_EQ(diff.exitCode, 0) << diff.output;
 }
 
+TEST(SplitEndToEnd, ExtractCutByABoxKeepsItsIncompleteWays)
+{
+    // A plain bounding-box extract keeps ways whole but drops their nodes
+    // outside the box.
+    test::CTempDir dir;
+    TRun extract = RunCommand("osmium extract --no-progress -b 9.50,47.10,9.56,47.16 -s simple -o " +
+                              dir / "box.osm.pbf " + test::DataFile("liechtenstein.osm.pbf"));
+    ASSERT_EQ(extract.exitCode, 0) << extract.output;
+    TRun split = RunCommand(Splitter() + " --max-nodes=8000 --output-dir=" + dir / "out " + dir / "box.osm.pbf");
+    ASSERT_EQ(split.exitCode, 0) << split.output;
+    EXPECT_NE(split.output.find(" is missing"), std::string::npos) << split.output;
+    TRun check = RunCheck("check_split.py", dir / "box.osm.pbf " + dir / "out 8000 --relations");
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+}
+
 TEST(SplitEndToEnd, TilesDoNotDependOnMaxAreas)
 {
     struct TCase {
