@@ -191,7 +191,7 @@ void ReadStage(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind, const CMem
             }
             break;
         }
-        if (!first && IdBefore(reader.GetId(), last)) {
+        if (!first && OSM::IdBefore(reader.GetId(), last)) {
             std::printf("Input is not sorted: %s %" PRId64 " after %s %" PRId64 "\n", entityWord, reader.GetId(),
                         entityWord, last);
             throw OSM::CDataReader::CBadFileException();
@@ -805,13 +805,13 @@ void CPassDistributor::OrderPieces()
     }
     for (uint32_t output = 0; output < outputCount; ++output)
         std::stable_sort(m_pieceOrder.begin() + m_nextPiece[output], m_pieceOrder.begin() + m_piecesEnd[output],
-                         [](const TPieceRef& a, const TPieceRef& b) { return IdBefore(a.id, b.id); });
+                         [](const TPieceRef& a, const TPieceRef& b) { return OSM::IdBefore(a.id, b.id); });
 }
 
 void CPassDistributor::WritePiecesBefore(uint32_t output, const OSM::TId* id)
 {
     uint64_t& next = m_nextPiece[output];
-    for (; next < m_piecesEnd[output] && (id == nullptr || IdBefore(m_pieceOrder[next].id, *id)); ++next) {
+    for (; next < m_piecesEnd[output] && (id == nullptr || OSM::IdBefore(m_pieceOrder[next].id, *id)); ++next) {
         const TPieceRef& ref = m_pieceOrder[next];
         m_outputs[ref.area]->writer->WriteWay(m_contexts[ref.area]->Pieces()[ref.index].way);
     }
@@ -999,7 +999,7 @@ void CPassDistributor::WriteNewMultipolygons()
         if (area + 1 < m_areaCount && m_outputIndex[area + 1] == m_outputIndex[area])
             continue;
         std::stable_sort(relations.begin(), relations.end(),
-                         [](const OSM::TRelation* a, const OSM::TRelation* b) { return IdBefore(a->id, b->id); });
+                         [](const OSM::TRelation* a, const OSM::TRelation* b) { return OSM::IdBefore(a->id, b->id); });
         for (const OSM::TRelation* relation : relations)
             m_outputs[area]->writer->WriteRelation(*relation);
         relations.Clear();

@@ -34,14 +34,6 @@ inline TIdAreaKey MakeKey(OSM::TId id, int32_t area) { return TIdAreaKey(uint64_
 inline OSM::TId KeyId(TIdAreaKey key) { return key >> 16; }
 inline int32_t KeyArea(TIdAreaKey key) { return int16_t(uint16_t(key & 0xFFFF)); }
 
-// The order of ids in a file sorted by type then id: 0 and the negative ids
-// of objects not yet uploaded first, by absolute value, then the positive
-// ones. Ids fit in 48 bits, so no absolute value overflows.
-inline bool IdBefore(OSM::TId a, OSM::TId b)
-{
-    return (a > 0) != (b > 0) ? b > 0 : (a > 0 ? a < b : a > b);
-}
-
 class CMultiPolygonWay;
 
 // One entry per way and area it was cut into.

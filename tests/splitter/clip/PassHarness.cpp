@@ -228,7 +228,7 @@ void ExpectSelfContained(const CRecordingWriter& output, const std::string& labe
     EXPECT_TRUE(std::is_sorted(output.kinds.begin(), output.kinds.end(),
                                [](char a, char b) { return std::string("nwr").find(a) < std::string("nwr").find(b); }))
         << label << ": kinds out of order: " << output.kinds;
-    auto byId = [](const auto& a, const auto& b) { return Clip::IdBefore(a.id, b.id); };
+    auto byId = [](const auto& a, const auto& b) { return OSM::IdBefore(a.id, b.id); };
     EXPECT_TRUE(std::is_sorted(output.nodes.begin(), output.nodes.end(), byId)) << label << ": nodes out of order";
     EXPECT_TRUE(std::is_sorted(output.ways.begin(), output.ways.end(), byId)) << label << ": ways out of order";
     EXPECT_TRUE(std::is_sorted(output.relations.begin(), output.relations.end(), byId))
