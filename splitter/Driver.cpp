@@ -23,6 +23,7 @@
 #include "splitter/Passes.h"
 #include "splitter/PolyFile.h"
 #include "splitter/SplitFile.h"
+#include "splitter/clip/RunAreas.h"
 
 namespace {
 
@@ -115,8 +116,9 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
     // Objects the passes make carry the input's time, so the same input
     // gives the same output.
     const int64_t timestamp = input.ModificationTime() * 1000;
+    const std::unique_ptr<Clip::CRunAreas> run = PrepareRun(areas);
     for (uint32_t first = 0; first < areas.Count();) {
-        uint32_t done = RunPass(pbf, areas, first, relations.get(), settings, maxFiles, timestamp, log);
+        uint32_t done = RunPass(pbf, areas, *run, first, relations.get(), settings, maxFiles, timestamp, log);
         if (done == 0)
             return kExitPassFailed;
         first += done;

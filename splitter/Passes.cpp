@@ -10,6 +10,15 @@
 #include "splitter/OutputFiles.h"
 #include "splitter/clip/PassDistributor.h"
 
+std::unique_ptr<Clip::CRunAreas> PrepareRun(const TAreaList& areas)
+{
+    CGrowArray<const TRing*> polygons;
+    polygons.Reserve(areas.Count());
+    for (const TArea& area : areas)
+        polygons.PushBack(&area.ring);
+    return std::make_unique<Clip::CRunAreas>(polygons.Data(), uint32_t(polygons.Count()));
+}
+
 namespace {
 
 // The output files of one pass. Unless the pass ends well, they are removed:
@@ -63,16 +72,15 @@ uint64_t PassEnd(const TAreaList& areas, uint64_t first, const CSettings& settin
     return end;
 }
 
-uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, uint32_t first, CBoundaryRelationList* relations,
-                 const CSettings& settings, uint32_t maxFiles, int64_t timestamp, CLog& log)
+uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, Clip::CRunAreas& run, uint32_t first,
+                 CBoundaryRelationList* relations, const CSettings& settings, uint32_t maxFiles, int64_t timestamp,
+                 CLog& log)
 {
     const uint64_t end = PassEnd(areas, first, settings, maxFiles);
     TPassFiles files;
     CGrowArray<TAreaOutput> outputs;
-    CGrowArray<const TRing*> polygons;
     CGrowArray<TAreaOutput*> areaOutputs;
     outputs.Reserve(end - first);
-    polygons.Reserve(end - first);
     areaOutputs.Reserve(end - first);
     for (uint64_t i = first; i < end;) {
         const TAreaGroup group = GroupAt(areas, i, settings.multiContour);
@@ -86,18 +94,20 @@ uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, uint32_t first,
         TAreaOutput& output = outputs.EmplaceBack();
         output.writer = writer.get();
         files.writers.PushBack(std::move(writer));
-        for (; i < group.last; ++i) {
-            polygons.PushBack(&areas[i].ring);
+        for (; i < group.last; ++i)
             areaOutputs.PushBack(&output);
-        }
     }
     const auto passAreas = uint32_t(end - first);
 
+    // A pass cuts every way that crosses a border anywhere, so that a way
+    // crossing its areas reaches them wherever the way's nodes lie.
+    if (passAreas < areas.Count() && run.EdgeWays() == nullptr)
+        Clip::CPassDistributor::FindEdgeWays(input, run, passAreas, settings.reserveNodes, log);
     log.Format("Clipping areas %u - %u...", first, first + passAreas - 1);
     bool done;
     {
         Clip::CPassDistributor pass;
-        done = pass.Run(input, polygons.Data(), areaOutputs.Data(), passAreas, settings.reserveNodes, timestamp, log);
+        done = pass.Run(input, run, first, areaOutputs.Data(), passAreas, settings.reserveNodes, timestamp, log);
     }
     if (!done)
         return 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "splitter/Areas.h"
 
@@ -10,6 +11,12 @@ class CPBInputAdapter;
 class CBoundaryRelationList;
 class CLog;
 struct CSettings;
+namespace Clip {
+class CRunAreas;
+}
+
+// What every pass over areas must know of all of them.
+std::unique_ptr<Clip::CRunAreas> PrepareRun(const TAreaList& areas);
 
 // True when every group of areas that shares an output file fits into one
 // pass; otherwise prints which do not and returns false.
@@ -21,10 +28,13 @@ bool CheckPassGroups(const TAreaList& areas, const CSettings& settings);
 // limit of areas. A group of areas sharing a file is never split.
 uint64_t PassEnd(const TAreaList& areas, uint64_t first, const CSettings& settings, uint32_t maxFiles);
 
-// Writes the areas from first to PassEnd in one pass. Returns how many areas
-// it wrote, 0 when an output file could not be created or the areas were
+// Writes the areas from first to PassEnd in one pass. A pass that leaves
+// areas to other passes first reads the input once per pass to find the ways
+// that cross borders anywhere, unless run already holds them. Returns how
+// many areas it wrote, 0 when an output file could not be created or the areas were
 // rejected (after printing why). Objects the pass makes carry timestamp
 // (milliseconds). Stream, memory and input failures leave as exceptions.
 // Unless it succeeds, the pass removes the files it created.
-uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, uint32_t first, CBoundaryRelationList* relations,
-                 const CSettings& settings, uint32_t maxFiles, int64_t timestamp, CLog& log);
+uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, Clip::CRunAreas& run, uint32_t first,
+                 CBoundaryRelationList* relations, const CSettings& settings, uint32_t maxFiles, int64_t timestamp,
+                 CLog& log);

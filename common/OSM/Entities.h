@@ -13,6 +13,11 @@ namespace OSM {
 
 using TId = int64_t;
 
+// The order of ids in a file sorted by type then id: 0 and the negative ids
+// of objects not yet uploaded first, by absolute value, then the positive
+// ones.
+inline bool IdBefore(TId a, TId b) { return (a > 0) != (b > 0) ? b > 0 : (a > 0 ? a < b : a > b); }
+
 enum EEntityType : uint8_t { kNode = 0, kWay = 1, kRelation = 2 };
 
 struct TTag {

@@ -240,7 +240,7 @@ void CPBFWriter::Flush(bool force)
     auto index = [this](TString s) { return m_strings[s].index; };
 
     if (!m_nodes.Empty()) {
-        auto byId = [](const TNodeEntry& a, const TNodeEntry& b) { return a.id < b.id; };
+        auto byId = [](const TNodeEntry& a, const TNodeEntry& b) { return IdBefore(a.id, b.id); };
         if (!std::is_sorted(m_nodes.begin(), m_nodes.end(), byId))
             std::sort(m_nodes.begin(), m_nodes.end(), byId);
         OSMPBF::DenseNodes* dense = m_block.add_primitivegroup()->mutable_dense();

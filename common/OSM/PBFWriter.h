@@ -34,7 +34,8 @@ public:
 
     // Completes a file already open, then creates path and writes the header
     // blob, which declares the file sorted by type then id: callers write
-    // nodes, ways and relations, each kind by ascending id. False when
+    // nodes, ways and relations, each kind in IdBefore order (a block's nodes
+    // are put in that order anyway). False when
     // completing the old file fails, or the new one cannot be created or its
     // header written.
     bool Open(const std::string& path);

@@ -141,6 +141,8 @@ void KeepBoundaryTags(CGrowArray<OSM::TTag>& tags)
     tags = std::move(kept);
 }
 
+TRing CAreaClipContext::CleanPolygon(const TRing& polygon) { return Clip::CleanPolygon(polygon); }
+
 double CAreaClipContext::Angle(int64_t dx, int64_t dy, int64_t ex, int64_t ey)
 {
     double a = std::atan2(double(ey) * double(dx) - double(ex) * double(dy),

@@ -80,6 +80,10 @@ public:
     CAreaClipContext(const TRing& polygon, TAreaOutput& output, uint32_t areaIndex, const CNodeIndex& nodes,
                      int64_t timestamp);
 
+    // The polygon as the clipping uses it: no repeated points, clockwise,
+    // closed, no edge spanning 180 degrees of longitude or more.
+    static TRing CleanPolygon(const TRing& polygon);
+
     const TRing& Polygon() const { return m_polygon; }
     uint32_t EdgeCount() const { return m_polygon.Count() > 1 ? uint32_t(m_polygon.Count() - 1) : 0; }
     // The bounding rectangle of the polygon's edges; empty without edges.

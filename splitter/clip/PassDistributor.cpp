@@ -150,7 +150,7 @@ uint64_t CPassDistributor::BytesHeld() const
     return m_nodeAreas.CapacityBytes() + m_relationWays.CapacityBytes() + m_edgeWays.CapacityBytes() +
            m_edgeMultipolygonWays.CapacityBytes() + m_points.CapacityBytes() + m_wantedNodes.CapacityBytes() +
            m_clippedWays.CapacityBytes() + m_ringPieces.CapacityBytes() + m_storedWays.CapacityBytes() +
-           m_edgeMultipolygons.CapacityBytes() + m_relationAreas.size() * 40 + m_locator.BytesHeld();
+           m_edgeMultipolygons.CapacityBytes() + m_relationAreas.size() * 40 + (m_run ? m_run->BytesHeld() : 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -206,7 +206,7 @@ void ReadStage(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind, const CMem
             }
             break;
         }
-        if (!first && IdBefore(reader.GetId(), last)) {
+        if (!first && OSM::IdBefore(reader.GetId(), last)) {
             std::printf("Input is not sorted: %s %" PRId64 " after %s %" PRId64 "\n", entityWord, reader.GetId(),
                         entityWord, last);
             throw OSM::CDataReader::CBadFileException();
@@ -219,8 +219,39 @@ void ReadStage(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind, const CMem
 
 }  // namespace
 
-bool CPassDistributor::Run(CPBInputAdapter& input, const TRing* const* polygons, TAreaOutput* const* outputs,
-                           uint32_t areaCount, uint32_t capacityHint, int64_t timestamp, CLog& log)
+void CPassDistributor::FindEdgeWays(CPBInputAdapter& input, CRunAreas& run, uint32_t groupSize,
+                                    uint32_t capacityHint, CLog& log)
+{
+    // A way is an edge way of the run when it is one of some group: the
+    // group holding one of its nodes sees another node elsewhere.
+    CGrowArray<OSM::TId> ways;
+    for (uint32_t first = 0; first < run.Count(); first += groupSize) {
+        CPassDistributor group;
+        group.m_input = &input;
+        group.m_log = &log;
+        group.m_run = &run;
+        group.m_first = first;
+        group.m_areaCount = std::min(groupSize, run.Count() - first);
+        group.m_nodeAreas.Reserve(capacityHint);
+        log.Format("Find edge ways of areas %u - %u...", first, first + group.m_areaCount - 1);
+        input.Stream().Seek(0);
+        bool error;
+        input.ReadBlob(error);
+        OSM::CPBFReaderAdapter reader(input);
+        group.InnerNodes(reader);
+        reader.StepBack();
+        group.EdgeWays(reader);
+        ways.Append(group.m_edgeWays.Data(), group.m_edgeWays.Count());
+    }
+    std::sort(ways.begin(), ways.end());
+    ways.Erase(uint64_t(std::unique(ways.begin(), ways.end()) - ways.begin()), ways.Count());
+    ways.ShrinkToFit();
+    run.SetEdgeWays(std::move(ways));
+}
+
+bool CPassDistributor::Run(CPBInputAdapter& input, const CRunAreas& run, uint32_t first,
+                           TAreaOutput* const* outputs, uint32_t areaCount, uint32_t capacityHint, int64_t timestamp,
+                           CLog& log)
 {
     if (areaCount > kMaxPassAreas) {
         std::puts("Bad areas.");
@@ -228,25 +259,25 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const TRing* const* polygons,
     }
     m_input = &input;
     m_log = &log;
+    m_run = &run;
+    m_first = first;
     m_areaCount = areaCount;
     m_outputs = outputs;
 
     m_contexts.Reserve(areaCount);
-    m_cleanRings.Reserve(areaCount);
     m_outputIndex.Reserve(areaCount);
     CGrowArray<RTree::TRecord> rects;
     rects.Reserve(areaCount);
     uint32_t outputCount = 0;
     for (uint32_t i = 0; i < areaCount; ++i) {
-        m_contexts.PushBack(std::make_unique<CAreaClipContext>(*polygons[i], *outputs[i], i, *this, timestamp));
-        m_cleanRings.PushBack(&m_contexts.Back()->Polygon());
+        m_contexts.PushBack(
+            std::make_unique<CAreaClipContext>(run.Polygon(first + i), *outputs[i], i, *this, timestamp));
         rects.PushBack({m_contexts.Back()->Bounds(), i});
         if (i == 0 || outputs[i] != outputs[i - 1])
             ++outputCount;
         m_outputIndex.PushBack(outputCount - 1);
     }
     m_areaTree.Build(rects.Data(), rects.Count());
-    m_locator.Build(m_cleanRings.Data(), m_cleanRings.Count());
     m_copySlots.Resize(outputCount);
     std::fill(m_copySlots.begin(), m_copySlots.end(), ~uint32_t(0));
     m_nodeAreas.Reserve(capacityHint);
@@ -262,6 +293,15 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const TRing* const* polygons,
     reader.StepBack();
     log.Line("Find edge ways...");
     EdgeWays(reader);
+    if (const CGrowArray<OSM::TId>* runEdgeWays = run.EdgeWays()) {
+        // Ways whose nodes all lie in other passes' areas may still cross
+        // this pass's areas.
+        m_edgeWays.Append(runEdgeWays->Data(), runEdgeWays->Count());
+        std::sort(m_edgeWays.begin(), m_edgeWays.end());
+        m_edgeWays.Erase(uint64_t(std::unique(m_edgeWays.begin(), m_edgeWays.end()) - m_edgeWays.begin()),
+                         m_edgeWays.Count());
+        m_edgeWays.ShrinkToFit();
+    }
     reader.StepBack();
     log.Line("Find edge multipolygons...");
     EdgeMultipolygons(reader);
@@ -314,10 +354,14 @@ void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
         CheckKeyId(id);
         OSM::TNode& node = reader.Node();
         bool border = false;
-        int32_t area = m_locator.Locate(node.position, &border);
-        if (area < 0)
+        // Nodes of the run's other areas are outside this pass.
+        int32_t area = m_run->Locate(node.position, &border);
+        if (area < int32_t(m_first) || area - int32_t(m_first) >= int32_t(m_areaCount))
             return written;
+        area -= int32_t(m_first);
         m_nodeAreas.PushBack(MakeKey(id, area));
+        if (m_outputs == nullptr)  // only finding edge ways
+            return ++written;
         if (border && node.FindTag("garmin:extnode") == nullptr)
             node.AddExtNodeTag();
         m_outputs[area]->writer->WriteNode(node);
@@ -456,6 +500,9 @@ void CPassDistributor::ClipLine(const OSM::TWay& way, bool ringMode, bool keepsI
         Extend(bounds, CGeoRect::OfPoint(p));
     m_found.Clear();
     m_areaTree.Query(bounds, m_found);
+    // Areas sharing a file number their pieces in area order, whatever
+    // other areas the tree holds.
+    std::sort(m_found.begin(), m_found.end());
     for (uint32_t area : m_found) {
         CAreaClipContext& context = *m_contexts[area];
         uint64_t first = context.Pieces().Count();
@@ -743,7 +790,10 @@ void CPassDistributor::ClipMultipolygons()
         for (TPiece& piece : context->Pieces())
             context->FinishPlaceholders(piece, piece.way.FindTag("highway") != nullptr);
     }
-    Sort(m_ringPieces, [](const TRingPieces& a, const TRingPieces& b) { return a.key < b.key; });
+    // Several rings of one relation in one area share a key; they keep the
+    // order of their rings, which does not depend on the other areas.
+    std::stable_sort(m_ringPieces.begin(), m_ringPieces.end(),
+                     [](const TRingPieces& a, const TRingPieces& b) { return a.key < b.key; });
     m_storedWays.Free();
     m_edgeMultipolygons.Free();
     uint64_t clipped = 0;
@@ -794,13 +844,13 @@ void CPassDistributor::OrderPieces()
     }
     for (uint32_t output = 0; output < outputCount; ++output)
         std::stable_sort(m_pieceOrder.begin() + m_nextPiece[output], m_pieceOrder.begin() + m_piecesEnd[output],
-                         [](const TPieceRef& a, const TPieceRef& b) { return IdBefore(a.id, b.id); });
+                         [](const TPieceRef& a, const TPieceRef& b) { return OSM::IdBefore(a.id, b.id); });
 }
 
 void CPassDistributor::WritePiecesBefore(uint32_t output, const OSM::TId* id)
 {
     uint64_t& next = m_nextPiece[output];
-    for (; next < m_piecesEnd[output] && (id == nullptr || IdBefore(m_pieceOrder[next].id, *id)); ++next) {
+    for (; next < m_piecesEnd[output] && (id == nullptr || OSM::IdBefore(m_pieceOrder[next].id, *id)); ++next) {
         const TPieceRef& ref = m_pieceOrder[next];
         m_outputs[ref.area]->writer->WriteWay(m_contexts[ref.area]->Pieces()[ref.index].way);
     }
@@ -989,7 +1039,7 @@ void CPassDistributor::WriteNewMultipolygons()
         if (area + 1 < m_areaCount && m_outputIndex[area + 1] == m_outputIndex[area])
             continue;
         std::stable_sort(relations.begin(), relations.end(),
-                         [](const OSM::TRelation* a, const OSM::TRelation* b) { return IdBefore(a->id, b->id); });
+                         [](const OSM::TRelation* a, const OSM::TRelation* b) { return OSM::IdBefore(a->id, b->id); });
         for (const OSM::TRelation* relation : relations)
             m_outputs[area]->writer->WriteRelation(*relation);
         relations.Clear();

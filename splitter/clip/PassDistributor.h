@@ -11,6 +11,7 @@
 #include "splitter/Log.h"
 #include "splitter/clip/AreaOutput.h"
 #include "splitter/clip/ClipContext.h"
+#include "splitter/clip/RunAreas.h"
 
 class CPBInputAdapter;
 namespace OSM {
@@ -32,14 +33,6 @@ inline bool FitsKey(OSM::TId id) { return id >= kMinKeyId && id <= kMaxKeyId; }
 inline TIdAreaKey MakeKey(OSM::TId id, int32_t area) { return TIdAreaKey(uint64_t(id) << 16 | uint16_t(area)); }
 inline OSM::TId KeyId(TIdAreaKey key) { return key >> 16; }
 inline int32_t KeyArea(TIdAreaKey key) { return int16_t(uint16_t(key & 0xFFFF)); }
-
-// The order of ids in a file sorted by type then id: 0 and the negative ids
-// of objects not yet uploaded first, by absolute value, then the positive
-// ones. Ids fit in 48 bits, so no absolute value overflows.
-inline bool IdBefore(OSM::TId a, OSM::TId b)
-{
-    return (a > 0) != (b > 0) ? b > 0 : (a > 0 ? a < b : a > b);
-}
 
 class CMultiPolygonWay;
 
@@ -69,14 +62,20 @@ public:
     CPassDistributor& operator=(const CPassDistributor&) = delete;
     ~CPassDistributor();
 
-    // Writes the pass: polygons[i] is area i's ring, outputs[i] its output
-    // (consecutive areas may share one). Objects the pass makes carry
-    // timestamp (milliseconds). Returns false, after printing "Bad areas.",
-    // when the areas cannot be used. Reading, writing and memory failures
-    // leave as exceptions; a malformed input as
-    // OSM::CDataReader::CBadFileException.
-    bool Run(CPBInputAdapter& input, const TRing* const* polygons, TAreaOutput* const* outputs, uint32_t areaCount,
-             uint32_t capacityHint, int64_t timestamp, CLog& log);
+    // Writes the pass over the run's areas first .. first + areaCount - 1:
+    // outputs[i] is the output of area first + i (consecutive areas may share
+    // one). Objects the pass makes carry timestamp (milliseconds). Returns
+    // false, after printing "Bad areas.", when the areas cannot be used.
+    // Reading, writing and memory failures leave as exceptions; a malformed
+    // input as OSM::CDataReader::CBadFileException.
+    bool Run(CPBInputAdapter& input, const CRunAreas& run, uint32_t first, TAreaOutput* const* outputs,
+             uint32_t areaCount, uint32_t capacityHint, int64_t timestamp, CLog& log);
+
+    // Finds the run's edge ways for passes of at most groupSize areas,
+    // reading the nodes and ways once per group of that many areas, and
+    // hands them to run. Failures leave as from Run; run is then unchanged.
+    static void FindEdgeWays(CPBInputAdapter& input, CRunAreas& run, uint32_t groupSize, uint32_t capacityHint,
+                             CLog& log);
 
     uint64_t BytesHeld() const override;
     int32_t NodeArea(OSM::TId id) const override;
@@ -161,9 +160,9 @@ private:
     TAreaOutput* const* m_outputs = nullptr;
 
     CGrowArray<std::unique_ptr<CAreaClipContext>> m_contexts;
-    CGrowArray<const TRing*> m_cleanRings;
+    const CRunAreas* m_run = nullptr;
+    uint32_t m_first = 0;  // the run's index of the pass's first area
     RTree::CRTree m_areaTree{100};
-    Geometry::CAreaLocator m_locator;
 
     CGrowArray<TIdAreaKey> m_nodeAreas;
     CGrowArray<OSM::TId> m_edgeWays;

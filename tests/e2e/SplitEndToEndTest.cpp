@@ -161,6 +161,48 @@ TEST(SplitEndToEnd, SameOutputOnEveryRun)
     EXPECT_EQ(diff.exitCode, 0) << diff.output;
 }
 
+TEST(SplitEndToEnd, ExtractCutByABoxKeepsItsIncompleteWays)
+{
+    // A plain bounding-box extract keeps ways whole but drops their nodes
+    // outside the box.
+    test::CTempDir dir;
+    TRun extract = RunCommand("osmium extract --no-progress -b 9.50,47.10,9.56,47.16 -s simple -o " +
+                              dir / "box.osm.pbf " + test::DataFile("liechtenstein.osm.pbf"));
+    ASSERT_EQ(extract.exitCode, 0) << extract.output;
+    TRun split = RunCommand(Splitter() + " --max-nodes=8000 --output-dir=" + dir / "out " + dir / "box.osm.pbf");
+    ASSERT_EQ(split.exitCode, 0) << split.output;
+    EXPECT_NE(split.output.find(" is missing"), std::string::npos) << split.output;
+    TRun check = RunCheck("check_split.py", dir / "box.osm.pbf " + dir / "out 8000 --relations");
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+}
+
+TEST(SplitEndToEnd, TilesDoNotDependOnMaxAreas)
+{
+    struct TCase {
+        const char* file;
+        std::string options;
+        std::vector<std::string> maxAreas;
+    };
+    const std::vector<TCase> cases = {{"monaco.osm.pbf", "--max-nodes=2000", {"1", "3"}},
+                                      {"monaco.osm.pbf", "--pbf --max-nodes=2000", {"1", "3"}},
+                                      {"liechtenstein.osm.pbf", "--max-nodes=10000", {"5"}}};
+    for (const TCase& c : cases) {
+        test::CTempDir dir;
+        const std::string input = test::DataFile(c.file);
+        TRun reference = RunCommand(Splitter() + " " + c.options + " --output-dir=" + dir / "all " + input);
+        ASSERT_EQ(reference.exitCode, 0) << reference.output;
+        for (const std::string& maxAreas : c.maxAreas) {
+            const std::string out = dir / ("max" + maxAreas);
+            TRun split = RunCommand(Splitter() + " " + c.options + " --max-areas=" + maxAreas +
+                                    " --output-dir=" + out + " " + input);
+            ASSERT_EQ(split.exitCode, 0) << split.output;
+            TRun diff = RunCommand("diff -rq " + dir / "all " + out);
+            EXPECT_EQ(diff.exitCode, 0) << c.file << " " << c.options << " --max-areas=" << maxAreas << "\n"
+                                        << diff.output;
+        }
+    }
+}
+
 TEST(SplitEndToEnd, FailuresEndWithTheirExitCodes)
 {
     test::CTempDir dir;

@@ -221,15 +221,18 @@ TEST_F(CPBFWriterTest, DenseNodesAreSortedByIdWaysKeepTheirOrder)
     Open();
     for (OSM::TId id : {5, 3, 4})
         m_writer.WriteNode(Node(id, int32_t(id) * 8388608, -int32_t(id) * 8388608));
+    // Negative ids, of objects not uploaded yet, come first in a sorted file.
+    for (OSM::TId id : {-2, -1})
+        m_writer.WriteNode(Node(id, 0, 0));
     for (OSM::TId id : {9, 7, 8})
         m_writer.WriteWay(Way(id));
     std::vector<OSMPBF::PrimitiveBlock> blocks = Blocks();
     ASSERT_EQ(blocks.size(), 1u);
-    ASSERT_EQ(Groups(blocks[0]), "d3 w3 ");
+    ASSERT_EQ(Groups(blocks[0]), "d5 w3 ");
     const OSMPBF::DenseNodes& dense = blocks[0].primitivegroup(0).dense();
-    EXPECT_EQ(Values(dense.id()), (std::vector<int64_t>{3, 1, 1}));
-    EXPECT_EQ(Values(dense.lon()), (std::vector<int64_t>{30000000, 10000000, 10000000}));
-    EXPECT_EQ(Values(dense.lat()), (std::vector<int64_t>{-30000000, -10000000, -10000000}));
+    EXPECT_EQ(Values(dense.id()), (std::vector<int64_t>{-1, -1, 5, 1, 1}));
+    EXPECT_EQ(Values(dense.lon()), (std::vector<int64_t>{0, 0, 30000000, 10000000, 10000000}));
+    EXPECT_EQ(Values(dense.lat()), (std::vector<int64_t>{0, 0, -30000000, -10000000, -10000000}));
     const OSMPBF::PrimitiveGroup& ways = blocks[0].primitivegroup(1);
     EXPECT_EQ(ways.ways(0).id(), 9);
     EXPECT_EQ(ways.ways(1).id(), 7);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "common/OSM/DataReader.h"
 #include "splitter/AreaGeometry.h"
@@ -380,6 +381,47 @@ TEST(PassDistributor, EveryFileIsSortedByTypeAndId)
         }
         ASSERT_NE(pass.Output(0).Way(5), nullptr);
         EXPECT_EQ(Refs(*pass.Output(0).Way(5)), (std::vector<int64_t>{1, 2}));
+    }
+}
+
+// Everything an output received, in order.
+std::string OutputText(const CRecordingWriter& out)
+{
+    std::ostringstream text;
+    text << out.kinds << "\n";
+    for (const OSM::TNode& node : out.nodes)
+        text << "n" << node.id << " " << node.position.x << "," << node.position.y << " " << TagText(node) << "\n";
+    for (const OSM::TWay& way : out.ways) {
+        text << "w" << way.id;
+        for (int64_t ref : Refs(way))
+            text << " " << ref;
+        text << " " << TagText(way) << "\n";
+    }
+    for (const OSM::TRelation& relation : out.relations)
+        text << "r" << relation.id << " " << MemberText(relation) << " " << TagText(relation) << "\n";
+    return text.str();
+}
+
+TEST(PassDistributor, OutputsDoNotDependOnWhichAreasShareAPass)
+{
+    // Three areas in a row. A way crosses the middle one without a node in
+    // it; nodes lie on the borders between them.
+    const std::vector<TRing> rings = {DegreeRect(0, 0, 1, 1), DegreeRect(1, 0, 2, 1), DegreeRect(2, 0, 3, 1)};
+    const std::vector<TTestNode> nodes = {NodeAt(1, 0.5, 0.5), NodeAt(2, 2.5, 0.6),  NodeAt(3, 1, 0.25),
+                                          NodeAt(4, 1.5, 0.25), NodeAt(5, 2, 0.75), NodeAt(6, 0.5, 0.9)};
+    const std::vector<TTestWay> ways = {{10, {1, 2}, {{"highway", "primary"}}},
+                                        {11, {3, 4, 5}, {{"highway", "path"}}},
+                                        {12, {6, 2}, {{"waterway", "river"}}}};
+    const std::vector<TTestRelation> relations = {{20, {{OSM::kWay, 10, ""}, {OSM::kWay, 11, ""}}, {}}};
+    const std::string input = PbfInput(nodes, ways, relations);
+    CPassHarness whole(rings);
+    ASSERT_TRUE(whole.Run(input).ok);
+    ASSERT_EQ(whole.Output(1).WaysTagged("highway", "primary").size(), 1u) << "the middle gets a piece";
+    for (uint32_t maxAreas : {1u, 2u}) {
+        CPassHarness passes(rings);
+        ASSERT_TRUE(passes.Run(input, maxAreas).ok);
+        for (uint32_t o = 0; o < 3; ++o)
+            EXPECT_EQ(OutputText(passes.Output(o)), OutputText(whole.Output(o))) << maxAreas << " area(s) per pass";
     }
 }
 

@@ -174,7 +174,7 @@ CPassHarness::CPassHarness(std::vector<TRing> rings, std::vector<uint32_t> outpu
     }
 }
 
-TPassResult CPassHarness::Run(const std::string& pbf)
+TPassResult CPassHarness::Run(const std::string& pbf, uint32_t maxAreas)
 {
     TPassResult result;
     CMemoryReadStream stream(pbf);
@@ -189,14 +189,21 @@ TPassResult CPassHarness::Run(const std::string& pbf)
         polygons.push_back(&m_rings[i]);
         outputs.push_back(m_outputs[m_outputOf[i]].get());
     }
+    Clip::CRunAreas run(polygons.data(), uint32_t(polygons.size()));
+    const uint32_t count = uint32_t(polygons.size()), perPass = maxAreas == 0 ? count : maxAreas;
     CStdOutLog log;
     log.enabled = false;
     std::exception_ptr failure;
     result.printed = CaptureStdout([&] {
         try {
-            Clip::CPassDistributor pass;
-            result.ok = pass.Run(input, polygons.data(), outputs.data(), uint32_t(polygons.size()), 0,
-                                 1700000000000, log);
+            if (perPass < count)
+                Clip::CPassDistributor::FindEdgeWays(input, run, perPass, 0, log);
+            result.ok = true;
+            for (uint32_t first = 0; first < count && result.ok; first += perPass) {
+                Clip::CPassDistributor pass;
+                result.ok = pass.Run(input, run, first, outputs.data() + first, std::min(perPass, count - first), 0,
+                                     1700000000000, log);
+            }
         } catch (...) {
             failure = std::current_exception();
         }
@@ -221,7 +228,7 @@ void ExpectSelfContained(const CRecordingWriter& output, const std::string& labe
     EXPECT_TRUE(std::is_sorted(output.kinds.begin(), output.kinds.end(),
                                [](char a, char b) { return std::string("nwr").find(a) < std::string("nwr").find(b); }))
         << label << ": kinds out of order: " << output.kinds;
-    auto byId = [](const auto& a, const auto& b) { return Clip::IdBefore(a.id, b.id); };
+    auto byId = [](const auto& a, const auto& b) { return OSM::IdBefore(a.id, b.id); };
     EXPECT_TRUE(std::is_sorted(output.nodes.begin(), output.nodes.end(), byId)) << label << ": nodes out of order";
     EXPECT_TRUE(std::is_sorted(output.ways.begin(), output.ways.end(), byId)) << label << ": ways out of order";
     EXPECT_TRUE(std::is_sorted(output.relations.begin(), output.relations.end(), byId))

@@ -87,9 +87,10 @@ public:
     // outputOf[i] is the output of area i; empty gives each area its own.
     explicit CPassHarness(std::vector<TRing> rings, std::vector<uint32_t> outputOf = {});
 
-    // Runs the pass on a PBF file held in memory. Exceptions of the pass
-    // leave after standard output was restored.
-    TPassResult Run(const std::string& pbf);
+    // Runs the pass on a PBF file held in memory; with maxAreas, as passes of
+    // that many areas. Exceptions of the pass leave after standard output
+    // was restored.
+    TPassResult Run(const std::string& pbf, uint32_t maxAreas = 0);
 
     CRecordingWriter& Output(uint32_t index) { return *m_writers[index]; }
     TAreaOutput& Counters(uint32_t index) { return *m_outputs[index]; }

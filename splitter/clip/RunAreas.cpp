@@ -1,0 +1,27 @@
+#include "splitter/clip/RunAreas.h"
+
+#include <utility>
+
+#include "splitter/clip/ClipContext.h"
+
+namespace Clip {
+
+CRunAreas::CRunAreas(const TRing* const* polygons, uint32_t count)
+{
+    m_polygons.Reserve(count);
+    CGrowArray<const TRing*> rings;
+    rings.Reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        m_polygons.PushBack(CAreaClipContext::CleanPolygon(*polygons[i]));
+        rings.PushBack(&m_polygons.Back());
+    }
+    m_locator.Build(rings.Data(), rings.Count());
+}
+
+void CRunAreas::SetEdgeWays(CGrowArray<OSM::TId>&& ways)
+{
+    m_edgeWays = std::move(ways);
+    m_hasEdgeWays = true;
+}
+
+}  // namespace Clip

@@ -1,0 +1,44 @@
+// What every pass of a run knows of all its areas, so that a tile does not
+// depend on which areas share its pass.
+#pragma once
+
+#include <cstdint>
+
+#include "common/OSM/Entities.h"
+#include "splitter/AreaGeometry.h"
+#include "splitter/Areas.h"
+
+namespace Clip {
+
+class CRunAreas {
+public:
+    // Cleans every area's polygon as the clipping does and builds one point
+    // location over them all, so that a node on a border or in an overlap
+    // goes to the same area in every pass. polygons[i] is area i's ring.
+    CRunAreas(const TRing* const* polygons, uint32_t count);
+    CRunAreas(const CRunAreas&) = delete;
+    CRunAreas& operator=(const CRunAreas&) = delete;
+
+    uint32_t Count() const { return uint32_t(m_polygons.Count()); }
+    // Area area's cleaned polygon.
+    const TRing& Polygon(uint32_t area) const { return m_polygons[area]; }
+    // The run's area holding p, or -1; border as for Geometry::CAreaLocator.
+    int32_t Locate(CGeoPoint p, bool* border) const { return m_locator.Locate(p, border); }
+    uint64_t BytesHeld() const { return m_locator.BytesHeld(); }
+
+    // The ways whose nodes lie in more than one area of the run, or partly
+    // in none, sorted; null until a run of several passes has found them. A
+    // pass cuts them all, so a way crossing an area without a node in it
+    // reaches that area whether or not the areas holding its nodes share the
+    // pass.
+    const CGrowArray<OSM::TId>* EdgeWays() const { return m_hasEdgeWays ? &m_edgeWays : nullptr; }
+    void SetEdgeWays(CGrowArray<OSM::TId>&& ways);
+
+private:
+    CGrowArray<TRing> m_polygons;
+    Geometry::CAreaLocator m_locator;
+    CGrowArray<OSM::TId> m_edgeWays;
+    bool m_hasEdgeWays = false;
+};
+
+}  // namespace Clip
