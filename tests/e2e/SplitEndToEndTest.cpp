@@ -44,11 +44,8 @@ TRun RunCheck(const std::string& script, const std::string& arguments)
     return RunCommand(std::string("/usr/bin/python3 ") + SPLITTER_TESTS_DIR + "/e2e/" + script + " " + arguments);
 }
 
-// Off until every tile is written in type-then-id order.
-constexpr bool kRequireOrderedOutputs = false;
-
 // Every OSM file in dir is read whole by outside readers: the XML ones are
-// well-formed, the PBF ones hold no error.
+// well-formed, and every file holds no error and is sorted by type and id.
 void ExpectReadableOutputs(const std::string& dir)
 {
     int files = 0;
@@ -62,13 +59,9 @@ void ExpectReadableOutputs(const std::string& dir)
             TRun lint = RunCommand("xmllint --noout '" + path + "'");
             EXPECT_EQ(lint.exitCode, 0) << path << "\n" << lint.output;
         }
-        if (pbf || kRequireOrderedOutputs) {
-            TRun info = RunCommand("osmium fileinfo -e '" + path + "'");
-            EXPECT_EQ(info.exitCode, 0) << path << "\n" << info.output;
-            if (kRequireOrderedOutputs) {
-                EXPECT_NE(info.output.find("Objects ordered (by type and id): yes"), std::string::npos) << path;
-            }
-        }
+        TRun info = RunCommand("osmium fileinfo -e '" + path + "'");
+        EXPECT_EQ(info.exitCode, 0) << path << "\n" << info.output;
+        EXPECT_NE(info.output.find("Objects ordered (by type and id): yes"), std::string::npos) << path;
     }
     EXPECT_GT(files, 0) << dir;
 }
