@@ -358,6 +358,7 @@ TEST(SplitEndToEnd, FailuresNameTheFileAndTheReason)
     EXPECT_FALSE(test::FileExists(dir / "out/7.osm"));
 
     // A tile on a full disk.
+    std::filesystem::create_directories(dir / "out");
     std::filesystem::create_symlink("/dev/full", dir / "out/7.osm");
     TRun full = RunCommand(Splitter() + " -s=" + dir / "one.list -o=" + dir / "out/ " + monaco);
     EXPECT_EQ(full.exitCode, 5) << full.output;
