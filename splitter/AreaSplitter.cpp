@@ -476,6 +476,17 @@ bool CAreaSplitter::SplitOne(CGeoPoint* nodes, uint64_t n, TRing ring, CGrowArra
     CGrowArray<TRing> lowerPieces, upperPieces;
     CutRing(ring, longitude, s, lowerPieces, upperPieces);
     if (lowerPieces.Empty() || upperPieces.Empty()) {
+        // A cut along the ring's own edge leaves nothing on one side, yet the
+        // nodes on that edge are the ring's: keep them all in it.
+        Geometry::CAreaLocator locator;
+        const TRing* const only = &ring;
+        locator.Build(&only, 1);
+        if (std::all_of(nodes, nodes + n, [&](CGeoPoint p) { return locator.Locate(p) == 0; })) {
+            std::printf("%" PRIu64 " nodes near %.7f,%.7f cannot be split: the area keeps them all\n", n,
+                        MapUnits::ToDegrees(nodes[0].y), MapUnits::ToDegrees(MapUnits::Natural(nodes[0].x)));
+            out.PushBack(std::move(ring));
+            return true;
+        }
         // The nodes lie on both sides of the cut, the ring on one: they are
         // not inside it, and no area would hold them.
         std::printf("Cannot split the area of %" PRIu64 " nodes near %.7f,%.7f: its ring does not reach across "

@@ -59,7 +59,7 @@ TEST(AreaSplitter, ExtractsAcrossTheAntimeridianKeepEveryNode)
         uint32_t maxNodes;
         std::vector<TTestNode> nodes;
     };
-    std::vector<TCase> cases(6);
+    std::vector<TCase> cases(7);
     cases[0] = {"near 5E and one node on -180", 1600000, {}};
     AddGrid(cases[0].nodes, 1, 10, 4, 35.54, 60, 50);
     cases[0].nodes.push_back(NodeAt(3001, -180, 10));
@@ -75,6 +75,8 @@ TEST(AreaSplitter, ExtractsAcrossTheAntimeridianKeepEveryNode)
         cases[4].nodes.push_back(NodeAt(100 + j, 180, 60 + j / 8.0));
     cases[5] = {"a wide extract across 180", 200, {}};
     AddGrid(cases[5].nodes, 100, -50, 150, 20, 40, 20);
+    // The median cut runs along the extract's southern edge: nothing to part.
+    cases[6] = {"two nodes, one area", 1, {NodeAt(1, 11.5753822, 48.1371079), NodeAt(2, 13.3888599, 52.5170365)}};
 
     for (TCase& c : cases) {
         CTempDir dir;
