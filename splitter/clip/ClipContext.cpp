@@ -405,49 +405,58 @@ uint32_t CAreaClipContext::ClipLine(const OSM::TWay& way, const CGeoPoint* point
     return count;
 }
 
-namespace {
-
-// The edge whose polygon point a border walk from c reaches next, in the
-// walk's direction; false once the walk has come to stop.
-bool NextCorner(bool forward, const TCrossing& c, const TCrossing& stop, uint32_t edges, int32_t& targetEdge)
+bool CAreaClipContext::StepAlongBorder(bool forward, TCrossing& c, const TCrossing& stop, CGeoPoint p) const
 {
-    if (forward) {
-        if (c.edge == stop.edge && c.fraction <= stop.fraction)
-            return false;
-        targetEdge = int32_t((uint32_t(c.edge) + 1) % edges);
-    } else if (c.fraction == 0) {
-        if (c.edge == stop.edge && stop.fraction == 0)
-            return false;
-        targetEdge = c.edge == 0 ? int32_t(edges - 1) : c.edge - 1;
-        if (targetEdge == stop.edge && stop.fraction != 0)
-            return false;
-    } else {
-        if (c.edge == stop.edge && stop.fraction != 0 && stop.fraction <= c.fraction)
-            return false;
-        targetEdge = c.edge;
+    if (c.edge == stop.edge && c.fraction == stop.fraction)
+        return false;
+    const uint32_t edges = EdgeCount();
+    // The edge on which the border runs from c in the walk's direction, and
+    // the stretch of it, as fractions, that lies between c and the next corner.
+    uint32_t edge = uint32_t(c.edge);
+    uint32_t low = c.fraction, high = uint32_t(kFractionScale);
+    if (!forward) {
+        if (c.fraction == 0)
+            edge = edge == 0 ? edges - 1 : edge - 1;
+        else
+            high = c.fraction;
+        low = 0;
     }
+    const CGeoPoint q = m_polygon[edge], q1 = m_polygon[edge + 1];
+    const TVector e = Direction(q, q1), w = Direction(q, p);
+    if (Cross(e, w) != 0)
+        return false;
+    const double u = Along(w, e);
+    if (u < 0 || u > 1)
+        return false;
+    uint32_t fraction = Geometry::SamePlace(p, q1) ? uint32_t(kFractionScale) : Geometry::SamePlace(p, q) ? 0 : ToFraction(u);
+    if (fraction < low || fraction > high)
+        return false;
+    // Not beyond the stop.
+    if (int32_t(edge) == stop.edge) {
+        if (forward && stop.fraction >= c.fraction && fraction > stop.fraction)
+            return false;
+        if (!forward && stop.fraction <= high && fraction < stop.fraction)
+            return false;
+    }
+    if (fraction < uint32_t(kFractionScale))
+        c = {int32_t(edge), fraction, 0};
+    else if (forward)
+        c = {int32_t((edge + 1) % edges), 0, 0};  // the next corner
+    else
+        return false;  // c's own corner
     return true;
 }
-
-}  // namespace
 
 uint64_t CAreaClipContext::BorderWalk(const OSM::TWay& way, uint64_t index, bool readBackwards, bool forward,
                                       TCrossing& c, const TCrossing& stop) const
 {
-    const uint32_t edges = EdgeCount();
     const uint64_t count = way.nodeRefs.Count();
     // Every round moves one node along the way, so the walk ends.
-    for (;;) {
-        int32_t targetEdge;
-        if (!NextCorner(forward, c, stop, edges, targetEdge))
-            break;
-        if (readBackwards ? index == 0 : index + 1 >= count)
-            break;  // the far end of the way
+    while (readBackwards ? index > 0 : index + 1 < count) {
         uint64_t next = readBackwards ? index - 1 : index + 1;
         CGeoPoint p;
-        if (!m_nodes.NodePoint(way.nodeRefs[next], p) || !Geometry::SamePlace(p, m_polygon[uint32_t(targetEdge)]))
+        if (!m_nodes.NodePoint(way.nodeRefs[next], p) || !StepAlongBorder(forward, c, stop, p))
             break;
-        c = {targetEdge, 0, 0};
         index = next;
     }
     return index;
@@ -553,11 +562,13 @@ bool CAreaClipContext::LiesInside(const OSM::TWay& way) const
 void CAreaClipContext::RingWalk(TWalk& walk, bool forward, TCrossing& c, const TCrossing& stop, OSM::TId stopNode,
                                 const TRingWay* ring, uint32_t ringCount, CGrowArray<OSM::TId>& absorbed) const
 {
-    const uint32_t edges = EdgeCount();
-    // Each round moves the crossing by one polygon point: one full turn at most.
-    for (uint32_t round = 0; round <= edges; ++round) {
-        int32_t targetEdge;
-        if (!NextCorner(forward, c, stop, edges, targetEdge))
+    // Each round moves one node further along the ring: one full turn of
+    // the ring at most.
+    uint64_t rounds = 0;
+    for (uint32_t k = 0; k < ringCount; ++k)
+        rounds += ring[k].way->nodeRefs.Count();
+    for (; rounds > 0; --rounds) {
+        if (c.edge == stop.edge && c.fraction == stop.fraction)
             break;
         bool atEnd = walk.backwards ? walk.index == 0 : walk.index + 1 >= walk.way->nodeRefs.Count();
         if (atEnd) {
@@ -585,10 +596,8 @@ void CAreaClipContext::RingWalk(TWalk& walk, bool forward, TCrossing& c, const T
         }
         uint64_t step = walk.backwards ? walk.index - 1 : walk.index + 1;
         CGeoPoint p;
-        if (!m_nodes.NodePoint(walk.way->nodeRefs[step], p) ||
-            !Geometry::SamePlace(p, m_polygon[uint32_t(targetEdge)]))
+        if (!m_nodes.NodePoint(walk.way->nodeRefs[step], p) || !StepAlongBorder(forward, c, stop, p))
             break;
-        c = {targetEdge, 0, 0};
         walk.index = step;
         walk.moved = walk.movedAny = true;
     }
@@ -600,6 +609,20 @@ uint32_t CAreaClipContext::CloseRingPieces(const TRingPiece* pieces, uint32_t co
                                            uint32_t ringCount, CGrowArray<OSM::TId>& absorbed)
 {
     ClearCrossingNodes();
+    // A piece of another ring that meets the border where a node of this
+    // area lies on it, such as an inner ring touching the outer one there,
+    // goes through that node: a second node at the same place would make a
+    // ring of no length between the two.
+    for (uint32_t i = 0; i < count; ++i) {
+        const TPiece& piece = m_pieces[pieces[i].index];
+        const CGrowArray<OSM::TId>& refs = piece.way.nodeRefs;
+        if (refs.Empty())
+            continue;
+        if (piece.start.HasEdge() && refs[0] != kPlaceholder)
+            m_crossingNodes.try_emplace({piece.start.edge, piece.start.fraction}, refs[0]);
+        if (piece.end.HasEdge() && refs.Back() != kPlaceholder)
+            m_crossingNodes.try_emplace({piece.end.edge, piece.end.fraction}, refs.Back());
+    }
     for (uint32_t i = 0; i < count; ++i) {
         TPiece& piece = m_pieces[pieces[i].index];
         FinishPlaceholders(piece, piece.way.FindTag("highway") != nullptr);

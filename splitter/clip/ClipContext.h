@@ -138,9 +138,13 @@ public:
 private:
     OSM::TId NodeForCrossing(const TCrossing& crossing, bool highway);
 
+    // Moves crossing c to point p when p lies on the border next to c in the
+    // walk's direction (forward: clockwise), up to the next polygon point and
+    // not beyond stop. Returns false, leaving c unchanged, otherwise.
+    bool StepAlongBorder(bool forward, TCrossing& c, const TCrossing& stop, CGeoPoint p) const;
     // Moves crossing c along the border while the way's nodes, read from
-    // index on in the given direction, lie on the polygon's points; stops
-    // short of stop. Returns the index of the last node on the border.
+    // index on in the given direction, lie on it; stops short of stop.
+    // Returns the index of the last node on the border.
     uint64_t BorderWalk(const OSM::TWay& way, uint64_t index, bool readBackwards, bool forward, TCrossing& c,
                         const TCrossing& stop) const;
     struct TWalk;
