@@ -14,6 +14,10 @@
 bool LoadSplitFile(const std::string& path, TAreaList& areas, const std::string* source);
 
 // Writes areas to path, edges taken from each ring's bounding rectangle.
-// Returns false, after printing why, when the file cannot be created; write
-// failures throw TStreamException.
+// The six decimals of the degree lines print an edge between neighbours
+// (equal, or one unit apart as a cut leaves them) as one value on both sides
+// and round an edge without a neighbour outward, so that every point of the
+// areas lies in one of the areas loaded back (within a few map units of an
+// edge between neighbours, possibly in the other one). Returns false, after
+// printing why, when the file cannot be created; write failures throw TStreamException.
 bool WriteSplitFile(const std::string& path, const TAreaList& areas);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -105,37 +107,87 @@ TEST(SplitFile, WritesExactBytes)
     ASSERT_TRUE(WriteSplitFile(dir / "areas.list", areas));
     EXPECT_EQ(test::ReadFile(dir / "areas.list"),
               "# List of areas\r\n#\r\n"
-              "00000017: 100,-1 to 300,400\r\n#       : 0.002146,-0.000043 to 0.006437,0.008583\r\n\r\n"
+              "00000017: 100,-1 to 300,400\r\n#       : 0.002145,-0.000043 to 0.006438,0.008584\r\n\r\n"
               "00000000: -932067,-466033 to 1864135,1398101\r\n"
               "#       : -20.000000,-10.000000 to 40.000000,30.000000\r\n\r\n");
     EXPECT_FALSE(WriteSplitFile(dir / "no/such/dir/areas.list", areas));
 }
 
-TEST(SplitFile, RoundTripMovesNoEdgeByMoreThanFiveUnits)
+TEST(SplitFile, RoundTripKeepsNeighboursTogetherAndTheBorderOut)
 {
-    test::CTempDir dir;
-    std::mt19937 random(3);
+    // Pairs of areas on both sides of a cut at c, the lower side ending at c
+    // and the upper one starting at c + 1 as the automatic split leaves
+    // them, or (shared) both at c as a loaded file does; their outer edges
+    // lie on the border of the whole set. Six decimals of a degree are about
+    // 8.4 map units, so every value of c mod 9 is met.
+    struct TCut {
+        bool longitude;
+        int32_t from, to;  // c runs through [from, to)
+        bool shared;
+    };
+    const int32_t d = MapUnits::kPerDegree;
+    const TCut cuts[] = {
+        {true, 9 * d, 9 * d + 200, false},
+        {false, 47 * d, 47 * d + 200, false},
+        {true, -12 * d - 100, -12 * d + 100, false},
+        {false, -33 * d - 100, -33 * d + 100, false},
+        {true, 9 * d + 1, 9 * d + 20, true},
+        {true, -179 * d + 1, -179 * d + 20, false},  // the lower side from 179 degrees, across 180
+    };
     TAreaList areas;
-    for (int i = 0; i < 500; ++i) {
-        auto lon = [&] { return int32_t(int64_t(random() % MapUnits::kTurn) - MapUnits::k180); };
-        auto lat = [&] { return int32_t(int64_t(random() % (2u * MapUnits::k90)) - MapUnits::k90); };
-        int32_t w = lon(), e = lon(), s = lat(), n = lat();
-        TArea& area = areas.EmplaceBack();
-        area.name = std::to_string(i);
-        area.ring = RectangleRing(std::min(w, e), std::min(s, n), std::max(w, e), std::max(s, n));
+    std::vector<std::pair<TCut, int32_t>> pairs;
+    for (const TCut& cut : cuts) {
+        for (int32_t c = cut.from; c < cut.to; ++c) {
+            // Far apart, so that no two pairs meet.
+            const int32_t across = int32_t(pairs.size()) * 1000 - 80 * d, wide = 997;
+            const int32_t upper = cut.shared ? c : c + 1;
+            const int32_t west = cut.longitude && c < -178 * d ? 179 * d : c - wide;
+            if (cut.longitude) {
+                areas.EmplaceBack().ring = RectangleRing(west, across, c, across + wide);
+                areas.EmplaceBack().ring = RectangleRing(upper, across, c + wide, across + wide);
+            } else {
+                areas.EmplaceBack().ring = RectangleRing(across, c - wide, across + wide, c);
+                areas.EmplaceBack().ring = RectangleRing(across, upper, across + wide, c + wide);
+            }
+            pairs.push_back({cut, c});
+        }
     }
+    test::CTempDir dir;
     ASSERT_TRUE(WriteSplitFile(dir / "a", areas));
     TAreaList loaded;
     ASSERT_TRUE(LoadSplitFile(dir / "a", loaded, nullptr));
     ASSERT_EQ(loaded.Count(), areas.Count());
     for (uint64_t i = 0; i < areas.Count(); ++i) {
-        CGeoRect x = Bounds(areas[i]), y = Bounds(loaded[i]);
-        EXPECT_LE(std::abs(x.west - y.west), 5);
-        EXPECT_LE(std::abs(x.east - y.east), 5);
-        EXPECT_LE(std::abs(x.south - y.south), 5);
-        EXPECT_LE(std::abs(x.north - y.north), 5);
-        EXPECT_EQ(loaded[i].name, areas[i].name);
+        // The border of the set comes back where it was or up to one step
+        // of 1e-6 degree further out, never further in. Sides: west, south,
+        // east, north; the cut is the lower area's east or north side and
+        // the upper one's west or south.
+        const CGeoRect x = Bounds(areas[i]), y = Bounds(loaded[i]);
+        const auto [cut, c] = pairs[i / 2];
+        const bool low = i % 2 == 0;
+        const int64_t outward[] = {int64_t(x.west) - y.west, int64_t(x.south) - y.south,
+                                   int64_t(y.east) - x.east, int64_t(y.north) - x.north};
+        const int cutSide = (cut.longitude ? 2 : 3) - (low ? 0 : 2);
+        for (int side = 0; side < 4; ++side) {
+            if (side != cutSide) {
+                EXPECT_GE(outward[side], 0) << i << " " << side;
+                EXPECT_LE(outward[side], 9) << i << " " << side;
+            }
+        }
+        // Both sides of the cut come back on one line next to c.
+        if (low) {
+            const CGeoRect z = Bounds(loaded[i + 1]);
+            const int32_t edge = cut.longitude ? MapUnits::Natural(y.east) : y.north;
+            EXPECT_EQ(edge, cut.longitude ? z.west : z.south) << i;
+            EXPECT_LE(std::abs(edge - c), 5) << i;
+        }
     }
+    // What was read back comes back unchanged.
+    ASSERT_TRUE(WriteSplitFile(dir / "b", loaded));
+    TAreaList again;
+    ASSERT_TRUE(LoadSplitFile(dir / "b", again, nullptr));
+    for (uint64_t i = 0; i < loaded.Count(); ++i)
+        EXPECT_EQ(Bounds(again[i]), Bounds(loaded[i])) << i;
 }
 
 TEST(SplitFile, AreasAcrossAndOnTheAntimeridianWriteBackUnchanged)
