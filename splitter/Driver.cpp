@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "common/OSM/Banner.h"
 #include "common/OSM/DataReader.h"
@@ -26,6 +27,29 @@
 #include "splitter/clip/RunAreas.h"
 
 namespace {
+
+// Whether the area range lies within the settled list and, with
+// multi-contour, keeps every group of areas that share a file whole;
+// prints why not.
+bool AreaRangeFits(const CSettings& settings, const TAreaList& areas)
+{
+    const uint32_t first = settings.firstArea, last = settings.lastArea;
+    const uint64_t count = areas.Count();
+    auto shared = [&](uint64_t a, uint64_t b) {
+        return settings.multiContour && areas[a].source != nullptr && areas[a].source == areas[b].source;
+    };
+    if (last >= count) {
+        std::printf("Area range %u-%u lies beyond the last area, %u.\n", first, last, uint32_t(count - 1));
+    } else if ((first > 0 && shared(first - 1, first)) || (last + 1 < count && shared(last, last + 1))) {
+        const std::string& group = *areas[first > 0 && shared(first - 1, first) ? first : last].source;
+        std::printf("Area range %u-%u splits the areas of \"%s\", which share one output file.\n", first, last,
+                    group.c_str());
+    } else {
+        return true;
+    }
+    std::printf("Bad \"%s\" value.\n", settings.areaRangeName.c_str());
+    return false;
+}
 
 // Names what was malformed in the input, and where, before the run's message.
 void ReportMalformed(const std::string& path, const std::string& fault, uint64_t offset)
@@ -83,23 +107,36 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
         return kExitNoAreas;
     if (!CheckPassGroups(areas, settings))
         return kExitPassFailed;
+    if (!settings.areaRangeName.empty() && !AreaRangeFits(settings, areas))
+        return kExitUsage;
+    const uint32_t end = uint32_t(std::min<uint64_t>(uint64_t(settings.lastArea) + 1, areas.Count()));
 
     // A description that cannot be written fails the run, after the tiles.
-    log.Line("Write areas list...");
+    // Jobs that share an output directory leave the descriptions to the job
+    // that starts at the first area.
     bool described = true;
-    if (!settings.writeKml.empty())
-        described &= WriteKML(settings.outputDir + settings.writeKml, areas, settings.description,
-                              settings.multiContour);
-    described &= WriteMP(settings.outputDir, areas, settings.multiContour, settings.writeSeparateContours);
-    if (settings.poly.empty())
-        described &= WriteSplitFile(settings.outputDir + "areas.list", areas);
-    else
-        described &= WriteAreasPoly(settings.outputDir, settings.description.empty() ? "Areas" : settings.description,
-                                    areas, settings.writeSeparateContours);
+    if (settings.firstArea == 0) {
+        log.Line("Write areas list...");
+        if (!settings.writeKml.empty())
+            described &= WriteKML(settings.outputDir + settings.writeKml, areas, settings.description,
+                                  settings.multiContour);
+        described &= WriteMP(settings.outputDir, areas, settings.multiContour, settings.writeSeparateContours);
+        if (settings.poly.empty())
+            described &= WriteSplitFile(settings.outputDir + "areas.list", areas);
+        else
+            described &= WriteAreasPoly(settings.outputDir,
+                                        settings.description.empty() ? "Areas" : settings.description, areas,
+                                        settings.writeSeparateContours);
+    }
 
     std::unique_ptr<CBoundaryRelationList> relations;
     if (settings.adminLevel != 0) {
-        const std::string path = settings.outputDir + "relations.txt";
+        // A job sees only the boundaries of its own tiles: it lists them in a
+        // file of its own.
+        std::string path = settings.outputDir + "relations.txt";
+        if (settings.firstArea != 0 || end != areas.Count())
+            path = settings.outputDir + "relations-" + std::to_string(settings.firstArea) + "-" +
+                   std::to_string(end - 1) + ".txt";
         relations = std::make_unique<CBoundaryRelationList>(int32_t(settings.adminLevel), path);
         if (!relations->OpenError().empty()) {
             ReportCannotCreate(path, relations->OpenError().c_str());
@@ -117,7 +154,7 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
     // gives the same output.
     const int64_t timestamp = input.ModificationTime() * 1000;
     const std::unique_ptr<Clip::CRunAreas> run = PrepareRun(areas);
-    for (uint32_t first = 0; first < areas.Count();) {
+    for (uint32_t first = settings.firstArea; first < end;) {
         uint32_t done = RunPass(pbf, areas, *run, first, relations.get(), settings, maxFiles, timestamp, log);
         if (done == 0)
             return kExitPassFailed;

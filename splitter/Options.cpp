@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <strings.h>
 
 #include "common/streams/FileStream.h"
@@ -122,6 +123,30 @@ bool GetOutFileNamesOption(CSettings& settings)
         ReportBadValue("out-filenames");
         return false;
     }
+    return true;
+}
+
+// "FIRST-LAST": two plain decimal numbers, FIRST not above LAST.
+bool GetAreaRangeOption(CSettings& settings)
+{
+    TOption* option = FindOption(settings, "area-range", "ar");
+    if (option == nullptr)
+        return true;
+    const std::string& text = option->value;
+    const size_t dash = text.find('-');
+    auto number = [](std::string_view digits, uint32_t& value) {
+        if (digits.empty() || digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string_view::npos)
+            return false;
+        const uint64_t v = std::strtoull(std::string(digits).c_str(), nullptr, 10);
+        value = uint32_t(v);
+        return v <= UINT32_MAX;
+    };
+    if (dash == std::string::npos || !number(std::string_view(text).substr(0, dash), settings.firstArea) ||
+        !number(std::string_view(text).substr(dash + 1), settings.lastArea) || settings.firstArea > settings.lastArea) {
+        ReportBadValue(option->name.c_str());
+        return false;
+    }
+    settings.areaRangeName = option->name;
     return true;
 }
 
@@ -271,7 +296,8 @@ bool ParseCommandLine(CSettings& settings, const char* const* arguments, int cou
          GetFlagOption(settings, "pbf", nullptr, settings.pbf) &&
          GetFlagOption(settings, "process-outer", "po", settings.processOuter) &&
          GetFlagOption(settings, "multi-contour", "mc", settings.multiContour) &&
-         GetFlagOption(settings, "write-separate-contours", "wsc", settings.writeSeparateContours);
+         GetFlagOption(settings, "write-separate-contours", "wsc", settings.writeSeparateContours) &&
+         GetAreaRangeOption(settings);
     if (!ok)
         return false;
 

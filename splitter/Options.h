@@ -38,6 +38,11 @@ struct CSettings {
     bool processOuter = false;
     bool multiContour = false;
     bool writeSeparateContours = false;
+    // area-range: write only the tiles of areas [firstArea, lastArea] of the
+    // settled list, so that separate jobs can share phase 2.
+    std::string areaRangeName;  // as the user typed it; empty without the option
+    uint32_t firstArea = 0;
+    uint32_t lastArea = UINT32_MAX;
 };
 
 extern const char* const kUsageText;

@@ -57,8 +57,10 @@ uint64_t PassEnd(const TAreaList& areas, uint64_t first, const CSettings& settin
 {
     // A pass keeps area indices in 16 signed bits, whatever max-areas says.
     const uint64_t maxAreas = std::min(settings.maxAreas, Clip::kMaxPassAreas);
+    // Areas past the range of this job belong to other jobs.
+    const uint64_t stop = std::min<uint64_t>(areas.Count(), uint64_t(settings.lastArea) + 1);
     uint64_t end = first, files = 0;
-    while (end < areas.Count()) {
+    while (end < stop) {
         // Contours of one source share a file, and therefore a pass, even
         // beyond max-areas: a second pass would truncate the file.
         const TAreaGroup group = GroupAt(areas, end, settings.multiContour);
@@ -100,9 +102,12 @@ uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, Clip::CRunAreas
     const auto passAreas = uint32_t(end - first);
 
     // A pass cuts every way that crosses a border anywhere, so that a way
-    // crossing its areas reaches them wherever the way's nodes lie.
-    if (passAreas < areas.Count() && run.EdgeWays() == nullptr)
-        Clip::CPassDistributor::FindEdgeWays(input, run, passAreas, settings.reserveNodes, log);
+    // crossing its areas reaches them wherever the way's nodes lie. The ways
+    // are found in groups of a full pass, whatever this job's range.
+    if (passAreas < areas.Count() && run.EdgeWays() == nullptr) {
+        const auto groupSize = uint32_t(std::min<uint64_t>({settings.maxAreas, Clip::kMaxPassAreas, maxFiles}));
+        Clip::CPassDistributor::FindEdgeWays(input, run, std::max(groupSize, passAreas), settings.reserveNodes, log);
+    }
     log.Format("Clipping areas %u - %u...", first, first + passAreas - 1);
     bool done;
     {

@@ -25,7 +25,8 @@ bool CheckPassGroups(const TAreaList& areas, const CSettings& settings);
 // The end of the areas that the pass starting at first writes: at most
 // max-areas areas (a group of areas sharing a file joins whole even beyond
 // that), at most maxFiles files (at least one) and at most the pipeline's
-// limit of areas. A group of areas sharing a file is never split.
+// limit of areas, and never past settings.lastArea. A group of areas sharing
+// a file is never split.
 uint64_t PassEnd(const TAreaList& areas, uint64_t first, const CSettings& settings, uint32_t maxFiles);
 
 // Writes the areas from first to PassEnd in one pass. A pass that leaves

@@ -659,4 +659,65 @@ TEST(SplitEndToEnd, SplitFileRoundTrip)
     }
 }
 
+TEST(SplitEndToEnd, JobsOfAreaRangesGiveTheFilesOfOneRun)
+{
+    test::CTempDir dir;
+    const std::string input = test::DataFile("malta.osm.pbf");
+    const std::string options = " --max-nodes=5000 --pbf --write-kml=areas.kml ";
+    TRun whole = RunCommand(Splitter() + options + "-o=" + dir / "whole " + input);
+    ASSERT_EQ(whole.exitCode, 0) << whole.output;
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "whole"))
+        count += entry.path().string().ends_with(".osm.pbf");
+    ASSERT_GT(count, 20);
+    // Five jobs of uneven ranges, two at a time, into one fresh directory.
+    std::string ranges = "0-0 1-" + std::to_string(count / 3) + " " + std::to_string(count / 3 + 1) + "-" +
+                         std::to_string(count / 3 + 2) + " " + std::to_string(count / 3 + 3) + "-" +
+                         std::to_string(count - 2) + " " + std::to_string(count - 1) + "-" + std::to_string(count - 1);
+    TRun jobs = RunCommand("parallel --will-cite -j2 --halt now,fail=1 " + Splitter() + options + "-o=" + dir / "jobs" +
+                           " --ar={} " + input + " ::: " + ranges);
+    ASSERT_EQ(jobs.exitCode, 0) << jobs.output;
+    TRun diff = RunCommand("diff -r " + dir / "whole " + dir / "jobs");
+    EXPECT_EQ(diff.exitCode, 0) << diff.output;
+
+    // A range beyond the list, and one that splits the group of areas that
+    // share one file, are bad option values.
+    const std::string last = std::to_string(count - 1);
+    for (const std::string& bad : {"--ar=0-" + std::to_string(count), "--mc -s=" + dir / "whole/areas.list --ar=1-" + last}) {
+        TRun run = RunCommand(Splitter() + " " + bad + " -o=" + dir / "bad " + input);
+        EXPECT_EQ(run.exitCode, 1) << bad << "\n" << run.output;
+        EXPECT_NE(run.output.find("Bad \"ar\" value."), std::string::npos) << run.output;
+        EXPECT_FALSE(test::FileExists(dir / "bad/areas.mp")) << bad;
+    }
+
+    // The helpers in contrib/: ranges from a written areas.list, and the
+    // Slurm script parses.
+    const std::string contrib = std::string(SPLITTER_TESTS_DIR) + "/../contrib/";
+    TRun printed = RunCommand(contrib + "splitter-ranges " + dir / "whole/areas.list " + last + " 1");
+    EXPECT_EQ(printed.output, "1-" + last + "\n");
+    EXPECT_EQ(RunCommand("bash -n " + contrib + "splitter-array.sbatch").exitCode, 0);
+}
+
+TEST(Package, InstallsTheProgramAndItsManualPage)
+{
+    if (sizeof(void*) != 8 || std::string(SPLITTER_COMMAND).find(' ') != std::string::npos)
+        GTEST_SKIP() << "the package of the native x86-64 build";
+    test::CTempDir dir;
+    TRun pack = RunCommand("cd " SPLITTER_BUILD_DIR " && cpack -G DEB -B " + dir / "deb");
+    ASSERT_EQ(pack.exitCode, 0) << pack.output;
+    TRun extract = RunCommand("dpkg-deb -x " + dir / "deb/splitter64_*_amd64.deb " + dir / "root");
+    ASSERT_EQ(extract.exitCode, 0) << extract.output;
+    TRun depends = RunCommand("dpkg-deb -f " + dir / "deb/splitter64_*_amd64.deb" + " Depends");
+    EXPECT_NE(depends.output.find("libprotobuf-lite32"), std::string::npos) << depends.output;
+
+    TRun run = RunCommand(dir / "root/usr/bin/splitter64 --max-nodes=10000 -o=" + dir / "out " +
+                          test::DataFile("monaco.osm.pbf"));
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_TRUE(test::FileExists(dir / "out/000000.osm"));
+    const std::string page = dir / "root/usr/share/man/man1/splitter64.1";
+    TRun man = RunCommand("MANWIDTH=80 man -l " + page + " >/dev/null && groff -ww -man -z " + page);
+    EXPECT_EQ(man.exitCode, 0) << man.output;
+    EXPECT_EQ(man.output, "");
+}
+
 }  // namespace

@@ -123,6 +123,20 @@ TEST(Options, BadValuesStopAtTheFirst)
     EXPECT_EQ(r.output, "Bad \"verbose\" value.\n");
 }
 
+TEST(Options, AreaRange)
+{
+    CSettings s;
+    EXPECT_TRUE(Parse(s, {"x.pbf", "--AR=3-4294967295"}).ok);
+    EXPECT_EQ(s.firstArea, 3u);
+    EXPECT_EQ(s.lastArea, 4294967295u);
+    EXPECT_EQ(s.areaRangeName, "AR");
+    CSettings t;
+    EXPECT_TRUE(Parse(t, {"x.pbf", "--area-range=0-0"}).ok);
+    EXPECT_EQ(t.lastArea, 0u);
+    for (const char* bad : {"", "5", "2-1", "-3", "3-", "1--2", "+1-2", " 1-2", "1-2 ", "0x1-2", "1-4294967296"})
+        EXPECT_EQ(Parse({"x.pbf", std::string("--ar=") + bad}).output, "Bad \"ar\" value.\n") << bad;
+}
+
 TEST(Options, UnusedArgumentsAreReported)
 {
     TParse r = Parse({"a.pbf", "b.pbf", "--poly-file=x", "---v", "--zz", "c"});
