@@ -176,6 +176,39 @@ TEST(ClipContext, BuildingAlongTheBorderStaysAWayThroughTheBorderNodesOfTheOther
     EXPECT_EQ(other.ways[0].nodeRefs[0], other.ways[0].nodeRefs.Back());
 }
 
+TEST(ClipContext, PieceAlongTheBorderIsNoRingOfTheNewMultipolygon)
+{
+    // Lies east of the meridian 1, dips into the west twice and runs along
+    // the meridian between the dips, through nodes 4 and 5.
+    CPassHarness pass(TwoAreas());
+    const std::vector<TTestNode> nodes = {NodeAt(1, 1.5, 0.1), NodeAt(2, 0.5, 0.1), NodeAt(3, 0.5, 0.2),
+                                          NodeAt(4, 1.2, 0.2), NodeAt(5, 1, 0.3),   NodeAt(6, 1, 0.5),
+                                          NodeAt(7, 1.2, 0.6), NodeAt(8, 0.5, 0.7), NodeAt(9, 0.5, 0.8),
+                                          NodeAt(10, 1.5, 0.8)};
+    ASSERT_TRUE(
+        pass.Run(PbfInput(nodes, {{20, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1}, {{"landuse", "meadow"}}}})).ok);
+    const int32_t holder = pass.LocateArea(PointAt(1, 0.4));
+    ASSERT_GE(holder, 0);
+    const CRecordingWriter& own = pass.Output(uint32_t(holder));
+    ExpectSelfContained(own, "own");
+    ExpectSelfContained(pass.Output(uint32_t(1 - holder)), "other");
+    std::vector<const OSM::TWay*> lines;
+    for (const OSM::TWay& way : own.ways)
+        if (way.nodeRefs[0] != way.nodeRefs.Back())
+            lines.push_back(&way);
+    ASSERT_EQ(lines.size(), 1u) << "the stretch along the border";
+    EXPECT_EQ(std::set<int64_t>(lines[0]->nodeRefs.begin(), lines[0]->nodeRefs.end()), (std::set<int64_t>{5, 6}));
+    EXPECT_EQ(TagText(*lines[0]), "landuse=meadow");
+    if (holder == 0) {
+        ASSERT_EQ(own.relations.size(), 1u) << "the two dips";
+        const OSM::TRelation& mp = own.relations[0];
+        ASSERT_EQ(mp.members.Count(), 2u);
+        for (const OSM::TMember& m : mp.members)
+            EXPECT_NE(m.ref, lines[0]->id);
+        ExpectClosedRings(own, mp, "dips");
+    }
+}
+
 TEST(ClipContext, ClosedWayEnteringTwiceBecomesAMultipolygon)
 {
     // Lies north of the west area and dips into it twice, at 0.625 to 0.875
