@@ -513,11 +513,15 @@ void CAreaClipContext::ClosePieces(uint32_t first, uint32_t count, bool highway)
         leaving.way.nodeRefs.PushBack(entering.way.nodeRefs[0]);
     }
     // A piece that only runs along the border closes into a ring of fewer
-    // than three points: it has no area here and is not written.
+    // than three points: it has no area here. Its nodes on the border may
+    // belong to this area alone, so it stays as an open way through them:
+    // the tile keeps the way that passes its nodes, yet gains no ring.
     for (uint32_t i = first; i < first + count; ++i) {
         CGrowArray<OSM::TId>& refs = m_pieces[i].way.nodeRefs;
-        if (refs.Count() >= 2 && refs.Count() < 4 && refs[0] == refs.Back())
-            refs.Clear();
+        if (refs.Count() >= 2 && refs.Count() < 4 && refs[0] == refs.Back()) {
+            refs.PopBack();
+            m_pieces[i].alongBorder = true;
+        }
     }
 }
 
@@ -532,6 +536,8 @@ void CAreaClipContext::NewMultipolygon(uint32_t first, uint32_t count)
     if (relation.FindTag("type") == nullptr)  // no second "type" key
         relation.AddTag("type", "multipolygon");
     for (uint32_t i = first; i < first + count; ++i) {
+        if (m_pieces[i].alongBorder)
+            continue;
         OSM::TWay& way = m_pieces[i].way;
         if (way.nodeRefs.Count() >= 2)  // shorter pieces are never written
             relation.members.PushBack({OSM::kWay, way.id, "outer"});

@@ -30,6 +30,9 @@ constexpr OSM::TId kPlaceholder = INT64_MIN;
 struct TPiece {
     OSM::TWay way;
     TCrossing start, end;
+    // A piece of a closed way that only runs along the border: no ring, but
+    // an open way through the border nodes this area holds.
+    bool alongBorder = false;
 };
 
 // A member way of a multipolygon ring, read in ring order: the polygon lies
@@ -120,7 +123,8 @@ public:
     // border: each piece continues through new nodes at the polygon's
     // vertices to the start of the piece that follows it clockwise. Stretches
     // of a piece that run back along the border are cut off first; a piece
-    // that closes into a ring of fewer than three points loses its nodes.
+    // that would close into a ring of fewer than three points stays open and
+    // is marked alongBorder.
     void ClosePieces(uint32_t first, uint32_t count, bool highway);
     // Closes the pieces of one multipolygon ring in this area with new closing
     // ways along the border. Ways and pieces lying along the border that the
@@ -128,8 +132,9 @@ public:
     // closing ways appended to Pieces().
     uint32_t CloseRingPieces(const TRingPiece* pieces, uint32_t count, const TRingWay* ring, uint32_t ringCount,
                              CGrowArray<OSM::TId>& absorbed);
-    // Makes a multipolygon relation from the pieces [first, first + count),
-    // which take over their tags, for writing at the end of the pass.
+    // Makes a multipolygon relation from the pieces [first, first + count)
+    // that are rings, whose tags it takes over, for writing at the end of the
+    // pass.
     void NewMultipolygon(uint32_t first, uint32_t count);
 
     // The angle of direction d against edge e, in [0, 2 pi).

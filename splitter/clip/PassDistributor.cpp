@@ -581,7 +581,7 @@ void CPassDistributor::ClipClosedWay(const OSM::TWay& way)
         context.ClosePieces(entry.first, entry.count, false);
         const CGrowArray<TPiece>& pieces = context.Pieces();
         if (std::count_if(pieces.begin() + entry.first, pieces.begin() + entry.first + entry.count,
-                          [](const TPiece& p) { return p.way.nodeRefs.Count() >= 2; }) > 1)
+                          [](const TPiece& p) { return p.way.nodeRefs.Count() >= 2 && !p.alongBorder; }) > 1)
             context.NewMultipolygon(entry.first, entry.count);
     }
 }

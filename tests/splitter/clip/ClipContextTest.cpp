@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 #include "splitter/AreaGeometry.h"
 #include "tests/splitter/clip/PassHarness.h"
@@ -132,6 +133,80 @@ TEST(ClipContext, ClosedWayStartingInsideThatLeavesAndReturnsIsOnePiece)
     EXPECT_TRUE(west.relations.empty());
     ExpectSelfContained(west, "west");
     ExpectSelfContained(pass.Output(1), "east");
+}
+
+TEST(ClipContext, BuildingAlongTheBorderStaysAWayThroughTheBorderNodesOfTheOtherArea)
+{
+    // A building on each side of the meridian 1, each with its side on it.
+    // The area holding the border nodes gets, of the building beyond them, a
+    // piece with no area: it must still reach those nodes, as a line.
+    CPassHarness pass(TwoAreas());
+    const std::vector<TTestNode> nodes = {NodeAt(1, 1, 0.2),   NodeAt(2, 1, 0.4),   NodeAt(3, 1.5, 0.4),
+                                          NodeAt(4, 1.5, 0.2), NodeAt(5, 1, 0.6),   NodeAt(6, 1, 0.8),
+                                          NodeAt(7, 0.5, 0.8), NodeAt(8, 0.5, 0.6)};
+    ASSERT_TRUE(pass.Run(PbfInput(nodes, {{10, {1, 2, 3, 4, 1}, {{"building", "yes"}}},
+                                          {11, {5, 6, 7, 8, 5}, {{"building", "yes"}}}}))
+                    .ok);
+    const int32_t holder = pass.LocateArea(PointAt(1, 0.5));
+    ASSERT_GE(holder, 0);
+    const CRecordingWriter& own = pass.Output(uint32_t(holder));
+    const CRecordingWriter& other = pass.Output(uint32_t(1 - holder));
+    for (const CRecordingWriter* out : {&own, &other}) {
+        ExpectSelfContained(*out, "out");
+        EXPECT_TRUE(out->relations.empty());
+        for (const OSM::TNode& node : out->nodes)
+            EXPECT_TRUE(node.id >= kNew || std::any_of(out->ways.begin(), out->ways.end(), [&](const OSM::TWay& w) {
+                            return std::count(w.nodeRefs.begin(), w.nodeRefs.end(), node.id) > 0;
+                        })) << "node " << node.id << " on no way of its area";
+    }
+    // The building on the holder's side is whole; the other one is closed
+    // along the border where it lies and a line of the two border nodes in
+    // the holder, no ring of two points.
+    const OSM::TWay* whole = own.Way(holder == 0 ? 11 : 10);
+    ASSERT_NE(whole, nullptr);
+    EXPECT_EQ(whole->nodeRefs.Count(), 5u);
+    ASSERT_EQ(own.ways.size(), 2u);
+    const OSM::TWay& line = own.ways[1];
+    EXPECT_EQ(TagText(line), "building=yes");
+    const std::set<int64_t> borderNodes = holder == 0 ? std::set<int64_t>{1, 2} : std::set<int64_t>{5, 6};
+    EXPECT_EQ(std::set<int64_t>(line.nodeRefs.begin(), line.nodeRefs.end()), borderNodes);
+    EXPECT_EQ(line.nodeRefs.Count(), 2u);
+    ASSERT_EQ(other.ways.size(), 1u);
+    EXPECT_EQ(other.ways[0].nodeRefs.Count(), 5u);
+    EXPECT_EQ(other.ways[0].nodeRefs[0], other.ways[0].nodeRefs.Back());
+}
+
+TEST(ClipContext, PieceAlongTheBorderIsNoRingOfTheNewMultipolygon)
+{
+    // Lies east of the meridian 1, dips into the west twice and runs along
+    // the meridian between the dips, through nodes 4 and 5.
+    CPassHarness pass(TwoAreas());
+    const std::vector<TTestNode> nodes = {NodeAt(1, 1.5, 0.1), NodeAt(2, 0.5, 0.1), NodeAt(3, 0.5, 0.2),
+                                          NodeAt(4, 1.2, 0.2), NodeAt(5, 1, 0.3),   NodeAt(6, 1, 0.5),
+                                          NodeAt(7, 1.2, 0.6), NodeAt(8, 0.5, 0.7), NodeAt(9, 0.5, 0.8),
+                                          NodeAt(10, 1.5, 0.8)};
+    ASSERT_TRUE(
+        pass.Run(PbfInput(nodes, {{20, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1}, {{"landuse", "meadow"}}}})).ok);
+    const int32_t holder = pass.LocateArea(PointAt(1, 0.4));
+    ASSERT_GE(holder, 0);
+    const CRecordingWriter& own = pass.Output(uint32_t(holder));
+    ExpectSelfContained(own, "own");
+    ExpectSelfContained(pass.Output(uint32_t(1 - holder)), "other");
+    std::vector<const OSM::TWay*> lines;
+    for (const OSM::TWay& way : own.ways)
+        if (way.nodeRefs[0] != way.nodeRefs.Back())
+            lines.push_back(&way);
+    ASSERT_EQ(lines.size(), 1u) << "the stretch along the border";
+    EXPECT_EQ(std::set<int64_t>(lines[0]->nodeRefs.begin(), lines[0]->nodeRefs.end()), (std::set<int64_t>{5, 6}));
+    EXPECT_EQ(TagText(*lines[0]), "landuse=meadow");
+    if (holder == 0) {
+        ASSERT_EQ(own.relations.size(), 1u) << "the two dips";
+        const OSM::TRelation& mp = own.relations[0];
+        ASSERT_EQ(mp.members.Count(), 2u);
+        for (const OSM::TMember& m : mp.members)
+            EXPECT_NE(m.ref, lines[0]->id);
+        ExpectClosedRings(own, mp, "dips");
+    }
 }
 
 TEST(ClipContext, ClosedWayEnteringTwiceBecomesAMultipolygon)
