@@ -478,6 +478,12 @@ void CAreaClipContext::ClosePieces(uint32_t first, uint32_t count, bool highway)
     ClearCrossingNodes();
     for (uint32_t i = first; i < first + count; ++i)
         FinishPlaceholders(m_pieces[i], highway);
+    // The walks may trim a piece that only runs along the border down to
+    // nothing; it is kept as it came (see below).
+    CGrowArray<CGrowArray<OSM::TId>> came;
+    came.Reserve(count);
+    for (uint32_t i = first; i < first + count; ++i)
+        came.PushBack(m_pieces[i].way.nodeRefs);
     const uint32_t edges = EdgeCount();
     for (uint32_t i = first; i < first + count; ++i) {
         if (!m_pieces[i].end.HasEdge() || m_pieces[i].way.nodeRefs.Empty())
@@ -518,10 +524,14 @@ void CAreaClipContext::ClosePieces(uint32_t first, uint32_t count, bool highway)
     // the tile keeps the way that passes its nodes, yet gains no ring.
     for (uint32_t i = first; i < first + count; ++i) {
         CGrowArray<OSM::TId>& refs = m_pieces[i].way.nodeRefs;
-        if (refs.Count() >= 2 && refs.Count() < 4 && refs[0] == refs.Back()) {
+        const CGrowArray<OSM::TId>& before = came[i - first];
+        if (refs.Empty() || refs.Count() >= 4 || refs[0] != refs.Back())
+            continue;
+        if (before.Count() >= 2 && before[0] != before.Back())
+            refs = before;
+        else
             refs.PopBack();
-            m_pieces[i].alongBorder = true;
-        }
+        m_pieces[i].alongBorder = true;
     }
 }
 
