@@ -403,8 +403,10 @@ TEST_F(CPBFWriterTest, WaysAndRelationsCarryFullInfo)
     EXPECT_FALSE(r.info().has_visible());
 }
 
-// Every entity as the reader gives it back, one line each.
-std::string ReadBack(const std::string& path)
+// Reads the file at path back and returns what line(reader) makes of each
+// entity, joined.
+template <class FLine>
+std::string ReadEach(const std::string& path, FLine line)
 {
     CFileReadStream stream(65536);
     EXPECT_TRUE(stream.Open(path));
@@ -412,7 +414,16 @@ std::string ReadBack(const std::string& path)
     EXPECT_TRUE(source.Open(stream));
     OSM::CPBFReaderAdapter reader(source);
     std::string out;
-    while (reader.ReadNext()) {
+    while (reader.ReadNext())
+        out += line(reader);
+    return out;
+}
+
+// Every entity as the reader gives it back, one line each.
+std::string ReadBack(const std::string& path)
+{
+    return ReadEach(path, [](OSM::CPBFReaderAdapter& reader) {
+        std::string out;
         const OSM::TEntity& e = *reader.GetEntity();
         out += std::to_string(reader.GetType()) + " " + std::to_string(e.id) + " v" + std::to_string(e.info.version) +
                " u" + std::to_string(e.info.uid) + ":" + e.info.user + " c" + std::to_string(e.info.changeset) +
@@ -428,9 +439,8 @@ std::string ReadBack(const std::string& path)
             for (const OSM::TMember& m : reader.Relation().members)
                 out += " " + std::to_string(m.type) + ":" + std::to_string(m.ref) + "@" + m.role;
         }
-        out += "\n";
-    }
-    return out;
+        return out + "\n";
+    });
 }
 
 TEST_F(CPBFWriterTest, LetterCaseSurvivesARoundTrip)
@@ -495,15 +505,9 @@ OSM::TWay FarJumpingWay(OSM::TId id, int refs)
 // The ways of a file with their ref counts, one "id:count" each.
 std::string WayRefCounts(const std::string& path)
 {
-    CFileReadStream stream(65536);
-    EXPECT_TRUE(stream.Open(path));
-    CPBInputAdapter source;
-    EXPECT_TRUE(source.Open(stream));
-    OSM::CPBFReaderAdapter reader(source);
-    std::string out;
-    while (reader.ReadNext())
-        out += std::to_string(reader.GetId()) + ":" + std::to_string(reader.Way().nodeRefs.Count()) + " ";
-    return out;
+    return ReadEach(path, [](OSM::CPBFReaderAdapter& reader) {
+        return std::to_string(reader.GetId()) + ":" + std::to_string(reader.Way().nodeRefs.Count()) + " ";
+    });
 }
 
 TEST_F(CPBFWriterTest, BlocksStayWithinTheRecommendedSize)
