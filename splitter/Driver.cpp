@@ -34,18 +34,17 @@ namespace {
 bool AreaRangeFits(const CSettings& settings, const TAreaList& areas)
 {
     const uint32_t first = settings.firstArea, last = settings.lastArea;
-    const uint64_t count = areas.Count();
-    auto shared = [&](uint64_t a, uint64_t b) {
-        return settings.multiContour && areas[a].source != nullptr && areas[a].source == areas[b].source;
-    };
-    if (last >= count) {
-        std::printf("Area range %u-%u lies beyond the last area, %u.\n", first, last, uint32_t(count - 1));
-    } else if ((first > 0 && shared(first - 1, first)) || (last + 1 < count && shared(last, last + 1))) {
-        const std::string& group = *areas[first > 0 && shared(first - 1, first) ? first : last].source;
-        std::printf("Area range %u-%u splits the areas of \"%s\", which share one output file.\n", first, last,
-                    group.c_str());
+    if (last >= areas.Count()) {
+        std::printf("Area range %u-%u lies beyond the last area, %u.\n", first, last, uint32_t(areas.Count() - 1));
     } else {
-        return true;
+        // A group that runs on past either end of the range is split by it.
+        const TAreaGroup before = GroupAt(areas, first > 0 ? first - 1 : 0, settings.multiContour);
+        const TAreaGroup end = GroupAt(areas, last, settings.multiContour);
+        const TAreaGroup* split = first > 0 && before.last > first ? &before : end.last > last + 1 ? &end : nullptr;
+        if (split == nullptr)
+            return true;
+        std::printf("Area range %u-%u splits the areas of \"%s\", which share one output file.\n", first, last,
+                    split->label->c_str());
     }
     std::printf("Bad \"%s\" value.\n", settings.areaRangeName.c_str());
     return false;
