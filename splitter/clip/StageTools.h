@@ -1,0 +1,79 @@
+// The tools every pass stage uses: sorted tables searched by lower bound,
+// and the reading of one kind of entity with progress lines.
+#pragma once
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <functional>
+
+#include "common/OSM/PBFReader.h"
+#include "common/streams/GrowArray.h"
+#include "splitter/Log.h"
+
+namespace Clip::detail {
+
+template <typename T, typename Key>
+const T* LowerBound(const CGrowArray<T>& table, Key key)
+{
+    return std::lower_bound(table.begin(), table.end(), key);
+}
+
+template <typename T>
+bool Contains(const CGrowArray<T>& sorted, T value)
+{
+    const T* at = LowerBound(sorted, value);
+    return at != sorted.end() && *at == value;
+}
+
+// Tables filled in input order are mostly sorted already.
+template <typename T, typename Less = std::less<T>>
+void Sort(CGrowArray<T>& table, Less less = Less())
+{
+    if (!std::is_sorted(table.begin(), table.end(), less))
+        std::sort(table.begin(), table.end(), less);
+}
+
+template <typename T>
+void SortAndShrink(CGrowArray<T>& table)
+{
+    Sort(table);
+    table.ShrinkToFit();
+}
+
+// Reads the entities of one kind from where the reader stands, with progress
+// lines; body returns the stage's own count. Ends on the first entity of a
+// later kind. An entity of an earlier kind means the input is not in the
+// usual order, and reading on would silently lose data.
+// The tiles are written in the input's order and declared sorted by type and
+// id, so an input that is not sorted ends the run rather than give tiles
+// that break that promise.
+template <typename Body>
+void ReadStage(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind, const CMemoryHolder& owner, CLog& log,
+               const CReadStream& stream, const char* entityWord, const char* countWord, Body&& body)
+{
+    CProgressCounter progress(owner, log, stream, entityWord, countWord);
+    bool first = true;
+    OSM::TId last = 0;
+    while (reader.ReadNext()) {
+        OSM::EEntityType type = reader.GetType();
+        if (type != kind) {
+            if (type < kind) {
+                std::printf("Input is not sorted: %s %" PRId64 " after the %ss\n",
+                            type == OSM::kNode ? "node" : "way", reader.GetId(), entityWord);
+                throw OSM::CDataReader::CBadFileException();
+            }
+            break;
+        }
+        if (!first && OSM::IdBefore(reader.GetId(), last)) {
+            std::printf("Input is not sorted: %s %" PRId64 " after %s %" PRId64 "\n", entityWord, reader.GetId(),
+                        entityWord, last);
+            throw OSM::CDataReader::CBadFileException();
+        }
+        first = false;
+        last = reader.GetId();
+        progress.Step(body());
+    }
+}
+
+}  // namespace Clip::detail
