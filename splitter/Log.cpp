@@ -82,3 +82,20 @@ void CProgressCounter::Step(uint64_t secondNumber)
     else
         m_log.Format("%5u Mb, %" PRIu64 " %ss read", megabytes, m_count, m_entityWord);
 }
+
+void CStageLog::Begin(const char* title)
+{
+    End();
+    m_title = title;
+    m_log.Format("%s...", title);
+    m_start = std::chrono::steady_clock::now();
+}
+
+void CStageLog::End()
+{
+    if (m_title.empty())
+        return;
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - m_start;
+    m_log.Format("%s: %.3f s, %.1f Mb held", m_title.c_str(), took.count(), double(m_owner.BytesHeld()) / (1 << 20));
+    m_title.clear();
+}

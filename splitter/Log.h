@@ -1,8 +1,10 @@
 // Console log with local-time stamps, and the progress counter of readings.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "common/streams/GrowArray.h"
 
@@ -71,4 +73,23 @@ private:
     uint64_t m_count = 0;
     uint64_t m_step;
     uint64_t m_next;
+};
+
+// Logs the title of each stage of a reading as it starts, and as it ends how
+// long it took and how much the holder's tables hold then.
+class CStageLog {
+public:
+    CStageLog(const CMemoryHolder& owner, CLog& log) : m_owner(owner), m_log(log) {}
+
+    // Ends the stage begun last, if one is open, and logs "title...".
+    void Begin(const char* title);
+    // Logs "title: S.SSS s, N.N Mb held" for the stage begun last; nothing when
+    // none is open.
+    void End();
+
+private:
+    const CMemoryHolder& m_owner;
+    CLog& m_log;
+    std::string m_title;  // empty when no stage is open
+    std::chrono::steady_clock::time_point m_start;
 };

@@ -134,7 +134,10 @@ void CPassDistributor::FindEdgeWays(CPBInputAdapter& input, CRunAreas& run, uint
         group.m_first = first;
         group.m_areaCount = std::min(groupSize, run.Count() - first);
         group.m_nodeAreas.Reserve(capacityHint);
-        log.Format("Find edge ways of areas %u - %u...", first, first + group.m_areaCount - 1);
+        char title[64];
+        std::snprintf(title, sizeof title, "Find edge ways of areas %u - %u", first, first + group.m_areaCount - 1);
+        CStageLog stage(group, log);
+        stage.Begin(title);
         input.Stream().Seek(0);
         bool error;
         input.ReadBlob(error);
@@ -142,6 +145,7 @@ void CPassDistributor::FindEdgeWays(CPBInputAdapter& input, CRunAreas& run, uint
         group.InnerNodes(reader);
         reader.StepBack();
         group.EdgeWays(reader);
+        stage.End();
         ways.Append(group.m_edgeWays.Data(), group.m_edgeWays.Count());
     }
     std::sort(ways.begin(), ways.end());
@@ -189,10 +193,11 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const CRunAreas& run, uint32_
     input.ReadBlob(error);
     OSM::CPBFReaderAdapter reader(input);
 
-    log.Line("Process inner nodes...");
+    CStageLog stage(*this, log);
+    stage.Begin("Process inner nodes");
     InnerNodes(reader);
     reader.StepBack();
-    log.Line("Find edge ways...");
+    stage.Begin("Find edge ways");
     EdgeWays(reader);
     if (const CGrowArray<OSM::TId>* runEdgeWays = run.EdgeWays()) {
         // Ways whose nodes all lie in other passes' areas may still cross
@@ -204,7 +209,7 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const CRunAreas& run, uint32_
         m_edgeWays.ShrinkToFit();
     }
     reader.StepBack();
-    log.Line("Find edge multipolygons...");
+    stage.Begin("Find edge multipolygons");
     EdgeMultipolygons(reader);
 
     // New objects never reuse an id of the input.
@@ -217,31 +222,32 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const CRunAreas& run, uint32_
         out.nextRelationId = std::max(out.nextRelationId, m_maxRelationId + 1);
     }
 
-    log.Line("Find wanted nodes...");
+    stage.Begin("Find wanted nodes");
     SeekFirstBlock(reader, OSM::kWay);
     WantedNodes(reader);
-    log.Line("Get nodes points...");
+    stage.Begin("Get nodes points");
     SeekFileStart(reader);
     NodePoints(reader);
     reader.StepBack();
-    log.Line("Clip ways...");
+    stage.Begin("Clip ways");
     ClipWays(reader);
-    log.Line("Clip multipolygons...");
+    stage.Begin("Clip multipolygons");
     ClipMultipolygons();
-    log.Line("Write inner ways...");
+    stage.Begin("Write inner ways");
     OrderPieces();
     SeekFirstBlock(reader, OSM::kWay);
     InnerWays(reader);
-    log.Line("Write clipped ways...");
+    stage.Begin("Write clipped ways");
     WriteClippedWays();
     reader.StepBack();
-    log.Line("Get relation regions...");
+    stage.Begin("Get relation regions");
     RelationRegions(reader);
-    log.Line("Clip relations...");
+    stage.Begin("Clip relations");
     SeekFirstBlock(reader, OSM::kRelation);
     ClipRelations(reader);
-    log.Line("Write new multipolygons...");
+    stage.Begin("Write new multipolygons");
     WriteNewMultipolygons();
+    stage.End();
     return true;
 }
 
