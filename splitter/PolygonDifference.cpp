@@ -2,9 +2,11 @@
 // meet, so that where they run together they share whole edges. Every edge
 // then lies inside, outside or on the other ring, decided by the angles at
 // the vertex it starts from, and the edges that bound B outside A are joined
-// into rings. Nothing in it is quadratic: the edge tree finds the meeting
-// edges, sorted vertex and edge tables answer the rest.
+// into rings. Nothing in it is quadratic: a grid of A's edges, backed by
+// its edge tree, finds the meeting edges, sorted vertex and edge tables
+// answer the rest.
 #include <algorithm>
+#include <optional>
 
 #include "common/rtree/Int128.h"
 #include "common/rtree/RTree.h"
@@ -97,6 +99,109 @@ void Meet(const TRing& b, uint32_t k, const TRing& a, uint32_t m, CGrowArray<TSp
         if (StrictlyWithin(end, q, s))
             onA.PushBack({m, Fraction(end, q, q2), end});
 }
+
+// The edges of A whose rectangles meet a query rectangle, as the edge tree
+// finds them, but through a grid of cells about as large as A's average
+// edge, each edge listed under the cells its rectangle covers. The tree
+// alone is slow for rings that meet along many edges sharing one longitude
+// range (a zigzag border, vertices along a meridian): its build has no way
+// to tell them apart on that axis, and a query descends into most of them.
+// Edges and queries that would cover many cells, or more than half the
+// world, go to trees.
+class CEdgeGrid {
+public:
+    CEdgeGrid(const TRing& a, const RTree::CRTree& edgesOfA) : m_edgesOfA(edgesOfA)
+    {
+        const uint32_t n = uint32_t(a.Count() - 1);
+        m_rects.Reserve(n);
+        int64_t widths = 0, heights = 0;
+        for (uint32_t k = 0; k < n; ++k) {
+            CGeoPoint p = a[k], q = a[k + 1];
+            m_rects.PushBack({std::min(p.x, q.x), std::max(p.x, q.x), std::min(p.y, q.y), std::max(p.y, q.y)});
+            widths += int64_t(m_rects.Back().east) - m_rects.Back().west;
+            heights += int64_t(m_rects.Back().north) - m_rects.Back().south;
+            m_west = std::min(m_west, int64_t(m_rects.Back().west));
+            m_south = std::min(m_south, int64_t(m_rects.Back().south));
+        }
+        m_cellWidth = std::max<int64_t>(1, widths / std::max<uint32_t>(n, 1));
+        m_cellHeight = std::max<int64_t>(1, heights / std::max<uint32_t>(n, 1));
+        CGrowArray<RTree::TRecord> wide;
+        for (uint32_t k = 0; k < n; ++k) {
+            TCells c;
+            if (!Cells(m_rects[k], c)) {
+                wide.PushBack({m_rects[k], k});
+                continue;
+            }
+            for (int64_t y = c.south; y <= c.north; ++y)
+                for (int64_t x = c.west; x <= c.east; ++x)
+                    m_cells.PushBack({Key(x, y), k});
+        }
+        std::sort(m_cells.begin(), m_cells.end());
+        m_wide.Build(wide.Data(), wide.Count());
+        m_seen.Resize(n);
+        std::fill(m_seen.begin(), m_seen.end(), UINT32_MAX);
+    }
+
+    // Appends each edge of A whose rectangle meets rect once, in no
+    // particular order; query is a number that differs from call to call.
+    void Query(const CGeoRect& rect, uint32_t query, CGrowArray<uint32_t>& found)
+    {
+        TCells c;
+        if (!Cells(rect, c)) {
+            m_edgesOfA.Query(rect, found);
+            return;
+        }
+        m_wide.Query(rect, found);
+        for (int64_t y = c.south; y <= c.north; ++y) {
+            for (int64_t x = c.west; x <= c.east; ++x) {
+                const TCell* at = std::lower_bound(m_cells.begin(), m_cells.end(), TCell{Key(x, y), 0});
+                for (; at != m_cells.end() && at->key == Key(x, y); ++at) {
+                    if (m_seen[at->edge] == query || !Intersects(m_rects[at->edge], rect))
+                        continue;
+                    m_seen[at->edge] = query;
+                    found.PushBack(at->edge);
+                }
+            }
+        }
+    }
+
+private:
+    struct TCell {
+        uint64_t key;
+        uint32_t edge;
+        friend auto operator<=>(const TCell&, const TCell&) = default;
+    };
+    struct TCells {
+        int64_t west, east, south, north;
+    };
+    static constexpr int64_t kMaxCells = 64;
+
+    static uint64_t Key(int64_t x, int64_t y) { return uint64_t(y) << 32 | uint64_t(x); }
+
+    // The cells rect covers, clipped to the grid's corner; false for a
+    // rectangle across 180 degrees, as wide as half the world, or covering
+    // more than kMaxCells cells.
+    bool Cells(const CGeoRect& rect, TCells& c) const
+    {
+        const int64_t width = int64_t(rect.east) - rect.west;
+        if (width < 0 || width >= int64_t(MapUnits::kTurn) / 2)
+            return false;
+        c.west = std::max<int64_t>(0, (rect.west - m_west) / m_cellWidth);
+        c.east = std::max<int64_t>(-1, (rect.east - m_west) / m_cellWidth);
+        c.south = std::max<int64_t>(0, (rect.south - m_south) / m_cellHeight);
+        c.north = std::max<int64_t>(-1, (rect.north - m_south) / m_cellHeight);
+        const int64_t columns = c.east - c.west + 1, rows = c.north - c.south + 1;
+        return columns <= kMaxCells && rows <= kMaxCells && columns * rows <= kMaxCells;
+    }
+
+    const RTree::CRTree& m_edgesOfA;
+    CGrowArray<CGeoRect> m_rects;  // per edge of A, as the edge tree holds it
+    CGrowArray<TCell> m_cells;     // sorted
+    RTree::CRTree m_wide{100};     // the edges not in the grid
+    CGrowArray<uint32_t> m_seen;   // per edge of A: the last query that found it
+    int64_t m_west = INT64_MAX, m_south = INT64_MAX;
+    int64_t m_cellWidth = 1, m_cellHeight = 1;
+};
 
 void AppendPoint(TRing& ring, CGeoPoint p)
 {
@@ -311,9 +416,17 @@ EOverlap Difference(const RTree::CRTree& edgesOfA, CGrowArray<TRing>& result, co
 
     CGrowArray<TSplit> onB, onA;
     CGrowArray<uint32_t> found;
+    // The grid pays for its build when B has about as many edges as A; a
+    // few edges (an outer rectangle against a country) ask the tree.
+    std::optional<CEdgeGrid> grid;
+    if (8 * uint64_t(edgesB) >= edgesA)
+        grid.emplace(a, edgesOfA);
     for (uint32_t k = 0; k < edgesB; ++k) {
         found.Clear();
-        edgesOfA.Query(EdgeRect(b[k], b[k + 1]), found);
+        if (grid)
+            grid->Query(EdgeRect(b[k], b[k + 1]), k, found);
+        else
+            edgesOfA.Query(EdgeRect(b[k], b[k + 1]), found);
         for (uint32_t m : found)
             if (m < edgesA)
                 Meet(b, k, a, m, onB, onA);

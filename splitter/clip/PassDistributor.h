@@ -34,8 +34,6 @@ inline TIdAreaKey MakeKey(OSM::TId id, int32_t area) { return TIdAreaKey(uint64_
 inline OSM::TId KeyId(TIdAreaKey key) { return key >> 16; }
 inline int32_t KeyArea(TIdAreaKey key) { return int16_t(uint16_t(key & 0xFFFF)); }
 
-class CMultiPolygonWay;
-
 // One entry per way and area it was cut into.
 struct TClippedWay {
     TIdAreaKey key;
@@ -134,10 +132,6 @@ private:
     void ClipLine(const OSM::TWay& way, bool ringMode, bool keepsId = true);
     void ClipClosedWay(const OSM::TWay& way);
     void ClipRuns(const OSM::TWay& way, bool ringMode);
-    void ClipMultipolygon(const OSM::TRelation& relation);
-    // Turns the ring so that the polygon lies to its right; false, after
-    // reporting the missing node, when a point is not known.
-    bool OrientRing(CMultiPolygonWay* ring, uint64_t count);
     // Closes the pieces of all rings of relation in every area they reach.
     void ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& rings);
 

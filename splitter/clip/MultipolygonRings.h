@@ -1,0 +1,31 @@
+// Multipolygon ring assembly: the member ways of a relation joined into
+// closed rings.
+#pragma once
+
+#include "common/OSM/Entities.h"
+#include "splitter/clip/ClipContext.h"
+
+namespace Clip {
+
+// Joins the way members of relation into closed rings, each turned so that
+// the polygon lies to its right, and appends their ways to rings, ring after
+// ring and each in ring order, numbering the rings from 0.
+//
+// Members are found by id in storedWays (sorted by id); a stored way takes
+// part once however often it is listed, and only with two nodes or more.
+// Outer ways (any role but "inner") and inner ways are never joined. A chain
+// starts with the first member way not yet used and grows at either end by
+// the first unused way of its group that meets it there, reversed when it
+// meets it with the wrong end; "first" in the order of a list in which a
+// way added at the chain's end swaps places with the first unused way. The
+// rings, their ways and their directions depend on that order.
+//
+// Prints on standard output what it leaves out: a member the input lacks
+// ("Way %ld is missing"), a chain that does not close, named by its first
+// way, and a ring with a node of unknown position ("Node %ld is missing").
+// Throws only on exhausted memory, with rings holding the rings appended
+// until then.
+void AssembleRings(const OSM::TRelation& relation, const CGrowArray<OSM::TWay>& storedWays, const CNodeIndex& nodes,
+                   CGrowArray<TRingWay>& rings);
+
+}  // namespace Clip
