@@ -2,6 +2,7 @@
 // entities, the failures and where they are met, the positions, the seeks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -195,19 +196,17 @@ TEST(ReadAhead, MalformedBlobMetAtItsPlace)
     for (const auto& c : cases) {
         // Far enough into the file that the reading thread runs ahead to it.
         for (size_t at : {size_t(4), spans.size() / 2, spans.size()}) {
-            std::string bytes;
-            for (size_t i = 0; i < spans.size(); ++i) {
-                if (i == at)
-                    bytes += c.bad;
-                bytes += good.substr(spans[i].offset, spans[i].size);
-            }
-            if (at == spans.size())
-                bytes += c.bad;
-            std::vector<std::string> first;
+            const size_t badOffset = at < spans.size() ? spans[at].offset : good.size();
+            const std::string bytes = good.substr(0, badOffset) + c.bad + good.substr(badOffset);
+            const std::string where = " at " + std::to_string(badOffset);
             ExpectSameAtEveryDepth([&] { return std::make_unique<TInput>(bytes); },
                                    [&](TInput& in, CPBFReaderAdapter& reader) {
                                        std::vector<std::string> got = Read(in.adapter, reader);
-                                       EXPECT_EQ(got.back().rfind("bad file: ", 0), 0u) << c.name << " " << at;
+                                       const std::string& last = got.back();
+                                       EXPECT_EQ(last.rfind("bad file: ", 0), 0u) << c.name << " " << at;
+                                       EXPECT_EQ(last.substr(last.size() - std::min(last.size(), where.size())),
+                                                 where)
+                                           << c.name << ": " << last;
                                        return got;
                                    });
         }
