@@ -8,6 +8,7 @@
 
 #include "common/OSM/PBFReader.h"
 #include "common/OSM/PBInputAdapter.h"
+#include "common/OSM/ReadAhead.h"
 #include "common/rtree/Int128.h"
 #include "splitter/Log.h"
 
@@ -263,21 +264,11 @@ void CAreaSplitter::ResolveOverlaps()
 template <typename TEach>
 void CAreaSplitter::ReadNodeBlocks(CPBInputAdapter& input, TEach each)
 {
-    input.Stream().Seek(0);
-    bool error;
-    input.ReadBlob(error);
-    OSMPBF::PrimitiveBlock block;
+    OSM::CReadAhead blocks(input, 0, OSM::kReadAheadBlocks);
     TPoints points;
     points.Reserve(65536);
-    for (;;) {
-        if (!input.ReadBlob(error)) {
-            if (error)
-                throw OSM::CDataReader::CBadFileException{input.Fault()};
-            break;
-        }
-        if (input.BlobType() != "OSMData")
-            continue;
-        OSM::ParsePrimitiveBlock(input.Payload(), block);
+    while (const OSM::TDataBlock* data = blocks.Next()) {
+        const OSMPBF::PrimitiveBlock& block = data->block;
         points.Clear();
         bool more = false;
         for (const OSMPBF::PrimitiveGroup& group : block.primitivegroup()) {

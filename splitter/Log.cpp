@@ -57,7 +57,7 @@ void CStdOutLog::WriteLine(const char* text, uint32_t)
     std::fflush(stdout);
 }
 
-CProgressCounter::CProgressCounter(const CMemoryHolder& owner, CLog& log, const CReadStream& stream,
+CProgressCounter::CProgressCounter(const CMemoryHolder& owner, CLog& log, const CReadProgress& stream,
                                    const char* entityWord, const char* countWord)
     : m_owner(owner),
       m_log(log),

@@ -8,7 +8,7 @@
 
 #include "common/streams/GrowArray.h"
 
-class CReadStream;
+class CReadProgress;
 
 class CLog {
 public:
@@ -57,7 +57,7 @@ protected:
 class CProgressCounter {
 public:
     // countWord may be null: then lines carry no second count.
-    CProgressCounter(const CMemoryHolder& owner, CLog& log, const CReadStream& stream, const char* entityWord,
+    CProgressCounter(const CMemoryHolder& owner, CLog& log, const CReadProgress& stream, const char* entityWord,
                      const char* countWord);
 
     // Called once per entity read.
@@ -67,7 +67,7 @@ public:
 private:
     const CMemoryHolder& m_owner;
     CLog& m_log;
-    const CReadStream& m_stream;
+    const CReadProgress& m_stream;
     const char* m_entityWord;
     const char* m_countWord;
     uint64_t m_count = 0;

@@ -83,27 +83,33 @@ void AppendPositions(const OSMPBF::PrimitiveBlock& block, const OSMPBF::Primitiv
     }
 }
 
-CPBFReaderAdapter::CPBFReaderAdapter(CPBInputAdapter& source) : m_source(source) { ReadBlock(); }
+CPBFReaderAdapter::CPBFReaderAdapter(CPBInputAdapter& source, uint32_t readAhead)
+    : m_source(source), m_blocks(source, source.Stream().Position(), readAhead)
+{
+    ReadBlock();
+}
+
+bool CPBFReaderAdapter::Seek(uint64_t offset)
+{
+    m_group = nullptr;
+    m_entity = -1;
+    m_blocks.Seek(offset);
+    return ReadBlock();
+}
 
 bool CPBFReaderAdapter::ReadBlock()
 {
     m_group = nullptr;
     m_entity = -1;
-    for (;;) {
-        m_blockOffset = m_source.Stream().Position();
-        bool error;
-        do {
-            if (!m_source.ReadBlob(error)) {
-                if (error)
-                    throw CBadFile{m_source.Fault()};
-                return false;
-            }
-        } while (m_source.BlobType() != "OSMData");
-        ParsePrimitiveBlock(m_source.Payload(), m_block);
-        if (m_block.primitivegroup_size() != 0)
-            break;
-    }
-    m_scale = detail::TBlockScale(m_block);
+    const TDataBlock* data;
+    do {
+        data = m_blocks.Next();
+        if (data == nullptr)
+            return false;
+        m_blockOffset = data->start;
+    } while (data->block.primitivegroup_size() == 0);
+    m_block = &data->block;
+    m_scale = detail::TBlockScale(*m_block);
     m_groupIndex = 0;
     StartGroup();
     return true;
@@ -111,7 +117,7 @@ bool CPBFReaderAdapter::ReadBlock()
 
 void CPBFReaderAdapter::StartGroup()
 {
-    const OSMPBF::PrimitiveGroup& group = m_block.primitivegroup(m_groupIndex);
+    const OSMPBF::PrimitiveGroup& group = m_block->primitivegroup(m_groupIndex);
     m_group = nullptr;
     CheckDenseLengths(group.dense());
     m_group = &group;
@@ -157,7 +163,7 @@ bool CPBFReaderAdapter::ReadNext()
             m_id = m_group->relations(i - m_waysEnd).id();
             return true;
         }
-        if (++m_groupIndex < m_block.primitivegroup_size())
+        if (++m_groupIndex < m_block->primitivegroup_size())
             StartGroup();
         else
             ReadBlock();
@@ -204,7 +210,7 @@ TEntity* CPBFReaderAdapter::GetEntity()
 
 const std::string& CPBFReaderAdapter::String(int64_t index) const
 {
-    const OSMPBF::StringTable& table = m_block.stringtable();
+    const OSMPBF::StringTable& table = m_block->stringtable();
     if (index < 0 || index >= table.s_size())
         throw CBadFile{"string index " + std::to_string(index) + " outside the string table"};
     return table.s(static_cast<int>(index));

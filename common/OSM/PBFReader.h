@@ -7,6 +7,7 @@
 
 #include "common/OSM/DataReader.h"
 #include "common/OSM/PBInputAdapter.h"
+#include "common/OSM/ReadAhead.h"
 #include "common/rtree/Geo.h"
 #include "common/streams/GrowArray.h"
 #include "osmformat.pb.h"
@@ -45,13 +46,16 @@ void AppendPositions(const OSMPBF::PrimitiveBlock& block, const OSMPBF::Primitiv
 // Within a group the dense nodes come first, then plain nodes, ways and
 // relations. Malformed data (a bad blob or block, a string index outside the
 // table, parallel arrays of different lengths, a bad member type) throws
-// CBadFileException from the call that meets it: ReadBlock, ReadNext or
-// GetEntity. Neither the source nor its stream is owned.
-class CPBFReaderAdapter : public CDataReader {
+// CBadFileException from the call that meets it: the constructor, Seek,
+// ReadNext or GetEntity. Blocks are read readAhead blocks ahead of their use
+// on a thread of their own (none with 0), which changes nothing the caller
+// sees. Neither the source nor its stream is owned; while the reader lives
+// they are its own.
+class CPBFReaderAdapter : public CDataReader, public CReadProgress {
 public:
     // source's stream must stand right after the header blob. Reads the first
     // data block at once, so it may throw CBadFileException.
-    explicit CPBFReaderAdapter(CPBInputAdapter& source);
+    explicit CPBFReaderAdapter(CPBInputAdapter& source, uint32_t readAhead = kReadAheadBlocks);
     CPBFReaderAdapter(const CPBFReaderAdapter&) = delete;
     CPBFReaderAdapter& operator=(const CPBFReaderAdapter&) = delete;
 
@@ -63,11 +67,12 @@ public:
     // dense node decodes it once.
     TEntity* GetEntity() override;
 
-    // Reads blobs from the stream's position up to the next "OSMData" block
-    // that holds a group and makes its first group current, before its first
-    // entity. False at the end of the input. Called after a seek to the start
-    // (past the header blob) or to a FirstBlockOffset, it restarts reading.
-    bool ReadBlock();
+    // Restarts reading at offset: 0 or a FirstBlockOffset (or the stream's
+    // size, for the end). Reads blobs from there up to the next "OSMData"
+    // block that holds a group and makes its first group current, before its
+    // first entity. False at the end of the input. Throws TStreamException
+    // for an offset beyond the stream.
+    bool Seek(uint64_t offset);
     // Undoes the last ReadNext, so that the next one delivers the same entity
     // again. Does nothing at the end of the input or before the first entity
     // of a group.
@@ -75,6 +80,10 @@ public:
     // Where the first block holding entities of kind starts (before its
     // length), once such a block has been read; kept across ReadBlock.
     std::optional<uint64_t> FirstBlockOffset(EEntityType kind) const;
+
+    // The stream position after the current block, whatever was read ahead.
+    uint64_t Position() const override { return m_blocks.Position(); }
+    uint64_t Size() const override { return m_source.Stream().Size(); }
 
 private:
     // The running sums of dense-node decoding, all zero at a group's start.
@@ -92,6 +101,7 @@ private:
         int64_t timestamp = 0;
     };
 
+    bool ReadBlock();
     void StartGroup();
     const std::string& String(int64_t index) const;
     void DecodeDense(int32_t index);
@@ -102,10 +112,11 @@ private:
     void DecodeRelation(const OSMPBF::Relation& relation);
 
     CPBInputAdapter& m_source;
+    CReadAhead m_blocks;
     uint64_t m_blockOffset = 0;
     std::optional<uint64_t> m_firstBlockOffsets[3];
 
-    OSMPBF::PrimitiveBlock m_block;
+    const OSMPBF::PrimitiveBlock* m_block = nullptr;  // owned by m_blocks
     detail::TBlockScale m_scale;
     int32_t m_groupIndex = 0;
     const OSMPBF::PrimitiveGroup* m_group = nullptr;  // none at the end of the input

@@ -20,6 +20,11 @@ bool ParseMessage(google::protobuf::MessageLite& message, const uint8_t* data, u
 // blob to blob. The stream is not owned.
 class CPBInputAdapter : public google::protobuf::io::ZeroCopyInputStream {
 public:
+    CPBInputAdapter() = default;
+    // Frames the blobs of a stream whose header another adapter checked: a
+    // second reader of the same file, such as the read-ahead.
+    explicit CPBInputAdapter(CReadStream& stream) : m_stream(&stream) {}
+
     // Blob limits of the format; larger values mark a malformed blob.
     static constexpr uint32_t kMaxBlobHeaderSize = 0x10000;
     static constexpr int32_t kMaxBlobSize = 0x2000000;
@@ -50,6 +55,9 @@ public:
     // Where the blob read last starts in the stream: the data that the
     // reader decodes, or the blob that failed.
     uint64_t BlobOffset() const { return m_blobOffset; }
+    // For a reader that has the blobs framed elsewhere: the blob whose data
+    // it decodes now.
+    void SetBlobOffset(uint64_t offset) { m_blobOffset = offset; }
     // What was malformed, for the last failed ReadBlob or Open.
     const std::string& Fault() const { return m_fault; }
 

@@ -23,9 +23,16 @@ struct TStreamException {
 
 class CWriteStream;
 
-class CReadStream {
+// How far a reading has come through its input, for progress lines.
+class CReadProgress {
 public:
-    virtual ~CReadStream() = default;
+    virtual ~CReadProgress() = default;
+    virtual uint64_t Position() const = 0;
+    virtual uint64_t Size() const = 0;
+};
+
+class CReadStream : public CReadProgress {
+public:
     // Returns n contiguous bytes at the current position, valid until the next
     // call on the stream, and advances past them. Throws kPosition when fewer
     // than n bytes remain, kBuffer when the window cannot hold n bytes.
@@ -33,12 +40,10 @@ public:
     // Copies n bytes (any n) and advances. Throws kPosition when fewer remain.
     virtual void Read(void* destination, uint64_t n) = 0;
     virtual uint64_t Remaining() const = 0;
-    virtual uint64_t Size() const = 0;
     // The largest n that Get can always serve.
     virtual uint64_t MaxBlock() const = 0;
     // Bytes ahead of the cursor that are already in memory.
     virtual uint64_t Available() const = 0;
-    virtual uint64_t Position() const = 0;
     // Throws kPosition when p lies beyond Size().
     virtual void Seek(uint64_t p) = 0;
 };

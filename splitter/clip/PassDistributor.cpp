@@ -104,8 +104,7 @@ void CPassDistributor::SeekFirstBlock(OSM::CPBFReaderAdapter& reader, OSM::EEnti
     std::optional<uint64_t> offset;
     for (int k = kind; k <= OSM::kRelation && !offset; ++k)
         offset = reader.FirstBlockOffset(OSM::EEntityType(k));
-    m_input->Stream().Seek(offset ? *offset : m_input->Stream().Size());
-    if (!reader.ReadBlock())
+    if (!reader.Seek(offset ? *offset : reader.Size()))
         return;
     while (reader.ReadNext() && reader.GetType() < kind) {
     }
@@ -114,10 +113,7 @@ void CPassDistributor::SeekFirstBlock(OSM::CPBFReaderAdapter& reader, OSM::EEnti
 
 void CPassDistributor::SeekFileStart(OSM::CPBFReaderAdapter& reader)
 {
-    m_input->Stream().Seek(0);
-    bool error;
-    m_input->ReadBlob(error);
-    reader.ReadBlock();
+    reader.Seek(0);
 }
 
 void CPassDistributor::FindEdgeWays(CPBInputAdapter& input, CRunAreas& run, uint32_t groupSize,
@@ -128,7 +124,6 @@ void CPassDistributor::FindEdgeWays(CPBInputAdapter& input, CRunAreas& run, uint
     CGrowArray<OSM::TId> ways;
     for (uint32_t first = 0; first < run.Count(); first += groupSize) {
         CPassDistributor group;
-        group.m_input = &input;
         group.m_log = &log;
         group.m_run = &run;
         group.m_first = first;
@@ -162,7 +157,6 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const CRunAreas& run, uint32_
         std::puts("Bad areas.");
         return false;
     }
-    m_input = &input;
     m_log = &log;
     m_run = &run;
     m_first = first;
@@ -255,7 +249,7 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const CRunAreas& run, uint32_
 void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
 {
     uint64_t written = 0;
-    ReadStage(reader, OSM::kNode, *this, *m_log, m_input->Stream(), "node", "nodes written", [&] {
+    ReadStage(reader, OSM::kNode, *this, *m_log, "node", "nodes written", [&] {
         OSM::TId id = reader.GetId();
         m_maxNodeId = std::max(m_maxNodeId, id);
         CheckKeyId(id);
@@ -280,7 +274,7 @@ void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
 // Stage 2: ways whose nodes lie in different areas (or partly outside).
 void CPassDistributor::EdgeWays(OSM::CPBFReaderAdapter& reader)
 {
-    ReadStage(reader, OSM::kWay, *this, *m_log, m_input->Stream(), "way", "edge ways found", [&] {
+    ReadStage(reader, OSM::kWay, *this, *m_log, "way", "edge ways found", [&] {
         OSM::TId id = reader.GetId();
         m_maxWayId = std::max(m_maxWayId, id);
         CheckKeyId(id);
@@ -302,7 +296,7 @@ void CPassDistributor::EdgeWays(OSM::CPBFReaderAdapter& reader)
 // Stage 3: relations whose rings cross a border, and the ways of all others.
 void CPassDistributor::EdgeMultipolygons(OSM::CPBFReaderAdapter& reader)
 {
-    ReadStage(reader, OSM::kRelation, *this, *m_log, m_input->Stream(), "relation", nullptr, [&] {
+    ReadStage(reader, OSM::kRelation, *this, *m_log, "relation", nullptr, [&] {
         OSM::TId id = reader.GetId();
         m_maxRelationId = std::max(m_maxRelationId, id);
         CheckKeyId(id);
@@ -341,7 +335,7 @@ void CPassDistributor::EdgeMultipolygons(OSM::CPBFReaderAdapter& reader)
 // Stage 4: the nodes that clipping needs the positions of.
 void CPassDistributor::WantedNodes(OSM::CPBFReaderAdapter& reader)
 {
-    ReadStage(reader, OSM::kWay, *this, *m_log, m_input->Stream(), "way", "nodes wanted", [&] {
+    ReadStage(reader, OSM::kWay, *this, *m_log, "way", "nodes wanted", [&] {
         OSM::TId id = reader.GetId();
         bool multipolygonWay = Contains(m_edgeMultipolygonWays, id);
         if (multipolygonWay || Contains(m_edgeWays, id)) {
@@ -367,7 +361,7 @@ void CPassDistributor::WantedNodes(OSM::CPBFReaderAdapter& reader)
 // the globe stays unknown, so no way is clipped through it.
 void CPassDistributor::NodePoints(OSM::CPBFReaderAdapter& reader)
 {
-    ReadStage(reader, OSM::kNode, *this, *m_log, m_input->Stream(), "node", nullptr, [&] {
+    ReadStage(reader, OSM::kNode, *this, *m_log, "node", nullptr, [&] {
         OSM::TId id = reader.GetId();
         TWantedNode* at = std::lower_bound(m_wantedNodes.begin(), m_wantedNodes.end(), id,
                                            [](const TWantedNode& n, OSM::TId v) { return n.id < v; });
@@ -497,7 +491,7 @@ void CPassDistributor::ClipClosedWay(const OSM::TWay& way)
 void CPassDistributor::ClipWays(OSM::CPBFReaderAdapter& reader)
 {
     uint64_t pieces = 0;
-    ReadStage(reader, OSM::kWay, *this, *m_log, m_input->Stream(), "way", "clipped ways", [&] {
+    ReadStage(reader, OSM::kWay, *this, *m_log, "way", "clipped ways", [&] {
         OSM::TId id = reader.GetId();
         if (!Contains(m_edgeWays, id))
             return pieces;
@@ -524,7 +518,7 @@ void CPassDistributor::ClipWays(OSM::CPBFReaderAdapter& reader)
 void CPassDistributor::InnerWays(OSM::CPBFReaderAdapter& reader)
 {
     uint64_t written = 0;
-    ReadStage(reader, OSM::kWay, *this, *m_log, m_input->Stream(), "way", "ways written", [&] {
+    ReadStage(reader, OSM::kWay, *this, *m_log, "way", "ways written", [&] {
         OSM::TId id = reader.GetId();
         if (Contains(m_edgeWays, id))
             return written;

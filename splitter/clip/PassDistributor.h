@@ -148,7 +148,6 @@ private:
     const TClippedWay* ClippedBegin(OSM::TId way) const;
     const TRingPieces* RingPiecesBegin(OSM::TId relation) const;
 
-    CPBInputAdapter* m_input = nullptr;
     CLog* m_log = nullptr;
     uint32_t m_areaCount = 0;
     TAreaOutput* const* m_outputs = nullptr;

@@ -63,7 +63,7 @@ void CPassDistributor::RelationRegions(OSM::CPBFReaderAdapter& reader)
 {
     m_edgeWays.Free();
     m_edgeMultipolygonWays.Free();
-    ReadStage(reader, OSM::kRelation, *this, *m_log, m_input->Stream(), "relation", nullptr, [&] {
+    ReadStage(reader, OSM::kRelation, *this, *m_log, "relation", nullptr, [&] {
         const OSM::TRelation& relation = reader.Relation();
         const OSM::TId id = relation.id;
         for (const OSM::TMember& member : relation.members) {
@@ -157,7 +157,7 @@ CPassDistributor::TRelationCopy& CPassDistributor::CopyFor(uint32_t area)
 void CPassDistributor::ClipRelations(OSM::CPBFReaderAdapter& reader)
 {
     uint64_t written = 0;
-    ReadStage(reader, OSM::kRelation, *this, *m_log, m_input->Stream(), "relation", "relations written", [&] {
+    ReadStage(reader, OSM::kRelation, *this, *m_log, "relation", "relations written", [&] {
         const OSM::TRelation& relation = reader.Relation();
         const OSM::TId id = relation.id;
         m_copies.Clear();

@@ -50,9 +50,9 @@ void SortAndShrink(CGrowArray<T>& table)
 // that break that promise.
 template <typename Body>
 void ReadStage(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind, const CMemoryHolder& owner, CLog& log,
-               const CReadStream& stream, const char* entityWord, const char* countWord, Body&& body)
+               const char* entityWord, const char* countWord, Body&& body)
 {
-    CProgressCounter progress(owner, log, stream, entityWord, countWord);
+    CProgressCounter progress(owner, log, reader, entityWord, countWord);
     bool first = true;
     OSM::TId last = 0;
     while (reader.ReadNext()) {

@@ -233,20 +233,15 @@ TEST(PBFReader, RereadsFromFirstBlockOffsets)
     EXPECT_LT(*ways, *relations);
 
     // The reset the pipeline uses: back to the start, over the header blob.
-    stream.Seek(0);
-    bool error;
-    ASSERT_TRUE(adapter.ReadBlob(error));
-    ASSERT_TRUE(reader.ReadBlock());
+    ASSERT_TRUE(reader.Seek(0));
     EXPECT_EQ(Describe(reader), all);
     EXPECT_EQ(reader.FirstBlockOffset(OSM::kWay), ways);
 
-    stream.Seek(*ways);
-    ASSERT_TRUE(reader.ReadBlock());
+    ASSERT_TRUE(reader.Seek(*ways));
     const std::string fromWays = Describe(reader);
     EXPECT_EQ(fromWays, all.substr(all.find("\nw ") + 1));
 
-    stream.Seek(*relations);
-    ASSERT_TRUE(reader.ReadBlock());
+    ASSERT_TRUE(reader.Seek(*relations));
     EXPECT_EQ(Describe(reader), all.substr(all.find("\nr ") + 1));
 }
 
@@ -553,8 +548,7 @@ TEST(PBFReader, FirstBlockOffsetsOfSyntheticFile)
     EXPECT_EQ(reader.FirstBlockOffset(OSM::kRelation), spans[5].offset);
     EXPECT_EQ(reader.FirstBlockOffset(static_cast<OSM::EEntityType>(3)), std::nullopt);
 
-    in.stream.Seek(spans[3].offset);
-    ASSERT_TRUE(reader.ReadBlock());
+    ASSERT_TRUE(reader.Seek(spans[3].offset));
     EXPECT_EQ(Describe(reader), all.substr(all.find("w 3")));
 }
 

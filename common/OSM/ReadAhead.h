@@ -1,0 +1,98 @@
+// The data blocks of an OSM PBF file, read, inflated and parsed a few blocks
+// ahead of their use.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "common/OSM/PBInputAdapter.h"
+#include "osmformat.pb.h"
+
+namespace OSM {
+
+// Blocks read ahead by default. Each holds a parsed block of a few MB, and
+// the reading thread only has to keep pace; a second block smooths the
+// blocks that take the caller long.
+constexpr uint32_t kReadAheadBlocks = 2;
+
+// One "OSMData" block and where it lies in the stream.
+struct TDataBlock {
+    uint64_t start = 0;       // where reading for it began: the end of the data block before, or the seek target
+    uint64_t blobOffset = 0;  // where its own blob starts
+    uint64_t end = 0;         // the stream position right after its blob
+    OSMPBF::PrimitiveBlock block;
+};
+
+// Delivers the "OSMData" blocks of a blob source in file order, skipping
+// blobs of other types. With depth 0 the caller's thread reads each block
+// when it is asked for; otherwise a thread of its own reads up to depth
+// blocks ahead. Either way the caller gets the same blocks, and meets a
+// malformed blob at the same block: what was read ahead of the caller is
+// never seen by it. While this object lives its thread may use the source's
+// stream: move only through Seek. The source's BlobOffset follows the block
+// delivered last.
+class CReadAhead {
+public:
+    // Starts reading at start, a blob boundary of source's stream.
+    CReadAhead(CPBInputAdapter& source, uint64_t start, uint32_t depth);
+    CReadAhead(const CReadAhead&) = delete;
+    CReadAhead& operator=(const CReadAhead&) = delete;
+    // Waits for a block being read to be done.
+    ~CReadAhead();
+
+    // The next data block, valid until the next Next or Seek; nullptr at the
+    // end of the input. Throws CDataReader::CBadFileException when the blob
+    // is malformed or its payload is no PrimitiveBlock, and std::bad_alloc;
+    // a failed or ended reading stays so until Seek.
+    const TDataBlock* Next();
+    // Drops what was read ahead and goes on at offset, a blob boundary.
+    // Throws TStreamException when the stream cannot go there; Next then
+    // throws it too.
+    void Seek(uint64_t offset);
+    // The stream position after the block delivered last, or the start or
+    // seek target before the first: how far the caller has read.
+    uint64_t Position() const { return m_position; }
+
+private:
+    struct TSlot {
+        TDataBlock data;
+        std::exception_ptr error;  // the reading failed: at this block it stops
+        bool last = false;         // the end of the input or a failure
+        uint32_t kinds = 0;        // of the blocks parsed into data.block since it was made
+    };
+
+    void Fill(TSlot& slot);
+    const TDataBlock* Deliver();
+    void Run();
+
+    CPBInputAdapter& m_source;
+    // Frames the blobs on the reading thread, so that the source's own state
+    // stays the caller's.
+    CPBInputAdapter m_framer;
+    uint32_t m_lastKinds = 0;  // of the block read last
+    const uint32_t m_depth;
+    std::vector<std::unique_ptr<TSlot>> m_slots;
+    TSlot* m_current = nullptr;  // the caller's
+    uint64_t m_position = 0;
+    std::exception_ptr m_seekFailure;
+
+    // Shared with the reading thread, under m_mutex. The thread touches the
+    // stream only while busy.
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<TSlot*> m_ready;
+    std::vector<TSlot*> m_free;
+    bool m_ended = false;   // the last slot read was the last
+    bool m_paused = false;  // a seek is under way, or failed
+    bool m_busy = false;
+    bool m_quit = false;
+    std::thread m_thread;
+};
+
+}  // namespace OSM
