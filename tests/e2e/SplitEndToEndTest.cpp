@@ -298,6 +298,8 @@ TEST(SplitEndToEnd, FailuresSayWhyAndLeaveNoPartialOutput)
     const std::string bytes = test::ReadFile(kMonaco);
     test::WriteFile(dir / "cut.pbf", bytes.substr(0, bytes.size() - 10));
     RunCommand("mkfifo " + dir / "fifo");
+    test::WriteFile(dir / "wide.pbf",
+                    test::PbfInput({test::NodeAt(1, 0.5, 0.5), test::NodeAt(int64_t(1) << 47, 0.5, 0.75)}));
     for (const char* blocked : {"two/2.osm", "d2/areas.list", "d3/relations.txt", "d4/areas.mp"})
         std::filesystem::create_directories(dir / blocked);
     std::filesystem::create_directories(dir / "full");
@@ -320,6 +322,7 @@ TEST(SplitEndToEnd, FailuresSayWhyAndLeaveNoPartialOutput)
         {one + "{}file", 2, {"{}file: the file is empty (blob at byte 0)\n"}},
         // A damaged input is refused before anything is written.
         {one + "{}cut.pbf", 2, {"{}cut.pbf: the file ends inside the blob (blob at byte "}, {}, {"{}bad/7.osm"}},
+        {one + "{}wide.pbf", 2, {"140737488355328", "\nBad input file.\n"}},
         {"-s={}none.list " + kMonaco, 3, {"Error loading split-file."}},
         {"-s={}empty.list " + kMonaco, 3, {"No areas."}},
         // Two outputs of one name, and names that would leave the directory.
