@@ -1,5 +1,5 @@
-// The automatic split of small synthetic extracts, followed by a pass over
-// the areas it makes: every node lands in exactly one tile.
+// The automatic split of small synthetic extracts: where the median cut
+// falls, and that a pass over its areas places every node exactly once.
 #include "splitter/AreaSplitter.h"
 
 #include <map>
@@ -15,6 +15,55 @@
 namespace {
 
 using namespace test;
+
+TAreaList SplitAutomatically(const std::vector<TTestNode>& nodes, uint32_t maxNodes, const std::string& label)
+{
+    CMemoryReadStream stream(PbfInput(nodes));
+    CPBInputAdapter input;
+    EXPECT_TRUE(input.Open(stream)) << label;
+    CStdOutLog log;
+    log.enabled = false;
+    TAreaList areas;
+    bool ok = false;
+    std::string printed = CaptureStdout([&] { ok = CAreaSplitter(maxNodes, log).Run(areas, input, true, 0); });
+    EXPECT_TRUE(ok) << label << "\n" << printed;
+    return areas;
+}
+
+TEST(AreaSplitter, MedianCutPartsTheNodesAtTheLowerMiddle)
+{
+    // Nodes in a band along a parallel at these longitudes (degrees), so
+    // that the cut is a meridian; one cut only. The lower part takes the nodes up to
+    // the lower of the two middle positions; nodes equal to the median go
+    // to the side that holds more of them past the middle.
+    const struct {
+        std::vector<double> lons;
+        size_t lower;  // nodes west of the cut
+    } cases[] = {
+        {{1, 2, 3, 4}, 2},
+        {{4, 3, 2, 1, 6, 5}, 3},
+        {{0, 1, 1, 1, 2, 3}, 4},
+        {{0, 1, 2, 2, 2, 3}, 2},
+        {{1, 2, 2, 3}, 1},
+        {{1, 2, 2, 3, 3, 3}, 3},
+    };
+    for (const auto& c : cases) {
+        std::vector<TTestNode> nodes;
+        for (double lon : c.lons)
+            nodes.push_back(NodeAt(int64_t(nodes.size()) + 1, lon, 10 + 0.01 * double(nodes.size())));
+        const std::string label = ::testing::PrintToString(c.lons);
+        const TAreaList areas = SplitAutomatically(nodes, uint32_t(c.lons.size() - 1), label);
+        ASSERT_EQ(areas.Count(), 2u) << label;
+        CGeoRect west = RingBounds(areas[0].ring), east = RingBounds(areas[1].ring);
+        if (west.west > east.west)
+            std::swap(west, east);
+        size_t lower = 0;
+        for (double lon : c.lons)
+            lower += MapUnits::FromDegrees(lon) <= west.east;
+        EXPECT_EQ(lower, c.lower) << label;
+        EXPECT_EQ(east.west, west.east + 1) << label;
+    }
+}
 
 // columns x rows nodes from west eastward, on through 180 degrees.
 void AddGrid(std::vector<TTestNode>& nodes, double west, double south, double width, double height, int columns,
@@ -80,24 +129,14 @@ TEST(AreaSplitter, ExtractsAcrossTheAntimeridianKeepEveryNode)
     cases[6] = {"two nodes, one area", 1, {NodeAt(1, 11.5753822, 48.1371079), NodeAt(2, 13.3888599, 52.5170365)}};
 
     for (TCase& c : cases) {
-        CTempDir dir;
-        WriteFile(dir / "in.pbf", PbfInput(c.nodes));
-        CFileReadStream stream(65536);
-        CPBInputAdapter input;
-        ASSERT_TRUE(stream.Open(dir / "in.pbf") && input.Open(stream));
-        CStdOutLog log;
-        log.enabled = false;
-        TAreaList areas;
-        bool ok = false;
-        std::string printed = CaptureStdout([&] { ok = CAreaSplitter(c.maxNodes, log).Run(areas, input, true, 0); });
-        ASSERT_TRUE(ok) << c.name << "\n" << printed;
+        const TAreaList areas = SplitAutomatically(c.nodes, c.maxNodes, c.name);
         ExpectEveryNodeOnce(areas, c.nodes, c.name);
 
         // The split file describes the same areas.
+        CTempDir dir;
         ASSERT_TRUE(WriteSplitFile(dir / "areas.list", areas));
         TAreaList loaded;
         ASSERT_TRUE(LoadSplitFile(dir / "areas.list", loaded, nullptr)) << c.name;
-
         ExpectEveryNodeOnce(loaded, c.nodes, std::string(c.name) + ", loaded back");
     }
 }

@@ -1,5 +1,6 @@
 #include "splitter/PolyFile.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -7,8 +8,6 @@
 #include "tests/support/TestSupport.h"
 
 namespace {
-
-constexpr int32_t kDegree = MapUnits::kPerDegree;
 
 const char kSquare[] = "germany\n"
                        "1\n"
@@ -20,109 +19,65 @@ const char kSquare[] = "germany\n"
                        "END\n"
                        "END\n";
 
-TEST(PolyFile, OneSectionIsNamedBySourceAlone)
+// The areas of a polygon file as "name: lon,lat ...;" per area, in degrees.
+std::string Loaded(const std::string& text)
 {
     test::CTempDir dir;
-    test::WriteFile(dir / "de.poly", kSquare);
+    test::WriteFile(dir / "p.poly", text);
     TSourceNames names;
     TAreaList areas;
-    ASSERT_TRUE(LoadPolygons(dir / "de.poly", names, areas, true));
-    ASSERT_EQ(areas.Count(), 1u);
-    ASSERT_EQ(names.Count(), 1u);
-    EXPECT_EQ(areas[0].source, names[0].get());
-    EXPECT_EQ(*areas[0].source, "germany");
-    EXPECT_EQ(areas[0].name, "germany");
-    const CGeoPoint ring[] = {{0, 0}, {0, kDegree}, {kDegree, kDegree}, {kDegree, 0}, {0, 0}};
-    ASSERT_EQ(areas[0].ring.Count(), 5u);
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(areas[0].ring[i], ring[i]) << i;
-}
-
-TEST(PolyFile, EverySectionIsAnAreaWhateverItsHeader)
-{
-    test::CTempDir dir;
-    test::WriteFile(dir / "de.poly", "\r\n  \t\r\ngermany\r\n"
-                                     "1\r\n 0 0\r\n 0 1\r\n 1 1\r\n 0 0\r\nEND\r\n"
-                                     "\r\n"
-                                     "!2\r\n 2 2\r\n\r\n 2 3\r\n 3 3\r\n 2 2\r\nEND\r\n"
-                                     "  3 east\r\n 5 5\r\n 5 6\r\n 6 6\r\n 5 5\r\nEND\r\n"
-                                     "END\r\n");
-    TSourceNames names;
-    TAreaList areas;
-    ASSERT_TRUE(LoadPolyFile(dir / "de.poly", names, areas, true));
-    ASSERT_EQ(areas.Count(), 3u);
-    ASSERT_EQ(names.Count(), 1u);
-    EXPECT_EQ(areas[0].name, "germany_1");
-    EXPECT_EQ(areas[1].name, "germany_!2");
-    EXPECT_EQ(areas[2].name, "germany_  3 east");  // the header exactly as read
+    EXPECT_TRUE(LoadPolyFile(dir / "p.poly", names, areas, true)) << text;
+    std::string loaded;
     for (const TArea& area : areas) {
-        EXPECT_EQ(area.source, names[0].get());
-        EXPECT_EQ(area.ring.Count(), 4u);
+        EXPECT_EQ(area.source, names.Back().get());
+        loaded += area.name + ":";
+        for (CGeoPoint p : area.ring) {
+            char point[64];
+            std::snprintf(point, sizeof point, " %.7f,%.7f", MapUnits::ToDegrees(p.x), MapUnits::ToDegrees(p.y));
+            loaded += point;
+        }
+        loaded += ";";
     }
-    EXPECT_EQ(areas[1].ring[1], (CGeoPoint{2 * kDegree, 3 * kDegree}));
+    EXPECT_EQ(names.Count(), areas.Empty() ? 0u : 1u);
+    return loaded;
 }
 
-TEST(PolyFile, ContoursAreClosedCleanedOrDropped)
+TEST(PolyFile, SectionsBecomeAreasClosedAndCleaned)
 {
-    test::CTempDir dir;
-    test::WriteFile(dir / "p.poly", "t\n"
-                                    "open\n 0 0\n 0 1\n 1 1\nEND\n"
-                                    "closed3\n 0 0\n 0 1\n 0 0\nEND\n"
-                                    "two\n 0 0\n 1 1\nEND\n"
-                                    "repeats\n 0 0\n 0 0\n 0 1\n 0 1\n 0 1\n 1 1\n 0 0\n 0 0\nEND\n"
-                                    "END\n");
-    TSourceNames names;
-    TAreaList areas;
-    ASSERT_TRUE(LoadPolyFile(dir / "p.poly", names, areas, true));
-    ASSERT_EQ(areas.Count(), 2u);
-
-    EXPECT_EQ(areas[0].name, "t_open");
-    const CGeoPoint closed[] = {{0, 0}, {0, kDegree}, {kDegree, kDegree}, {0, 0}};
-    ASSERT_EQ(areas[0].ring.Count(), 4u);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(areas[0].ring[i], closed[i]) << i;
-
-    EXPECT_EQ(areas[1].name, "t_repeats");
-    ASSERT_EQ(areas[1].ring.Count(), 4u);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(areas[1].ring[i], closed[i]) << i;
-}
-
-TEST(PolyFile, MissingEndsAreTolerated)
-{
-    test::CTempDir dir;
-    test::WriteFile(dir / "a.poly", "t\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 5 5\n 5 6\n 6 6");
-    TSourceNames names;
-    TAreaList areas;
-    ASSERT_TRUE(LoadPolyFile(dir / "a.poly", names, areas, true));
-    ASSERT_EQ(areas.Count(), 2u);
-    EXPECT_EQ(areas[1].name, "t_2");
-    EXPECT_EQ(areas[1].ring.Count(), 4u);
-
-    // Nothing after the final END is read, however it looks.
-    test::WriteFile(dir / "b.poly", "t\n1\n 0 0\n 0 1\n 1 1\nEND\nEND\n2\n 5 5\nnot a point\n");
-    areas.Clear();
-    ASSERT_TRUE(LoadPolyFile(dir / "b.poly", names, areas, true));
-    ASSERT_EQ(areas.Count(), 1u);
-    EXPECT_EQ(areas[0].name, "t");
-}
-
-TEST(PolyFile, ConvertsDegreesAndKeepsLongitudesBelow180)
-{
-    test::CTempDir dir;
-    test::WriteFile(dir / "a.poly", "t\n1\n180 90\n180 -90\n-180 -90\n-180 90\n180 90\nEND\n"
-                                    "2\n1.5e0 -0.25 trailing text\n2 -0.25\n2 1\nEND\nEND\n");
-    TSourceNames names;
-    TAreaList areas;
-    ASSERT_TRUE(LoadPolyFile(dir / "a.poly", names, areas, true));
-    ASSERT_EQ(areas.Count(), 2u);
-    const TRing& world = areas[0].ring;
-    ASSERT_EQ(world.Count(), 5u);
-    EXPECT_EQ(world[0], (CGeoPoint{int32_t(0x59FFFFFF), MapUnits::k90}));
-    EXPECT_EQ(world[1], (CGeoPoint{int32_t(0x59FFFFFF), -MapUnits::k90}));
-    EXPECT_EQ(uint32_t(world[2].x), 0xA6000000u);
-    EXPECT_EQ(world[2].y, -MapUnits::k90);
-    EXPECT_EQ(areas[1].ring[0], (CGeoPoint{3 * kDegree / 2, -kDegree / 4}));
+    const struct {
+        std::string text, loaded;
+    } cases[] = {
+        // One section is named by the file's title alone.
+        {kSquare, "germany: 0.0000000,0.0000000 0.0000000,1.0000000 1.0000000,1.0000000 1.0000000,0.0000000 "
+                  "0.0000000,0.0000000;"},
+        // Every section is an area, whatever its header, taken as read.
+        {"\r\n  \t\r\ngermany\r\n1\r\n 0 0\r\n 0 1\r\n 1 1\r\n 0 0\r\nEND\r\n\r\n"
+         "!2\r\n 2 2\r\n\r\n 2 3\r\n 3 3\r\n 2 2\r\nEND\r\n"
+         "  3 east\r\n 5 5\r\n 5 6\r\n 6 6\r\n 5 5\r\nEND\r\nEND\r\n",
+         "germany_1: 0.0000000,0.0000000 0.0000000,1.0000000 1.0000000,1.0000000 0.0000000,0.0000000;"
+         "germany_!2: 2.0000000,2.0000000 2.0000000,3.0000000 3.0000000,3.0000000 2.0000000,2.0000000;"
+         "germany_  3 east: 5.0000000,5.0000000 5.0000000,6.0000000 6.0000000,6.0000000 5.0000000,5.0000000;"},
+        // Open contours are closed, repeated points dropped, contours of
+        // fewer than three points dropped.
+        {"t\nopen\n 0 0\n 0 1\n 1 1\nEND\nclosed3\n 0 0\n 0 1\n 0 0\nEND\ntwo\n 0 0\n 1 1\nEND\n"
+         "repeats\n 0 0\n 0 0\n 0 1\n 0 1\n 0 1\n 1 1\n 0 0\n 0 0\nEND\nEND\n",
+         "t_open: 0.0000000,0.0000000 0.0000000,1.0000000 1.0000000,1.0000000 0.0000000,0.0000000;"
+         "t_repeats: 0.0000000,0.0000000 0.0000000,1.0000000 1.0000000,1.0000000 0.0000000,0.0000000;"},
+        // Missing ENDs are tolerated; nothing after the final END is read.
+        {"t\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 5 5\n 5 6\n 6 6",
+         "t_1: 0.0000000,0.0000000 0.0000000,1.0000000 1.0000000,1.0000000 0.0000000,0.0000000;"
+         "t_2: 5.0000000,5.0000000 5.0000000,6.0000000 6.0000000,6.0000000 5.0000000,5.0000000;"},
+        {"t\n1\n 0 0\n 0 1\n 1 1\nEND\nEND\n2\n 5 5\nnot a point\n",
+         "t: 0.0000000,0.0000000 0.0000000,1.0000000 1.0000000,1.0000000 0.0000000,0.0000000;"},
+        // Degrees in any number format; longitudes stay below 180 degrees.
+        {"t\n1\n180 90\n180 -90\n-180 -90\n-180 90\n180 90\nEND\n"
+         "2\n1.5e0 -0.25 trailing text\n2 -0.25\n2 1\nEND\nEND\n",
+         "t_1: 179.9999999,90.0000000 179.9999999,-90.0000000 -180.0000000,-90.0000000 -180.0000000,90.0000000 "
+         "179.9999999,90.0000000;t_2: 1.5000000,-0.2500000 2.0000000,-0.2500000 2.0000000,1.0000000 "
+         "1.5000000,-0.2500000;"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Loaded(c.text), c.loaded) << c.text;
 }
 
 TEST(PolyFile, BadPointLineFailsTheFileAndRemovesItsAreas)

@@ -7,11 +7,9 @@
 #include <cstdlib>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "common/OSM/DataReader.h"
 #include "splitter/AreaGeometry.h"
-#include "splitter/Driver.h"
 #include "splitter/clip/PassDistributor.h"
 #include "tests/splitter/clip/PassHarness.h"
 #include "tests/support/TestSupport.h"
@@ -25,95 +23,95 @@ constexpr int64_t kNew = TAreaOutput::kFirstNewId;
 // West and east halves of a 2 x 1 degree block, sharing the meridian 1.
 std::vector<TRing> TwoAreas() { return {DegreeRect(0, 0, 1, 1), DegreeRect(1, 0, 2, 1)}; }
 
-int CountTag(const OSM::TEntity& entity, const std::string& key)
-{
-    int n = 0;
-    for (const OSM::TTag& tag : entity.tags)
-        n += tag.key == key;
-    return n;
-}
+// Every record of every output of pass, as PassText gives them.
+void ExpectPass(CPassHarness& pass, const std::string& expected) { EXPECT_EQ(PassText(pass), expected); }
 
 TEST(PassDistributor, NodesOnBordersAndCornersGoToOneAreaTagged)
 {
+    // Border nodes get garmin:extnode=yes unless they have a value of their
+    // own; a border shared by both areas goes to one of them, an area's own
+    // outer border to it.
     CPassHarness pass(TwoAreas());
     const std::vector<TTestNode> nodes = {
-        NodeAt(1, 0.5, 0.5),                                  // inside the west area
-        NodeAt(2, 1, 0.5),                                    // on the shared border
-        NodeAt(3, 1, 1),                                      // shared corners
+        NodeAt(1, 0.5, 0.5),                               // inside the west area
+        NodeAt(2, 1, 0.5),                                 // on the shared border
+        NodeAt(3, 1, 1),                                   // shared corners
         NodeAt(4, 1, 0),
-        NodeAt(5, 0, 0),                                      // corner of the west area only
-        NodeAt(6, 2, 0.25),                                   // east border of the east area
-        NodeAt(7, 1, 0.75, {{"garmin:extnode", "no"}}),       // a tag of its own
-        NodeAt(8, 1.5, 0.5, {{"garmin:extnode", "yes"}}),     // inside, already tagged
-        NodeAt(9, 3, 0.5),                                    // outside every area
-        NodeAt(10, 0.5, 1, {{"name", "top"}}),                // north border of the west area
+        NodeAt(5, 0, 0),                                   // corner of the west area only
+        NodeAt(6, 2, 0.25),                                // east border of the east area
+        NodeAt(7, 1, 0.75, {{"garmin:extnode", "no"}}),    // a tag of its own
+        NodeAt(8, 1.5, 0.5, {{"garmin:extnode", "yes"}}),  // inside, already tagged
+        NodeAt(9, 3, 0.5),                                 // outside every area
+        NodeAt(10, 0.5, 1, {{"name", "top"}}),             // north border of the west area
     };
     ASSERT_TRUE(pass.Run(PbfInput(nodes)).ok);
-
-    const std::map<int64_t, int32_t> ownBorder = {{5, 0}, {6, 1}, {10, 0}};
-    for (const TTestNode& input : nodes) {
-        SCOPED_TRACE("node " + std::to_string(input.id));
-        const OSM::TNode* west = pass.Output(0).Node(input.id);
-        const OSM::TNode* east = pass.Output(1).Node(input.id);
-        if (input.id == 9) {
-            EXPECT_EQ(west, nullptr);
-            EXPECT_EQ(east, nullptr);
-            continue;
+    ExpectPass(pass, "== 0: n1 0.5,0.5; n2 1,0.5 garmin:extnode=yes; n3 1,1 garmin:extnode=yes;"
+                     " n4 1,0 garmin:extnode=yes; n5 0,0 garmin:extnode=yes; n7 1,0.75 garmin:extnode=no;"
+                     " n10 0.5,1 name=top;garmin:extnode=yes;\n"
+                     "== 1: n6 2,0.25 garmin:extnode=yes; n8 1.5,0.5 garmin:extnode=yes;\n");
+    for (const TTestNode& node : nodes)
+        if (node.id != 9) {
+            const int32_t area = pass.Output(0).Node(node.id) != nullptr ? 0 : 1;
+            EXPECT_EQ(area, pass.LocateArea(pass.Output(uint32_t(area)).Node(node.id)->position)) << node.id;
         }
-        ASSERT_NE(west == nullptr, east == nullptr) << "written to exactly one area";
-        const OSM::TNode& node = west != nullptr ? *west : *east;
-        const int32_t area = west != nullptr ? 0 : 1;
-        if (auto at = ownBorder.find(input.id); at != ownBorder.end()) {
-            EXPECT_EQ(area, at->second);
-        }
-        EXPECT_EQ(area, pass.LocateArea(node.position));
-        EXPECT_EQ(CountTag(node, "garmin:extnode"), input.id == 1 ? 0 : 1);
-        const std::string* ext = node.FindTag("garmin:extnode");
-        if (input.id == 7) {
-            EXPECT_EQ(TagText(node), "garmin:extnode=no");
-        } else if (input.id == 10) {
-            EXPECT_EQ(TagText(node), "name=top;garmin:extnode=yes");
-        } else if (input.id != 1) {
-            EXPECT_TRUE(ext != nullptr && *ext == "yes");
-        }
-    }
-    EXPECT_EQ(pass.Output(0).nodes.size() + pass.Output(1).nodes.size(), 9u);
 }
 
-TEST(PassDistributor, WayLeavingAndReenteringGetsTwoPiecesWithUntaggedBorderNodes)
+TEST(PassDistributor, WaysAreCutWhereTheyCrossBorders)
 {
-    CPassHarness pass(TwoAreas());
-    // Out through the north border at 0.25 and back in at 0.75.
-    const std::vector<TTestNode> nodes = {NodeAt(1, 0.125, 0.5), NodeAt(2, 0.375, 1.5), NodeAt(3, 0.625, 1.5),
-                                          NodeAt(4, 0.875, 0.5)};
-    ASSERT_TRUE(pass.Run(PbfInput(nodes, {{10, {1, 2, 3, 4}, {{"waterway", "stream"}}}})).ok);
+    // Out through the north border at 0.25 and back in at 0.75: two pieces
+    // with new ids, through untagged border nodes (not a highway).
+    const std::vector<TTestNode> stream = {NodeAt(1, 0.125, 0.5), NodeAt(2, 0.375, 1.5), NodeAt(3, 0.625, 1.5),
+                                           NodeAt(4, 0.875, 0.5)};
+    CPassHarness out(TwoAreas());
+    ASSERT_TRUE(out.Run(PbfInput(stream, {{10, {1, 2, 3, 4}, {{"waterway", "stream"}}}})).ok);
+    ExpectPass(out, "== 0: n1 0.125,0.5; n4 0.875,0.5; n+0 0.25,1; n+1 0.75,1; w+0 1,+0 waterway=stream;"
+                    " w+1 +1,4 waterway=stream;\n"
+                    "== 1:\n");
+    EXPECT_EQ(out.Output(0).kinds, "nnnnww");
+    EXPECT_EQ(out.Output(0).nodes.back().info.version, 1);
 
-    const CRecordingWriter& west = pass.Output(0);
-    EXPECT_EQ(west.kinds, "nnnnww");
-    ASSERT_EQ(west.ways.size(), 2u);
-    EXPECT_EQ(west.ways[0].id, kNew);
-    EXPECT_EQ(west.ways[1].id, kNew + 1);
-    EXPECT_EQ(Refs(west.ways[0]), (std::vector<int64_t>{1, kNew}));
-    EXPECT_EQ(Refs(west.ways[1]), (std::vector<int64_t>{kNew + 1, 4}));
-    EXPECT_EQ(Shape(west, west.ways[0])[1], PointAt(0.25, 1));
-    EXPECT_EQ(Shape(west, west.ways[1])[0], PointAt(0.75, 1));
-    for (const OSM::TWay& way : west.ways)
-        EXPECT_EQ(TagText(way), "waterway=stream");
-    for (int64_t id : {kNew, kNew + 1}) {
-        ASSERT_NE(west.Node(id), nullptr);
-        EXPECT_TRUE(west.Node(id)->tags.Empty()) << "not a highway: no border tag";
-        EXPECT_EQ(west.Node(id)->info.version, 1);
-    }
-    EXPECT_EQ(west.Node(2), nullptr);
-    EXPECT_EQ(west.Node(3), nullptr);
-    EXPECT_EQ(west.Way(10), nullptr);
-    EXPECT_TRUE(pass.Output(1).kinds.empty());
-    ExpectSelfContained(west, "west");
+    // A path along the shared border keeps its border stretch with the
+    // border nodes' area; the other side gets one new node where the path
+    // leaves the border. The wall on the border is written unchanged.
+    CPassHarness along(TwoAreas());
+    ASSERT_TRUE(along.Run(PbfInput({NodeAt(1, 0.5, 0.25), NodeAt(2, 1, 0.25), NodeAt(3, 1, 0.75), NodeAt(4, 1.5, 0.75)},
+                                   {{10, {1, 2, 3, 4}, {{"highway", "path"}}}, {11, {2, 3}, {{"barrier", "wall"}}}}))
+                    .ok);
+    ExpectPass(along, "== 0: n1 0.5,0.25; n2 1,0.25 garmin:extnode=yes; n3 1,0.75 garmin:extnode=yes;"
+                      " w11 2,3 barrier=wall; w+0 1,2,3 highway=path;\n"
+                      "== 1: n4 1.5,0.75; n+0 1,0.75 garmin:extnode=yes; w+0 +0,4 highway=path;\n");
+
+    // Across 180 degrees, the short way round.
+    CPassHarness antimeridian({DegreeRect(179, 0, 180, 1), DegreeRect(-180, 0, -179, 1)});
+    ASSERT_TRUE(antimeridian
+                    .Run(PbfInput({NodeAt(1, 179.5, 0.5), NodeAt(2, -179.5, 0.5), NodeAt(3, 179.75, 0.25),
+                                   NodeAt(4, -179.75, 0.75)},
+                                  {{10, {1, 2}, {{"highway", "primary"}}}, {11, {3, 4}, {{"highway", "service"}}}}))
+                    .ok);
+    ExpectPass(antimeridian, "== 0: n1 179.5,0.5; n3 179.75,0.25; n+0 180,0.5 garmin:extnode=yes;"
+                             " n+1 180,0.5 garmin:extnode=yes; w+0 1,+0 highway=primary; w+1 3,+1 highway=service;\n"
+                             "== 1: n2 -179.5,0.5; n4 -179.75,0.75; n+0 -180,0.5 garmin:extnode=yes;"
+                             " n+1 -180,0.5 garmin:extnode=yes; w+0 +0,2 highway=primary; w+1 +1,4 highway=service;\n");
+
+    // Edges of 340 degrees: taken the short way round they would run through
+    // the antimeridian, and the cut at 10 degrees east would be missed.
+    CPassHarness wide({DegreeRect(-170, 0, 170, 1), DegreeRect(-170, 1, 170, 2)});
+    ASSERT_TRUE(wide.Run(PbfInput({NodeAt(1, 10, 0.5), NodeAt(2, 10, 1.5)}, {{10, {1, 2}, {{"highway", "primary"}}}})).ok);
+    ExpectPass(wide, "== 0: n1 10,0.5; n+0 10,1 garmin:extnode=yes; w+0 1,+0 highway=primary;\n"
+                     "== 1: n2 10,1.5; n+0 10,1 garmin:extnode=yes; w+0 +0,2 highway=primary;\n");
+
+    // Ways of one node, or of one node twice, go where the node is.
+    CPassHarness short_(TwoAreas());
+    ASSERT_TRUE(short_.Run(PbfInput({NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5), NodeAt(3, 3, 0.5)},
+                                    {{10, {1}, {{"name", "a"}}}, {11, {3}, {}}, {12, {2, 2}, {}}, {13, {}, {}}, {14, {2}, {}}}))
+                    .ok);
+    ExpectPass(short_, "== 0: n1 0.5,0.5; w10 1 name=a;\n"
+                       "== 1: n2 1.5,0.5; w12 2,2; w14 2;\n");
 }
 
 TEST(PassDistributor, HighwayPiecesShareBorderNodesAndTakeIdsAboveTheInput)
 {
-    const int64_t n = 20000000000;  // node ids above the first new id
+    const int64_t n = 20000000000;  // input ids above the first new id, printed as "+" ids too
     const int64_t w = 30000000000;
     const std::vector<TTestNode> nodes = {
         NodeAt(n + 1, 0.5, 0.5), NodeAt(n + 2, 1.5, 0.5),
@@ -125,186 +123,37 @@ TEST(PassDistributor, HighwayPiecesShareBorderNodesAndTakeIdsAboveTheInput)
                                         {w + 1, {n + 3, n + 4, n + 5, n + 6}, {{"barrier", "fence"}}},
                                         {w + 2, {n + 7, n + 8, n + 9, n + 10}, {{"highway", "track"}}}};
     const std::string input = PbfInput(nodes, ways);
-
-    {
-        SCOPED_TRACE("one output per area");
-        CPassHarness pass(TwoAreas());
-        ASSERT_TRUE(pass.Run(input).ok);
-        const CRecordingWriter& west = pass.Output(0);
-        const CRecordingWriter& east = pass.Output(1);
-        ASSERT_EQ(west.ways.size(), 5u);
-        ASSERT_EQ(east.ways.size(), 1u);
-
-        // Across the shared border: a tagged border node on each side.
-        const OSM::TWay& westRoad = west.ways[0];
-        const OSM::TWay& eastRoad = east.ways[0];
-        EXPECT_EQ(westRoad.nodeRefs[0], n + 1);
-        EXPECT_EQ(eastRoad.nodeRefs.Back(), n + 2);
-        ASSERT_EQ(westRoad.nodeRefs.Count(), 2u);
-        ASSERT_EQ(eastRoad.nodeRefs.Count(), 2u);
-        const OSM::TNode* westEnd = west.Node(westRoad.nodeRefs[1]);
-        const OSM::TNode* eastEnd = east.Node(eastRoad.nodeRefs[0]);
-        ASSERT_TRUE(westEnd && eastEnd);
-        EXPECT_EQ(westEnd->position, PointAt(1, 0.5));
-        EXPECT_EQ(eastEnd->position, PointAt(1, 0.5));
-        EXPECT_EQ(TagText(*westEnd), "garmin:extnode=yes");
-        EXPECT_EQ(TagText(*eastEnd), "garmin:extnode=yes");
-        EXPECT_GT(westEnd->id, n + 10);
-        EXPECT_GT(eastEnd->id, n + 10);
-        EXPECT_GT(westRoad.id, w + 2);
-        EXPECT_EQ(TagText(westRoad), "highway=residential");
-
-        // Two pieces meeting the border at one place share one node.
-        const OSM::TWay& fenceOut = west.ways[1];
-        const OSM::TWay& fenceIn = west.ways[2];
-        EXPECT_EQ(fenceOut.nodeRefs[0], n + 3);
-        EXPECT_EQ(fenceIn.nodeRefs.Back(), n + 6);
-        EXPECT_EQ(fenceOut.nodeRefs.Back(), fenceIn.nodeRefs[0]);
-        const OSM::TNode* fenceNode = west.Node(fenceIn.nodeRefs[0]);
-        ASSERT_NE(fenceNode, nullptr);
-        EXPECT_EQ(fenceNode->position, PointAt(0.25, 1));
-        EXPECT_TRUE(fenceNode->tags.Empty());
-        const OSM::TWay& trackOut = west.ways[3];
-        const OSM::TWay& trackIn = west.ways[4];
-        EXPECT_EQ(trackOut.nodeRefs.Back(), trackIn.nodeRefs[0]);
-        const OSM::TNode* trackNode = west.Node(trackIn.nodeRefs[0]);
-        ASSERT_NE(trackNode, nullptr);
-        EXPECT_EQ(trackNode->position, PointAt(0.75, 1));
-        EXPECT_EQ(TagText(*trackNode), "garmin:extnode=yes");
-        // Three border nodes in the west: one per place.
-        EXPECT_EQ(west.nodes.size(), 5u + 3u);
-        ExpectSelfContained(west, "west");
-        ExpectSelfContained(east, "east");
-        EXPECT_EQ(pass.Counters(0).nextNodeId, n + 11 + 3);
-        EXPECT_EQ(pass.Counters(1).nextNodeId, n + 11 + 1);
-    }
-    {
-        SCOPED_TRACE("both areas in one output");
-        CPassHarness pass(TwoAreas(), {0, 0});
-        ASSERT_TRUE(pass.Run(input).ok);
-        const CRecordingWriter& out = pass.Output(0);
-        std::set<int64_t> newNodes, newWays;
-        for (const OSM::TNode& node : out.nodes)
-            if (node.id > n + 10)
-                newNodes.insert(node.id);
-        for (const OSM::TWay& way : out.ways)
-            newWays.insert(way.id);
-        EXPECT_EQ(newNodes, (std::set<int64_t>{n + 11, n + 12, n + 13, n + 14}));
-        EXPECT_EQ(newWays, (std::set<int64_t>{w + 3, w + 4, w + 5, w + 6, w + 7, w + 8}));
-        EXPECT_EQ(pass.Counters(0).nextNodeId, n + 15);
-        EXPECT_EQ(pass.Counters(0).nextWayId, w + 9);
-        ExpectSelfContained(out, "shared");
-    }
-}
-
-TEST(PassDistributor, WayAlongTheSharedBorderKeepsItsBorderNodesInOneArea)
-{
+    // Across the shared border a tagged border node on each side; pieces
+    // meeting the border at one place share one node, tagged for highways.
     CPassHarness pass(TwoAreas());
-    const std::vector<TTestNode> nodes = {NodeAt(1, 0.5, 0.25), NodeAt(2, 1, 0.25), NodeAt(3, 1, 0.75),
-                                          NodeAt(4, 1.5, 0.75)};
-    const std::vector<TTestWay> ways = {{10, {1, 2, 3, 4}, {{"highway", "path"}}},
-                                        {11, {2, 3}, {{"barrier", "wall"}}}};
-    ASSERT_TRUE(pass.Run(PbfInput(nodes, ways)).ok);
-
-    const int32_t border = pass.LocateArea(PointAt(1, 0.25));
-    ASSERT_GE(border, 0);
-    ASSERT_EQ(pass.LocateArea(PointAt(1, 0.75)), border);
-    const CRecordingWriter& own = pass.Output(uint32_t(border));    // holds nodes 2 and 3
-    const CRecordingWriter& other = pass.Output(uint32_t(1 - border));
-
-    // The wall lies on the border: written unchanged where its nodes are.
-    ASSERT_NE(own.Way(11), nullptr);
-    EXPECT_EQ(Refs(*own.Way(11)), (std::vector<int64_t>{2, 3}));
-    EXPECT_EQ(other.Way(11), nullptr);
-
-    // The path: its border stretch stays with its own nodes; the other side
-    // gets one new node where the path leaves the border.
-    std::vector<const OSM::TWay*> ownPath = own.WaysTagged("highway", "path");
-    std::vector<const OSM::TWay*> otherPath = other.WaysTagged("highway", "path");
-    ASSERT_EQ(ownPath.size(), 1u);
-    ASSERT_EQ(otherPath.size(), 1u);
-    if (border == 0) {
-        EXPECT_EQ(Refs(*ownPath[0]), (std::vector<int64_t>{1, 2, 3}));
-        ASSERT_EQ(otherPath[0]->nodeRefs.Count(), 2u);
-        EXPECT_EQ(otherPath[0]->nodeRefs[1], 4);
-        EXPECT_EQ(Shape(other, *otherPath[0])[0], PointAt(1, 0.75));
-    } else {
-        EXPECT_EQ(Refs(*ownPath[0]), (std::vector<int64_t>{2, 3, 4}));
-        ASSERT_EQ(otherPath[0]->nodeRefs.Count(), 2u);
-        EXPECT_EQ(otherPath[0]->nodeRefs[0], 1);
-        EXPECT_EQ(Shape(other, *otherPath[0])[1], PointAt(1, 0.25));
-    }
-    EXPECT_EQ(own.nodes.size() + other.nodes.size(), 5u) << "one new node, on the far side";
-    ExpectSelfContained(own, "own");
-    ExpectSelfContained(other, "other");
-}
-
-TEST(PassDistributor, WayAcrossTheAntimeridianIsCutAtIt)
-{
-    CPassHarness pass({DegreeRect(179, 0, 180, 1), DegreeRect(-180, 0, -179, 1)});
-    const std::vector<TTestNode> nodes = {NodeAt(1, 179.5, 0.5), NodeAt(2, -179.5, 0.5), NodeAt(3, 179.75, 0.25),
-                                          NodeAt(4, -179.75, 0.75)};
-    const std::vector<TTestWay> ways = {{10, {1, 2}, {{"highway", "primary"}}}, {11, {3, 4}, {{"highway", "service"}}}};
-    ASSERT_TRUE(pass.Run(PbfInput(nodes, ways)).ok);
-
-    const CRecordingWriter& east = pass.Output(0);  // west of 180 degrees
-    const CRecordingWriter& west = pass.Output(1);
-    ASSERT_EQ(east.ways.size(), 2u);
-    ASSERT_EQ(west.ways.size(), 2u);
-    auto expectOnAntimeridian = [](CGeoPoint p, double lat) {
-        EXPECT_LE(std::llabs(Geometry::LonDiff(p.x, MapUnits::k180)), 1) << "cut the short way round";
-        EXPECT_EQ(p.y, MapUnits::FromDegrees(lat));
-    };
-    EXPECT_EQ(east.ways[0].nodeRefs[0], 1);
-    EXPECT_EQ(west.ways[0].nodeRefs.Back(), 2);
-    expectOnAntimeridian(Shape(east, east.ways[0]).back(), 0.5);
-    expectOnAntimeridian(Shape(west, west.ways[0]).front(), 0.5);
-    // Node 3 at 0.25, node 4 at 0.75, a quarter degree on each side.
-    expectOnAntimeridian(Shape(east, east.ways[1]).back(), 0.5);
-    expectOnAntimeridian(Shape(west, west.ways[1]).front(), 0.5);
-    for (const CRecordingWriter* out : {&east, &west})
-        for (const OSM::TWay& way : out->ways)
-            EXPECT_EQ(way.nodeRefs.Count(), 2u);
-    ExpectSelfContained(east, "east of 179");
-    ExpectSelfContained(west, "west of -179");
-}
-
-TEST(PassDistributor, OneNodeWaysAreWrittenWhereTheirNodeIs)
-{
-    CPassHarness pass(TwoAreas());
-    const std::vector<TTestNode> nodes = {NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5), NodeAt(3, 3, 0.5)};
-    const std::vector<TTestWay> ways = {
-        {10, {1}, {{"name", "a"}}}, {11, {3}, {}}, {12, {2, 2}, {}}, {13, {}, {}}, {14, {2}, {}}};
-    ASSERT_TRUE(pass.Run(PbfInput(nodes, ways)).ok);
-
-    const CRecordingWriter& west = pass.Output(0);
-    const CRecordingWriter& east = pass.Output(1);
-    ASSERT_EQ(west.ways.size(), 1u);
-    EXPECT_EQ(west.ways[0].id, 10);
-    EXPECT_EQ(Refs(west.ways[0]), std::vector<int64_t>{1});
-    EXPECT_EQ(TagText(west.ways[0]), "name=a");
-    ASSERT_EQ(east.ways.size(), 2u);
-    EXPECT_EQ(east.ways[0].id, 12);
-    EXPECT_EQ(Refs(east.ways[0]), (std::vector<int64_t>{2, 2}));
-    EXPECT_EQ(east.ways[1].id, 14);
-    EXPECT_EQ(west.nodes.size() + east.nodes.size(), 2u) << "no border nodes made";
-}
-
-// "id|refs|tags", with ids the pass made written as "new".
-std::multiset<std::string> WayTexts(const CRecordingWriter& out)
-{
-    auto id = [](int64_t v) { return v >= kNew ? std::string("new") : std::to_string(v); };
-    std::multiset<std::string> texts;
-    for (const OSM::TWay& way : out.ways) {
-        std::string refs;
-        for (int64_t ref : Refs(way)) {
-            if (!refs.empty())
-                refs += ',';
-            refs += id(ref);
-        }
-        texts.insert(id(way.id) + "|" + refs + "|" + TagText(way));
-    }
-    return texts;
+    ASSERT_TRUE(pass.Run(input).ok);
+    ExpectPass(pass, "== 0: n+10000000001 0.5,0.5; n+10000000003 0.125,0.5; n+10000000006 0.375,0.5;"
+                     " n+10000000007 0.625,0.5; n+10000000010 0.875,0.5; n+10000000011 1,0.5 garmin:extnode=yes;"
+                     " n+10000000012 0.25,1; n+10000000013 0.75,1 garmin:extnode=yes;"
+                     " w+20000000003 +10000000001,+10000000011 highway=residential;"
+                     " w+20000000004 +10000000003,+10000000012 barrier=fence;"
+                     " w+20000000005 +10000000012,+10000000006 barrier=fence;"
+                     " w+20000000006 +10000000007,+10000000013 highway=track;"
+                     " w+20000000007 +10000000013,+10000000010 highway=track;\n"
+                     "== 1: n+10000000002 1.5,0.5; n+10000000011 1,0.5 garmin:extnode=yes;"
+                     " w+20000000003 +10000000011,+10000000002 highway=residential;\n");
+    EXPECT_EQ(pass.Counters(0).nextNodeId, n + 11 + 3);
+    EXPECT_EQ(pass.Counters(1).nextNodeId, n + 11 + 1);
+    // Both areas in one output: one run of new ids.
+    CPassHarness shared(TwoAreas(), {0, 0});
+    ASSERT_TRUE(shared.Run(input).ok);
+    ExpectPass(shared, "== 0: n+10000000001 0.5,0.5; n+10000000002 1.5,0.5; n+10000000003 0.125,0.5;"
+                       " n+10000000006 0.375,0.5; n+10000000007 0.625,0.5; n+10000000010 0.875,0.5;"
+                       " n+10000000011 1,0.5 garmin:extnode=yes; n+10000000012 1,0.5 garmin:extnode=yes;"
+                       " n+10000000013 0.25,1; n+10000000014 0.75,1 garmin:extnode=yes;"
+                       " w+20000000003 +10000000001,+10000000011 highway=residential;"
+                       " w+20000000004 +10000000012,+10000000002 highway=residential;"
+                       " w+20000000005 +10000000003,+10000000013 barrier=fence;"
+                       " w+20000000006 +10000000013,+10000000006 barrier=fence;"
+                       " w+20000000007 +10000000007,+10000000014 highway=track;"
+                       " w+20000000008 +10000000014,+10000000010 highway=track;\n");
+    EXPECT_EQ(shared.Counters(0).nextNodeId, n + 15);
+    EXPECT_EQ(shared.Counters(0).nextWayId, w + 9);
 }
 
 TEST(PassDistributor, WaysWithMissingNodesKeepTheRunsThatArePresent)
@@ -328,26 +177,13 @@ TEST(PassDistributor, WaysWithMissingNodesKeepTheRunsThatArePresent)
     ASSERT_TRUE(result.ok);
     EXPECT_EQ(result.printed, "Node 999 is missing\nNode 4 is missing\nNode 5 is missing\nNode 998 is missing\n"
                               "Node 997 is missing\nNode 996 is missing\n");
-
-    const CRecordingWriter& west = pass.Output(0);
-    const CRecordingWriter& east = pass.Output(1);
-    EXPECT_EQ(WayTexts(west), (std::multiset<std::string>{"new|1,new|highway=road", "new|6,new|building=yes",
-                                                          "new|1,new|highway=road", "25|1,6|highway=path",
-                                                          "26|11,9,10|landuse=grass"}));
-    EXPECT_EQ(WayTexts(east), (std::multiset<std::string>{"new|new,2|highway=road", "new|new,7,8|building=yes",
-                                                          "new|new,2|highway=road", "new|7,8|highway=path"}));
-    ASSERT_NE(west.Relation(30), nullptr);
-    ASSERT_NE(east.Relation(30), nullptr);
-    EXPECT_EQ(MemberText(*west.Relation(30)), "w25:a,w" + std::to_string(kNew + 1) + ":b");
-    EXPECT_EQ(MemberText(*east.Relation(30)), "w" + std::to_string(kNew + 3) + ":a,w" + std::to_string(kNew + 1) + ":b");
-    for (const CRecordingWriter* out : {&west, &east}) {
-        for (const OSM::TNode& node : out->nodes) {
-            EXPECT_LE(std::abs(node.position.y), MapUnits::k90) << node.id;
-            EXPECT_NE(node.id, 4);
-            EXPECT_NE(node.id, 5);
-        }
-        ExpectSelfContained(*out, "output");
-    }
+    ExpectPass(pass, "== 0: n1 0.5,0.5; n6 0.25,0.25; n9 0.2,0.8; n10 0.3,0.8; n11 0.25,0.9;"
+                     " n+0 1,0.5 garmin:extnode=yes; n+1 1,0.25; n+2 1,0.5 garmin:extnode=yes; w25 1,6 highway=path;"
+                     " w26 11,9,10 landuse=grass; w+0 1,+0 highway=road; w+1 6,+1 building=yes;"
+                     " w+2 1,+2 highway=road; r30 w25:a,w+1:b;\n"
+                     "== 1: n2 1.5,0.5; n7 1.25,0.25; n8 1.25,0.75; n+0 1,0.5 garmin:extnode=yes; n+1 1,0.25;"
+                     " n+2 1,0.5 garmin:extnode=yes; w+0 +0,2 highway=road; w+1 +1,7,8 building=yes;"
+                     " w+2 +2,2 highway=road; w+3 7,8 highway=path; r30 w+3:a,w+1:b;\n");
 }
 
 TEST(PassDistributor, EveryFileIsSortedByTypeAndId)
@@ -384,24 +220,6 @@ TEST(PassDistributor, EveryFileIsSortedByTypeAndId)
     }
 }
 
-// Everything an output received, in order.
-std::string OutputText(const CRecordingWriter& out)
-{
-    std::ostringstream text;
-    text << out.kinds << "\n";
-    for (const OSM::TNode& node : out.nodes)
-        text << "n" << node.id << " " << node.position.x << "," << node.position.y << " " << TagText(node) << "\n";
-    for (const OSM::TWay& way : out.ways) {
-        text << "w" << way.id;
-        for (int64_t ref : Refs(way))
-            text << " " << ref;
-        text << " " << TagText(way) << "\n";
-    }
-    for (const OSM::TRelation& relation : out.relations)
-        text << "r" << relation.id << " " << MemberText(relation) << " " << TagText(relation) << "\n";
-    return text.str();
-}
-
 TEST(PassDistributor, OutputsDoNotDependOnWhichAreasShareAPass)
 {
     // Three areas in a row. A way crosses the middle one without a node in
@@ -420,8 +238,7 @@ TEST(PassDistributor, OutputsDoNotDependOnWhichAreasShareAPass)
     for (uint32_t maxAreas : {1u, 2u}) {
         CPassHarness passes(rings);
         ASSERT_TRUE(passes.Run(input, maxAreas).ok);
-        for (uint32_t o = 0; o < 3; ++o)
-            EXPECT_EQ(OutputText(passes.Output(o)), OutputText(whole.Output(o))) << maxAreas << " area(s) per pass";
+        EXPECT_EQ(PassText(passes), PassText(whole)) << maxAreas << " area(s) per pass";
     }
 }
 
@@ -433,65 +250,61 @@ TEST(PassDistributor, RelationsAreCopiedWhereTheirMembersAre)
     const std::vector<TTestNode> nodes = {NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5), NodeAt(3, 0.25, 0.25),
                                           NodeAt(4, 1.75, 0.75), NodeAt(5, 3, 3)};
     const std::vector<TTestWay> ways = {{10, {1, 2}, {{"highway", "primary"}}}};
-    auto rel = [](int64_t id, std::vector<TTestMember> members, TTags tags = {}) {
-        return TTestRelation{id, std::move(members), std::move(tags)};
-    };
     const std::vector<TTestRelation> relations = {
         // Ancestors with smaller ids than the route, so the walk has passed them.
-        rel(1, {{OSM::kRelation, 2, "sub"}}, {{"name", "grandparent"}}),
-        rel(2, {{OSM::kRelation, 3, "route"}}),
-        rel(3, {{OSM::kWay, 10, "forward"}}, {{"type", "route"}}),
+        {1, {{OSM::kRelation, 2, "sub"}}, {{"name", "grandparent"}}},
+        {2, {{OSM::kRelation, 3, "route"}}, {}},
+        {3, {{OSM::kWay, 10, "forward"}}, {{"type", "route"}}},
         // Ancestors with larger ids.
-        rel(4, {{OSM::kRelation, 3, ""}}),
-        rel(5, {{OSM::kRelation, 4, ""}}),
+        {4, {{OSM::kRelation, 3, ""}}, {}},
+        {5, {{OSM::kRelation, 4, ""}}, {}},
         // A cycle, present through a node in the west only.
-        rel(6, {{OSM::kRelation, 7, ""}, {OSM::kNode, 3, "stop"}}),
-        rel(7, {{OSM::kRelation, 6, ""}}),
+        {6, {{OSM::kRelation, 7, ""}, {OSM::kNode, 3, "stop"}}, {}},
+        {7, {{OSM::kRelation, 6, ""}}, {}},
         // A relation listing itself, present in the east only.
-        rel(8, {{OSM::kRelation, 8, "self"}, {OSM::kNode, 4, ""}}),
+        {8, {{OSM::kRelation, 8, "self"}, {OSM::kNode, 4, ""}}, {}},
         // Nothing in any area.
-        rel(9, {{OSM::kNode, 5, ""}, {OSM::kWay, 77, ""}, {OSM::kRelation, 99, ""}}),
+        {9, {{OSM::kNode, 5, ""}, {OSM::kWay, 77, ""}, {OSM::kRelation, 99, ""}}, {}},
     };
     ASSERT_TRUE(pass.Run(PbfInput(nodes, ways, relations)).ok);
+    ExpectPass(pass, "== 0: n1 0.5,0.5; n3 0.25,0.25; n+0 1,0.5 garmin:extnode=yes; w+0 1,+0 highway=primary;"
+                     " r1 r2:sub name=grandparent; r2 r3:route; r3 w+0:forward type=route; r4 r3:; r5 r4:;"
+                     " r6 r7:,n3:stop; r7 r6:;\n"
+                     "== 1: n2 1.5,0.5; n4 1.75,0.75; n+0 1,0.5 garmin:extnode=yes; w+0 +0,2 highway=primary;"
+                     " r1 r2:sub name=grandparent; r2 r3:route; r3 w+0:forward type=route; r4 r3:; r5 r4:;"
+                     " r8 r8:self,n4:;\n");
+}
 
-    const CRecordingWriter& west = pass.Output(0);
-    const CRecordingWriter& east = pass.Output(1);
-    ASSERT_EQ(west.ways.size(), 1u);
-    ASSERT_EQ(east.ways.size(), 1u);
-    const std::string westPiece = std::to_string(west.ways[0].id);
-    const std::string eastPiece = std::to_string(east.ways[0].id);
+TEST(PassDistributor, RelationsReachTheirParentsInFilesWithoutWays)
+{
+    // Without way blocks the relation stages must still start at the first
+    // relation. Then the same with both areas writing to output 0, as with
+    // --multi-contour: one copy of each relation, each member once.
+    const std::string input = PbfInput({NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5)}, {},
+                                       {{5, {{OSM::kNode, 1, "a"}, {OSM::kNode, 2, "b"}}, {{"type", "route"}}},
+                                        {6, {{OSM::kRelation, 5, "child"}, {OSM::kNode, 2, "c"}}, {{"type", "superroute"}}}});
+    CPassHarness apart(TwoAreas());
+    ASSERT_TRUE(apart.Run(input).ok);
+    ExpectPass(apart, "== 0: n1 0.5,0.5; r5 n1:a type=route; r6 r5:child type=superroute;\n"
+                      "== 1: n2 1.5,0.5; r5 n2:b type=route; r6 r5:child,n2:c type=superroute;\n");
+    CPassHarness shared(TwoAreas(), {0, 0});
+    ASSERT_TRUE(shared.Run(input).ok);
+    ExpectPass(shared, "== 0: n1 0.5,0.5; n2 1.5,0.5; r5 n1:a,n2:b type=route; r6 r5:child,n2:c type=superroute;\n");
+}
 
-    auto members = [](const CRecordingWriter& out, int64_t id) {
-        const OSM::TRelation* r = out.Relation(id);
-        return r == nullptr ? std::string("(absent)") : MemberText(*r);
-    };
-    EXPECT_EQ(members(west, 3), "w" + westPiece + ":forward");
-    EXPECT_EQ(members(east, 3), "w" + eastPiece + ":forward");
-    for (const CRecordingWriter* out : {&west, &east}) {
-        EXPECT_EQ(members(*out, 2), "r3:route");
-        EXPECT_EQ(members(*out, 1), "r2:sub");
-        EXPECT_EQ(members(*out, 4), "r3:");
-        EXPECT_EQ(members(*out, 5), "r4:");
-        EXPECT_EQ(out->Relation(9), nullptr);
-    }
-    EXPECT_EQ(members(west, 6), "r7:,n3:stop");
-    EXPECT_EQ(members(west, 7), "r6:");
-    EXPECT_EQ(east.Relation(6), nullptr);
-    EXPECT_EQ(east.Relation(7), nullptr);
-    EXPECT_EQ(members(east, 8), "r8:self,n4:");
-    EXPECT_EQ(west.Relation(8), nullptr);
-
-    const OSM::TRelation* route = west.Relation(3);
-    ASSERT_NE(route, nullptr);
-    EXPECT_EQ(TagText(*route), "type=route");
-    // Copies in input order, after every node and way.
-    EXPECT_EQ(west.kinds.substr(west.kinds.size() - 8), "wrrrrrrr");
-    std::vector<int64_t> order;
-    for (const OSM::TRelation& r : west.relations)
-        order.push_back(r.id);
-    EXPECT_EQ(order, (std::vector<int64_t>{1, 2, 3, 4, 5, 6, 7}));
-    ExpectSelfContained(west, "west");
-    ExpectSelfContained(east, "east");
+TEST(PassDistributor, ParentsListOnlyChildrenWrittenInTheirFile)
+{
+    // Ways that start on the shared border and leave it either way: where
+    // a way's piece is no more than its border node, the child relation is
+    // not written, and its parent must not list it there.
+    CPassHarness pass(TwoAreas());
+    ASSERT_TRUE(pass.Run(PbfInput({NodeAt(1, 1, 0.5), NodeAt(2, 0.5, 0.5), NodeAt(3, 1.5, 0.5)},
+                                  {{10, {1, 2}, {}}, {11, {1, 3}, {}}},
+                                  {{20, {{OSM::kWay, 10, ""}}, {}}, {21, {{OSM::kWay, 11, ""}}, {}},
+                                   {30, {{OSM::kRelation, 20, ""}}, {}}, {31, {{OSM::kRelation, 21, ""}}, {}}}))
+                    .ok);
+    ExpectPass(pass, "== 0: n1 1,0.5 garmin:extnode=yes; n2 0.5,0.5; w10 1,2; r20 w10:; r30 r20:;\n"
+                     "== 1: n3 1.5,0.5; n+0 1,0.5; w+0 +0,3; r21 w+0:; r31 r21:;\n");
 }
 
 TEST(PassDistributor, DeepChainOfNestedRelationsIsCopiedWhole)
@@ -553,22 +366,6 @@ TEST(PassDistributor, IdsBeyondFortySevenBitsEndTheRun)
     ASSERT_NE(pass.Output(0).Relation(largest), nullptr);
     EXPECT_EQ(pass.Output(0).Relation(largest)->members.Count(), 1u);
     EXPECT_EQ(pass.Counters(0).nextNodeId, largest + 2) << "one border node";
-}
-
-TEST(PassDistributor, DriverReportsAnIdBeyondFortySevenBitsAsABadInputFile)
-{
-    CTempDir dir;
-    WriteFile(dir / "in.osm.pbf", PbfInput({NodeAt(1, 0.5, 0.5), NodeAt(int64_t(1) << 47, 0.5, 0.75)}));
-    WriteSplitFile(dir / "areas.list", {{0, 0, 1, 1}});
-    const std::string splitFile = "--split-file=" + (dir / "areas.list");
-    const std::string outputDir = "--output-dir=" + (dir / "out");
-    const std::string input = dir / "in.osm.pbf";
-    const char* arguments[] = {splitFile.c_str(), outputDir.c_str(), input.c_str()};
-    int code = -1;
-    std::string printed = CaptureStdout([&] { code = RunSplitter(arguments, 3); });
-    EXPECT_EQ(code, kExitBadInput);
-    EXPECT_NE(printed.find("\nBad input file.\n"), std::string::npos) << printed;
-    EXPECT_NE(printed.find("140737488355328"), std::string::npos) << "names the id:\n" << printed;
 }
 
 TEST(PassDistributor, EntitiesOutOfOrderEndTheRun)
@@ -649,55 +446,6 @@ TEST(PassDistributor, OverlappingAreasGiveSelfContainedOutputs)
     }
 }
 
-TEST(PassDistributor, AreaEdgesOfMoreThanHalfATurnAreCutWhereTheyLie)
-{
-    // Edges of 340 degrees: taken the short way round they would run through
-    // the antimeridian, and the cut at 10 degrees east would be missed.
-    CPassHarness pass({DegreeRect(-170, 0, 170, 1), DegreeRect(-170, 1, 170, 2)});
-    const std::vector<TTestNode> nodes = {NodeAt(1, 10, 0.5), NodeAt(2, 10, 1.5)};
-    const std::vector<TTestWay> ways = {{10, {1, 2}, {{"highway", "primary"}}}};
-    ASSERT_TRUE(pass.Run(PbfInput(nodes, ways)).ok);
-    for (uint32_t o = 0; o < 2; ++o) {
-        const CRecordingWriter& out = pass.Output(o);
-        ASSERT_EQ(out.ways.size(), 1u) << o;
-        const std::vector<CGeoPoint> shape = Shape(out, out.ways[0]);
-        ASSERT_EQ(shape.size(), 2u) << o;
-        const CGeoPoint cut = o == 0 ? shape.back() : shape.front();
-        EXPECT_EQ(cut, PointAt(10, 1)) << o;
-        ExpectSelfContained(out, "output " + std::to_string(o));
-    }
-}
-
-TEST(PassDistributor, RelationsReachTheirParentsInFilesWithoutWays)
-{
-    // Without way blocks the relation stages must still start at the first
-    // relation. Then the same with both areas writing to output 0, as with
-    // --multi-contour: one copy of each relation, each member once.
-    const std::vector<TTestNode> nodes = {NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5)};
-    const std::vector<TTestRelation> relations = {
-        {5, {{OSM::kNode, 1, "a"}, {OSM::kNode, 2, "b"}}, {{"type", "route"}}},
-        {6, {{OSM::kRelation, 5, "child"}, {OSM::kNode, 2, "c"}}, {{"type", "superroute"}}}};
-
-    CPassHarness apart(TwoAreas());
-    ASSERT_TRUE(apart.Run(PbfInput(nodes, {}, relations)).ok);
-    const CRecordingWriter& west = apart.Output(0);
-    const CRecordingWriter& east = apart.Output(1);
-    ASSERT_NE(west.Relation(6), nullptr);
-    ASSERT_NE(east.Relation(6), nullptr);
-    EXPECT_EQ(MemberText(*west.Relation(5)), "n1:a");
-    EXPECT_EQ(MemberText(*west.Relation(6)), "r5:child");
-    EXPECT_EQ(MemberText(*east.Relation(5)), "n2:b");
-    EXPECT_EQ(MemberText(*east.Relation(6)), "r5:child,n2:c");
-
-    CPassHarness shared(TwoAreas(), {0, 0});
-    ASSERT_TRUE(shared.Run(PbfInput(nodes, {}, relations)).ok);
-    const CRecordingWriter& out = shared.Output(0);
-    ExpectSelfContained(out, "shared output");
-    ASSERT_EQ(out.relations.size(), 2u);
-    EXPECT_EQ(MemberText(*out.Relation(5)), "n1:a,n2:b");
-    EXPECT_EQ(MemberText(*out.Relation(6)), "r5:child,n2:c");
-}
-
 TEST(PassDistributor, DegenerateRingsOfAMultipolygonEndTheirWalks)
 {
     // An outer ring across the border with members of no extent: a way
@@ -716,31 +464,6 @@ TEST(PassDistributor, DegenerateRingsOfAMultipolygonEndTheirWalks)
         ASSERT_NE(out.Relation(7), nullptr) << o;
         ExpectClosedRings(out, *out.Relation(7), "output " + std::to_string(o));
     }
-}
-
-TEST(PassDistributor, ParentsListOnlyChildrenWrittenInTheirFile)
-{
-    // Ways that start on the shared border and leave it either way: where
-    // a way's piece is no more than its border node, the child relation is
-    // not written, and its parent must not list it there.
-    CPassHarness pass(TwoAreas());
-    const std::vector<TTestNode> nodes = {NodeAt(1, 1, 0.5), NodeAt(2, 0.5, 0.5), NodeAt(3, 1.5, 0.5)};
-    const std::vector<TTestWay> ways = {{10, {1, 2}, {}}, {11, {1, 3}, {}}};
-    const std::vector<TTestRelation> relations = {
-        {20, {{OSM::kWay, 10, ""}}, {}}, {21, {{OSM::kWay, 11, ""}}, {}},
-        {30, {{OSM::kRelation, 20, ""}}, {}}, {31, {{OSM::kRelation, 21, ""}}, {}}};
-    ASSERT_TRUE(pass.Run(PbfInput(nodes, ways, relations)).ok);
-    const CRecordingWriter& west = pass.Output(0);  // the border node's area
-    const CRecordingWriter& east = pass.Output(1);
-    ExpectSelfContained(west, "west");
-    ExpectSelfContained(east, "east");
-    EXPECT_EQ(west.Relation(21), nullptr) << "way 11 is only its border node there";
-    EXPECT_EQ(west.Relation(31), nullptr);
-    ASSERT_NE(west.Relation(30), nullptr);
-    EXPECT_EQ(MemberText(*west.Relation(30)), "r20:");
-    ASSERT_NE(east.Relation(31), nullptr);
-    EXPECT_EQ(MemberText(*east.Relation(31)), "r21:");
-    EXPECT_EQ(east.Relation(20), nullptr);
 }
 
 }  // namespace

@@ -115,6 +115,13 @@ std::string TagText(const OSM::TEntity& entity);
 // "w12:outer,n5:,..." in member order.
 std::string MemberText(const OSM::TRelation& relation);
 
+// Every record of every output, in order, a line per output: "== <output>:",
+// then " n<id> <lon>,<lat> <tags>;", " w<id> <refs> <tags>;" or
+// " r<id> <members> <tags>;" per record, positions in degrees and ids from
+// the first new id on as "+<id - first new id>". Expects every output
+// self-contained.
+std::string PassText(CPassHarness& pass);
+
 // The output is sorted by type and id, every way's nodes, every relation's
 // members are in it, no node reference is a placeholder, and no id of one
 // kind is written twice.
