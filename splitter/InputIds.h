@@ -13,9 +13,14 @@ class CPBInputAdapter;
 // in turn. No output file can hold anywhere near 2^40 new objects.
 constexpr int64_t kMaxInputId = Clip::kMaxKeyId - (int64_t(1) << 40);
 
-// Reads the id of every entity of input, and the way members of relations.
-// True when every id lies between Clip::kMinKeyId and kMaxInputId and every
-// way member fits a key. Otherwise prints the first that does not, with
-// fileName, and returns false. Leaves the stream wherever it stopped; throws
-// OSM::CDataReader::CBadFileException when the input proves malformed.
+// Checks that every id of input lies between Clip::kMinKeyId and
+// kMaxInputId and every way member of a relation fits a key. True when they
+// do; otherwise prints the first that does not, with fileName, and returns
+// false. Of a sorted input (as the passes require) it reads the framing of
+// every blob but decodes only the few node and way blocks that a binary
+// search for the ends of the range visits, and the relations. Node refs of
+// ways need no check: one outside the keys matches no node, as a missing
+// node does. Leaves the stream wherever it stopped; throws
+// OSM::CDataReader::CBadFileException when the framing of a blob, or a
+// block it decodes, is malformed.
 bool CheckInputIds(CPBInputAdapter& input, const std::string& fileName);

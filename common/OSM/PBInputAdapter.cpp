@@ -79,7 +79,11 @@ bool CPBInputAdapter::Malformed(std::string fault)
     return false;
 }
 
-bool CPBInputAdapter::ReadBlob(bool& error)
+bool CPBInputAdapter::ReadBlob(bool& error) { return Frame(error, &CPBInputAdapter::ReadBlobBody); }
+
+bool CPBInputAdapter::SkipBlob(bool& error) { return Frame(error, &CPBInputAdapter::SkipBlobBody); }
+
+bool CPBInputAdapter::Frame(bool& error, bool (CPBInputAdapter::*body)())
 {
     m_blobOffset = m_stream->Position();
     if (m_stream->Remaining() == 0) {
@@ -88,7 +92,7 @@ bool CPBInputAdapter::ReadBlob(bool& error)
     }
     error = true;
     try {
-        if (!ReadBlobBody())
+        if (!(this->*body)())
             return false;
     } catch (const TStreamException&) {
         // A file cut short inside the blob is as malformed as a bad one.
@@ -98,7 +102,16 @@ bool CPBInputAdapter::ReadBlob(bool& error)
     return true;
 }
 
-bool CPBInputAdapter::ReadBlobBody()
+bool CPBInputAdapter::SkipBlobBody()
+{
+    if (!ReadBlobHeader())
+        return false;
+    m_stream->Seek(m_stream->Position() + uint64_t(m_header.datasize()));
+    m_blobType = m_header.type();
+    return true;
+}
+
+bool CPBInputAdapter::ReadBlobHeader()
 {
     const uint8_t* length = m_stream->Get(4);
     uint32_t headerSize = uint32_t(length[0]) << 24 | uint32_t(length[1]) << 16 |
@@ -113,6 +126,14 @@ bool CPBInputAdapter::ReadBlobBody()
         return Malformed("blob size " + std::to_string(dataSize) + " is out of range");
     if (uint64_t(dataSize) > m_stream->Remaining())
         return Malformed("the file ends inside the blob");
+    return true;
+}
+
+bool CPBInputAdapter::ReadBlobBody()
+{
+    if (!ReadBlobHeader())
+        return false;
+    const int32_t dataSize = m_header.datasize();
     // Parsed straight from the window; the runtime requires the Blob to end
     // exactly at dataSize and backs the stream up to there.
     if (!m_blob.ParseFromBoundedZeroCopyStream(this, dataSize))

@@ -51,6 +51,10 @@ public:
     // and Fault() says what was wrong. Stream failures never leave;
     // TBadAlloc does.
     bool ReadBlob(bool& error);
+    // Steps over the blob at the stream's position, reading only its
+    // length and header into BlobType(): as ReadBlob, without inflating or
+    // checking the data, and with Payload() untouched.
+    bool SkipBlob(bool& error);
 
     // Where the blob read last starts in the stream: the data that the
     // reader decodes, or the blob that failed.
@@ -66,7 +70,11 @@ public:
     CReadStream& Stream() { return *m_stream; }
 
 private:
+    bool Frame(bool& error, bool (CPBInputAdapter::*body)());
+    // Reads the length and the BlobHeader, leaving the stream at the Blob.
+    bool ReadBlobHeader();
     bool ReadBlobBody();
+    bool SkipBlobBody();
     bool Inflate(const std::string& compressed, int32_t rawSize);
     // Records what was malformed and returns false.
     bool Malformed(std::string fault);
