@@ -44,17 +44,14 @@ PER_DEGREE = 1 << 23  # map units
 EARTH = 6371008.8
 
 
-class Faults:
-    def __init__(self, shown=50):
-        self.count, self.shown = 0, shown
-
-    def __call__(self, text):
-        if self.count < self.shown:
-            print(text)
-        self.count += 1
+faults = []
 
 
-fault = Faults()
+def fault(text):
+    """Prints the first faults as they are found; any fault fails the check."""
+    if len(faults) < 50:
+        print(text)
+    faults.append(text)
 
 
 class Collector(osmium.SimpleHandler):
@@ -594,10 +591,9 @@ def main():
     if "areas" in options:
         uncut = sorted(glob.glob(os.path.join(options["uncut"], "*.osm*"))) if options.get("uncut") else []
         check_areas(source, files, outdir, uncut, float(options["by-name"]) if "by-name" in options else None, new_base)
-    if fault.count:
-        print(f"{fault.count} faults")
-        return 1
-    return 0
+    if faults:
+        print(f"{len(faults)} faults")
+    return 1 if faults else 0
 
 
 if __name__ == "__main__":

@@ -263,25 +263,6 @@ TEST(AreaGeometry, LocateSurvivesBrokenRings)
     EXPECT_EQ(empty.Locate({0, 0}), -1);
 }
 
-}  // namespace
-
-namespace {
-
-using namespace Geometry;
-
-TRing RingOf(std::initializer_list<CGeoPoint> points)
-{
-    TRing ring;
-    for (CGeoPoint p : points)
-        ring.PushBack(p);
-    return ring;
-}
-
-TRing Box(int32_t x0, int32_t y0, int32_t x1, int32_t y1)
-{
-    return RingOf({{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}, {x0, y0}});
-}
-
 CGrowArray<TRing> Subtract(const TRing& b, TRing& a, EOverlap* overlap = nullptr)
 {
     RTree::CRTree edges(100);
@@ -305,20 +286,20 @@ int64_t TwiceArea(const TRing& r)
 
 TEST(PolygonDifference, OverlapBandAndNesting)
 {
-    TRing b = Box(0, 0, 10, 10);
-    TRing a = Box(5, -5, 15, 15);
+    TRing b = Square(0, 0, 10, 10);
+    TRing a = Square(5, -5, 15, 15);
     CGrowArray<TRing> result = Subtract(b, a);
     ASSERT_EQ(result.Count(), 1u);
-    EXPECT_EQ(Points(result[0]), Points(RingOf({{5, 10}, {5, 0}, {0, 0}, {0, 10}, {5, 10}})));
-    EXPECT_EQ(Points(a), Points(RingOf({{5, -5}, {5, 0}, {5, 10}, {5, 15}, {15, 15}, {15, -5}, {5, -5}})));
+    EXPECT_EQ(Points(result[0]), Points(Ring({{5, 10}, {5, 0}, {0, 0}, {0, 10}, {5, 10}})));
+    EXPECT_EQ(Points(a), Points(Ring({{5, -5}, {5, 0}, {5, 10}, {5, 15}, {15, 15}, {15, -5}, {5, -5}})));
 
-    TRing band = Box(3, -5, 7, 15);
+    TRing band = Square(3, -5, 7, 15);
     result = Subtract(b, band);
     ASSERT_EQ(result.Count(), 2u);
-    EXPECT_EQ(Points(result[0]), Points(RingOf({{3, 10}, {3, 0}, {0, 0}, {0, 10}, {3, 10}})));
-    EXPECT_EQ(Points(result[1]), Points(RingOf({{7, 10}, {10, 10}, {10, 0}, {7, 0}, {7, 10}})));
+    EXPECT_EQ(Points(result[0]), Points(Ring({{3, 10}, {3, 0}, {0, 0}, {0, 10}, {3, 10}})));
+    EXPECT_EQ(Points(result[1]), Points(Ring({{7, 10}, {10, 10}, {10, 0}, {7, 0}, {7, 10}})));
 
-    for (TRing other : {Box(20, 20, 30, 30), Box(2, 2, 8, 8)}) {
+    for (TRing other : {Square(20, 20, 30, 30), Square(2, 2, 8, 8)}) {
         TRing before = other;
         EXPECT_EQ(Subtract(b, other).Count(), 0u);
         EXPECT_EQ(Points(other), Points(before));
@@ -332,7 +313,7 @@ TEST(PolygonDifference, AreasAddUpOnRandomBoxes)
         auto coord = [&] { return int32_t(random() % 100); };
         int32_t bx0 = coord(), bx1 = bx0 + 1 + coord(), by0 = coord(), by1 = by0 + 1 + coord();
         int32_t ax0 = coord(), ax1 = ax0 + 1 + coord(), ay0 = coord(), ay1 = ay0 + 1 + coord();
-        TRing b = Box(bx0, by0, bx1, by1), a = Box(ax0, ay0, ax1, ay1);
+        TRing b = Square(bx0, by0, bx1, by1), a = Square(ax0, ay0, ax1, ay1);
         CGrowArray<TRing> result = Subtract(b, a);
         bool overlap = std::min(bx1, ax1) > std::max(bx0, ax0) && std::min(by1, ay1) > std::max(by0, ay0);
         bool bInA = bx0 >= ax0 && bx1 <= ax1 && by0 >= ay0 && by1 <= ay1;
@@ -364,14 +345,14 @@ TEST(PolygonDifference, AreasAddUpOnRandomBoxes)
 
 TEST(PolygonDifference, DegenerateRingsEndInADefinedResult)
 {
-    TRing b = Box(0, 0, 10, 10);
-    TRing spiky = RingOf({{5, -5}, {5, 5}, {5, -5}, {5, 15}, {5, 5}, {15, 15}, {5, -5}});
+    TRing b = Square(0, 0, 10, 10);
+    TRing spiky = Ring({{5, -5}, {5, 5}, {5, -5}, {5, 15}, {5, 5}, {15, 15}, {5, -5}});
     (void)Subtract(b, spiky);
-    TRing same = Box(0, 0, 10, 10);
+    TRing same = Square(0, 0, 10, 10);
     (void)Subtract(b, same);
-    TRing point = RingOf({{5, 5}, {5, 5}});
+    TRing point = Ring({{5, 5}, {5, 5}});
     EXPECT_EQ(Subtract(b, point).Count(), 0u);
-    TRing collinear = RingOf({{0, 0}, {0, 5}, {0, 10}, {0, 0}});
+    TRing collinear = Ring({{0, 0}, {0, 5}, {0, 10}, {0, 0}});
     (void)Subtract(b, collinear);
 }
 
@@ -385,24 +366,24 @@ TEST(PolygonDifference, SharedAndCollinearEdges)
         std::vector<CGeoPoint> piece;  // the one piece, when trimmed
     };
     const TCase cases[] = {
-        {"a strip over the same meridians", Box(0, 5, 10, 15), Box(0, 0, 10, 10), EOverlap::kTrimmed,
+        {"a strip over the same meridians", Square(0, 5, 10, 15), Square(0, 0, 10, 10), EOverlap::kTrimmed,
          {{0, 10}, {0, 15}, {10, 15}, {10, 10}, {0, 10}}},
-        {"a notch along one edge", Box(0, 0, 10, 10), Box(3, 0, 7, 5), EOverlap::kTrimmed,
+        {"a notch along one edge", Square(0, 0, 10, 10), Square(3, 0, 7, 5), EOverlap::kTrimmed,
          {{3, 0}, {0, 0}, {0, 10}, {10, 10}, {10, 0}, {7, 0}, {7, 5}, {3, 5}, {3, 0}}},
-        {"a hole touching at one point", Box(0, 0, 10, 10), RingOf({{5, 0}, {3, 4}, {7, 4}, {5, 0}}),
+        {"a hole touching at one point", Square(0, 0, 10, 10), Ring({{5, 0}, {3, 4}, {7, 4}, {5, 0}}),
          EOverlap::kTrimmed, {{5, 0}, {7, 4}, {3, 4}, {5, 0}, {0, 0}, {0, 10}, {10, 10}, {10, 0}, {5, 0}}},
-        {"a rectangle wider than half the world", Box(-180 * kDeg, -90 * kDeg, 19 * kDeg, 90 * kDeg),
-         Box(18 * kDeg, 47 * kDeg, 20 * kDeg, 48 * kDeg), EOverlap::kTrimmed,
+        {"a rectangle wider than half the world", Square(-180 * kDeg, -90 * kDeg, 19 * kDeg, 90 * kDeg),
+         Square(18 * kDeg, 47 * kDeg, 20 * kDeg, 48 * kDeg), EOverlap::kTrimmed,
          {{19 * kDeg, 48 * kDeg}, {18 * kDeg, 48 * kDeg}, {18 * kDeg, 47 * kDeg}, {19 * kDeg, 47 * kDeg},
           {19 * kDeg, -90 * kDeg}, {-180 * kDeg, -90 * kDeg}, {-180 * kDeg, 90 * kDeg}, {19 * kDeg, 90 * kDeg},
           {19 * kDeg, 48 * kDeg}}},
-        {"within, sharing edges", Box(0, 0, 10, 5), Box(0, 0, 10, 10), EOverlap::kCovered, {}},
-        {"the same ring", Box(0, 0, 10, 10), Box(0, 0, 10, 10), EOverlap::kCovered, {}},
-        {"apart", Box(20, 0, 30, 10), Box(0, 0, 10, 10), EOverlap::kApart, {}},
-        {"inside, not touching", Box(2, 2, 8, 8), Box(0, 0, 10, 10), EOverlap::kApart, {}},
-        {"side by side", Box(10, 0, 20, 10), Box(0, 0, 10, 10), EOverlap::kTouching, {}},
-        {"touching along part of an edge", Box(10, 5, 20, 15), Box(0, 0, 10, 10), EOverlap::kTouching, {}},
-        {"corner to corner", Box(10, 10, 20, 20), Box(0, 0, 10, 10), EOverlap::kTouching, {}},
+        {"within, sharing edges", Square(0, 0, 10, 5), Square(0, 0, 10, 10), EOverlap::kCovered, {}},
+        {"the same ring", Square(0, 0, 10, 10), Square(0, 0, 10, 10), EOverlap::kCovered, {}},
+        {"apart", Square(20, 0, 30, 10), Square(0, 0, 10, 10), EOverlap::kApart, {}},
+        {"inside, not touching", Square(2, 2, 8, 8), Square(0, 0, 10, 10), EOverlap::kApart, {}},
+        {"side by side", Square(10, 0, 20, 10), Square(0, 0, 10, 10), EOverlap::kTouching, {}},
+        {"touching along part of an edge", Square(10, 5, 20, 15), Square(0, 0, 10, 10), EOverlap::kTouching, {}},
+        {"corner to corner", Square(10, 10, 20, 20), Square(0, 0, 10, 10), EOverlap::kTouching, {}},
     };
     for (const TCase& c : cases) {
         TRing b = c.b, a = c.a;
@@ -481,7 +462,7 @@ TEST(PolygonDifference, PiecesCoverExactlyBOutsideAOnRandomGridPolygons)
         auto ring = [&] {
             int32_t x0 = int32_t(random() % 8), y0 = int32_t(random() % 8);
             if (random() % 3 == 0)
-                return Box(x0, y0, x0 + 1 + int32_t(random() % 8), y0 + 1 + int32_t(random() % 8));
+                return Square(x0, y0, x0 + 1 + int32_t(random() % 8), y0 + 1 + int32_t(random() % 8));
             return Histogram(random, x0, y0, 1 + int(random() % 8), random() % 2 == 0);
         };
         TRing b = ring(), a = ring();
