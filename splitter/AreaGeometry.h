@@ -109,6 +109,9 @@ private:
 // Indexes the edges of ring: edge k (point k to k + 1) under the rectangle
 // from the smaller to the larger x and y of its ends.
 void BuildEdgeTree(const TRing& ring, RTree::CRTree& tree);
+// The blocks per pool chunk for the edge tree of ring: about one per edge, so
+// that thousands of small areas do not each hold pools made for a coastline.
+uint64_t EdgeTreeChunk(const TRing& ring);
 
 // What a difference found: the boundaries of B and A do not meet (the
 // rings lie apart, or one inside the other); they meet but the insides do

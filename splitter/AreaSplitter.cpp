@@ -186,7 +186,7 @@ void CAreaSplitter::RebuildTrees()
 {
     m_edgeTrees.Clear();
     for (uint64_t i = 0; i < m_areas.Count(); ++i) {
-        m_edgeTrees.PushBack(std::make_unique<RTree::CRTree>(1000));
+        m_edgeTrees.PushBack(std::make_unique<RTree::CRTree>(Geometry::EdgeTreeChunk(m_areas[i].ring)));
         BuildEdgeTree(i);
     }
     BuildAreaTree();
@@ -241,7 +241,7 @@ void CAreaSplitter::ResolveOverlaps()
                 copy.name = m_areas[j].name;
                 copy.ring = std::move(ring);
                 m_areas.PushBack(std::move(copy));
-                m_edgeTrees.PushBack(std::make_unique<RTree::CRTree>(1000));
+                m_edgeTrees.PushBack(std::make_unique<RTree::CRTree>(Geometry::EdgeTreeChunk(m_areas.Back().ring)));
                 BuildEdgeTree(m_areas.Count() - 1);
             }
             BuildAreaTree();

@@ -50,6 +50,16 @@ void COSMWriter::Close()
     m_format.reset();
 }
 
+void COSMWriter::Complete()
+{
+    std::visit([](auto& w) { w.Complete(); }, m_format->writer);
+}
+
+CFileWriteStream& COSMWriter::CompletedStream()
+{
+    return std::visit([](auto& w) -> CFileWriteStream& { return w.CompletedStream(); }, m_format->writer);
+}
+
 void COSMWriter::Discard() noexcept
 {
     if (!m_format)

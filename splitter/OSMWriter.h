@@ -8,6 +8,7 @@
 #include "common/OSM/DataWriter.h"
 
 class CBoundaryRelationList;
+class CFileWriteStream;
 
 class COSMWriter : public OSM::CDataWriter {
 public:
@@ -23,6 +24,14 @@ public:
     // Completes and closes the file; throws TStreamException (kWrite) when
     // that fails. A writer destroyed without Close completes its file quietly.
     void Close();
+    // Close in steps, for a pass that completes all its files before it
+    // waits for any: Complete writes what the file still lacks (PBF hands
+    // its last block to the blob worker), CompletedStream waits for the file
+    // to be written and returns its stream, to be synced with the others
+    // (CFileWriteStream::SyncAll) before Close. Both throw TStreamException
+    // (kWrite) as Close does, and leave the file open; the writer must be open.
+    void Complete();
+    CFileWriteStream& CompletedStream();
     // Closes the file unless Close succeeded, and removes it when it is a
     // plain file (never a device or a pipe). Never throws.
     void Discard() noexcept;

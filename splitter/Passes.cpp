@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "common/streams/FileStream.h"
 #include "splitter/Log.h"
 #include "splitter/OSMWriter.h"
 #include "splitter/Options.h"
@@ -116,6 +117,16 @@ uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, Clip::CRunAreas
     }
     if (!done)
         return 0;
+    // Every file is completed before any is waited for, so that the blob
+    // worker compresses the last blocks while the others are made, and one
+    // sync makes the whole pass durable instead of one per file in turn.
+    for (auto& writer : files.writers)
+        writer->Complete();
+    CGrowArray<CFileWriteStream*> streams;
+    streams.Reserve(files.writers.Count());
+    for (auto& writer : files.writers)
+        streams.PushBack(&writer->CompletedStream());
+    CFileWriteStream::SyncAll(streams.Data(), streams.Count());
     for (auto& writer : files.writers)
         writer->Close();
     files.keep = true;

@@ -396,6 +396,8 @@ TInt128 TwiceArea(const TRing& ring)
 
 }  // namespace
 
+uint64_t EdgeTreeChunk(const TRing& ring) { return std::clamp<uint64_t>(ring.Count(), 8, 1000); }
+
 void BuildEdgeTree(const TRing& ring, RTree::CRTree& tree)
 {
     CGrowArray<RTree::TRecord> records;

@@ -4,6 +4,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <utility>
 #include <zlib.h>
 
 #include "common/OSM/Banner.h"
@@ -36,9 +39,32 @@ constexpr uint64_t kEntityHead = kFieldHead + 1 + kVarint + 2 * kFieldHead + kFi
 constexpr uint64_t kDenseNode = 8 * kVarint + 1;
 constexpr uint64_t kTag = 10;  // key and value index
 
+// The pending records' coding.
+uint8_t* PutVarint(uint8_t* p, uint64_t v)
+{
+    for (; v >= 0x80; v >>= 7)
+        *p++ = uint8_t(v | 0x80);
+    *p++ = uint8_t(v);
+    return p;
+}
+
+uint64_t GetVarint(const uint8_t*& p)
+{
+    uint64_t v = 0;
+    for (unsigned shift = 0;; shift += 7) {
+        const uint8_t byte = *p++;
+        v |= uint64_t(byte & 0x7F) << shift;
+        if (byte < 0x80)
+            return v;
+    }
+}
+
+uint64_t ZigZag(int64_t v) { return uint64_t(v) << 1 ^ uint64_t(v >> 63); }
+int64_t UnZigZag(uint64_t v) { return int64_t(v >> 1 ^ (0 - (v & 1))); }
+
 uint64_t ZigZagBytes(int64_t value)
 {
-    uint64_t v = uint64_t(value) << 1 ^ uint64_t(value >> 63), bytes = 1;
+    uint64_t v = ZigZag(value), bytes = 1;
     for (; v >= 0x80; v >>= 7)
         ++bytes;
     return bytes;
@@ -57,11 +83,36 @@ uint64_t TagBytes(const TEntity& entity)
 
 }  // namespace
 
-CPBFWriter::CPBFWriter()
-    : m_dictionary(CByBytes{&m_pool, &m_strings}, CDictionaryAllocator<TString>(&m_dictionaryNodes)),
-      m_stream(65536)
+struct CPBFWriter::TScratch {
+    CGrowArray<TNodeEntry> nodes;
+    CGrowArray<TWayEntry> ways;
+    CGrowArray<TRelationEntry> relations;
+    CGrowArray<std::pair<TString, TString>> tags;
+    CGrowArray<TId> refs;
+    CGrowArray<TMemberEntry> members;
+    CGrowArray<uint32_t> order;  // strings in table order
+    CGrowArray<uint32_t> index;  // of each string in the table
+    OSMPBF::PrimitiveBlock block;
+
+    void Clear()
+    {
+        nodes.Clear();
+        ways.Clear();
+        relations.Clear();
+        tags.Clear();
+        refs.Clear();
+        members.Clear();
+        block.Clear();
+    }
+};
+
+CPBFWriter::TScratch& CPBFWriter::Scratch()
 {
+    thread_local TScratch scratch;
+    return scratch;
 }
+
+CPBFWriter::CPBFWriter() : m_stream(0) {}
 
 CPBFWriter::~CPBFWriter()
 {
@@ -83,17 +134,33 @@ bool CPBFWriter::Open(const std::string& path)
         if (!m_stream.Open(path))
             return false;
         m_path = path;
-        OSMPBF::HeaderBlock header;
-        header.add_required_features("OsmSchema-V0.6");
-        header.add_required_features("DenseNodes");
-        header.add_optional_features("Sort.Type_then_ID");
-        header.set_writingprogram(kBanner);
-        WriteBlob(header, "OSMHeader");
-        CBlobWorker::Instance().Wait(m_ticket);
+        m_headerDue = true;
         return true;
     } catch (const TStreamException&) {
         return false;
     }
+}
+
+void CPBFWriter::Complete()
+{
+    if (!m_stream.IsOpen())
+        return;
+    try {
+        Flush(true);
+        if (m_headerDue) {  // no block took it along, so none is busy
+            m_headerDue = false;
+            m_stream.Write(HeaderBlob().data(), HeaderBlob().size());
+        }
+    } catch (const TStreamException&) {
+        DropPending();
+        throw;
+    }
+}
+
+CFileWriteStream& CPBFWriter::CompletedStream()
+{
+    CBlobWorker::Instance().Wait(m_ticket);
+    return m_stream;
 }
 
 void CPBFWriter::Close()
@@ -101,10 +168,9 @@ void CPBFWriter::Close()
     if (!m_stream.IsOpen())
         return;
     try {
-        Flush(true);
-        CBlobWorker::Instance().Wait(m_ticket);
+        Complete();
+        CompletedStream();
     } catch (const TStreamException&) {
-        DropPending();
         try {
             m_stream.Close();
         } catch (const TStreamException&) {
@@ -117,16 +183,40 @@ void CPBFWriter::Close()
 
 CPBFWriter::TString CPBFWriter::Intern(std::string_view s)
 {
-    auto at = m_dictionary.lower_bound(s);
-    if (at != m_dictionary.end() && !m_dictionary.key_comp()(s, *at)) {
-        ++m_strings[*at].uses;
-        return *at;
+    const auto hash = uint32_t(std::hash<std::string_view>()(s));
+    if (2 * (m_strings.Count() + 1) > m_slots.Count())
+        GrowSlots();
+    const uint64_t mask = m_slots.Count() - 1;
+    for (uint64_t slot = hash & mask;; slot = (slot + 1) & mask) {
+        const TString at = m_slots[slot];
+        if (at == kFreeSlot) {
+            if (m_strings.Count() >= UINT32_MAX || m_pool.size() + s.size() > UINT32_MAX)
+                ThrowBadAlloc();  // kBlockBytes keeps a block far below this
+            const auto id = TString(m_strings.Count());
+            m_strings.PushBack({uint32_t(m_pool.size()), uint32_t(s.size()), 1, hash});
+            m_pool.append(s);
+            m_slots[slot] = id;
+            return id;
+        }
+        if (m_strings[at].hash == hash && View(at) == s) {
+            ++m_strings[at].uses;
+            return at;
+        }
     }
-    TString id = TString(m_strings.Count());
-    m_strings.PushBack({uint32_t(m_pool.size()), uint32_t(s.size()), 1, 0});
-    m_pool.append(s);
-    m_dictionary.emplace_hint(at, id);
-    return id;
+}
+
+void CPBFWriter::GrowSlots()
+{
+    m_slots.Clear();
+    m_slots.Resize(std::max<uint64_t>(64, 4 * m_strings.Count()));
+    std::fill(m_slots.begin(), m_slots.end(), kFreeSlot);
+    const uint64_t mask = m_slots.Count() - 1;
+    for (TString s = 0; s < m_strings.Count(); ++s) {
+        uint64_t slot = m_strings[s].hash & mask;
+        while (m_slots[slot] != kFreeSlot)
+            slot = (slot + 1) & mask;
+        m_slots[slot] = s;
+    }
 }
 
 void CPBFWriter::MakeRoom(uint64_t bytes)
@@ -136,30 +226,46 @@ void CPBFWriter::MakeRoom(uint64_t bytes)
     m_pendingBytes += bytes;
 }
 
-CPBFWriter::TEntry CPBFWriter::MakeEntry(const TEntity& entity)
+uint8_t* CPBFWriter::PutHead(EEntityType type, const TEntity& entity, uint64_t room)
 {
-    TEntry entry{entity.id,
-                 uint32_t(m_tags.Count()),
-                 uint32_t(entity.tags.Count()),
-                 WritableVersion(entity.info.version),
-                 WritableUid(entity.info.uid),
-                 Intern(entity.info.user),
-                 WritableChangeset(entity.info.changeset),
-                 entity.info.timestamp};
+    // Interned before the record grows: a string's number is known first.
+    const TString user = Intern(entity.info.user);
+    const uint64_t at = m_records.Count();
+    m_records.Resize(at + 1 + 7 * kVarint + 2 * kVarint * entity.tags.Count() + room);
+    uint8_t* p = m_records.Data() + at;
+    *p++ = type;
+    p = PutVarint(p, ZigZag(int64_t(uint64_t(entity.id) - uint64_t(m_lastId))));
+    m_lastId = entity.id;
+    p = PutVarint(p, ZigZag(WritableVersion(entity.info.version)));
+    p = PutVarint(p, ZigZag(WritableUid(entity.info.uid)));
+    p = PutVarint(p, user);
+    const int64_t changeset = WritableChangeset(entity.info.changeset);
+    p = PutVarint(p, ZigZag(int64_t(uint64_t(changeset) - uint64_t(m_lastChangeset))));
+    m_lastChangeset = changeset;
+    p = PutVarint(p, ZigZag(int64_t(uint64_t(entity.info.timestamp) - uint64_t(m_lastTimestamp))));
+    m_lastTimestamp = entity.info.timestamp;
+    p = PutVarint(p, entity.tags.Count());
     for (const TTag& tag : entity.tags) {
-        TString key = Intern(tag.key);
-        m_tags.PushBack({key, Intern(tag.value)});
+        // Interning leaves the records alone: p stays valid.
+        const TString key = Intern(tag.key);
+        p = PutVarint(p, key);
+        p = PutVarint(p, Intern(tag.value));
     }
-    return entry;
+    ++m_pendingEntities;
+    return p;
 }
+
+void CPBFWriter::EndRecord(const uint8_t* end) { m_records.Resize(uint64_t(end - m_records.Data())); }
 
 void CPBFWriter::WriteNode(const TNode& node)
 {
     MakeRoom(kDenseNode + TagBytes(node));
-    TNodeEntry entry;
-    static_cast<TEntry&>(entry) = MakeEntry(node);
-    entry.position = node.position;
-    m_nodes.PushBack(entry);
+    uint8_t* p = PutHead(kNode, node, 2 * kVarint);
+    p = PutVarint(p, ZigZag(int64_t(node.position.x) - m_lastX));
+    p = PutVarint(p, ZigZag(int64_t(node.position.y) - m_lastY));
+    m_lastX = node.position.x;
+    m_lastY = node.position.y;
+    EndRecord(p);
     Flush(false);
 }
 
@@ -172,12 +278,14 @@ void CPBFWriter::WriteWay(const TWay& way)
         last = ref;
     }
     MakeRoom(bytes);
-    TWayEntry entry;
-    static_cast<TEntry&>(entry) = MakeEntry(way);
-    entry.firstRef = m_refs.Count();
-    entry.refCount = way.nodeRefs.Count();
-    m_refs.Append(way.nodeRefs.Data(), way.nodeRefs.Count());
-    m_ways.PushBack(entry);
+    uint8_t* p = PutHead(kWay, way, kVarint * (1 + way.nodeRefs.Count()));
+    p = PutVarint(p, way.nodeRefs.Count());
+    last = 0;
+    for (TId ref : way.nodeRefs) {
+        p = PutVarint(p, ZigZag(int64_t(uint64_t(ref) - uint64_t(last))));
+        last = ref;
+    }
+    EndRecord(p);
     Flush(false);
 }
 
@@ -191,65 +299,129 @@ void CPBFWriter::WriteRelation(const TRelation& relation)
         last = member.ref;
     }
     MakeRoom(bytes);
-    TRelationEntry entry;
-    static_cast<TEntry&>(entry) = MakeEntry(relation);
-    entry.firstMember = m_members.Count();
-    entry.memberCount = relation.members.Count();
-    for (const TMember& member : relation.members)
-        m_members.PushBack({member.type, member.ref, Intern(member.role)});
-    m_relations.PushBack(entry);
+    uint8_t* p = PutHead(kRelation, relation, kVarint * (1 + 3 * relation.members.Count()));
+    p = PutVarint(p, relation.members.Count());
+    last = 0;
+    for (const TMember& member : relation.members) {
+        *p++ = member.type;
+        p = PutVarint(p, ZigZag(int64_t(uint64_t(member.ref) - uint64_t(last))));
+        last = member.ref;
+        p = PutVarint(p, Intern(member.role));
+    }
+    EndRecord(p);
     Flush(false);
+}
+
+void CPBFWriter::Decode(TScratch& scratch) const
+{
+    const uint8_t* p = m_records.Data();
+    const uint8_t* const end = p + m_records.Count();
+    int64_t id = 0, changeset = 0, timestamp = 0;
+    int32_t x = 0, y = 0;
+    auto delta = [&p](int64_t& value) {
+        value = int64_t(uint64_t(value) + uint64_t(UnZigZag(GetVarint(p))));
+        return value;
+    };
+    while (p != end) {
+        const auto type = EEntityType(*p++);
+        TEntry e;
+        e.id = delta(id);
+        e.version = int32_t(UnZigZag(GetVarint(p)));
+        e.uid = int32_t(UnZigZag(GetVarint(p)));
+        e.user = TString(GetVarint(p));
+        e.changeset = delta(changeset);
+        e.timestamp = delta(timestamp);
+        e.firstTag = uint32_t(scratch.tags.Count());
+        e.tagCount = uint32_t(GetVarint(p));
+        for (uint32_t t = 0; t < e.tagCount; ++t) {
+            const auto key = TString(GetVarint(p));
+            scratch.tags.PushBack({key, TString(GetVarint(p))});
+        }
+        if (type == kNode) {
+            TNodeEntry& node = scratch.nodes.EmplaceBack();
+            static_cast<TEntry&>(node) = e;
+            x = int32_t(uint32_t(x) + uint32_t(UnZigZag(GetVarint(p))));
+            y = int32_t(uint32_t(y) + uint32_t(UnZigZag(GetVarint(p))));
+            node.position = {x, y};
+        } else if (type == kWay) {
+            TWayEntry& way = scratch.ways.EmplaceBack();
+            static_cast<TEntry&>(way) = e;
+            way.firstRef = scratch.refs.Count();
+            way.refCount = GetVarint(p);
+            TId ref = 0;
+            for (uint64_t r = 0; r < way.refCount; ++r)
+                scratch.refs.PushBack(delta(ref));
+        } else {
+            TRelationEntry& relation = scratch.relations.EmplaceBack();
+            static_cast<TEntry&>(relation) = e;
+            relation.firstMember = scratch.members.Count();
+            relation.memberCount = GetVarint(p);
+            TId ref = 0;
+            for (uint64_t m = 0; m < relation.memberCount; ++m) {
+                const auto memberType = EEntityType(*p++);
+                delta(ref);
+                scratch.members.PushBack({memberType, ref, TString(GetVarint(p))});
+            }
+        }
+    }
 }
 
 // Index 0 is the empty string; the 126 most used strings get the one-byte
 // indices 1 to 126, each part in byte order.
-void CPBFWriter::BuildStringTable()
+void CPBFWriter::BuildStringTable(TScratch& scratch)
 {
     constexpr uint64_t kOneByteIndices = 126;
-    const CByBytes byBytes = m_dictionary.key_comp();
-    m_order.Clear();
+    auto byBytes = [this](TString a, TString b) { return View(a) < View(b); };
+    CGrowArray<uint32_t>& order = scratch.order;
     const uint64_t n = m_strings.Count();
+    order.Resize(n);
+    for (TString s = 0; s < n; ++s)
+        order[s] = s;
     if (n <= kOneByteIndices) {
-        for (TString s : m_dictionary)  // already in byte order
-            m_order.PushBack(s);
+        std::sort(order.begin(), order.end(), byBytes);
     } else {
-        for (TString s = 0; s < n; ++s)
-            m_order.PushBack(s);
-        TString* head = m_order.begin() + kOneByteIndices;
-        std::nth_element(m_order.begin(), head, m_order.end(),
+        TString* head = order.begin() + kOneByteIndices;
+        std::nth_element(order.begin(), head, order.end(),
                          [this](TString a, TString b) { return m_strings[a].uses > m_strings[b].uses; });
-        std::sort(m_order.begin(), head, byBytes);
-        std::sort(head, m_order.end(), byBytes);
+        std::sort(order.begin(), head, byBytes);
+        std::sort(head, order.end(), byBytes);
     }
-    OSMPBF::StringTable* table = m_block.mutable_stringtable();
+    scratch.index.Resize(n);
+    OSMPBF::StringTable* table = scratch.block.mutable_stringtable();
     table->add_s();
     for (uint64_t i = 0; i < n; ++i) {
-        m_strings[m_order[i]].index = uint32_t(i + 1);
-        std::string_view s = byBytes.View(m_order[i]);
+        scratch.index[order[i]] = uint32_t(i + 1);
+        std::string_view s = View(order[i]);
         table->add_s()->assign(s.data(), s.size());
     }
 }
 
 void CPBFWriter::Flush(bool force)
 {
-    uint64_t pending = m_nodes.Count() + m_ways.Count() + m_relations.Count();
-    if (pending == 0 || (!force && pending < kBlockEntities && kBlockHead + m_pendingBytes <= kBlockBytes))
+    if (m_pendingEntities == 0 ||
+        (!force && m_pendingEntities < kBlockEntities && kBlockHead + m_pendingBytes <= kBlockBytes))
         return;
-    m_block.Clear();
-    BuildStringTable();
-    auto index = [this](TString s) { return m_strings[s].index; };
+    TScratch& scratch = Scratch();
+    scratch.Clear();
+    Decode(scratch);
+    BuildStringTable(scratch);
+    OSMPBF::PrimitiveBlock& block = scratch.block;
+    const CGrowArray<std::pair<TString, TString>>& tags = scratch.tags;
+    const uint32_t* const indices = scratch.index.Data();
+    auto index = [indices](TString s) { return indices[s]; };
 
-    if (!m_nodes.Empty()) {
+    if (!scratch.nodes.Empty()) {
+        CGrowArray<TNodeEntry>& nodes = scratch.nodes;
         auto byId = [](const TNodeEntry& a, const TNodeEntry& b) { return IdBefore(a.id, b.id); };
-        if (!std::is_sorted(m_nodes.begin(), m_nodes.end(), byId))
-            std::sort(m_nodes.begin(), m_nodes.end(), byId);
-        OSMPBF::DenseNodes* dense = m_block.add_primitivegroup()->mutable_dense();
+        if (!std::is_sorted(nodes.begin(), nodes.end(), byId))
+            std::sort(nodes.begin(), nodes.end(), byId);
+        OSMPBF::DenseNodes* dense = block.add_primitivegroup()->mutable_dense();
         OSMPBF::DenseInfo* info = dense->mutable_denseinfo();
         int64_t id = 0, lat = 0, lon = 0, timestamp = 0, changeset = 0;
         int32_t uid = 0, user = 0;
         bool tagged = false;
-        for (uint64_t i = 0; i < m_nodes.Count(); ++i) {
-            const TNodeEntry& n = m_nodes[i];
+        for (uint64_t i = 0; i < nodes.Count(); ++i) {
+            const TNodeEntry& n = nodes[i];
             dense->add_id(n.id - id);
             id = n.id;
             int64_t la = ToNanoUnits(n.position.y), lo = ToNanoUnits(n.position.x);
@@ -274,8 +446,8 @@ void CPBFWriter::Flush(bool force)
             }
             if (tagged) {
                 for (uint32_t t = n.firstTag; t < n.firstTag + n.tagCount; ++t) {
-                    dense->add_keys_vals(int32_t(index(m_tags[t].first)));
-                    dense->add_keys_vals(int32_t(index(m_tags[t].second)));
+                    dense->add_keys_vals(int32_t(index(tags[t].first)));
+                    dense->add_keys_vals(int32_t(index(tags[t].second)));
                 }
                 dense->add_keys_vals(0);
             }
@@ -287,8 +459,8 @@ void CPBFWriter::Flush(bool force)
         message->mutable_keys()->Reserve(int(e.tagCount));
         message->mutable_vals()->Reserve(int(e.tagCount));
         for (uint32_t t = e.firstTag; t < e.firstTag + e.tagCount; ++t) {
-            message->add_keys(index(m_tags[t].first));
-            message->add_vals(index(m_tags[t].second));
+            message->add_keys(index(tags[t].first));
+            message->add_vals(index(tags[t].second));
         }
         OSMPBF::Info* info = message->mutable_info();
         info->set_version(e.version);
@@ -297,22 +469,22 @@ void CPBFWriter::Flush(bool force)
         info->set_uid(e.uid);
         info->set_user_sid(index(e.user));
     };
-    if (!m_ways.Empty()) {
-        OSMPBF::PrimitiveGroup* group = m_block.add_primitivegroup();
-        for (const TWayEntry& w : m_ways) {
+    if (!scratch.ways.Empty()) {
+        OSMPBF::PrimitiveGroup* group = block.add_primitivegroup();
+        for (const TWayEntry& w : scratch.ways) {
             OSMPBF::Way* way = group->add_ways();
             fill(w, way);
             way->mutable_refs()->Reserve(int(w.refCount));
             TId last = 0;
             for (uint64_t r = w.firstRef; r < w.firstRef + w.refCount; ++r) {
-                way->add_refs(m_refs[r] - last);
-                last = m_refs[r];
+                way->add_refs(scratch.refs[r] - last);
+                last = scratch.refs[r];
             }
         }
     }
-    if (!m_relations.Empty()) {
-        OSMPBF::PrimitiveGroup* group = m_block.add_primitivegroup();
-        for (const TRelationEntry& r : m_relations) {
+    if (!scratch.relations.Empty()) {
+        OSMPBF::PrimitiveGroup* group = block.add_primitivegroup();
+        for (const TRelationEntry& r : scratch.relations) {
             OSMPBF::Relation* relation = group->add_relations();
             fill(r, relation);
             relation->mutable_roles_sid()->Reserve(int(r.memberCount));
@@ -320,7 +492,7 @@ void CPBFWriter::Flush(bool force)
             relation->mutable_types()->Reserve(int(r.memberCount));
             TId last = 0;
             for (uint64_t m = r.firstMember; m < r.firstMember + r.memberCount; ++m) {
-                const TMemberEntry& member = m_members[m];
+                const TMemberEntry& member = scratch.members[m];
                 relation->add_roles_sid(int32_t(index(member.role)));
                 relation->add_memids(member.ref - last);
                 last = member.ref;
@@ -329,26 +501,24 @@ void CPBFWriter::Flush(bool force)
         }
     }
     if (kBlockHead + m_pendingBytes > kMaxBlockBytes)
-        CheckBlockSize();
-    WriteBlob(m_block, "OSMData");
-    // A pass keeps hundreds of writers open: the block's messages would hold
-    // megabytes each between blocks.
-    OSMPBF::PrimitiveBlock().Swap(&m_block);
+        CheckBlockSize(scratch);
     DropPending();
+    WriteBlob(block, "OSMData");
 }
 
-void CPBFWriter::CheckBlockSize()
+void CPBFWriter::CheckBlockSize(TScratch& scratch)
 {
-    const uint64_t bytes = m_block.ByteSizeLong();
+    const uint64_t bytes = scratch.block.ByteSizeLong();
     if (bytes <= kMaxBlockBytes)
         return;
     // Only a single entity can come this far: a block is written before one
     // that could take it beyond kBlockBytes.
-    const char* kind = !m_nodes.Empty() ? "node" : !m_ways.Empty() ? "way" : "relation";
-    const TId id = !m_nodes.Empty() ? m_nodes[0].id : !m_ways.Empty() ? m_ways[0].id : m_relations[0].id;
+    const char* kind = !scratch.nodes.Empty() ? "node" : !scratch.ways.Empty() ? "way" : "relation";
+    const TId id = !scratch.nodes.Empty() ? scratch.nodes[0].id
+                   : !scratch.ways.Empty() ? scratch.ways[0].id
+                                           : scratch.relations[0].id;
     std::printf("%s: %s %" PRId64 " takes %" PRIu64 " bytes, more than a PBF block may hold\n", m_path.c_str(), kind,
                 id, bytes);
-    OSMPBF::PrimitiveBlock().Swap(&m_block);
     DropPending();
     throw TStreamException{TStreamException::kWrite, 0};
 }
@@ -356,58 +526,105 @@ void CPBFWriter::CheckBlockSize()
 void CPBFWriter::DropPending()
 {
     m_pendingBytes = 0;
-    m_nodes.Clear();
-    m_ways.Clear();
-    m_relations.Clear();
-    m_tags.Clear();
-    m_refs.Clear();
-    m_members.Clear();
-    m_dictionary.clear();
+    m_pendingEntities = 0;
+    m_lastId = m_lastChangeset = m_lastTimestamp = 0;
+    m_lastX = m_lastY = 0;
+    m_records.Clear();
     m_strings.Clear();
+    m_slots.Clear();
     m_pool.clear();
+}
+
+namespace {
+
+// The buffers for compressing and framing a blob, reused for all.
+struct TCompressor {
+    z_stream z{};
+    bool ready = false;
+    CGrowArray<uint8_t> compressed;
+    OSMPBF::Blob blob;
+    OSMPBF::BlobHeader header;
+    std::string blobBytes, headerBytes, framed;
+
+    ~TCompressor()
+    {
+        if (ready)
+            deflateEnd(&z);
+    }
+
+    // Appends message to out as a blob of type: the blob header's length in
+    // four bytes, big-endian, the blob header and the blob.
+    void Frame(const std::string& message, const char* type, std::string& out)
+    {
+        if (!ready) {
+            if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+                ThrowBadAlloc();
+            ready = true;
+        } else {
+            deflateReset(&z);  // as fresh as a new state
+        }
+        const uLong bound = compressBound(uLong(message.size()));
+        compressed.Resize(bound);
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(message.data()));
+        z.avail_in = uInt(message.size());
+        z.next_out = compressed.Data();
+        z.avail_out = uInt(bound);
+        deflate(&z, Z_FINISH);
+
+        blob.Clear();
+        blob.set_raw_size(int32_t(message.size()));
+        blob.set_zlib_data(compressed.Data(), bound - z.avail_out);
+        blob.SerializeToString(&blobBytes);
+        header.Clear();
+        header.set_type(type);
+        header.set_datasize(int32_t(blobBytes.size()));
+        header.SerializeToString(&headerBytes);
+        const auto length = uint32_t(headerBytes.size());
+        const char be[4] = {char(length >> 24), char(length >> 16), char(length >> 8), char(length)};
+        out.append(be, 4);
+        out += headerBytes;
+        out += blobBytes;
+    }
+};
+
+}  // namespace
+
+// The same for every file: made once.
+const std::string& CPBFWriter::HeaderBlob()
+{
+    static const std::string framed = [] {
+        OSMPBF::HeaderBlock header;
+        header.add_required_features("OsmSchema-V0.6");
+        header.add_required_features("DenseNodes");
+        header.add_optional_features("Sort.Type_then_ID");
+        header.set_writingprogram(kBanner);
+        std::string message, out;
+        header.SerializeToString(&message);
+        TCompressor().Frame(message, "OSMHeader", out);
+        return out;
+    }();
+    return framed;
 }
 
 void CPBFWriter::WriteBlob(const google::protobuf::MessageLite& message, const char* type)
 {
-    message.SerializeToString(&m_message);
     CBlobWorker& worker = CBlobWorker::Instance();
-    worker.Wait(m_ticket);  // the blob before is written: its buffers are free
-    m_jobMessage.swap(m_message);
-    worker.Submit(m_ticket, [this, type] { CompressAndWrite(type); });
+    worker.Wait(m_ticket);  // the blob before is written: the stream is free
+    auto bytes = std::make_shared<std::string>();
+    message.SerializeToString(bytes.get());
+    const bool header = std::exchange(m_headerDue, false);
+    worker.Submit(m_ticket, [this, type, bytes, header] { CompressAndWrite(*bytes, type, header); });
 }
 
-void CPBFWriter::CompressAndWrite(const char* type)
+void CPBFWriter::CompressAndWrite(const std::string& message, const char* type, bool header)
 {
-    uLong bound = compressBound(uLong(m_jobMessage.size()));
-    m_compressed.Resize(bound);
-    // A fresh deflate state per blob: idle outputs of a pass then hold no
-    // compressor state, which is a quarter megabyte each.
-    z_stream z{};
-    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        ThrowBadAlloc();
-    z.next_in = reinterpret_cast<Bytef*>(m_jobMessage.data());
-    z.avail_in = uInt(m_jobMessage.size());
-    z.next_out = m_compressed.Data();
-    z.avail_out = uInt(bound);
-    deflate(&z, Z_FINISH);
-    uint64_t compressed = bound - z.avail_out;
-    deflateEnd(&z);
-
-    m_blob.Clear();
-    m_blob.set_raw_size(int32_t(m_jobMessage.size()));
-    m_blob.set_zlib_data(m_compressed.Data(), compressed);
-    m_blob.SerializeToString(&m_blobBytes);
-    m_blobHeader.Clear();
-    m_blobHeader.set_type(type);
-    m_blobHeader.set_datasize(int32_t(m_blobBytes.size()));
-    m_blobHeader.SerializeToString(&m_header);
-    uint32_t length = uint32_t(m_header.size());
-    const uint8_t be[4] = {uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)};
-    m_stream.Write(be, 4);
-    m_stream.Write(m_header.data(), m_header.size());
-    m_stream.Write(m_blobBytes.data(), m_blobBytes.size());
-    // Hundreds of idle writers should not each keep a block's bytes.
-    std::string().swap(m_jobMessage);
+    thread_local TCompressor c;
+    c.framed.clear();
+    if (header)
+        c.framed = HeaderBlob();
+    c.Frame(message, type, c.framed);
+    // One write per blob: the stream keeps no buffer of its own per file.
+    m_stream.Write(c.framed.data(), c.framed.size());
 }
 
 }  // namespace OSM

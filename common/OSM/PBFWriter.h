@@ -4,14 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <set>
 #include <string>
 #include <string_view>
 
 #include "common/OSM/BlobWorker.h"
 #include "common/OSM/DataWriter.h"
 #include "common/streams/FileStream.h"
-#include "common/streams/PoolAllocator.h"
 #include "fileformat.pb.h"
 #include "osmformat.pb.h"
 
@@ -32,12 +30,12 @@ public:
     // Completes a file that was not closed; never throws.
     ~CPBFWriter() override;
 
-    // Completes a file already open, then creates path and writes the header
-    // blob, which declares the file sorted by type then id: callers write
-    // nodes, ways and relations, each kind in IdBefore order (a block's nodes
-    // are put in that order anyway). False when
-    // completing the old file fails, or the new one cannot be created or its
-    // header written.
+    // Completes a file already open, then creates path. Its header blob,
+    // which declares the file sorted by type then id, goes out with the
+    // first block or at Close: callers write nodes, ways and relations, each
+    // kind in IdBefore order (a block's nodes are put in that order anyway).
+    // False when completing the old file fails, or the new one cannot be
+    // created.
     bool Open(const std::string& path);
     // Writes the pending entities as a last block and closes the file; does
     // nothing when none is open. Throws TStreamException (kWrite) when that
@@ -53,12 +51,23 @@ public:
     void WriteWay(const TWay& way) override;
     void WriteNode(const TNode& node) override;
 
+    // Writes the pending entities as a last block and hands it to the blob
+    // worker without waiting for it; Close then waits. Lets a caller with
+    // many files keep the worker busy while it completes the others. Throws
+    // TStreamException (kWrite) as Close does, and leaves the file open.
+    void Complete();
+
+    // Close's second half, for a caller that completed the file: waits for
+    // the blob worker and returns the stream, whose writing then rests with
+    // the caller until Close. Throws what the last block's writing threw.
+    CFileWriteStream& CompletedStream();
+
 private:
     using TString = uint32_t;  // a string of the pending block, by number
 
     struct TEntry {  // what every kind buffers
         TId id;
-        uint32_t firstTag, tagCount;  // into m_tags
+        uint32_t firstTag, tagCount;  // into TScratch::tags
         int32_t version, uid;
         TString user;
         int64_t changeset, timestamp;
@@ -67,7 +76,7 @@ private:
         CGeoPoint position;
     };
     struct TWayEntry : TEntry {
-        uint64_t firstRef, refCount;  // into m_refs
+        uint64_t firstRef, refCount;  // into TScratch::refs
     };
     struct TMemberEntry {
         EEntityType type;
@@ -75,100 +84,69 @@ private:
         TString role;
     };
     struct TRelationEntry : TEntry {
-        uint64_t firstMember, memberCount;  // into m_members
+        uint64_t firstMember, memberCount;  // into TScratch::members
     };
     struct TStringInfo {
         uint32_t offset, length;  // in m_pool
         uint32_t uses;
-        uint32_t index;  // in the block's string table, once built
+        uint32_t hash;  // of the bytes, kept for growing m_slots
     };
-    // Orders strings byte for byte: strings that differ only in case stay apart.
-    struct CByBytes {
-        using is_transparent = void;
-        const std::string* pool;
-        const CGrowArray<TStringInfo>* strings;
-        std::string_view View(TString s) const
-        {
-            const TStringInfo& info = (*strings)[s];
-            return {pool->data() + info.offset, info.length};
-        }
-        bool operator()(TString a, TString b) const { return View(a) < View(b); }
-        bool operator()(TString a, std::string_view b) const { return View(a) < b; }
-        bool operator()(std::string_view a, TString b) const { return a < View(b); }
-    };
-    // Room for one tree node of the dictionary; allocate checks that it fits.
-    static constexpr size_t kDictionaryNodeBytes = 40;
-    using CDictionaryPool = CPoolAllocator<kDictionaryNodeBytes>;
-    // Takes the dictionary's nodes from the pool, one at a time.
-    template <typename T>
-    struct CDictionaryAllocator {
-        using value_type = T;
-        CDictionaryPool* pool;
+    // The pending block decoded, its string table order and its message:
+    // shared by the writers of a thread, since only one builds at a time.
+    struct TScratch;
+    static TScratch& Scratch();
 
-        explicit CDictionaryAllocator(CDictionaryPool* p) : pool(p) {}
-        template <typename U>
-        CDictionaryAllocator(const CDictionaryAllocator<U>& other) : pool(other.pool)
-        {
-        }
-        T* allocate(size_t n)
-        {
-            static_assert(sizeof(T) <= kDictionaryNodeBytes && kDictionaryNodeBytes % alignof(T) == 0);
-            if (n != 1)
-                ThrowBadAlloc();
-            return static_cast<T*>(pool->Allocate());
-        }
-        void deallocate(T* p, size_t) { pool->Free(p); }
-        template <typename U>
-        bool operator==(const CDictionaryAllocator<U>& other) const
-        {
-            return pool == other.pool;
-        }
-    };
-
+    std::string_view View(TString s) const { return {m_pool.data() + m_strings[s].offset, m_strings[s].length}; }
     TString Intern(std::string_view s);
+    void GrowSlots();
     // Writes the pending block first when an entity of at most bytes could
     // take it beyond kBlockBytes, then counts them in.
     void MakeRoom(uint64_t bytes);
-    TEntry MakeEntry(const TEntity& entity);
+    // Appends the record head common to every kind; returns where the
+    // kind's own fields go. room: an upper bound of those fields' bytes.
+    uint8_t* PutHead(EEntityType type, const TEntity& entity, uint64_t room);
+    void EndRecord(const uint8_t* end);
+    // Decodes m_records into scratch.
+    void Decode(TScratch& scratch) const;
     void Flush(bool force);
-    // Throws after printing when the block m_block of a single entity is too
-    // large for readers.
-    void CheckBlockSize();
-    void BuildStringTable();
+    // Throws after printing when the block of a single entity is too large
+    // for readers.
+    void CheckBlockSize(TScratch& scratch);
+    void BuildStringTable(TScratch& scratch);
     void DropPending();
     // Serializes message and hands it to the blob worker; the blob before it
     // must be written first, and its failure is thrown here.
     void WriteBlob(const google::protobuf::MessageLite& message, const char* type);
-    // On the worker: compresses m_jobMessage and appends the blob to the file.
-    void CompressAndWrite(const char* type);
+    // On the worker: compresses message and appends the blob to the file,
+    // after the header blob when asked.
+    void CompressAndWrite(const std::string& message, const char* type, bool header);
+    // The framed header blob.
+    static const std::string& HeaderBlob();
 
-    CGrowArray<TNodeEntry> m_nodes;
-    CGrowArray<TWayEntry> m_ways;
-    CGrowArray<TRelationEntry> m_relations;
-    CGrowArray<std::pair<TString, TString>> m_tags;
-    CGrowArray<TId> m_refs;
-    CGrowArray<TMemberEntry> m_members;
+    // The pending entities, one record of varints each in the order written:
+    // a file waiting for its next block holds a few bytes per entity.
+    CGrowArray<uint8_t> m_records;
+    uint32_t m_pendingEntities = 0;
+    // Each record's id, changeset, timestamp and position are deltas to the
+    // record's before.
+    int64_t m_lastId = 0, m_lastChangeset = 0, m_lastTimestamp = 0;
+    int32_t m_lastX = 0, m_lastY = 0;
 
     std::string m_pool;
     CGrowArray<TStringInfo> m_strings;
-    CDictionaryPool m_dictionaryNodes{1638};
-    std::set<TString, CByBytes, CDictionaryAllocator<TString>> m_dictionary;
+    // Open addressing over m_strings, a power of two long (or empty), at
+    // most half full; kFreeSlot where free.
+    static constexpr uint32_t kFreeSlot = UINT32_MAX;
+    CGrowArray<uint32_t> m_slots;
 
     // At least the encoded size of the pending block, with its strings.
     uint64_t m_pendingBytes = 0;
     std::string m_path;
 
-    OSMPBF::PrimitiveBlock m_block;
-    std::string m_message;
-
     // Owned by the blob worker while m_ticket is busy.
     CBlobWorker::TTicket m_ticket;
     CFileWriteStream m_stream;
-    OSMPBF::Blob m_blob;
-    OSMPBF::BlobHeader m_blobHeader;
-    std::string m_jobMessage, m_header, m_blobBytes;
-    CGrowArray<uint8_t> m_compressed;
-    CGrowArray<uint32_t> m_order;
+    bool m_headerDue = false;  // no blob has been handed over since Open
 };
 
 }  // namespace OSM

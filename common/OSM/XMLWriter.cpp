@@ -127,6 +127,7 @@ bool CXMLWriter::Open(const std::string& path)
         Close();
         if (!m_stream.Open(path))
             return false;
+        m_completed = false;
         Put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<osm version=\"0.6\" generator=\"");
         Put(kBanner);
         Put("\">\r\n");
@@ -136,12 +137,20 @@ bool CXMLWriter::Open(const std::string& path)
     }
 }
 
+void CXMLWriter::Complete()
+{
+    if (!m_stream.IsOpen() || m_completed)
+        return;
+    Put("</osm>");
+    m_completed = true;
+}
+
 void CXMLWriter::Close()
 {
     if (!m_stream.IsOpen())
         return;
     try {
-        Put("</osm>");
+        Complete();
     } catch (const TStreamException&) {
         try {
             m_stream.Close();

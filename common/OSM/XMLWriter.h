@@ -24,6 +24,12 @@ public:
     // Throws TStreamException (kWrite) when that fails; the file is closed
     // all the same.
     void Close();
+    // Writes the tail, leaving the file open for CompletedStream and Close;
+    // does nothing when none is open or it is done. Throws TStreamException
+    // (kWrite) as Close does, and leaves the file open.
+    void Complete();
+    // The stream, for a caller that completed the file, until Close.
+    CFileWriteStream& CompletedStream() { return m_stream; }
 
     void WriteRelation(const TRelation& relation) override;
     void WriteWay(const TWay& way) override;
@@ -41,6 +47,7 @@ private:
     void Tags(const TEntity& entity);
 
     CFileWriteStream m_stream;
+    bool m_completed = false;  // the tail is written
 };
 
 // "YYYY-MM-DDThh:mm:ssZ" of a time in milliseconds since 1970, taken as

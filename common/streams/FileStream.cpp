@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 #include "common/streams/GrowArray.h"
 
@@ -337,10 +338,19 @@ void CFileReadStream::RawRead(void* destination, uint64_t n)
 // ---------------------------------------------------------------------------
 // CFileWriteStream
 
-CFileWriteStream::CFileWriteStream(uint64_t capacity) : m_capacity(capacity)
+CFileWriteStream::CFileWriteStream(uint64_t capacity) : m_capacity(capacity) {}
+
+void CFileWriteStream::Grow(uint64_t n)
 {
-    if (capacity != 0)
-        m_buffer = AllocateBytes(capacity);
+    constexpr uint64_t kFirstBuffer = 1024;
+    const uint64_t size = std::min(m_capacity, std::max({n, 2 * m_allocated, kFirstBuffer}));
+    if (size <= m_allocated)
+        return;
+    std::unique_ptr<uint8_t[]> grown = AllocateBytes(size);
+    if (m_filled != 0)
+        std::memcpy(grown.get(), m_buffer.get(), m_filled);
+    m_buffer = std::move(grown);
+    m_allocated = size;
 }
 
 CFileWriteStream::~CFileWriteStream()
@@ -360,6 +370,7 @@ bool CFileWriteStream::Open(const std::string& path, bool append)
     m_cursor = 0;
     m_filled = 0;
     m_position = 0;
+    m_unsynced = false;
     if (append) {
         off_t end = ::lseek(m_fd, 0, SEEK_END);
         if (end < 0) {
@@ -381,6 +392,7 @@ void CFileWriteStream::WriteRaw(const void* data, uint64_t n)
             continue;
         if (put <= 0)
             Fail(TStreamException::kWrite, 0, put < 0 ? errno : 0);
+        m_unsynced = true;
         in += put;
         n -= static_cast<uint64_t>(put);
     }
@@ -397,24 +409,27 @@ void CFileWriteStream::FlushBuffer()
 void CFileWriteStream::Write(const void* data, uint64_t n)
 {
     m_position += n;
-    if (m_cursor + n <= m_capacity) {
-        std::memcpy(m_buffer.get() + m_cursor, data, n);
+    if (m_cursor + n > m_allocated && m_allocated < m_capacity)
+        Grow(m_cursor + n);
+    if (m_cursor + n <= m_allocated) {
+        if (n != 0)
+            std::memcpy(m_buffer.get() + m_cursor, data, n);
         m_cursor += n;
         m_filled = std::max(m_filled, m_cursor);
         return;
     }
     auto* in = static_cast<const uint8_t*>(data);
-    if (m_capacity == 0) {
+    if (m_allocated == 0) {
         WriteRaw(in, n);
         return;
     }
-    uint64_t head = m_capacity - m_cursor;
+    uint64_t head = m_allocated - m_cursor;
     std::memcpy(m_buffer.get() + m_cursor, in, head);
-    m_cursor = m_filled = m_capacity;
+    m_cursor = m_filled = m_allocated;
     FlushBuffer();
     in += head;
     n -= head;
-    uint64_t direct = n - n % m_capacity;
+    uint64_t direct = n - n % m_allocated;
     WriteRaw(in, direct);
     std::memcpy(m_buffer.get(), in + direct, n - direct);
     m_cursor = m_filled = n - direct;
@@ -424,15 +439,16 @@ void CFileWriteStream::CopyFrom(CReadStream& source, uint64_t n)
 {
     if (m_capacity == 0)
         throw TStreamException{TStreamException::kBuffer, m_position};
+    Grow(m_capacity);
     m_position += n;
     while (n != 0) {
-        uint64_t take = std::min(m_capacity - m_cursor, n);
+        uint64_t take = std::min(m_allocated - m_cursor, n);
         source.Read(m_buffer.get() + m_cursor, take);
         m_cursor += take;
         m_filled = std::max(m_filled, m_cursor);
         n -= take;
-        if (m_cursor == m_capacity) {
-            m_filled = m_capacity;
+        if (m_cursor == m_allocated) {
+            m_filled = m_allocated;
             FlushBuffer();
         }
     }
@@ -441,7 +457,7 @@ void CFileWriteStream::CopyFrom(CReadStream& source, uint64_t n)
 void CFileWriteStream::Seek(uint64_t p)
 {
     uint64_t start = m_position - m_cursor;
-    if (p >= start && p <= start + m_filled && p < start + m_capacity) {
+    if (p >= start && p <= start + m_filled && p < start + m_allocated) {
         m_cursor = p - start;
         m_position = p;
         return;
@@ -461,24 +477,28 @@ uint64_t CFileWriteStream::Size() const
     return buffered;
 }
 
+void CFileWriteStream::Sync()
+{
+    // Devices and pipes cannot be synced; that is not a failure.
+    if (::fsync(m_fd) != 0 && errno != EINVAL && errno != ENOTSUP && errno != EROFS)
+        Fail(TStreamException::kWrite, 0, errno);
+    m_unsynced = false;
+}
+
 bool CFileWriteStream::Close()
 {
     if (m_fd < 0)
         return false;
     bool ok = true;
     int error = 0;
-    if (m_filled != 0) {
-        try {
+    try {
+        if (m_filled != 0)
             FlushBuffer();
-        } catch (const TStreamException& e) {
-            ok = false;
-            error = e.error;
-        }
-        // Devices and pipes cannot be synced; that is not a failure.
-        if (ok && ::fsync(m_fd) != 0 && errno != EINVAL && errno != ENOTSUP && errno != EROFS) {
-            ok = false;
-            error = errno;
-        }
+        if (m_unsynced)
+            Sync();
+    } catch (const TStreamException& e) {
+        ok = false;
+        error = e.error;
     }
     if (::close(m_fd) != 0 && errno != EINTR && ok) {
         ok = false;
@@ -486,7 +506,41 @@ bool CFileWriteStream::Close()
     }
     m_fd = -1;
     m_cursor = m_filled = 0;
+    m_unsynced = false;
     if (!ok)
         Fail(TStreamException::kWrite, 0, error);
     return true;
+}
+
+void CFileWriteStream::SyncAll(CFileWriteStream* const* streams, uint64_t count)
+{
+    // The file systems written to, each with one of its files.
+    std::vector<std::pair<dev_t, int>> systems;
+    for (uint64_t i = 0; i < count; ++i) {
+        CFileWriteStream& s = *streams[i];
+        if (s.m_fd < 0)
+            continue;
+        if (s.m_filled != 0)
+            s.FlushBuffer();
+        struct stat st;
+        if (!s.m_unsynced || ::fstat(s.m_fd, &st) != 0 || !S_ISREG(st.st_mode))
+            continue;  // what fstat cannot tell, Close still syncs
+        if (std::none_of(systems.begin(), systems.end(), [&st](const auto& d) { return d.first == st.st_dev; }))
+            systems.emplace_back(st.st_dev, s.m_fd);
+    }
+    for (const auto& [device, fd] : systems) {
+        const bool synced = ::syncfs(fd) == 0;
+        for (uint64_t i = 0; i < count; ++i) {
+            CFileWriteStream& s = *streams[i];
+            struct stat st;
+            if (s.m_fd < 0 || !s.m_unsynced || ::fstat(s.m_fd, &st) != 0 || st.st_dev != device)
+                continue;
+            // A failed sync of the whole system does not say whose data was
+            // lost: each file's own sync does.
+            if (synced)
+                s.m_unsynced = false;
+            else
+                s.Sync();
+        }
+    }
 }

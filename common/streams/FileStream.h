@@ -119,6 +119,9 @@ private:
 // happens; nothing is dropped silently.
 class CFileWriteStream : public CWriteStream, public CFileStream {
 public:
+    // capacity: the most the buffer grows to, 0 for none. It starts small and
+    // grows while the file takes more, so that thousands of files open at
+    // once each hold about what they were given.
     explicit CFileWriteStream(uint64_t capacity = 65536);
     ~CFileWriteStream() override;
 
@@ -131,18 +134,30 @@ public:
     bool Open(const std::string& path, bool append = false);
     // The larger of the size on disk and what the buffer adds to it.
     uint64_t Size() const;
-    // Writes the buffer, syncs it to disk and closes the file. Returns false
-    // when no file is open; throws kWrite when writing, syncing or closing
-    // fails (the file is closed all the same).
+    // Writes the buffer, syncs to disk what was written since the last sync
+    // and closes the file. Returns false when no file is open; throws kWrite
+    // when writing, syncing or closing fails (the file is closed all the same).
     bool Close();
+
+    // Writes the buffers of the open streams and syncs them to disk with one
+    // sync per file system instead of one per file; their Close then has
+    // nothing left to sync. Throws kWrite naming a file whose buffer or data
+    // could not be written; the streams stay open either way.
+    static void SyncAll(CFileWriteStream* const* streams, uint64_t count);
 
 private:
     void WriteRaw(const void* data, uint64_t n);
     void FlushBuffer();
+    // Grows the buffer towards m_capacity to hold at least n bytes.
+    void Grow(uint64_t n);
+    // Syncs the file unless it cannot be (a device, a pipe); throws kWrite.
+    void Sync();
 
     std::unique_ptr<uint8_t[]> m_buffer;
     uint64_t m_capacity;
+    uint64_t m_allocated = 0;  // the buffer's size, at most m_capacity
     uint64_t m_cursor = 0;
     uint64_t m_filled = 0;
     uint64_t m_position = 0;
+    bool m_unsynced = false;  // bytes went to the system since the last sync
 };

@@ -155,7 +155,7 @@ CAreaClipContext::CAreaClipContext(const TRing& polygon, TAreaOutput& output, ui
     : m_output(output),
       m_nodes(nodes),
       m_polygon(CleanPolygon(polygon)),
-      m_edges(1000),
+      m_edges(Geometry::EdgeTreeChunk(m_polygon)),
       m_timestamp(timestamp),
       m_areaIndex(areaIndex)
 {

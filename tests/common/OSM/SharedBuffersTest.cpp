@@ -1,0 +1,381 @@
+// Writers of many files at once share their block, message, compression and
+// stream buffers and complete their files together: each file must come out
+// as if it had been written alone, and a failure must still name its file.
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/OSM/PBFReader.h"
+#include "common/OSM/PBFWriter.h"
+#include "common/OSM/PBInputAdapter.h"
+#include "common/OSM/XMLWriter.h"
+#include "common/streams/FileStream.h"
+#include "tests/support/PbfBuilder.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+// The entities of one file, each kind in file order, with values across
+// their whole ranges (metadata outside the format included) and strings
+// that repeat, differ in case only, or are new.
+struct TContent {
+    std::vector<OSM::TNode> nodes;
+    std::vector<OSM::TWay> ways;
+    std::vector<OSM::TRelation> relations;
+};
+
+TContent MakeContent(uint32_t seed, int nodes, int ways, int relations)
+{
+    std::mt19937_64 random(seed);
+    auto in = [&random](int64_t low, int64_t high) {
+        return std::uniform_int_distribution<int64_t>(low, high)(random);
+    };
+    static const char* const kStrings[] = {"", "a", "A", "name", "Name", "highway", "residential", "outer", "inner",
+                                           "Ünïcödé", "x y", "building"};
+    auto text = [&]() -> std::string {
+        if (in(0, 3) == 0)
+            return "unique " + std::to_string(random());  // many strings: the table outgrows one-byte indices
+        return kStrings[in(0, std::size(kStrings) - 1)];
+    };
+    auto fill = [&](OSM::TEntity& e, OSM::TId id) {
+        e.id = id;
+        e.info = {int32_t(in(-3, 100000)), int32_t(in(-10, INT32_MAX)), text(), in(-5, int64_t(1) << 33),
+                  in(0, INT32_MAX) * 1000 + in(0, 1) * 999, 1};
+        for (int64_t t = in(0, 4); t > 0; --t)
+            e.AddTag(text(), text());
+    };
+    auto ids = [&](int count) {
+        // IdBefore order: negative ids by absolute value, then positive ones,
+        // with gaps from one to 2^44.
+        std::vector<OSM::TId> list;
+        OSM::TId id = 0;
+        for (int i = 0; i < count / 10; ++i)
+            list.push_back(id -= in(1, in(0, 1) ? 3 : int64_t(1) << 44));
+        for (id = 0; int(list.size()) < count;)
+            list.push_back(id += in(1, in(0, 1) ? 3 : int64_t(1) << 44));
+        return list;
+    };
+    TContent c;
+    for (OSM::TId id : ids(nodes)) {
+        OSM::TNode& node = c.nodes.emplace_back();
+        fill(node, id);
+        node.position = {int32_t(in(-1509949439, 1509949439)), int32_t(in(-754974720, 754974720))};
+    }
+    for (OSM::TId id : ids(ways)) {
+        OSM::TWay& way = c.ways.emplace_back();
+        fill(way, id);
+        for (int64_t r = in(0, 100); r > 0; --r)
+            way.nodeRefs.PushBack(in(-(int64_t(1) << 61), int64_t(1) << 61));
+    }
+    for (OSM::TId id : ids(relations)) {
+        OSM::TRelation& relation = c.relations.emplace_back();
+        fill(relation, id);
+        for (int64_t m = in(0, 50); m > 0; --m)
+            relation.members.PushBack({OSM::EEntityType(in(0, 2)), in(-(int64_t(1) << 61), int64_t(1) << 61), text()});
+    }
+    return c;
+}
+
+size_t Count(const TContent& c) { return c.nodes.size() + c.ways.size() + c.relations.size(); }
+
+// Hands the i-th entity of c, in file order, to writer.
+void WriteEntity(OSM::CDataWriter& writer, const TContent& c, size_t i)
+{
+    if (i < c.nodes.size())
+        return writer.WriteNode(c.nodes[i]);
+    i -= c.nodes.size();
+    if (i < c.ways.size())
+        return writer.WriteWay(c.ways[i]);
+    writer.WriteRelation(c.relations[i - c.ways.size()]);
+}
+
+// One line per entity, as a PBF reader gives it back.
+std::string Line(OSM::EEntityType type, const OSM::TEntity& e)
+{
+    std::string out = std::to_string(type) + " " + std::to_string(e.id) + " v" + std::to_string(e.info.version) +
+                      " u" + std::to_string(e.info.uid) + ":" + e.info.user + " c" +
+                      std::to_string(e.info.changeset) + " t" + std::to_string(e.info.timestamp);
+    for (const OSM::TTag& tag : e.tags)
+        out += " " + tag.key + "=" + tag.value;
+    return out;
+}
+
+std::string Line(const OSM::TNode& n)
+{
+    return Line(OSM::kNode, n) + " @" + std::to_string(n.position.x) + "," + std::to_string(n.position.y) + "\n";
+}
+
+std::string Line(const OSM::TWay& w)
+{
+    std::string out = Line(OSM::kWay, w);
+    for (OSM::TId ref : w.nodeRefs)
+        out += " " + std::to_string(ref);
+    return out + "\n";
+}
+
+std::string Line(const OSM::TRelation& r)
+{
+    std::string out = Line(OSM::kRelation, r);
+    for (const OSM::TMember& m : r.members)
+        out += " " + std::to_string(m.type) + ":" + std::to_string(m.ref) + "@" + m.role;
+    return out + "\n";
+}
+
+// What reading c back must give: metadata outside the format as absent,
+// times in whole seconds.
+std::string Expected(TContent c)
+{
+    std::string out;
+    auto written = [](OSM::TEntity& e) {
+        e.info.version = OSM::WritableVersion(e.info.version);
+        e.info.uid = OSM::WritableUid(e.info.uid);
+        e.info.changeset = OSM::WritableChangeset(e.info.changeset);
+        e.info.timestamp = e.info.timestamp / 1000 * 1000;
+    };
+    for (OSM::TNode& n : c.nodes)
+        written(n), out += Line(n);
+    for (OSM::TWay& w : c.ways)
+        written(w), out += Line(w);
+    for (OSM::TRelation& r : c.relations)
+        written(r), out += Line(r);
+    return out;
+}
+
+std::string ReadBack(const std::string& path)
+{
+    CFileReadStream stream(65536);
+    EXPECT_TRUE(stream.Open(path));
+    CPBInputAdapter source;
+    EXPECT_TRUE(source.Open(stream));
+    OSM::CPBFReaderAdapter reader(source);
+    std::string out;
+    while (reader.ReadNext()) {
+        switch (reader.GetType()) {
+        case OSM::kNode: out += Line(reader.Node()); break;
+        case OSM::kWay: out += Line(reader.Way()); break;
+        case OSM::kRelation: out += Line(reader.Relation()); break;
+        }
+    }
+    return out;
+}
+
+// Completes the files as a pass does: all completed, then all waited for,
+// one sync, then each closed.
+template <class TWriter>
+void CompleteAll(std::vector<std::unique_ptr<TWriter>>& writers)
+{
+    for (auto& w : writers)
+        w->Complete();
+    std::vector<CFileWriteStream*> streams;
+    for (auto& w : writers)
+        streams.push_back(&w->CompletedStream());
+    CFileWriteStream::SyncAll(streams.data(), streams.size());
+    for (auto& w : writers)
+        w->Close();
+}
+
+// Files of different sizes: blocks of the one writer end while the others
+// are half full.
+const std::vector<TContent>& Contents()
+{
+    static const std::vector<TContent> contents = [] {
+        std::vector<TContent> c;
+        const int sizes[][3] = {{0, 0, 0}, {1, 0, 0}, {5000, 2000, 1500}, {7999, 1, 0}, {12000, 300, 40},
+                                {100, 9000, 10}, {0, 0, 8001}, {20000, 0, 0}};
+        for (uint32_t i = 0; i < std::size(sizes); ++i)
+            c.push_back(MakeContent(i + 1, sizes[i][0], sizes[i][1], sizes[i][2]));
+        return c;
+    }();
+    return contents;
+}
+
+template <class TWriter>
+void CheckInterleavedAgainstAlone(const char* extension, bool readBack)
+{
+    test::CTempDir dir;
+    const std::vector<TContent>& contents = Contents();
+    auto path = [&](const char* kind, size_t i) { return dir / (kind + std::to_string(i) + extension); };
+    for (size_t i = 0; i < contents.size(); ++i) {
+        TWriter alone;
+        ASSERT_TRUE(alone.Open(path("alone", i)));
+        for (size_t e = 0; e < Count(contents[i]); ++e)
+            WriteEntity(alone, contents[i], e);
+        alone.Close();
+    }
+    std::vector<std::unique_ptr<TWriter>> writers;
+    for (size_t i = 0; i < contents.size(); ++i) {
+        writers.push_back(std::make_unique<TWriter>());
+        ASSERT_TRUE(writers.back()->Open(path("shared", i)));
+    }
+    // One entity to each file in turn.
+    for (size_t e = 0; e < 30000; ++e)
+        for (size_t i = 0; i < contents.size(); ++i)
+            if (e < Count(contents[i]))
+                WriteEntity(*writers[i], contents[i], e);
+    CompleteAll(writers);
+    for (size_t i = 0; i < contents.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string shared = test::ReadFile(path("shared", i));
+        EXPECT_TRUE(shared == test::ReadFile(path("alone", i)));
+        if (readBack) {
+            EXPECT_EQ(ReadBack(path("shared", i)), Expected(contents[i]));
+        }
+    }
+}
+
+TEST(SharedBuffersTest, InterleavedPbfWritersWriteWhatEachWritesAlone)
+{
+    CheckInterleavedAgainstAlone<OSM::CPBFWriter>(".osm.pbf", true);
+}
+
+TEST(SharedBuffersTest, InterleavedXmlWritersWriteWhatEachWritesAlone)
+{
+    CheckInterleavedAgainstAlone<OSM::CXMLWriter>(".osm", false);
+}
+
+// The string table of the only block of a file.
+std::vector<std::string> StringTable(const std::string& path)
+{
+    const std::string file = test::ReadFile(path);
+    const std::vector<test::TBlobSpan> spans = test::SplitBlobs(file);
+    EXPECT_EQ(spans.size(), 2u);
+    OSMPBF::PrimitiveBlock block;
+    EXPECT_TRUE(block.ParseFromString(test::BlobPayload(std::string_view(file).substr(spans[1].offset, spans[1].size))));
+    return {block.stringtable().s().begin(), block.stringtable().s().end()};
+}
+
+TEST(SharedBuffersTest, TheStringTableKeepsItsOrder)
+{
+    test::CTempDir dir;
+    struct TCase {
+        std::vector<std::pair<std::string, int>> uses;  // each string, with how often the way uses it
+        std::vector<std::string> table;
+    };
+    std::vector<TCase> cases;
+    // Few strings: byte order, letter case apart. The user name "" counts.
+    cases.push_back({{{"b", 1}, {"B", 3}, {"a", 2}, {"ab", 1}}, {"", "", "B", "a", "ab", "b"}});
+    // Many: the 126 most used in byte order, then the rest in byte order.
+    TCase many;
+    many.table = {"", "a"};
+    for (int i = 0; i < 200; ++i) {
+        char name[8];
+        std::snprintf(name, sizeof name, "s%03d", 199 - i);  // written in descending order
+        many.uses.push_back({name, 200 - i});
+    }
+    many.uses.push_back({"a", 100000});
+    for (int i = 75; i < 200; ++i)
+        many.table.push_back("s" + std::to_string(i).insert(0, 3 - std::to_string(i).size(), '0'));
+    many.table.push_back("");  // the user name, used once
+    for (int i = 0; i < 75; ++i)
+        many.table.push_back("s" + std::to_string(i).insert(0, 3 - std::to_string(i).size(), '0'));
+    cases.push_back(many);
+
+    for (size_t c = 0; c < cases.size(); ++c) {
+        SCOPED_TRACE(c);
+        OSM::TWay way;
+        way.id = 1;
+        // Tags in turn, so that no string's uses come in one run.
+        for (bool more = true; more;) {
+            more = false;
+            for (auto& [s, uses] : cases[c].uses) {
+                if (uses > 0) {
+                    way.AddTag(s, s);
+                    uses -= 2;
+                    more = true;
+                }
+            }
+        }
+        OSM::CPBFWriter writer;
+        ASSERT_TRUE(writer.Open(dir / "t.osm.pbf"));
+        writer.WriteWay(way);
+        writer.Close();
+        EXPECT_EQ(StringTable(dir / "t.osm.pbf"), cases[c].table);
+    }
+}
+
+// A write failure of any step of completing files together is reported once,
+// naming its file, and the file is closed.
+TEST(SharedBuffersTest, FailuresNameTheFile)
+{
+    auto check = [](auto writer) {
+        ASSERT_TRUE(writer->Open("/dev/full"));
+        for (OSM::TId id = 1; id <= 10; ++id) {
+            OSM::TNode node;
+            node.id = id;
+            writer->WriteNode(node);
+        }
+        std::vector<decltype(writer)> writers;
+        writers.push_back(std::move(writer));
+        int failures = 0;
+        try {
+            CompleteAll(writers);
+        } catch (const TStreamException& e) {
+            EXPECT_EQ(e.code, TStreamException::kWrite);
+            EXPECT_EQ(e.file, "/dev/full");
+            ++failures;
+        }
+        EXPECT_EQ(failures, 1);
+        EXPECT_NO_THROW(writers[0]->Close());
+        EXPECT_FALSE(writers[0]->CompletedStream().IsOpen());
+    };
+    check(std::make_unique<OSM::CPBFWriter>());
+    check(std::make_unique<OSM::CXMLWriter>());
+}
+
+TEST(SharedBuffersTest, SyncAllWritesEveryBuffer)
+{
+    test::CTempDir dir;
+    std::vector<std::unique_ptr<CFileWriteStream>> files;
+    std::vector<CFileWriteStream*> streams;
+    for (uint64_t capacity : {uint64_t(0), uint64_t(16), uint64_t(65536)}) {
+        for (int bytes : {0, 10, 5000}) {
+            files.push_back(std::make_unique<CFileWriteStream>(capacity));
+            ASSERT_TRUE(files.back()->Open(dir / std::to_string(files.size())));
+            files.back()->Write(std::string(size_t(bytes), 'x').data(), uint64_t(bytes));
+            streams.push_back(files.back().get());
+        }
+    }
+    CFileWriteStream::SyncAll(streams.data(), streams.size());
+    for (size_t i = 0; i < files.size(); ++i)
+        EXPECT_EQ(test::ReadFile(dir / std::to_string(i + 1)).size(), size_t(i % 3 == 0 ? 0 : i % 3 == 1 ? 10 : 5000));
+    for (auto& file : files)
+        EXPECT_TRUE(file->Close());
+}
+
+// The buffer grows while a file takes more; what was written, sought and
+// overwritten reaches the file as a plain string receives it.
+TEST(SharedBuffersTest, AGrowingBufferKeepsEveryByte)
+{
+    test::CTempDir dir;
+    for (uint64_t capacity : {uint64_t(0), uint64_t(1), uint64_t(700), uint64_t(5000), uint64_t(65536)}) {
+        SCOPED_TRACE(capacity);
+        std::mt19937 random{uint32_t(capacity)};
+        CFileWriteStream stream(capacity);
+        ASSERT_TRUE(stream.Open(dir / "g"));
+        std::string model;
+        uint64_t position = 0;
+        for (int step = 0; step < 400; ++step) {
+            if (random() % 8 == 0 && !model.empty()) {
+                position = model.size() - random() % std::min<size_t>(model.size(), 3000);
+                stream.Seek(position);
+                continue;
+            }
+            std::string bytes(random() % 2500, '\0');
+            for (char& c : bytes)
+                c = char('a' + random() % 26);
+            stream.Write(bytes.data(), bytes.size());
+            model.replace(position, bytes.size(), bytes);
+            position += bytes.size();
+            ASSERT_EQ(stream.Position(), position);
+        }
+        stream.Close();
+        EXPECT_TRUE(test::ReadFile(dir / "g") == model);
+    }
+}
+
+}  // namespace
