@@ -207,8 +207,10 @@ CPBFWriter::TString CPBFWriter::Intern(std::string_view s)
 
 void CPBFWriter::GrowSlots()
 {
+    // A power of two: slots are found by masking the hash.
+    const uint64_t slots = std::max<uint64_t>(64, 2 * m_slots.Count());
     m_slots.Clear();
-    m_slots.Resize(std::max<uint64_t>(64, 4 * m_strings.Count()));
+    m_slots.Resize(slots);
     std::fill(m_slots.begin(), m_slots.end(), kFreeSlot);
     const uint64_t mask = m_slots.Count() - 1;
     for (TString s = 0; s < m_strings.Count(); ++s) {
