@@ -59,11 +59,14 @@ TEST(GrowArray, RelocatesStringsByMoving)
     auto text = [](int i) { return i % 2 ? std::to_string(i) : std::string(40, char('a' + i % 26)) + std::to_string(i); };
     CGrowArray<std::string> a;
     for (int i = 0; i < 1000; ++i)
-        a.PushBack(i == 999 ? a[0] : text(i));
-    for (int i = 0; i < 999; ++i)
+        a.PushBack(text(i));
+    while (a.Count() != a.Capacity())
+        a.PushBack(text(0));
+    a.PushBack(a[0]);  // must grow while reading from the old storage
+    for (int i = 0; i < 1000; ++i)
         ASSERT_EQ(a[i], text(i));
     EXPECT_EQ(a.Back(), text(0));
-    a.Erase(1, 999);
+    a.Erase(1, a.Count() - 1);
     a.ShrinkToFit();
     EXPECT_EQ(a.Capacity(), 2u);
     CGrowArray<CGrowArray<std::string>> nested;
