@@ -432,7 +432,7 @@ TEST(PBFReader, BadStringIndicesAndArrayLengths)
         {"relation role negative", 2, [&](TBlock& b) { relation(b)->set_roles_sid(0, -5); }},
         {"relation memids longer", 2, [&](TBlock& b) { relation(b)->add_memids(1); }},
         {"relation types shorter", 2, [&](TBlock& b) { relation(b)->mutable_types()->RemoveLast(); }},
-        {"relation member type 3", 2, [&](TBlock& b) { relation(b)->set_types(0, OSMPBF::Relation_MemberType(3)); }},
+        {"relation member type 3", 2, [&](TBlock& b) { relation(b)->mutable_types()->Set(0, 3); }},
         {"no string table", 1, [&](TBlock& b) { b.clear_stringtable(); }},
         {"plain node key beyond the table", 1,
          [&](TBlock& b) {
