@@ -366,6 +366,36 @@ TEST(PBInputAdapter, FaultsSayWhatAndWhere)
         EXPECT_EQ(Outcome(c.file), c.outcome);
 }
 
+// The protobuf runtime parses blobs straight from the stream's window.
+TEST(PBInputAdapter, ZeroCopyInterface)
+{
+    std::string bytes(200000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7);
+    test::CMemoryReadStream stream(bytes);
+    CPBInputAdapter in;
+    in.Open(stream);  // fails, but attaches the stream
+    stream.Seek(100);
+    const void* data;
+    int size;
+    const uint64_t block = stream.MaxBlock();
+    ASSERT_TRUE(in.Next(&data, &size));
+    EXPECT_EQ(uint64_t(size), block);  // what the window holds, capped
+    EXPECT_EQ(*static_cast<const char*>(data), bytes[100]);
+    in.BackUp(36);
+    EXPECT_EQ(uint64_t(in.ByteCount()), 100 + block - 36);
+    ASSERT_TRUE(in.Next(&data, &size));
+    EXPECT_EQ(uint64_t(size), 65536 - (100 + block - 36));  // the rest of the window
+    ASSERT_TRUE(in.Next(&data, &size));                      // the window slides
+    EXPECT_EQ(*static_cast<const char*>(data), bytes[65536]);
+    EXPECT_FALSE(in.Skip(-1));
+    EXPECT_TRUE(in.Skip(1000));
+    EXPECT_EQ(uint64_t(in.ByteCount()), 65536 + block + 1000);
+    EXPECT_FALSE(in.Skip(int(bytes.size())));
+    EXPECT_EQ(uint64_t(in.ByteCount()), bytes.size());
+    EXPECT_FALSE(in.Next(&data, &size));
+}
+
 // Dense nodes with tags and metadata, a way and a relation: the blocks whose
 // string indices and array lengths the reader checks.
 std::vector<TBlock> Sample()
