@@ -17,47 +17,27 @@
 #include "common/OSM/PBInputAdapter.h"
 #include "tests/support/PbfBuilder.h"
 
-namespace {
-
-// The second reading the program does: blob by blob, positions only.
-void ReadPositions(CPBInputAdapter& adapter)
-{
-    adapter.Stream().Seek(0);
-    bool error;
-    adapter.ReadBlob(error);
-    OSMPBF::PrimitiveBlock block;
-    CGrowArray<CGeoPoint> points;
-    while (adapter.ReadBlob(error)) {
-        if (adapter.BlobType() != "OSMData")
-            continue;
-        OSM::ParsePrimitiveBlock(adapter.Payload(), block);
-        for (const OSMPBF::PrimitiveGroup& group : block.primitivegroup())
-            OSM::AppendPositions(block, group, points);
-    }
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    test::CMemoryReadStream stream(std::string(reinterpret_cast<const char*>(data), size));
-    CPBInputAdapter adapter;
-    if (!adapter.Open(stream))
-        return 0;
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
     try {
-        OSM::CPBFReaderAdapter reader(adapter);
-        for (uint64_t n = 0; reader.ReadNext(); ++n) {
-            reader.GetEntity();
-            if (n % 7 == 3) {
-                reader.StepBack();
-                reader.ReadNext();
-                reader.GetEntity();
-            }
-        }
+        test::DescribePbf(bytes);
     } catch (const OSM::CDataReader::CBadFileException&) {
     }
+    // The second reading the program does: blob by blob, positions only.
+    test::CMemoryReadStream stream(bytes);
+    CPBInputAdapter adapter;
+    OSMPBF::PrimitiveBlock block;
+    CGrowArray<CGeoPoint> points;
+    bool error;
     try {
-        ReadPositions(adapter);
+        for (bool open = adapter.Open(stream); open && adapter.ReadBlob(error);) {
+            if (adapter.BlobType() != "OSMData")
+                continue;
+            OSM::ParsePrimitiveBlock(adapter.Payload(), block);
+            for (const OSMPBF::PrimitiveGroup& group : block.primitivegroup())
+                OSM::AppendPositions(block, group, points);
+        }
     } catch (const OSM::CDataReader::CBadFileException&) {
     }
     return 0;

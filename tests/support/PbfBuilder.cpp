@@ -7,6 +7,9 @@
 
 #include <zlib.h>
 
+#include "common/OSM/PBFReader.h"
+#include "common/OSM/PBInputAdapter.h"
+
 namespace test {
 
 std::string Deflate(std::string_view bytes)
@@ -60,8 +63,7 @@ std::string FrameBlob(std::string_view type, const OSMPBF::Blob& blob)
     header.set_datasize(static_cast<int32_t>(body.size()));
     std::string head = header.SerializeAsString();
     uint32_t n = static_cast<uint32_t>(head.size());
-    std::string out{char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
-    return out + head + body;
+    return std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + head + body;
 }
 
 std::string HeaderBlob(const std::vector<std::string>& requiredFeatures)
@@ -76,6 +78,14 @@ std::string HeaderBlob(const std::vector<std::string>& requiredFeatures)
 std::string DataBlob(const OSMPBF::PrimitiveBlock& block, ECompression compression)
 {
     return FrameBlob("OSMData", MakeBlob(block.SerializePartialAsString(), compression));
+}
+
+std::string PbfFile(const std::vector<std::string>& dataBlobs)
+{
+    std::string bytes = HeaderBlob();
+    for (const std::string& blob : dataBlobs)
+        bytes += blob;
+    return bytes;
 }
 
 void WritePbf(const std::string& path, const std::vector<std::string>& blobs)
@@ -123,33 +133,53 @@ void AddDenseNodes(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group,
     }
 }
 
-void ShortenBlock(OSMPBF::PrimitiveBlock& block, int n)
+OSMPBF::PrimitiveBlock DenseBlock(const std::vector<TTestNode>& nodes)
 {
-    for (OSMPBF::PrimitiveGroup& group : *block.mutable_primitivegroup()) {
-        if (group.has_dense() && group.dense().id_size() > n) {
-            OSMPBF::DenseNodes& dense = *group.mutable_dense();
-            dense.mutable_id()->Truncate(n);
-            dense.mutable_lat()->Truncate(n);
-            dense.mutable_lon()->Truncate(n);
-            OSMPBF::DenseInfo& info = *dense.mutable_denseinfo();
-            info.mutable_version()->Truncate(std::min(n, info.version_size()));
-            info.mutable_timestamp()->Truncate(std::min(n, info.timestamp_size()));
-            info.mutable_changeset()->Truncate(std::min(n, info.changeset_size()));
-            info.mutable_uid()->Truncate(std::min(n, info.uid_size()));
-            info.mutable_user_sid()->Truncate(std::min(n, info.user_sid_size()));
-            info.mutable_visible()->Truncate(std::min(n, info.visible_size()));
-            int end = 0;
-            for (int nodes = 0; end < dense.keys_vals_size() && nodes < n; ++end)
-                nodes += dense.keys_vals(end) == 0;
-            dense.mutable_keys_vals()->Truncate(end);
-        }
-        if (group.ways_size() > n)
-            group.mutable_ways()->DeleteSubrange(n, group.ways_size() - n);
-        if (group.relations_size() > n)
-            group.mutable_relations()->DeleteSubrange(n, group.relations_size() - n);
-        if (group.nodes_size() > n)
-            group.mutable_nodes()->DeleteSubrange(n, group.nodes_size() - n);
+    OSMPBF::PrimitiveBlock block;
+    AddDenseNodes(block, *block.add_primitivegroup(), nodes);
+    return block;
+}
+
+template <typename TMessage>
+static void AddTags(OSMPBF::PrimitiveBlock& block, TMessage& message, const TTagList& tags)
+{
+    for (const auto& [key, value] : tags) {
+        message.add_keys(StringIndex(block, key));
+        message.add_vals(StringIndex(block, value));
     }
+}
+
+void AddWay(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group, int64_t id,
+            const std::vector<int64_t>& refs, const TTagList& tags)
+{
+    OSMPBF::Way& way = *group.add_ways();
+    way.set_id(id);
+    int64_t last = 0;
+    for (int64_t ref : refs)
+        way.add_refs(ref - std::exchange(last, ref));
+    StringIndex(block, "");
+    AddTags(block, way, tags);
+}
+
+void AddRelation(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group, int64_t id,
+                 const std::vector<TMemberSpec>& members, const TTagList& tags)
+{
+    OSMPBF::Relation& relation = *group.add_relations();
+    relation.set_id(id);
+    int64_t last = 0;
+    for (const auto& [type, ref, role] : members) {
+        relation.add_memids(ref - std::exchange(last, ref));
+        relation.add_roles_sid(static_cast<int32_t>(StringIndex(block, role)));
+        relation.add_types(OSMPBF::Relation::MemberType(type));
+    }
+    StringIndex(block, "");
+    AddTags(block, relation, tags);
+}
+
+static uint32_t BigEndian32(std::string_view bytes)
+{
+    return uint32_t(uint8_t(bytes[0])) << 24 | uint32_t(uint8_t(bytes[1])) << 16 | uint32_t(uint8_t(bytes[2])) << 8 |
+           uint32_t(uint8_t(bytes[3]));
 }
 
 std::vector<TBlobSpan> SplitBlobs(std::string_view file)
@@ -157,8 +187,7 @@ std::vector<TBlobSpan> SplitBlobs(std::string_view file)
     std::vector<TBlobSpan> spans;
     size_t at = 0;
     while (at + 4 <= file.size()) {
-        auto byte = [&](size_t i) { return uint32_t(uint8_t(file[at + i])); };
-        uint32_t headerSize = byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
+        const uint32_t headerSize = BigEndian32(file.substr(at));
         OSMPBF::BlobHeader header;
         if (at + 4 + headerSize > file.size() || !header.ParseFromArray(file.data() + at + 4, int(headerSize)))
             throw std::runtime_error("not a well-formed PBF file");
@@ -173,10 +202,8 @@ std::vector<TBlobSpan> SplitBlobs(std::string_view file)
 
 std::string BlobPayload(std::string_view framed)
 {
-    uint32_t headerSize = uint32_t(uint8_t(framed[0])) << 24 | uint32_t(uint8_t(framed[1])) << 16 |
-                          uint32_t(uint8_t(framed[2])) << 8 | uint32_t(uint8_t(framed[3]));
     OSMPBF::Blob blob;
-    std::string_view body = framed.substr(4 + headerSize);
+    std::string_view body = framed.substr(4 + BigEndian32(framed));
     if (!blob.ParseFromArray(body.data(), int(body.size())))
         throw std::runtime_error("not a well-formed blob");
     return blob.has_zlib_data() ? Inflate(blob.zlib_data()) : blob.raw();
@@ -195,6 +222,88 @@ void CMemoryReadStream::RawRead(void* destination, uint64_t n)
     if (n != 0)
         std::memcpy(destination, m_bytes.data() + m_raw, n);
     m_raw += n;
+}
+
+template <typename TRecord>
+static TRecord Make(int64_t id, const TTagList& tags, OSM::TInfo info)
+{
+    TRecord record;
+    record.id = id;
+    record.info = std::move(info);
+    for (const auto& [key, value] : tags)
+        record.AddTag(key, value);
+    return record;
+}
+
+OSM::TNode MakeNode(int64_t id, int32_t lon, int32_t lat, const TTagList& tags, OSM::TInfo info)
+{
+    OSM::TNode node = Make<OSM::TNode>(id, tags, std::move(info));
+    node.position = {lon, lat};
+    return node;
+}
+
+OSM::TWay MakeWay(int64_t id, const std::vector<int64_t>& refs, const TTagList& tags, OSM::TInfo info)
+{
+    OSM::TWay way = Make<OSM::TWay>(id, tags, std::move(info));
+    for (int64_t ref : refs)
+        way.nodeRefs.PushBack(ref);
+    return way;
+}
+
+OSM::TRelation MakeRelation(int64_t id, const std::vector<TMemberSpec>& members, const TTagList& tags, OSM::TInfo info)
+{
+    OSM::TRelation relation = Make<OSM::TRelation>(id, tags, std::move(info));
+    for (const auto& [type, ref, role] : members)
+        relation.members.PushBack({type, ref, role});
+    return relation;
+}
+
+std::string Describe(OSM::EEntityType type, const OSM::TEntity& e)
+{
+    std::string out(1, "nwr"[type % 3]);
+    auto put = [&out](const char* prefix, const std::string& text) { out.append(prefix).append(text); };
+    put("", std::to_string(e.id));
+    put(" v", std::to_string(e.info.version));
+    put(" u", std::to_string(e.info.uid));
+    put(":", e.info.user);
+    put(" c", std::to_string(e.info.changeset));
+    put(" t", std::to_string(e.info.timestamp));
+    put(" vis", std::to_string(e.info.visible));
+    for (const OSM::TTag& tag : e.tags) {
+        put(" ", tag.key);
+        put("=", tag.value);
+    }
+    if (type == OSM::kNode) {
+        put(" @", std::to_string(static_cast<const OSM::TNode&>(e).position.x));
+        put(",", std::to_string(static_cast<const OSM::TNode&>(e).position.y));
+    } else if (type == OSM::kWay) {
+        for (OSM::TId ref : static_cast<const OSM::TWay&>(e).nodeRefs)
+            put(" ", std::to_string(ref));
+    } else {
+        for (const OSM::TMember& m : static_cast<const OSM::TRelation&>(e).members) {
+            put(" ", std::string(1, "nwr"[m.type % 3]) + std::to_string(m.ref));
+            put("@", m.role);
+        }
+    }
+    return out + "\n";
+}
+
+std::string Describe(OSM::CDataReader& reader)
+{
+    std::string out;
+    while (reader.ReadNext())
+        out += Describe(reader.GetType(), *reader.GetEntity());
+    return out;
+}
+
+std::string DescribePbf(const std::string& bytes)
+{
+    CMemoryReadStream stream(bytes);
+    CPBInputAdapter adapter;
+    if (!adapter.Open(stream))
+        return "refused";
+    OSM::CPBFReaderAdapter reader(adapter);
+    return Describe(reader);
 }
 
 }  // namespace test

@@ -1,19 +1,22 @@
-// Synthetic OSM PBF input for tests: blobs built with the protobuf API, framed
-// as in a file, and a read stream that serves them from memory.
+// Synthetic OSM PBF input for tests: blocks built with the protobuf API,
+// framed as in a file, served from memory, and read back as text.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "common/OSM/DataReader.h"
 #include "common/streams/FileStream.h"
 #include "fileformat.pb.h"
 #include "osmformat.pb.h"
 
 namespace test {
 
+using TTagList = std::vector<std::pair<std::string, std::string>>;
 enum class ECompression { kRaw, kZlib };
 
 // zlib format (with header and checksum), default level.
@@ -29,6 +32,8 @@ std::string FrameBlob(std::string_view type, const OSMPBF::Blob& blob);
 std::string HeaderBlob(const std::vector<std::string>& requiredFeatures = {"OsmSchema-V0.6", "DenseNodes"});
 // An "OSMData" blob holding block.
 std::string DataBlob(const OSMPBF::PrimitiveBlock& block, ECompression compression = ECompression::kZlib);
+// The default header blob followed by dataBlobs.
+std::string PbfFile(const std::vector<std::string>& dataBlobs);
 
 // Concatenates blobs and writes them to path.
 void WritePbf(const std::string& path, const std::vector<std::string>& blobs);
@@ -42,16 +47,20 @@ struct TTestNode {
     int64_t id = 0;
     int64_t lat = 0;
     int64_t lon = 0;
-    std::vector<std::pair<std::string, std::string>> tags;
+    TTagList tags;
 };
 // Appends nodes to group's dense nodes (which must be empty), delta-coded,
 // with keys_vals only when some node has tags.
 void AddDenseNodes(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group,
                    const std::vector<TTestNode>& nodes);
-
-// Keeps the first n dense nodes, plain nodes, ways and relations of every
-// group, with their metadata and tags: real blocks made small.
-void ShortenBlock(OSMPBF::PrimitiveBlock& block, int n);
+// A block of one group holding nodes as dense nodes.
+OSMPBF::PrimitiveBlock DenseBlock(const std::vector<TTestNode>& nodes);
+// Append a way or relation without info to group, delta-coded.
+void AddWay(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group, int64_t id,
+            const std::vector<int64_t>& refs, const TTagList& tags = {});
+using TMemberSpec = std::tuple<OSM::EEntityType, int64_t, std::string>;
+void AddRelation(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group, int64_t id,
+                 const std::vector<TMemberSpec>& members, const TTagList& tags = {});
 
 // Where one framed blob lies in a file.
 struct TBlobSpan {
@@ -78,5 +87,20 @@ private:
     std::string m_bytes;
     uint64_t m_raw = 0;
 };
+
+// Records as the writers take them.
+OSM::TNode MakeNode(int64_t id, int32_t lon = 0, int32_t lat = 0, const TTagList& tags = {}, OSM::TInfo info = {});
+OSM::TWay MakeWay(int64_t id, const std::vector<int64_t>& refs = {}, const TTagList& tags = {}, OSM::TInfo info = {});
+OSM::TRelation MakeRelation(int64_t id, const std::vector<TMemberSpec>& members = {}, const TTagList& tags = {},
+                            OSM::TInfo info = {});
+
+// One line for an entity: kind and id, metadata, tags, then the position,
+// refs or members.
+std::string Describe(OSM::EEntityType type, const OSM::TEntity& entity);
+// The lines of every entity the reader delivers from here on.
+std::string Describe(OSM::CDataReader& reader);
+// Describe of a whole file in memory; "refused" when its header is.
+// Throws what the reader throws.
+std::string DescribePbf(const std::string& bytes);
 
 }  // namespace test
