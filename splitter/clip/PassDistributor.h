@@ -88,6 +88,15 @@ private:
     };
     static constexpr uint64_t kUnknownPoint = ~uint64_t(0);
 
+    // The entities of one kind in one block of the input, so that a later
+    // stage reads only the blocks that hold what it wants.
+    struct TBlockSpan {
+        uint64_t offset;  // of the block, for a seek
+        OSM::TId minId;
+        OSM::TId maxId;
+        uint64_t count;  // entities of the kind in the block
+    };
+
     // A piece to write, in the order of its output's pieces.
     struct TPieceRef {
         OSM::TId id;
@@ -107,7 +116,7 @@ private:
     void EdgeMultipolygons(OSM::CPBFReaderAdapter& reader);
     void WantedNodes(OSM::CPBFReaderAdapter& reader);
     void NodePoints(OSM::CPBFReaderAdapter& reader);
-    void ClipWays(OSM::CPBFReaderAdapter& reader);
+    void ClipWays();
     void ClipMultipolygons();
     void InnerWays(OSM::CPBFReaderAdapter& reader);
     void WriteClippedWays();
@@ -123,7 +132,14 @@ private:
     // Positions the reader at the first entity of the first block holding
     // kind, when the reader saw one; else reading goes on where it stands.
     void SeekFirstBlock(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind);
-    void SeekFileStart(OSM::CPBFReaderAdapter& reader);
+    void SeekBlock(OSM::CPBFReaderAdapter& reader, uint64_t offset);
+    // Notes the reader's current entity, of id, in spans.
+    static void NoteBlock(CGrowArray<TBlockSpan>& spans, const OSM::CPBFReaderAdapter& reader, OSM::TId id);
+    // Hands body the entities of kind in the blocks of spans that wants
+    // picks, seeking over the others.
+    template <typename Wants, typename Body>
+    void ReadWanted(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind, const CGrowArray<TBlockSpan>& spans,
+                    Wants&& wants, Body&& body);
 
     // Gathers the points of way into m_points; false, after reporting the
     // missing node, when one is not known.
@@ -166,6 +182,9 @@ private:
 
     CGrowArray<TIdAreaKey> m_nodeAreas;
     CGrowArray<OSM::TId> m_edgeWays;
+    CGrowArray<OSM::TWay> m_edgeWayCopies;  // in input order, until they are clipped
+    CGrowArray<TBlockSpan> m_nodeBlocks;
+    CGrowArray<TBlockSpan> m_wayBlocks;
     CGrowArray<OSM::TRelation> m_edgeMultipolygons;
     CGrowArray<OSM::TId> m_edgeMultipolygonWays;
     CGrowArray<TIdAreaKey> m_relationWays;
