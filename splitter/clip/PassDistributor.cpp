@@ -13,7 +13,6 @@
 namespace Clip {
 
 using detail::Contains;
-using detail::LowerBound;
 using detail::ReadStage;
 using detail::Sort;
 using detail::SortAndShrink;
@@ -59,12 +58,7 @@ CPassDistributor::~CPassDistributor() = default;
 
 int32_t CPassDistributor::NodeArea(OSM::TId id) const
 {
-    if (!FitsKey(id))
-        return kNoArea;
-    const TIdAreaKey* at = LowerBound(m_nodeAreas, MakeKey(id, 0));
-    if (at == m_nodeAreas.end() || KeyId(*at) != id)
-        return kNoArea;
-    return KeyArea(*at);
+    return m_nodeAreas.Find(id);
 }
 
 bool CPassDistributor::NodePoint(OSM::TId id, CGeoPoint& point) const
@@ -87,7 +81,7 @@ uint64_t CPassDistributor::BytesHeld() const
 {
     // What the pass's tables hold reserved; a set node holds a key and three
     // links and a colour.
-    return m_nodeAreas.CapacityBytes() + m_relationWays.CapacityBytes() + m_edgeWays.CapacityBytes() +
+    return m_nodeAreas.BytesHeld() + m_relationWays.CapacityBytes() + m_edgeWays.CapacityBytes() +
            m_edgeMultipolygonWays.CapacityBytes() + m_points.CapacityBytes() + m_wantedNodes.CapacityBytes() +
            m_clippedWays.CapacityBytes() + m_ringPieces.CapacityBytes() + m_storedWays.CapacityBytes() +
            m_edgeMultipolygons.CapacityBytes() + m_edgeWayCopies.CapacityBytes() + m_nodeBlocks.CapacityBytes() +
@@ -309,7 +303,7 @@ void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
         if (area < int32_t(m_first) || area - int32_t(m_first) >= int32_t(m_areaCount))
             return written;
         area -= int32_t(m_first);
-        m_nodeAreas.PushBack(MakeKey(id, area));
+        m_nodeAreas.Append(id, area);
         if (m_outputs == nullptr)  // only finding edge ways
             return ++written;
         if (border && node.FindTag("garmin:extnode") == nullptr)
@@ -317,7 +311,7 @@ void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
         m_outputs[area]->writer->WriteNode(node);
         return ++written;
     });
-    SortAndShrink(m_nodeAreas);
+    m_nodeAreas.Finish();
 }
 
 // Stage 2: ways whose nodes lie in different areas (or partly outside).

@@ -11,6 +11,8 @@
 #include "splitter/Log.h"
 #include "splitter/clip/AreaOutput.h"
 #include "splitter/clip/ClipContext.h"
+#include "splitter/clip/IdAreaKey.h"
+#include "splitter/clip/NodeAreaTable.h"
 #include "splitter/clip/RunAreas.h"
 
 class CPBInputAdapter;
@@ -19,20 +21,6 @@ class CPBFReaderAdapter;
 }
 
 namespace Clip {
-
-// An OSM id paired with a pass area: id << 16 | area, the area in the low 16
-// bits read back as signed (0xFFFF, read as -1, is no area). Ids must fit in
-// 48 bits.
-using TIdAreaKey = int64_t;
-constexpr int32_t kNoArea = -1;
-constexpr int64_t kMaxKeyId = (int64_t(1) << 47) - 1;
-constexpr int64_t kMinKeyId = -(int64_t(1) << 47);
-constexpr uint32_t kMaxPassAreas = 32768;
-
-inline bool FitsKey(OSM::TId id) { return id >= kMinKeyId && id <= kMaxKeyId; }
-inline TIdAreaKey MakeKey(OSM::TId id, int32_t area) { return TIdAreaKey(uint64_t(id) << 16 | uint16_t(area)); }
-inline OSM::TId KeyId(TIdAreaKey key) { return key >> 16; }
-inline int32_t KeyArea(TIdAreaKey key) { return int16_t(uint16_t(key & 0xFFFF)); }
 
 class CMultiPolygonWay;
 
@@ -180,7 +168,7 @@ private:
     uint32_t m_first = 0;  // the run's index of the pass's first area
     RTree::CRTree m_areaTree{100};
 
-    CGrowArray<TIdAreaKey> m_nodeAreas;
+    CNodeAreaTable m_nodeAreas;
     CGrowArray<OSM::TId> m_edgeWays;
     CGrowArray<OSM::TWay> m_edgeWayCopies;  // in input order, until they are clipped
     CGrowArray<TBlockSpan> m_nodeBlocks;
