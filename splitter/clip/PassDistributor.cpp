@@ -165,6 +165,11 @@ void CPassDistributor::FindEdgeWays(CPBInputAdapter& input, CRunAreas& run, uint
     // A way is an edge way of the run when it is one of some group: the
     // group holding one of its nodes sees another node elsewhere.
     CGrowArray<OSM::TId> ways;
+    // The passes reserve their node area tables from these counts rather
+    // than grow them.
+    CGrowArray<uint64_t> nodeCounts;
+    nodeCounts.Resize(run.Count());
+    std::fill(nodeCounts.begin(), nodeCounts.end(), 0);
     for (uint32_t first = 0; first < run.Count(); first += groupSize) {
         CPassDistributor group;
         group.m_input = &input;
@@ -182,6 +187,8 @@ void CPassDistributor::FindEdgeWays(CPBInputAdapter& input, CRunAreas& run, uint
         input.ReadBlob(error);
         OSM::CPBFReaderAdapter reader(input);
         group.InnerNodes(reader);
+        for (TIdAreaKey key : group.m_nodeAreas)
+            ++nodeCounts[first + uint32_t(KeyArea(key))];
         reader.StepBack();
         group.EdgeWays(reader);
         stage.End();
@@ -191,6 +198,7 @@ void CPassDistributor::FindEdgeWays(CPBInputAdapter& input, CRunAreas& run, uint
     ways.Erase(uint64_t(std::unique(ways.begin(), ways.end()) - ways.begin()), ways.Count());
     ways.ShrinkToFit();
     run.SetEdgeWays(std::move(ways));
+    run.SetNodeCounts(std::move(nodeCounts));
 }
 
 bool CPassDistributor::Run(CPBInputAdapter& input, const CRunAreas& run, uint32_t first,
@@ -224,7 +232,7 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const CRunAreas& run, uint32_
     m_areaTree.Build(rects.Data(), rects.Count());
     m_copySlots.Resize(outputCount);
     std::fill(m_copySlots.begin(), m_copySlots.end(), ~uint32_t(0));
-    m_nodeAreas.Reserve(capacityHint);
+    m_nodeAreas.Reserve(std::max<uint64_t>(capacityHint, run.NodeCount(first, areaCount)));
     m_maxNodeId = m_maxWayId = m_maxRelationId = 0;
 
     input.Stream().Seek(0);
