@@ -80,6 +80,9 @@ public:
     // Where the first block holding entities of kind starts (before its
     // length), once such a block has been read; kept across ReadBlock.
     std::optional<uint64_t> FirstBlockOffset(EEntityType kind) const;
+    // Where the block holding the current entity starts (before its length):
+    // a seek there and ReadBlock read that block again.
+    uint64_t BlockOffset() const { return m_blockOffset; }
 
     // The stream position after the current block, whatever was read ahead.
     uint64_t Position() const override { return m_blocks.Position(); }

@@ -13,7 +13,6 @@
 namespace Clip {
 
 using detail::Contains;
-using detail::LowerBound;
 using detail::ReadStage;
 using detail::Sort;
 using detail::SortAndShrink;
@@ -59,12 +58,7 @@ CPassDistributor::~CPassDistributor() = default;
 
 int32_t CPassDistributor::NodeArea(OSM::TId id) const
 {
-    if (!FitsKey(id))
-        return kNoArea;
-    const TIdAreaKey* at = LowerBound(m_nodeAreas, MakeKey(id, 0));
-    if (at == m_nodeAreas.end() || KeyId(*at) != id)
-        return kNoArea;
-    return KeyArea(*at);
+    return m_nodeAreas.Find(id);
 }
 
 bool CPassDistributor::NodePoint(OSM::TId id, CGeoPoint& point) const
@@ -87,10 +81,11 @@ uint64_t CPassDistributor::BytesHeld() const
 {
     // What the pass's tables hold reserved; a set node holds a key and three
     // links and a colour.
-    return m_nodeAreas.CapacityBytes() + m_relationWays.CapacityBytes() + m_edgeWays.CapacityBytes() +
+    return m_nodeAreas.BytesHeld() + m_relationWays.CapacityBytes() + m_edgeWays.CapacityBytes() +
            m_edgeMultipolygonWays.CapacityBytes() + m_points.CapacityBytes() + m_wantedNodes.CapacityBytes() +
            m_clippedWays.CapacityBytes() + m_ringPieces.CapacityBytes() + m_storedWays.CapacityBytes() +
-           m_edgeMultipolygons.CapacityBytes() + m_relationAreas.size() * 40 + (m_run ? m_run->BytesHeld() : 0);
+           m_edgeMultipolygons.CapacityBytes() + m_edgeWayCopies.CapacityBytes() + m_nodeBlocks.CapacityBytes() +
+           m_wayBlocks.CapacityBytes() + m_relationAreas.size() * 40 + (m_run ? m_run->BytesHeld() : 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -111,10 +106,56 @@ void CPassDistributor::SeekFirstBlock(OSM::CPBFReaderAdapter& reader, OSM::EEnti
     reader.StepBack();
 }
 
-void CPassDistributor::SeekFileStart(OSM::CPBFReaderAdapter& reader)
+void CPassDistributor::SeekBlock(OSM::CPBFReaderAdapter& reader, uint64_t offset)
 {
-    reader.Seek(0);
+    reader.Seek(offset);
 }
+
+void CPassDistributor::NoteBlock(CGrowArray<TBlockSpan>& spans, const OSM::CPBFReaderAdapter& reader, OSM::TId id)
+{
+    if (spans.Empty() || spans.Back().offset != reader.BlockOffset()) {
+        spans.PushBack({reader.BlockOffset(), id, id, 1});
+        return;
+    }
+    TBlockSpan& span = spans.Back();
+    span.minId = std::min(span.minId, id);
+    span.maxId = std::max(span.maxId, id);
+    ++span.count;
+}
+
+// The spans cover every entity of kind, so reading on from one wanted block
+// into the next needs no seek; the input was checked for order when the
+// spans were noted.
+template <typename Wants, typename Body>
+void CPassDistributor::ReadWanted(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind,
+                                  const CGrowArray<TBlockSpan>& spans, Wants&& wants, Body&& body)
+{
+    uint64_t next = ~uint64_t(0);  // the span the reader stands right before
+    for (uint64_t s = 0; s < spans.Count(); ++s) {
+        if (!wants(spans[s]))
+            continue;
+        if (s != next)
+            SeekBlock(reader, spans[s].offset);
+        for (uint64_t left = spans[s].count; left > 0 && reader.ReadNext();) {
+            if (reader.GetType() == kind) {
+                --left;
+                body();
+            }
+        }
+        next = s + 1;
+    }
+}
+
+namespace {
+
+// Whether the sorted ids hold one from min to max.
+bool HoldsIdIn(const CGrowArray<OSM::TId>& sorted, OSM::TId min, OSM::TId max)
+{
+    const OSM::TId* at = std::lower_bound(sorted.begin(), sorted.end(), min);
+    return at != sorted.end() && *at <= max;
+}
+
+}  // namespace
 
 void CPassDistributor::FindEdgeWays(CPBInputAdapter& input, CRunAreas& run, uint32_t groupSize,
                                     uint32_t capacityHint, CLog& log)
@@ -122,6 +163,11 @@ void CPassDistributor::FindEdgeWays(CPBInputAdapter& input, CRunAreas& run, uint
     // A way is an edge way of the run when it is one of some group: the
     // group holding one of its nodes sees another node elsewhere.
     CGrowArray<OSM::TId> ways;
+    // The passes reserve their node area tables from these counts rather
+    // than grow them.
+    CGrowArray<uint64_t> nodeCounts;
+    nodeCounts.Resize(run.Count());
+    std::fill(nodeCounts.begin(), nodeCounts.end(), 0);
     for (uint32_t first = 0; first < run.Count(); first += groupSize) {
         CPassDistributor group;
         group.m_log = &log;
@@ -138,6 +184,8 @@ void CPassDistributor::FindEdgeWays(CPBInputAdapter& input, CRunAreas& run, uint
         input.ReadBlob(error);
         OSM::CPBFReaderAdapter reader(input);
         group.InnerNodes(reader);
+        for (TIdAreaKey key : group.m_nodeAreas)
+            ++nodeCounts[first + uint32_t(KeyArea(key))];
         reader.StepBack();
         group.EdgeWays(reader);
         stage.End();
@@ -147,6 +195,7 @@ void CPassDistributor::FindEdgeWays(CPBInputAdapter& input, CRunAreas& run, uint
     ways.Erase(uint64_t(std::unique(ways.begin(), ways.end()) - ways.begin()), ways.Count());
     ways.ShrinkToFit();
     run.SetEdgeWays(std::move(ways));
+    run.SetNodeCounts(std::move(nodeCounts));
 }
 
 bool CPassDistributor::Run(CPBInputAdapter& input, const CRunAreas& run, uint32_t first,
@@ -179,7 +228,7 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const CRunAreas& run, uint32_
     m_areaTree.Build(rects.Data(), rects.Count());
     m_copySlots.Resize(outputCount);
     std::fill(m_copySlots.begin(), m_copySlots.end(), ~uint32_t(0));
-    m_nodeAreas.Reserve(capacityHint);
+    m_nodeAreas.Reserve(std::max<uint64_t>(capacityHint, run.NodeCount(first, areaCount)));
     m_maxNodeId = m_maxWayId = m_maxRelationId = 0;
 
     input.Stream().Seek(0);
@@ -217,14 +266,11 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const CRunAreas& run, uint32_
     }
 
     stage.Begin("Find wanted nodes");
-    SeekFirstBlock(reader, OSM::kWay);
     WantedNodes(reader);
     stage.Begin("Get nodes points");
-    SeekFileStart(reader);
     NodePoints(reader);
-    reader.StepBack();
     stage.Begin("Clip ways");
-    ClipWays(reader);
+    ClipWays();
     stage.Begin("Clip multipolygons");
     ClipMultipolygons();
     stage.Begin("Write inner ways");
@@ -253,6 +299,7 @@ void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
         OSM::TId id = reader.GetId();
         m_maxNodeId = std::max(m_maxNodeId, id);
         CheckKeyId(id);
+        NoteBlock(m_nodeBlocks, reader, id);
         OSM::TNode& node = reader.Node();
         bool border = false;
         // Nodes of the run's other areas are outside this pass.
@@ -260,7 +307,7 @@ void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
         if (area < int32_t(m_first) || area - int32_t(m_first) >= int32_t(m_areaCount))
             return written;
         area -= int32_t(m_first);
-        m_nodeAreas.PushBack(MakeKey(id, area));
+        m_nodeAreas.Append(id, area);
         if (m_outputs == nullptr)  // only finding edge ways
             return ++written;
         if (border && node.FindTag("garmin:extnode") == nullptr)
@@ -268,29 +315,35 @@ void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
         m_outputs[area]->writer->WriteNode(node);
         return ++written;
     });
-    SortAndShrink(m_nodeAreas);
+    m_nodeAreas.Finish();
 }
 
 // Stage 2: ways whose nodes lie in different areas (or partly outside).
+// A pass keeps a copy of the ways it will cut, and of the run's edge ways,
+// so that clipping them needs no second reading of all ways.
 void CPassDistributor::EdgeWays(OSM::CPBFReaderAdapter& reader)
 {
+    const CGrowArray<OSM::TId>* runEdgeWays = m_run->EdgeWays();
     ReadStage(reader, OSM::kWay, *this, *m_log, "way", "edge ways found", [&] {
         OSM::TId id = reader.GetId();
         m_maxWayId = std::max(m_maxWayId, id);
         CheckKeyId(id);
+        NoteBlock(m_wayBlocks, reader, id);
         const OSM::TWay& way = reader.Way();
+        bool edge = false;
         if (way.nodeRefs.Count() >= 2) {
             int32_t first = NodeArea(way.nodeRefs[0]);
-            for (uint64_t i = 1; i < way.nodeRefs.Count(); ++i) {
-                if (NodeArea(way.nodeRefs[i]) != first) {
-                    m_edgeWays.PushBack(id);
-                    break;
-                }
-            }
+            for (uint64_t i = 1; i < way.nodeRefs.Count() && !edge; ++i)
+                edge = NodeArea(way.nodeRefs[i]) != first;
         }
+        if (edge)
+            m_edgeWays.PushBack(id);
+        if (m_outputs != nullptr && (edge || (runEdgeWays != nullptr && Contains(*runEdgeWays, id))))
+            m_edgeWayCopies.PushBack(way);
         return m_edgeWays.Count();
     });
     SortAndShrink(m_edgeWays);
+    m_edgeWayCopies.ShrinkToFit();
 }
 
 // Stage 3: relations whose rings cross a border, and the ways of all others.
@@ -332,21 +385,30 @@ void CPassDistributor::EdgeMultipolygons(OSM::CPBFReaderAdapter& reader)
                   m_edgeMultipolygons.Count(), m_edgeMultipolygonWays.Count(), m_relationWays.Count());
 }
 
-// Stage 4: the nodes that clipping needs the positions of.
+// Stage 4: the nodes that clipping needs the positions of. Members of edge
+// multipolygons that cross no border are read again, from the blocks that
+// hold them.
 void CPassDistributor::WantedNodes(OSM::CPBFReaderAdapter& reader)
 {
-    ReadStage(reader, OSM::kWay, *this, *m_log, "way", "nodes wanted", [&] {
-        OSM::TId id = reader.GetId();
-        bool multipolygonWay = Contains(m_edgeMultipolygonWays, id);
-        if (multipolygonWay || Contains(m_edgeWays, id)) {
-            const OSM::TWay& way = reader.Way();
-            if (multipolygonWay)
-                m_storedWays.PushBack(way);
-            for (OSM::TId ref : way.nodeRefs)
-                m_wantedNodes.PushBack({ref, kUnknownPoint});
-        }
-        return m_wantedNodes.Count();
-    });
+    auto collect = [&](const OSM::TWay& way, bool multipolygonWay) {
+        if (multipolygonWay)
+            m_storedWays.PushBack(way);
+        for (OSM::TId ref : way.nodeRefs)
+            m_wantedNodes.PushBack({ref, kUnknownPoint});
+    };
+    for (const OSM::TWay& way : m_edgeWayCopies)
+        collect(way, Contains(m_edgeMultipolygonWays, way.id));
+    CGrowArray<OSM::TId> others;
+    for (OSM::TId id : m_edgeMultipolygonWays)
+        if ((others.Empty() || others.Back() != id) && !Contains(m_edgeWays, id))
+            others.PushBack(id);
+    ReadWanted(
+        reader, OSM::kWay, m_wayBlocks, [&](const TBlockSpan& span) { return HoldsIdIn(others, span.minId, span.maxId); },
+        [&] {
+            if (Contains(others, reader.GetId()))
+                collect(reader.Way(), true);
+        });
+    m_wayBlocks.Free();
     Sort(m_wantedNodes, [](const TWantedNode& a, const TWantedNode& b) { return a.id < b.id; });
     m_wantedNodes.Erase(uint64_t(std::unique(m_wantedNodes.begin(), m_wantedNodes.end(),
                                              [](const TWantedNode& a, const TWantedNode& b) { return a.id == b.id; }) -
@@ -357,21 +419,28 @@ void CPassDistributor::WantedNodes(OSM::CPBFReaderAdapter& reader)
     m_storedWays.ShrinkToFit();
 }
 
-// Stage 5: positions of the wanted nodes. A node whose position is not on
-// the globe stays unknown, so no way is clipped through it.
+// Stage 5: positions of the wanted nodes, from the blocks that hold them. A
+// node whose position is not on the globe stays unknown, so no way is
+// clipped through it.
 void CPassDistributor::NodePoints(OSM::CPBFReaderAdapter& reader)
 {
-    ReadStage(reader, OSM::kNode, *this, *m_log, "node", nullptr, [&] {
-        OSM::TId id = reader.GetId();
-        TWantedNode* at = std::lower_bound(m_wantedNodes.begin(), m_wantedNodes.end(), id,
-                                           [](const TWantedNode& n, OSM::TId v) { return n.id < v; });
-        if (at != m_wantedNodes.end() && at->id == id) {
-            CGeoPoint p = reader.Node().position;
-            if (IsValidPoint(p))
-                at->point = p.Packed();
-        }
-        return uint64_t(0);
-    });
+    auto byId = [](const TWantedNode& n, OSM::TId v) { return n.id < v; };
+    ReadWanted(
+        reader, OSM::kNode, m_nodeBlocks,
+        [&](const TBlockSpan& span) {
+            const TWantedNode* at = std::lower_bound(m_wantedNodes.begin(), m_wantedNodes.end(), span.minId, byId);
+            return at != m_wantedNodes.end() && at->id <= span.maxId;
+        },
+        [&] {
+            OSM::TId id = reader.GetId();
+            TWantedNode* at = std::lower_bound(m_wantedNodes.begin(), m_wantedNodes.end(), id, byId);
+            if (at != m_wantedNodes.end() && at->id == id) {
+                CGeoPoint p = reader.Node().position;
+                if (IsValidPoint(p))
+                    at->point = p.Packed();
+            }
+        });
+    m_nodeBlocks.Free();
 }
 
 bool CPassDistributor::GatherPoints(const OSM::TWay& way)
@@ -488,16 +557,10 @@ void CPassDistributor::ClipClosedWay(const OSM::TWay& way)
 }
 
 // Stage 6: cut the edge ways at the borders.
-void CPassDistributor::ClipWays(OSM::CPBFReaderAdapter& reader)
+void CPassDistributor::ClipWays()
 {
-    uint64_t pieces = 0;
-    ReadStage(reader, OSM::kWay, *this, *m_log, "way", "clipped ways", [&] {
-        OSM::TId id = reader.GetId();
-        if (!Contains(m_edgeWays, id))
-            return pieces;
-        const OSM::TWay& way = reader.Way();
-        bool multipolygonWay = Contains(m_edgeMultipolygonWays, id);
-        uint64_t before = m_clippedWays.Count();
+    for (const OSM::TWay& way : m_edgeWayCopies) {
+        bool multipolygonWay = Contains(m_edgeMultipolygonWays, way.id);
         const CGrowArray<OSM::TId>& refs = way.nodeRefs;
         bool closed = refs.Count() >= 3 && refs[0] == refs.Back();
         if (!GatherPoints(way))
@@ -506,10 +569,8 @@ void CPassDistributor::ClipWays(OSM::CPBFReaderAdapter& reader)
             ClipClosedWay(way);
         else
             ClipLine(way, multipolygonWay);
-        for (uint64_t i = before; i < m_clippedWays.Count(); ++i)
-            pieces += m_clippedWays[i].count;
-        return pieces;
-    });
+    }
+    m_edgeWayCopies.Free();
     Sort(m_clippedWays, [](const TClippedWay& a, const TClippedWay& b) { return a.key < b.key; });
     m_clippedWays.ShrinkToFit();
 }

@@ -11,6 +11,8 @@
 #include "splitter/Log.h"
 #include "splitter/clip/AreaOutput.h"
 #include "splitter/clip/ClipContext.h"
+#include "splitter/clip/IdAreaKey.h"
+#include "splitter/clip/NodeAreaTable.h"
 #include "splitter/clip/RunAreas.h"
 
 class CPBInputAdapter;
@@ -20,19 +22,6 @@ class CPBFReaderAdapter;
 
 namespace Clip {
 
-// An OSM id paired with a pass area: id << 16 | area, the area in the low 16
-// bits read back as signed (0xFFFF, read as -1, is no area). Ids must fit in
-// 48 bits.
-using TIdAreaKey = int64_t;
-constexpr int32_t kNoArea = -1;
-constexpr int64_t kMaxKeyId = (int64_t(1) << 47) - 1;
-constexpr int64_t kMinKeyId = -(int64_t(1) << 47);
-constexpr uint32_t kMaxPassAreas = 32768;
-
-inline bool FitsKey(OSM::TId id) { return id >= kMinKeyId && id <= kMaxKeyId; }
-inline TIdAreaKey MakeKey(OSM::TId id, int32_t area) { return TIdAreaKey(uint64_t(id) << 16 | uint16_t(area)); }
-inline OSM::TId KeyId(TIdAreaKey key) { return key >> 16; }
-inline int32_t KeyArea(TIdAreaKey key) { return int16_t(uint16_t(key & 0xFFFF)); }
 
 // One entry per way and area it was cut into.
 struct TClippedWay {
@@ -86,6 +75,15 @@ private:
     };
     static constexpr uint64_t kUnknownPoint = ~uint64_t(0);
 
+    // The entities of one kind in one block of the input, so that a later
+    // stage reads only the blocks that hold what it wants.
+    struct TBlockSpan {
+        uint64_t offset;  // of the block, for a seek
+        OSM::TId minId;
+        OSM::TId maxId;
+        uint64_t count;  // entities of the kind in the block
+    };
+
     // A piece to write, in the order of its output's pieces.
     struct TPieceRef {
         OSM::TId id;
@@ -105,7 +103,7 @@ private:
     void EdgeMultipolygons(OSM::CPBFReaderAdapter& reader);
     void WantedNodes(OSM::CPBFReaderAdapter& reader);
     void NodePoints(OSM::CPBFReaderAdapter& reader);
-    void ClipWays(OSM::CPBFReaderAdapter& reader);
+    void ClipWays();
     void ClipMultipolygons();
     void InnerWays(OSM::CPBFReaderAdapter& reader);
     void WriteClippedWays();
@@ -121,7 +119,14 @@ private:
     // Positions the reader at the first entity of the first block holding
     // kind, when the reader saw one; else reading goes on where it stands.
     void SeekFirstBlock(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind);
-    void SeekFileStart(OSM::CPBFReaderAdapter& reader);
+    void SeekBlock(OSM::CPBFReaderAdapter& reader, uint64_t offset);
+    // Notes the reader's current entity, of id, in spans.
+    static void NoteBlock(CGrowArray<TBlockSpan>& spans, const OSM::CPBFReaderAdapter& reader, OSM::TId id);
+    // Hands body the entities of kind in the blocks of spans that wants
+    // picks, seeking over the others.
+    template <typename Wants, typename Body>
+    void ReadWanted(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind, const CGrowArray<TBlockSpan>& spans,
+                    Wants&& wants, Body&& body);
 
     // Gathers the points of way into m_points; false, after reporting the
     // missing node, when one is not known.
@@ -157,8 +162,11 @@ private:
     uint32_t m_first = 0;  // the run's index of the pass's first area
     RTree::CRTree m_areaTree{100};
 
-    CGrowArray<TIdAreaKey> m_nodeAreas;
+    CNodeAreaTable m_nodeAreas;
     CGrowArray<OSM::TId> m_edgeWays;
+    CGrowArray<OSM::TWay> m_edgeWayCopies;  // in input order, until they are clipped
+    CGrowArray<TBlockSpan> m_nodeBlocks;
+    CGrowArray<TBlockSpan> m_wayBlocks;
     CGrowArray<OSM::TRelation> m_edgeMultipolygons;
     CGrowArray<OSM::TId> m_edgeMultipolygonWays;
     CGrowArray<TIdAreaKey> m_relationWays;

@@ -24,4 +24,12 @@ void CRunAreas::SetEdgeWays(CGrowArray<OSM::TId>&& ways)
     m_hasEdgeWays = true;
 }
 
+uint64_t CRunAreas::NodeCount(uint32_t first, uint32_t count) const
+{
+    uint64_t sum = 0;
+    for (uint64_t i = first; i < uint64_t(first) + count && i < m_nodeCounts.Count(); ++i)
+        sum += m_nodeCounts[i];
+    return sum;
+}
+
 }  // namespace Clip

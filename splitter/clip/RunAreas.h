@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "common/OSM/Entities.h"
 #include "splitter/AreaGeometry.h"
@@ -34,11 +35,17 @@ public:
     const CGrowArray<OSM::TId>* EdgeWays() const { return m_hasEdgeWays ? &m_edgeWays : nullptr; }
     void SetEdgeWays(CGrowArray<OSM::TId>&& ways);
 
+    // The number of nodes in areas first .. first + count - 1, once the
+    // search for edge ways has counted them (counts[i] for area i); else 0.
+    uint64_t NodeCount(uint32_t first, uint32_t count) const;
+    void SetNodeCounts(CGrowArray<uint64_t>&& counts) { m_nodeCounts = std::move(counts); }
+
 private:
     CGrowArray<TRing> m_polygons;
     Geometry::CAreaLocator m_locator;
     CGrowArray<OSM::TId> m_edgeWays;
     bool m_hasEdgeWays = false;
+    CGrowArray<uint64_t> m_nodeCounts;  // per area; empty until counted
 };
 
 }  // namespace Clip

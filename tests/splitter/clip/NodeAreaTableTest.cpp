@@ -1,0 +1,78 @@
+#include "splitter/clip/NodeAreaTable.h"
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Clip::CNodeAreaTable;
+
+// The plain answer: the lowest area of id among the pairs, or none.
+int32_t Expected(const std::vector<std::pair<OSM::TId, int32_t>>& sorted, OSM::TId id)
+{
+    auto at = std::lower_bound(sorted.begin(), sorted.end(), std::make_pair(id, INT32_MIN));
+    return at != sorted.end() && at->first == id ? at->second : Clip::kNoArea;
+}
+
+// Every id of the set, its neighbours and ids beyond its ends are looked up
+// in the table and in a plain binary search over the same pairs.
+TEST(NodeAreaTable, FindsWhatABinarySearchFinds)
+{
+    std::mt19937_64 random(16);
+    const struct {
+        const char* name;
+        uint64_t count;
+        OSM::TId first;
+        OSM::TId gap;  // ids advance by 1 .. gap
+        bool clusters;  // runs of dense ids far apart
+    } cases[] = {
+        {"empty", 0, 1, 1, false},
+        {"one", 1, 5, 1, false},
+        {"dense", 5000, 1, 1, false},
+        {"sparse", 3000, 100, 1000000, false},
+        {"clusters", 4000, 1, 2, true},
+        {"negative and positive", 2000, -60000, 50, false},
+        {"near the key limits", 1000, Clip::kMaxKeyId - 2000000, 1000, false},
+        {"from the lowest id", 1000, Clip::kMinKeyId, 7, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::pair<OSM::TId, int32_t>> pairs;
+        OSM::TId id = c.first;
+        for (uint64_t i = 0; i < c.count; ++i) {
+            pairs.push_back({id, int32_t(random() % 300)});
+            if (random() % 10 == 0)  // the same node in a second area
+                pairs.push_back({id, int32_t(random() % 300)});
+            id += 1 + OSM::TId(random() % uint64_t(c.gap));
+            if (c.clusters && random() % 500 == 0)
+                id += OSM::TId(1) << (20 + random() % 20);
+        }
+        CNodeAreaTable table;
+        table.Reserve(pairs.size() / 2);
+        EXPECT_EQ(table.Find(c.first), Clip::kNoArea) << "nothing before Finish";
+        // Negative ids come in the file's order: after the positive ones,
+        // falling.
+        std::vector<std::pair<OSM::TId, int32_t>> input = pairs;
+        std::stable_sort(input.begin(), input.end(), [](const auto& a, const auto& b) {
+            return OSM::IdBefore(a.first, b.first);
+        });
+        for (const auto& [node, area] : input)
+            table.Append(node, area);
+        table.Finish();
+        ASSERT_EQ(table.Count(), pairs.size());
+        EXPECT_LE(table.BytesHeld(), pairs.size() * 8 + pairs.size() / 2 + 16) << "about 8 bytes per node";
+        std::sort(pairs.begin(), pairs.end());
+        std::vector<OSM::TId> probes = {Clip::kMinKeyId, Clip::kMaxKeyId, Clip::kMinKeyId - 1, Clip::kMaxKeyId + 1,
+                                        INT64_MIN, INT64_MAX, 0};
+        for (const auto& pair : pairs)
+            for (OSM::TId d = -2; d <= 2; ++d)
+                probes.push_back(pair.first + d);
+        for (OSM::TId probe : probes)
+            ASSERT_EQ(table.Find(probe), Expected(pairs, probe)) << "id " << probe;
+    }
+}
+
+}  // namespace
