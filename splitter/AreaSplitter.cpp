@@ -305,6 +305,7 @@ void CAreaSplitter::ReadNodes(CPBInputAdapter& input, bool processOuter, uint32_
         }
     });
     m_log.Format("%" PRIu64 " nodes total", count);
+    m_nodeTotal = count;
 }
 
 void CAreaSplitter::CoverStrayNodes(CPBInputAdapter& input)

@@ -30,6 +30,9 @@ public:
     // areas; areas is then left empty. A malformed input throws
     // OSM::CDataReader::CBadFileException.
     bool Run(TAreaList& areas, CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes);
+    // The input's node count, once Run has read the nodes; 0 when it did
+    // not need them.
+    uint64_t NodeTotal() const { return m_nodeTotal; }
 
     // Removes areas lying inside others and trims every area by those before
     // it in the list, printing what it does. Exposed for the tests.
@@ -62,6 +65,7 @@ private:
     void BuildAreaTree();
 
     uint32_t m_maxNodes;
+    uint64_t m_nodeTotal = 0;
     CLog& m_log;
     TAreaList m_areas;
     Geometry::CAreaLocator m_locator;

@@ -91,10 +91,12 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
             return kExitNoAreas;
         }
     }
+    uint64_t nodeTotal = 0;
     if (!settings.poly.empty() || settings.splitFile.empty()) {
         CAreaSplitter splitter(settings.maxNodes, log);
         if (!splitter.Run(areas, pbf, sourceNames.Empty() || settings.processOuter, settings.reserveNodes))
             return kExitNoAreas;
+        nodeTotal = splitter.NodeTotal();
     }
     if (areas.Empty()) {
         std::puts("No areas.");
@@ -153,6 +155,9 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
     // gives the same output.
     const int64_t timestamp = input.ModificationTime() * 1000;
     const std::unique_ptr<Clip::CRunAreas> run = PrepareRun(areas);
+    // A single pass reserves its node table from this count instead of
+    // growing it.
+    run->SetNodeTotal(nodeTotal);
     for (uint32_t first = settings.firstArea; first < end;) {
         uint32_t done = RunPass(pbf, areas, *run, first, relations.get(), settings, maxFiles, timestamp, log);
         if (done == 0)

@@ -228,7 +228,14 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const CRunAreas& run, uint32_
     m_areaTree.Build(rects.Data(), rects.Count());
     m_copySlots.Resize(outputCount);
     std::fill(m_copySlots.begin(), m_copySlots.end(), ~uint32_t(0));
-    m_nodeAreas.Reserve(std::max<uint64_t>(capacityHint, run.NodeCount(first, areaCount)));
+    // Reserved whole, the table never holds an old and a new copy of its
+    // keys while growing. A total may exceed what a pass of a few areas
+    // holds by more than memory allows: the table then grows as it fills.
+    try {
+        m_nodeAreas.Reserve(std::max<uint64_t>(capacityHint, run.NodeCount(first, areaCount)));
+    } catch (const TBadAlloc&) {
+        m_nodeAreas.Reserve(capacityHint);
+    }
     m_maxNodeId = m_maxWayId = m_maxRelationId = 0;
 
     input.Stream().Seek(0);

@@ -26,6 +26,8 @@ void CRunAreas::SetEdgeWays(CGrowArray<OSM::TId>&& ways)
 
 uint64_t CRunAreas::NodeCount(uint32_t first, uint32_t count) const
 {
+    if (m_nodeCounts.Empty())
+        return m_nodeTotal;
     uint64_t sum = 0;
     for (uint64_t i = first; i < uint64_t(first) + count && i < m_nodeCounts.Count(); ++i)
         sum += m_nodeCounts[i];

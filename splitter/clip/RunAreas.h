@@ -35,10 +35,14 @@ public:
     const CGrowArray<OSM::TId>* EdgeWays() const { return m_hasEdgeWays ? &m_edgeWays : nullptr; }
     void SetEdgeWays(CGrowArray<OSM::TId>&& ways);
 
-    // The number of nodes in areas first .. first + count - 1, once the
-    // search for edge ways has counted them (counts[i] for area i); else 0.
+    // At least as many nodes as a pass of areas first .. first + count - 1
+    // holds: their counts once the search for edge ways has counted them
+    // (counts[i] for area i), else the run's node total when known (exact
+    // for one pass of areas that cover the input), else 0.
     uint64_t NodeCount(uint32_t first, uint32_t count) const;
     void SetNodeCounts(CGrowArray<uint64_t>&& counts) { m_nodeCounts = std::move(counts); }
+    // The input's node count: no pass holds more.
+    void SetNodeTotal(uint64_t total) { m_nodeTotal = total; }
 
 private:
     CGrowArray<TRing> m_polygons;
@@ -46,6 +50,7 @@ private:
     CGrowArray<OSM::TId> m_edgeWays;
     bool m_hasEdgeWays = false;
     CGrowArray<uint64_t> m_nodeCounts;  // per area; empty until counted
+    uint64_t m_nodeTotal = 0;           // 0 when unknown
 };
 
 }  // namespace Clip
