@@ -94,73 +94,22 @@ void WriteEntity(OSM::CDataWriter& writer, const TContent& c, size_t i)
     writer.WriteRelation(c.relations[i - c.ways.size()]);
 }
 
-// One line per entity, as a PBF reader gives it back.
-std::string Line(OSM::EEntityType type, const OSM::TEntity& e)
-{
-    std::string out = std::to_string(type) + " " + std::to_string(e.id) + " v" + std::to_string(e.info.version) +
-                      " u" + std::to_string(e.info.uid) + ":" + e.info.user + " c" +
-                      std::to_string(e.info.changeset) + " t" + std::to_string(e.info.timestamp);
-    for (const OSM::TTag& tag : e.tags)
-        out += " " + tag.key + "=" + tag.value;
-    return out;
-}
-
-std::string Line(const OSM::TNode& n)
-{
-    return Line(OSM::kNode, n) + " @" + std::to_string(n.position.x) + "," + std::to_string(n.position.y) + "\n";
-}
-
-std::string Line(const OSM::TWay& w)
-{
-    std::string out = Line(OSM::kWay, w);
-    for (OSM::TId ref : w.nodeRefs)
-        out += " " + std::to_string(ref);
-    return out + "\n";
-}
-
-std::string Line(const OSM::TRelation& r)
-{
-    std::string out = Line(OSM::kRelation, r);
-    for (const OSM::TMember& m : r.members)
-        out += " " + std::to_string(m.type) + ":" + std::to_string(m.ref) + "@" + m.role;
-    return out + "\n";
-}
-
 // What reading c back must give: metadata outside the format as absent,
 // times in whole seconds.
 std::string Expected(TContent c)
 {
     std::string out;
-    auto written = [](OSM::TEntity& e) {
-        e.info.version = OSM::WritableVersion(e.info.version);
-        e.info.uid = OSM::WritableUid(e.info.uid);
-        e.info.changeset = OSM::WritableChangeset(e.info.changeset);
-        e.info.timestamp = e.info.timestamp / 1000 * 1000;
+    auto put = [&out](OSM::EEntityType type, OSM::TEntity& e) {
+        e.info = {OSM::WritableVersion(e.info.version), OSM::WritableUid(e.info.uid), e.info.user,
+                  OSM::WritableChangeset(e.info.changeset), e.info.timestamp / 1000 * 1000, 0};
+        out += test::Describe(type, e);
     };
     for (OSM::TNode& n : c.nodes)
-        written(n), out += Line(n);
+        put(OSM::kNode, n);
     for (OSM::TWay& w : c.ways)
-        written(w), out += Line(w);
+        put(OSM::kWay, w);
     for (OSM::TRelation& r : c.relations)
-        written(r), out += Line(r);
-    return out;
-}
-
-std::string ReadBack(const std::string& path)
-{
-    CFileReadStream stream(65536);
-    EXPECT_TRUE(stream.Open(path));
-    CPBInputAdapter source;
-    EXPECT_TRUE(source.Open(stream));
-    OSM::CPBFReaderAdapter reader(source);
-    std::string out;
-    while (reader.ReadNext()) {
-        switch (reader.GetType()) {
-        case OSM::kNode: out += Line(reader.Node()); break;
-        case OSM::kWay: out += Line(reader.Way()); break;
-        case OSM::kRelation: out += Line(reader.Relation()); break;
-        }
-    }
+        put(OSM::kRelation, r);
     return out;
 }
 
@@ -223,78 +172,59 @@ void CheckInterleavedAgainstAlone(const char* extension, bool readBack)
         const std::string shared = test::ReadFile(path("shared", i));
         EXPECT_TRUE(shared == test::ReadFile(path("alone", i)));
         if (readBack) {
-            EXPECT_EQ(ReadBack(path("shared", i)), Expected(contents[i]));
+            EXPECT_EQ(test::DescribePbf(shared), Expected(contents[i]));
         }
     }
 }
 
-TEST(SharedBuffersTest, InterleavedPbfWritersWriteWhatEachWritesAlone)
+TEST(SharedBuffersTest, InterleavedWritersWriteWhatEachWritesAlone)
 {
     CheckInterleavedAgainstAlone<OSM::CPBFWriter>(".osm.pbf", true);
-}
-
-TEST(SharedBuffersTest, InterleavedXmlWritersWriteWhatEachWritesAlone)
-{
     CheckInterleavedAgainstAlone<OSM::CXMLWriter>(".osm", false);
-}
-
-// The string table of the only block of a file.
-std::vector<std::string> StringTable(const std::string& path)
-{
-    const std::string file = test::ReadFile(path);
-    const std::vector<test::TBlobSpan> spans = test::SplitBlobs(file);
-    EXPECT_EQ(spans.size(), 2u);
-    OSMPBF::PrimitiveBlock block;
-    EXPECT_TRUE(block.ParseFromString(test::BlobPayload(std::string_view(file).substr(spans[1].offset, spans[1].size))));
-    return {block.stringtable().s().begin(), block.stringtable().s().end()};
 }
 
 TEST(SharedBuffersTest, TheStringTableKeepsItsOrder)
 {
     test::CTempDir dir;
+    auto name = [](int i) { return "s" + std::string(i < 10 ? "00" : i < 100 ? "0" : "") + std::to_string(i); };
     struct TCase {
         std::vector<std::pair<std::string, int>> uses;  // each string, with how often the way uses it
         std::vector<std::string> table;
     };
-    std::vector<TCase> cases;
     // Few strings: byte order, letter case apart. The user name "" counts.
-    cases.push_back({{{"b", 1}, {"B", 3}, {"a", 2}, {"ab", 1}}, {"", "", "B", "a", "ab", "b"}});
+    TCase few{{{"b", 1}, {"B", 3}, {"a", 2}, {"ab", 1}}, {"", "", "B", "a", "ab", "b"}};
     // Many: the 126 most used in byte order, then the rest in byte order.
-    TCase many;
-    many.table = {"", "a"};
-    for (int i = 0; i < 200; ++i) {
-        char name[8];
-        std::snprintf(name, sizeof name, "s%03d", 199 - i);  // written in descending order
-        many.uses.push_back({name, 200 - i});
-    }
+    TCase many{{}, {"", "a"}};
+    for (int i = 199; i >= 0; --i)  // written in descending order
+        many.uses.push_back({name(i), i + 1});
     many.uses.push_back({"a", 100000});
     for (int i = 75; i < 200; ++i)
-        many.table.push_back("s" + std::to_string(i).insert(0, 3 - std::to_string(i).size(), '0'));
+        many.table.push_back(name(i));
     many.table.push_back("");  // the user name, used once
     for (int i = 0; i < 75; ++i)
-        many.table.push_back("s" + std::to_string(i).insert(0, 3 - std::to_string(i).size(), '0'));
-    cases.push_back(many);
+        many.table.push_back(name(i));
 
-    for (size_t c = 0; c < cases.size(); ++c) {
-        SCOPED_TRACE(c);
+    for (TCase* c : {&few, &many}) {
         OSM::TWay way;
         way.id = 1;
         // Tags in turn, so that no string's uses come in one run.
         for (bool more = true; more;) {
             more = false;
-            for (auto& [s, uses] : cases[c].uses) {
-                if (uses > 0) {
-                    way.AddTag(s, s);
-                    uses -= 2;
-                    more = true;
-                }
-            }
+            for (auto& [s, uses] : c->uses)
+                if (uses > 0)
+                    way.AddTag(s, s), uses -= 2, more = true;
         }
         OSM::CPBFWriter writer;
         ASSERT_TRUE(writer.Open(dir / "t.osm.pbf"));
         writer.WriteWay(way);
         writer.Close();
-        EXPECT_EQ(StringTable(dir / "t.osm.pbf"), cases[c].table);
+        // The string table of the file's only block.
+        const std::string file = test::ReadFile(dir / "t.osm.pbf");
+        const std::vector<test::TBlobSpan> spans = test::SplitBlobs(file);
+        ASSERT_EQ(spans.size(), 2u);
+        OSMPBF::PrimitiveBlock block;
+        ASSERT_TRUE(block.ParseFromString(test::BlobPayload(std::string_view(file).substr(spans[1].offset))));
+        EXPECT_EQ(std::vector<std::string>(block.stringtable().s().begin(), block.stringtable().s().end()), c->table);
     }
 }
 
@@ -304,11 +234,8 @@ TEST(SharedBuffersTest, FailuresNameTheFile)
 {
     auto check = [](auto writer) {
         ASSERT_TRUE(writer->Open("/dev/full"));
-        for (OSM::TId id = 1; id <= 10; ++id) {
-            OSM::TNode node;
-            node.id = id;
-            writer->WriteNode(node);
-        }
+        for (OSM::TId id = 1; id <= 10; ++id)
+            writer->WriteNode(test::MakeNode(id));
         std::vector<decltype(writer)> writers;
         writers.push_back(std::move(writer));
         int failures = 0;
