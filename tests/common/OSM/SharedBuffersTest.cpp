@@ -128,26 +128,10 @@ void CompleteAll(std::vector<std::unique_ptr<TWriter>>& writers)
         w->Close();
 }
 
-// Files of different sizes: blocks of the one writer end while the others
-// are half full.
-const std::vector<TContent>& Contents()
-{
-    static const std::vector<TContent> contents = [] {
-        std::vector<TContent> c;
-        const int sizes[][3] = {{0, 0, 0}, {1, 0, 0}, {5000, 2000, 1500}, {7999, 1, 0}, {12000, 300, 40},
-                                {100, 9000, 10}, {0, 0, 8001}, {20000, 0, 0}};
-        for (uint32_t i = 0; i < std::size(sizes); ++i)
-            c.push_back(MakeContent(i + 1, sizes[i][0], sizes[i][1], sizes[i][2]));
-        return c;
-    }();
-    return contents;
-}
-
 template <class TWriter>
-void CheckInterleavedAgainstAlone(const char* extension, bool readBack)
+void CheckInterleavedAgainstAlone(const std::vector<TContent>& contents, const char* extension, bool readBack)
 {
     test::CTempDir dir;
-    const std::vector<TContent>& contents = Contents();
     auto path = [&](const char* kind, size_t i) { return dir / (kind + std::to_string(i) + extension); };
     for (size_t i = 0; i < contents.size(); ++i) {
         TWriter alone;
@@ -177,10 +161,17 @@ void CheckInterleavedAgainstAlone(const char* extension, bool readBack)
     }
 }
 
+// Files of different sizes: blocks of the one writer end while the others
+// are half full.
 TEST(SharedBuffersTest, InterleavedWritersWriteWhatEachWritesAlone)
 {
-    CheckInterleavedAgainstAlone<OSM::CPBFWriter>(".osm.pbf", true);
-    CheckInterleavedAgainstAlone<OSM::CXMLWriter>(".osm", false);
+    const int sizes[][3] = {{0, 0, 0},       {1, 0, 0},       {5000, 2000, 1500}, {7999, 1, 0},
+                            {12000, 300, 40}, {100, 9000, 10}, {0, 0, 8001},       {20000, 0, 0}};
+    std::vector<TContent> contents;
+    for (uint32_t i = 0; i < std::size(sizes); ++i)
+        contents.push_back(MakeContent(i + 1, sizes[i][0], sizes[i][1], sizes[i][2]));
+    CheckInterleavedAgainstAlone<OSM::CPBFWriter>(contents, ".osm.pbf", true);
+    CheckInterleavedAgainstAlone<OSM::CXMLWriter>(contents, ".osm", false);
 }
 
 TEST(SharedBuffersTest, TheStringTableKeepsItsOrder)
@@ -254,45 +245,30 @@ TEST(SharedBuffersTest, FailuresNameTheFile)
     check(std::make_unique<OSM::CXMLWriter>());
 }
 
-TEST(SharedBuffersTest, SyncAllWritesEveryBuffer)
+// Buffers grow while a file takes more; what was written, sought and
+// overwritten reaches the file as a plain string receives it, whether the
+// files are synced together (empty, one write or many) or closed alone.
+TEST(SharedBuffersTest, GrowingBuffersKeepEveryByte)
 {
     test::CTempDir dir;
+    const uint64_t capacities[] = {0, 1, 16, 700, 5000, 65536};
+    const size_t n = std::size(capacities);
     std::vector<std::unique_ptr<CFileWriteStream>> files;
-    std::vector<CFileWriteStream*> streams;
-    for (uint64_t capacity : {uint64_t(0), uint64_t(16), uint64_t(65536)}) {
-        for (int bytes : {0, 10, 5000}) {
-            files.push_back(std::make_unique<CFileWriteStream>(capacity));
-            ASSERT_TRUE(files.back()->Open(dir / std::to_string(files.size())));
-            files.back()->Write(std::string(size_t(bytes), 'x').data(), uint64_t(bytes));
-            streams.push_back(files.back().get());
-        }
-    }
-    CFileWriteStream::SyncAll(streams.data(), streams.size());
-    for (size_t i = 0; i < files.size(); ++i)
-        EXPECT_EQ(test::ReadFile(dir / std::to_string(i + 1)).size(), size_t(i % 3 == 0 ? 0 : i % 3 == 1 ? 10 : 5000));
-    for (auto& file : files)
-        EXPECT_TRUE(file->Close());
-}
-
-// The buffer grows while a file takes more; what was written, sought and
-// overwritten reaches the file as a plain string receives it.
-TEST(SharedBuffersTest, AGrowingBufferKeepsEveryByte)
-{
-    test::CTempDir dir;
-    for (uint64_t capacity : {uint64_t(0), uint64_t(1), uint64_t(700), uint64_t(5000), uint64_t(65536)}) {
-        SCOPED_TRACE(capacity);
-        std::mt19937 random{uint32_t(capacity)};
-        CFileWriteStream stream(capacity);
-        ASSERT_TRUE(stream.Open(dir / "g"));
-        std::string model;
+    std::vector<CFileWriteStream*> synced;
+    std::vector<std::string> models(3 * n);
+    for (size_t f = 0; f < models.size(); ++f) {
+        std::mt19937 random{uint32_t(f)};
+        CFileWriteStream& stream = *files.emplace_back(std::make_unique<CFileWriteStream>(capacities[f % n]));
+        ASSERT_TRUE(stream.Open(dir / std::to_string(f)));
+        std::string& model = models[f];
         uint64_t position = 0;
-        for (int step = 0; step < 400; ++step) {
+        for (int step = 0; step < (f < n ? 0 : f < 2 * n ? 1 : 400); ++step) {
             if (random() % 8 == 0 && !model.empty()) {
                 position = model.size() - random() % std::min<size_t>(model.size(), 3000);
                 stream.Seek(position);
                 continue;
             }
-            std::string bytes(random() % 2500, '\0');
+            std::string bytes(1 + random() % 2500, '\0');
             for (char& c : bytes)
                 c = char('a' + random() % 26);
             stream.Write(bytes.data(), bytes.size());
@@ -300,9 +276,16 @@ TEST(SharedBuffersTest, AGrowingBufferKeepsEveryByte)
             position += bytes.size();
             ASSERT_EQ(stream.Position(), position);
         }
-        stream.Close();
-        EXPECT_TRUE(test::ReadFile(dir / "g") == model);
+        if (f % 2 == 0 || f < 2 * n)
+            synced.push_back(&stream);
+        else
+            EXPECT_TRUE(stream.Close());
     }
+    CFileWriteStream::SyncAll(synced.data(), synced.size());
+    for (CFileWriteStream* stream : synced)
+        EXPECT_TRUE(stream->Close());
+    for (size_t f = 0; f < models.size(); ++f)
+        EXPECT_TRUE(test::ReadFile(dir / std::to_string(f)) == models[f]) << f;
 }
 
 }  // namespace
