@@ -25,19 +25,13 @@ std::string Blocks(const std::vector<TId>& ids, bool ways, size_t per)
 {
     std::string out;
     for (size_t first = 0; first < ids.size(); first += per) {
-        OSMPBF::PrimitiveBlock block;
-        test::StringIndex(block, "");
-        OSMPBF::PrimitiveGroup& group = *block.add_primitivegroup();
         std::vector<test::TTestNode> nodes;
-        for (size_t i = first; i < ids.size() && i < first + per; ++i) {
-            if (ways) {
-                OSMPBF::Way& way = *group.add_ways();
-                way.set_id(ids[i]);
-                way.add_refs(1);
-            } else {
-                nodes.push_back({ids[i], 0, 0, {}});
-            }
-        }
+        for (size_t i = first; i < ids.size() && i < first + per; ++i)
+            nodes.push_back({ids[i], 0, 0, {}});
+        OSMPBF::PrimitiveBlock block;
+        OSMPBF::PrimitiveGroup& group = *block.add_primitivegroup();
+        for (size_t i = 0; ways && i < nodes.size(); ++i)
+            test::AddWay(block, group, nodes[i].id, {1});
         if (!ways)
             test::AddDenseNodes(block, group, nodes);
         out += test::DataBlob(block);
@@ -101,8 +95,7 @@ TEST(InputIdsSearch, FindsTheFirstIdOutsideAmongManyBlocks)
         // A header, nodes, ways, a relation, and blobs of other types.
         const std::string other = test::FrameBlob("OSMOther", test::MakeBlob("x"));
         OSMPBF::PrimitiveBlock relations;
-        test::StringIndex(relations, "");
-        relations.add_primitivegroup()->add_relations()->set_id(1);
+        test::AddRelation(relations, *relations.add_primitivegroup(), 1, {});
         const std::string bytes = test::HeaderBlob() + Blocks(c.nodes, false, c.per) + other +
                                   Blocks(c.ways, true, c.per) + test::DataBlob(relations) + other;
         std::string want = FirstOutside("node", c.nodes);

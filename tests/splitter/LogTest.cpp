@@ -1,5 +1,6 @@
 #include "splitter/Log.h"
 
+#include <regex>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -67,7 +68,8 @@ public:
 
 class CFixedMemory : public CMemoryHolder {
 public:
-    uint64_t BytesHeld() const override { return 3u << 20; }
+    uint64_t BytesHeld() const override { return bytes; }
+    uint64_t bytes = 3u << 20;
 };
 
 TEST(Log, ProgressLinesEveryHundredth)
@@ -107,6 +109,28 @@ TEST(Log, ProgressLinesEveryHundredth)
     tiny.Step(0);
     ASSERT_EQ(log.lines.size(), 2u);
     EXPECT_EQ(log.lines[1], "    3 Mb, 2 nodes read");
+}
+
+// Each stage is announced at its start and reported once at its end, with
+// what the holder holds then, not when it began.
+TEST(Log, StagesReportedOnceAtTheirEnd)
+{
+    CRecordingLog log;
+    CFixedMemory memory;
+    {
+        CStageLog stage(memory, log);
+        stage.Begin("First");
+        memory.bytes = 3 << 19;  // 1.5 Mb
+        stage.Begin("Second");
+        memory.bytes = 5 << 20;
+        stage.End();
+        stage.End();
+    }
+    const char* const expected[] = {"First\\.\\.\\.", "First: .* s, 1\\.5 Mb held", "Second\\.\\.\\.",
+                                    "Second: .* s, 5\\.0 Mb held"};
+    ASSERT_EQ(log.lines.size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i)
+        EXPECT_TRUE(std::regex_match(log.lines[i], std::regex(expected[i]))) << log.lines[i];
 }
 
 }  // namespace

@@ -94,73 +94,22 @@ void WriteEntity(OSM::CDataWriter& writer, const TContent& c, size_t i)
     writer.WriteRelation(c.relations[i - c.ways.size()]);
 }
 
-// One line per entity, as a PBF reader gives it back.
-std::string Line(OSM::EEntityType type, const OSM::TEntity& e)
-{
-    std::string out = std::to_string(type) + " " + std::to_string(e.id) + " v" + std::to_string(e.info.version) +
-                      " u" + std::to_string(e.info.uid) + ":" + e.info.user + " c" +
-                      std::to_string(e.info.changeset) + " t" + std::to_string(e.info.timestamp);
-    for (const OSM::TTag& tag : e.tags)
-        out += " " + tag.key + "=" + tag.value;
-    return out;
-}
-
-std::string Line(const OSM::TNode& n)
-{
-    return Line(OSM::kNode, n) + " @" + std::to_string(n.position.x) + "," + std::to_string(n.position.y) + "\n";
-}
-
-std::string Line(const OSM::TWay& w)
-{
-    std::string out = Line(OSM::kWay, w);
-    for (OSM::TId ref : w.nodeRefs)
-        out += " " + std::to_string(ref);
-    return out + "\n";
-}
-
-std::string Line(const OSM::TRelation& r)
-{
-    std::string out = Line(OSM::kRelation, r);
-    for (const OSM::TMember& m : r.members)
-        out += " " + std::to_string(m.type) + ":" + std::to_string(m.ref) + "@" + m.role;
-    return out + "\n";
-}
-
 // What reading c back must give: metadata outside the format as absent,
 // times in whole seconds.
 std::string Expected(TContent c)
 {
     std::string out;
-    auto written = [](OSM::TEntity& e) {
-        e.info.version = OSM::WritableVersion(e.info.version);
-        e.info.uid = OSM::WritableUid(e.info.uid);
-        e.info.changeset = OSM::WritableChangeset(e.info.changeset);
-        e.info.timestamp = e.info.timestamp / 1000 * 1000;
+    auto put = [&out](OSM::EEntityType type, OSM::TEntity& e) {
+        e.info = {OSM::WritableVersion(e.info.version), OSM::WritableUid(e.info.uid), e.info.user,
+                  OSM::WritableChangeset(e.info.changeset), e.info.timestamp / 1000 * 1000, 0};
+        out += test::Describe(type, e);
     };
     for (OSM::TNode& n : c.nodes)
-        written(n), out += Line(n);
+        put(OSM::kNode, n);
     for (OSM::TWay& w : c.ways)
-        written(w), out += Line(w);
+        put(OSM::kWay, w);
     for (OSM::TRelation& r : c.relations)
-        written(r), out += Line(r);
-    return out;
-}
-
-std::string ReadBack(const std::string& path)
-{
-    CFileReadStream stream(65536);
-    EXPECT_TRUE(stream.Open(path));
-    CPBInputAdapter source;
-    EXPECT_TRUE(source.Open(stream));
-    OSM::CPBFReaderAdapter reader(source);
-    std::string out;
-    while (reader.ReadNext()) {
-        switch (reader.GetType()) {
-        case OSM::kNode: out += Line(reader.Node()); break;
-        case OSM::kWay: out += Line(reader.Way()); break;
-        case OSM::kRelation: out += Line(reader.Relation()); break;
-        }
-    }
+        put(OSM::kRelation, r);
     return out;
 }
 
@@ -179,26 +128,10 @@ void CompleteAll(std::vector<std::unique_ptr<TWriter>>& writers)
         w->Close();
 }
 
-// Files of different sizes: blocks of the one writer end while the others
-// are half full.
-const std::vector<TContent>& Contents()
-{
-    static const std::vector<TContent> contents = [] {
-        std::vector<TContent> c;
-        const int sizes[][3] = {{0, 0, 0}, {1, 0, 0}, {5000, 2000, 1500}, {7999, 1, 0}, {12000, 300, 40},
-                                {100, 9000, 10}, {0, 0, 8001}, {20000, 0, 0}};
-        for (uint32_t i = 0; i < std::size(sizes); ++i)
-            c.push_back(MakeContent(i + 1, sizes[i][0], sizes[i][1], sizes[i][2]));
-        return c;
-    }();
-    return contents;
-}
-
 template <class TWriter>
-void CheckInterleavedAgainstAlone(const char* extension, bool readBack)
+void CheckInterleavedAgainstAlone(const std::vector<TContent>& contents, const char* extension, bool readBack)
 {
     test::CTempDir dir;
-    const std::vector<TContent>& contents = Contents();
     auto path = [&](const char* kind, size_t i) { return dir / (kind + std::to_string(i) + extension); };
     for (size_t i = 0; i < contents.size(); ++i) {
         TWriter alone;
@@ -223,78 +156,66 @@ void CheckInterleavedAgainstAlone(const char* extension, bool readBack)
         const std::string shared = test::ReadFile(path("shared", i));
         EXPECT_TRUE(shared == test::ReadFile(path("alone", i)));
         if (readBack) {
-            EXPECT_EQ(ReadBack(path("shared", i)), Expected(contents[i]));
+            EXPECT_EQ(test::DescribePbf(shared), Expected(contents[i]));
         }
     }
 }
 
-TEST(SharedBuffersTest, InterleavedPbfWritersWriteWhatEachWritesAlone)
+// Files of different sizes: blocks of the one writer end while the others
+// are half full.
+TEST(SharedBuffersTest, InterleavedWritersWriteWhatEachWritesAlone)
 {
-    CheckInterleavedAgainstAlone<OSM::CPBFWriter>(".osm.pbf", true);
-}
-
-TEST(SharedBuffersTest, InterleavedXmlWritersWriteWhatEachWritesAlone)
-{
-    CheckInterleavedAgainstAlone<OSM::CXMLWriter>(".osm", false);
-}
-
-// The string table of the only block of a file.
-std::vector<std::string> StringTable(const std::string& path)
-{
-    const std::string file = test::ReadFile(path);
-    const std::vector<test::TBlobSpan> spans = test::SplitBlobs(file);
-    EXPECT_EQ(spans.size(), 2u);
-    OSMPBF::PrimitiveBlock block;
-    EXPECT_TRUE(block.ParseFromString(test::BlobPayload(std::string_view(file).substr(spans[1].offset, spans[1].size))));
-    return {block.stringtable().s().begin(), block.stringtable().s().end()};
+    const int sizes[][3] = {{0, 0, 0},       {1, 0, 0},       {5000, 2000, 1500}, {7999, 1, 0},
+                            {12000, 300, 40}, {100, 9000, 10}, {0, 0, 8001},       {20000, 0, 0}};
+    std::vector<TContent> contents;
+    for (uint32_t i = 0; i < std::size(sizes); ++i)
+        contents.push_back(MakeContent(i + 1, sizes[i][0], sizes[i][1], sizes[i][2]));
+    CheckInterleavedAgainstAlone<OSM::CPBFWriter>(contents, ".osm.pbf", true);
+    CheckInterleavedAgainstAlone<OSM::CXMLWriter>(contents, ".osm", false);
 }
 
 TEST(SharedBuffersTest, TheStringTableKeepsItsOrder)
 {
     test::CTempDir dir;
+    auto name = [](int i) { return "s" + std::string(i < 10 ? "00" : i < 100 ? "0" : "") + std::to_string(i); };
     struct TCase {
         std::vector<std::pair<std::string, int>> uses;  // each string, with how often the way uses it
         std::vector<std::string> table;
     };
-    std::vector<TCase> cases;
     // Few strings: byte order, letter case apart. The user name "" counts.
-    cases.push_back({{{"b", 1}, {"B", 3}, {"a", 2}, {"ab", 1}}, {"", "", "B", "a", "ab", "b"}});
+    TCase few{{{"b", 1}, {"B", 3}, {"a", 2}, {"ab", 1}}, {"", "", "B", "a", "ab", "b"}};
     // Many: the 126 most used in byte order, then the rest in byte order.
-    TCase many;
-    many.table = {"", "a"};
-    for (int i = 0; i < 200; ++i) {
-        char name[8];
-        std::snprintf(name, sizeof name, "s%03d", 199 - i);  // written in descending order
-        many.uses.push_back({name, 200 - i});
-    }
+    TCase many{{}, {"", "a"}};
+    for (int i = 199; i >= 0; --i)  // written in descending order
+        many.uses.push_back({name(i), i + 1});
     many.uses.push_back({"a", 100000});
     for (int i = 75; i < 200; ++i)
-        many.table.push_back("s" + std::to_string(i).insert(0, 3 - std::to_string(i).size(), '0'));
+        many.table.push_back(name(i));
     many.table.push_back("");  // the user name, used once
     for (int i = 0; i < 75; ++i)
-        many.table.push_back("s" + std::to_string(i).insert(0, 3 - std::to_string(i).size(), '0'));
-    cases.push_back(many);
+        many.table.push_back(name(i));
 
-    for (size_t c = 0; c < cases.size(); ++c) {
-        SCOPED_TRACE(c);
+    for (TCase* c : {&few, &many}) {
         OSM::TWay way;
         way.id = 1;
         // Tags in turn, so that no string's uses come in one run.
         for (bool more = true; more;) {
             more = false;
-            for (auto& [s, uses] : cases[c].uses) {
-                if (uses > 0) {
-                    way.AddTag(s, s);
-                    uses -= 2;
-                    more = true;
-                }
-            }
+            for (auto& [s, uses] : c->uses)
+                if (uses > 0)
+                    way.AddTag(s, s), uses -= 2, more = true;
         }
         OSM::CPBFWriter writer;
         ASSERT_TRUE(writer.Open(dir / "t.osm.pbf"));
         writer.WriteWay(way);
         writer.Close();
-        EXPECT_EQ(StringTable(dir / "t.osm.pbf"), cases[c].table);
+        // The string table of the file's only block.
+        const std::string file = test::ReadFile(dir / "t.osm.pbf");
+        const std::vector<test::TBlobSpan> spans = test::SplitBlobs(file);
+        ASSERT_EQ(spans.size(), 2u);
+        OSMPBF::PrimitiveBlock block;
+        ASSERT_TRUE(block.ParseFromString(test::BlobPayload(std::string_view(file).substr(spans[1].offset))));
+        EXPECT_EQ(std::vector<std::string>(block.stringtable().s().begin(), block.stringtable().s().end()), c->table);
     }
 }
 
@@ -304,11 +225,8 @@ TEST(SharedBuffersTest, FailuresNameTheFile)
 {
     auto check = [](auto writer) {
         ASSERT_TRUE(writer->Open("/dev/full"));
-        for (OSM::TId id = 1; id <= 10; ++id) {
-            OSM::TNode node;
-            node.id = id;
-            writer->WriteNode(node);
-        }
+        for (OSM::TId id = 1; id <= 10; ++id)
+            writer->WriteNode(test::MakeNode(id));
         std::vector<decltype(writer)> writers;
         writers.push_back(std::move(writer));
         int failures = 0;
@@ -327,45 +245,30 @@ TEST(SharedBuffersTest, FailuresNameTheFile)
     check(std::make_unique<OSM::CXMLWriter>());
 }
 
-TEST(SharedBuffersTest, SyncAllWritesEveryBuffer)
+// Buffers grow while a file takes more; what was written, sought and
+// overwritten reaches the file as a plain string receives it, whether the
+// files are synced together (empty, one write or many) or closed alone.
+TEST(SharedBuffersTest, GrowingBuffersKeepEveryByte)
 {
     test::CTempDir dir;
+    const uint64_t capacities[] = {0, 1, 16, 700, 5000, 65536};
+    const size_t n = std::size(capacities);
     std::vector<std::unique_ptr<CFileWriteStream>> files;
-    std::vector<CFileWriteStream*> streams;
-    for (uint64_t capacity : {uint64_t(0), uint64_t(16), uint64_t(65536)}) {
-        for (int bytes : {0, 10, 5000}) {
-            files.push_back(std::make_unique<CFileWriteStream>(capacity));
-            ASSERT_TRUE(files.back()->Open(dir / std::to_string(files.size())));
-            files.back()->Write(std::string(size_t(bytes), 'x').data(), uint64_t(bytes));
-            streams.push_back(files.back().get());
-        }
-    }
-    CFileWriteStream::SyncAll(streams.data(), streams.size());
-    for (size_t i = 0; i < files.size(); ++i)
-        EXPECT_EQ(test::ReadFile(dir / std::to_string(i + 1)).size(), size_t(i % 3 == 0 ? 0 : i % 3 == 1 ? 10 : 5000));
-    for (auto& file : files)
-        EXPECT_TRUE(file->Close());
-}
-
-// The buffer grows while a file takes more; what was written, sought and
-// overwritten reaches the file as a plain string receives it.
-TEST(SharedBuffersTest, AGrowingBufferKeepsEveryByte)
-{
-    test::CTempDir dir;
-    for (uint64_t capacity : {uint64_t(0), uint64_t(1), uint64_t(700), uint64_t(5000), uint64_t(65536)}) {
-        SCOPED_TRACE(capacity);
-        std::mt19937 random{uint32_t(capacity)};
-        CFileWriteStream stream(capacity);
-        ASSERT_TRUE(stream.Open(dir / "g"));
-        std::string model;
+    std::vector<CFileWriteStream*> synced;
+    std::vector<std::string> models(3 * n);
+    for (size_t f = 0; f < models.size(); ++f) {
+        std::mt19937 random{uint32_t(f)};
+        CFileWriteStream& stream = *files.emplace_back(std::make_unique<CFileWriteStream>(capacities[f % n]));
+        ASSERT_TRUE(stream.Open(dir / std::to_string(f)));
+        std::string& model = models[f];
         uint64_t position = 0;
-        for (int step = 0; step < 400; ++step) {
+        for (int step = 0; step < (f < n ? 0 : f < 2 * n ? 1 : 400); ++step) {
             if (random() % 8 == 0 && !model.empty()) {
                 position = model.size() - random() % std::min<size_t>(model.size(), 3000);
                 stream.Seek(position);
                 continue;
             }
-            std::string bytes(random() % 2500, '\0');
+            std::string bytes(1 + random() % 2500, '\0');
             for (char& c : bytes)
                 c = char('a' + random() % 26);
             stream.Write(bytes.data(), bytes.size());
@@ -373,9 +276,16 @@ TEST(SharedBuffersTest, AGrowingBufferKeepsEveryByte)
             position += bytes.size();
             ASSERT_EQ(stream.Position(), position);
         }
-        stream.Close();
-        EXPECT_TRUE(test::ReadFile(dir / "g") == model);
+        if (f % 2 == 0 || f < 2 * n)
+            synced.push_back(&stream);
+        else
+            EXPECT_TRUE(stream.Close());
     }
+    CFileWriteStream::SyncAll(synced.data(), synced.size());
+    for (CFileWriteStream* stream : synced)
+        EXPECT_TRUE(stream->Close());
+    for (size_t f = 0; f < models.size(); ++f)
+        EXPECT_TRUE(test::ReadFile(dir / std::to_string(f)) == models[f]) << f;
 }
 
 }  // namespace

