@@ -155,6 +155,8 @@ void CAreaLocator::Clear()
     m_segments.Free();
     m_verticals.Free();
     m_edges.Free();
+    m_unusualAt.Free();
+    m_unusual.Free();
 }
 
 void CAreaLocator::Build(const TAreaList& areas)
@@ -214,7 +216,7 @@ void CAreaLocator::Build(const TRing* const* rings, uint64_t count)
             }
         }
     }
-    if (edges > UINT32_MAX)
+    if (edges > UINT32_MAX / 2)
         ThrowBadAlloc();
     int64_t crossing = 0;
     for (uint64_t k = 0; k < slabs; ++k) {
@@ -227,8 +229,6 @@ void CAreaLocator::Build(const TRing* const* rings, uint64_t count)
     m_edges.Reserve(edges);
     m_segments.Resize(m_segmentStart[slabs]);
     m_verticals.Resize(m_verticalStart[slabs]);
-    CGrowArray<int32_t> edgeRing;
-    edgeRing.Reserve(edges);
     {
         // Fill cursors, one per slab; each slab receives its edges in ring
         // order, the order its sort below starts from.
@@ -246,10 +246,9 @@ void CAreaLocator::Build(const TRing* const* rings, uint64_t count)
                     continue;
                 }
                 auto edge = uint32_t(m_edges.Count());
-                m_edges.PushBack({{e[0], e[1]}});
-                edgeRing.PushBack(int32_t(r));
+                m_edges.PushBack({{e[0], e[1]}, int32_t(r)});
                 for (uint64_t k = s + 1; k < slabs && m_keys[k] <= x2; ++k)
-                    m_segments[nextSegment[k]++] = {edge, int32_t(r)};
+                    m_segments[nextSegment[k]++] = edge * 2;
             }
         }
     }
@@ -258,48 +257,65 @@ void CAreaLocator::Build(const TRing* const* rings, uint64_t count)
     for (uint64_t k = 0; k < slabs; ++k) {
         std::sort(m_verticals.begin() + m_verticalStart[k], m_verticals.begin() + m_verticalStart[k + 1],
                   [](const TVertical& a, const TVertical& b) { return a.high < b.high; });
-        TSegment* first = m_segments.begin() + m_segmentStart[k];
-        TSegment* last = m_segments.begin() + m_segmentStart[k + 1];
+        uint32_t* first = m_segments.begin() + m_segmentStart[k];
+        uint32_t* last = m_segments.begin() + m_segmentStart[k + 1];
         // Edges of overlapping or broken rings can make the order inconsistent;
         // a stable merge sort stays within bounds even then.
-        std::stable_sort(first, last, [this](const TSegment& a, const TSegment& b) {
-            return IsBelow(m_edges[a.edge].ends, m_edges[b.edge].ends);
+        std::stable_sort(first, last, [this](uint32_t a, uint32_t b) {
+            return IsBelow(m_edges[a / 2].ends, m_edges[b / 2].ends);
         });
         stack.Clear();
-        for (TSegment* segment = first; segment != last; ++segment) {
-            int32_t ring = edgeRing[segment->edge];
-            int32_t* found = std::find(stack.begin(), stack.end(), ring);
+        for (uint32_t* segment = first; segment != last; ++segment) {
+            const TEdge& edge = m_edges[*segment / 2];
+            int32_t region;
+            int32_t* found = std::find(stack.begin(), stack.end(), edge.ring);
             if (found != stack.end()) {
-                segment->region = stack.Back();
+                region = stack.Back();
                 stack.Erase(uint64_t(found - stack.begin()), uint64_t(found - stack.begin()) + 1);
             } else {
-                segment->region = stack.Empty() ? kNone : stack.Back();
-                stack.PushBack(ring);
+                region = stack.Empty() ? kNone : stack.Back();
+                stack.PushBack(edge.ring);
+            }
+            if (region != (RunsEast(edge.ends) ? edge.ring : kNone)) {
+                *segment |= 1;
+                m_unusualAt.PushBack(uint64_t(segment - m_segments.begin()));
+                m_unusual.PushBack(region);
             }
         }
     }
+    m_unusualAt.ShrinkToFit();
+    m_unusual.ShrinkToFit();
+}
+
+int32_t CAreaLocator::RegionAt(uint64_t at) const
+{
+    uint32_t segment = m_segments[at];
+    const TEdge& edge = m_edges[segment / 2];
+    if ((segment & 1) == 0)
+        return RunsEast(edge.ends) ? edge.ring : kNone;
+    return m_unusual[uint64_t(std::lower_bound(m_unusualAt.begin(), m_unusualAt.end(), at) - m_unusualAt.begin())];
 }
 
 int32_t CAreaLocator::LocateInSlab(uint64_t slab, CGeoPoint p, bool* border) const
 {
-    const TSegment* first = m_segments.begin() + m_segmentStart[slab];
+    const uint32_t* first = m_segments.begin() + m_segmentStart[slab];
     uint64_t lo = 0, hi = m_segmentStart[slab + 1] - m_segmentStart[slab];
     const uint64_t n = hi;
     while (lo < hi) {
         uint64_t mid = lo + (hi - lo) / 2;
-        if (Side(m_edges[first[mid].edge].ends, p) < 0)
+        if (Side(m_edges[first[mid] / 2].ends, p) < 0)
             lo = mid + 1;
         else
             hi = mid;
     }
     if (lo == n)
         return kNone;
-    int side = Side(m_edges[first[lo].edge].ends, p);
+    int side = Side(m_edges[first[lo] / 2].ends, p);
     if (side == 0 && border != nullptr)
         *border = true;
-    int32_t region = first[lo].region;
+    int32_t region = RegionAt(m_segmentStart[slab] + lo);
     if (region == kNone && side == 0)
-        return lo + 1 < n ? first[lo + 1].region : kNone;
+        return lo + 1 < n ? RegionAt(m_segmentStart[slab] + lo + 1) : kNone;
     return region;
 }
 
@@ -343,7 +359,8 @@ int32_t CAreaLocator::LocateAt(CGeoPoint p, bool* border) const
 uint64_t CAreaLocator::BytesHeld() const
 {
     return m_keys.CapacityBytes() + m_segmentStart.CapacityBytes() + m_verticalStart.CapacityBytes() +
-           m_segments.CapacityBytes() + m_verticals.CapacityBytes() + m_edges.CapacityBytes();
+           m_segments.CapacityBytes() + m_verticals.CapacityBytes() + m_edges.CapacityBytes() +
+           m_unusualAt.CapacityBytes() + m_unusual.CapacityBytes();
 }
 
 }  // namespace Geometry

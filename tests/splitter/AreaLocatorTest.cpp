@@ -105,19 +105,41 @@ TEST(AreaLocator, AgreesWithPointInRingOnRandomTilings)
 {
     struct {
         int columns, rows, samples;
-    } cases[] = {{1, 1, 1}, {1, 5, 4}, {3, 3, 1}, {4, 6, 3}, {8, 12, 5}, {20, 20, 2}};
+        bool enclosed;  // the tiling lies inside one more area, listed first
+    } cases[] = {{1, 1, 1, false}, {1, 5, 4, false}, {3, 3, 1, false}, {4, 6, 3, false},
+                 {8, 12, 5, false}, {20, 20, 2, false}, {1, 1, 1, true},  {5, 4, 3, true}};
     std::mt19937 random(16);
     for (const auto& c : cases) {
-        TAreaList areas = RandomTiling(random, c.columns, c.rows, c.samples);
+        TAreaList tiles = RandomTiling(random, c.columns, c.rows, c.samples), areas;
+        int32_t first = 0;
+        if (c.enclosed) {
+            CGeoRect box = RingBounds(tiles[0].ring);
+            for (const TArea& tile : tiles) {
+                CGeoRect r = RingBounds(tile.ring);
+                box = {std::min(box.west, r.west), std::min(box.south, r.south), std::max(box.east, r.east),
+                       std::max(box.north, r.north)};
+            }
+            TRing& ring = areas.EmplaceBack().ring;
+            for (CGeoPoint p : {CGeoPoint{box.west - 50, box.south - 50}, CGeoPoint{box.west - 50, box.north + 50},
+                                CGeoPoint{box.east + 50, box.north + 50}, CGeoPoint{box.east + 50, box.south - 50},
+                                CGeoPoint{box.west - 50, box.south - 50}})
+                ring.PushBack(p);
+            first = 1;
+        }
+        for (TArea& tile : tiles)
+            areas.EmplaceBack().ring = tile.ring;
         CAreaLocator locator;
         locator.Build(areas);
         for (CGeoPoint p : Probes(random, areas)) {
             bool border = false;
             int32_t area = locator.Locate(p, &border);
+            // The innermost areas holding p.
             std::vector<int32_t> holding;
-            for (uint64_t k = 0; k < areas.Count(); ++k)
+            for (uint64_t k = uint64_t(first); k < areas.Count(); ++k)
                 if (InOrOnRing(areas[k].ring, p))
                     holding.push_back(int32_t(k));
+            if (holding.empty() && first == 1 && InOrOnRing(areas[0].ring, p))
+                holding.push_back(0);
             if (holding.empty()) {
                 ASSERT_EQ(area, CAreaLocator::kNone) << p.x << "," << p.y << " in case " << c.columns;
                 continue;
