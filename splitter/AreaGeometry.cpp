@@ -147,7 +147,17 @@ int Side(const CGeoPoint* e, CGeoPoint p)
 
 }  // namespace
 
-void CAreaLocator::Clear() { m_slabs.Free(); }
+void CAreaLocator::Clear()
+{
+    m_keys.Free();
+    m_segmentStart.Free();
+    m_verticalStart.Free();
+    m_segments.Free();
+    m_verticals.Free();
+    m_edges.Free();
+    m_unusualAt.Free();
+    m_unusual.Free();
+}
 
 void CAreaLocator::Build(const TAreaList& areas)
 {
@@ -161,81 +171,151 @@ void CAreaLocator::Build(const TAreaList& areas)
 void CAreaLocator::Build(const TRing* const* rings, uint64_t count)
 {
     Clear();
-    CGrowArray<int32_t> keys;
     for (uint64_t r = 0; r < count; ++r)
         for (uint64_t i = 1; i < rings[r]->Count(); ++i)
-            keys.PushBack((*rings[r])[i].x);
-    std::sort(keys.begin(), keys.end());
-    keys.Erase(uint64_t(std::unique(keys.begin(), keys.end()) - keys.begin()), keys.Count());
-    m_slabs.Reserve(keys.Count());
-    for (int32_t key : keys)
-        m_slabs.EmplaceBack().key = key;
+            m_keys.PushBack((*rings[r])[i].x);
+    std::sort(m_keys.begin(), m_keys.end());
+    m_keys.Erase(uint64_t(std::unique(m_keys.begin(), m_keys.end()) - m_keys.begin()), m_keys.Count());
+    m_keys.ShrinkToFit();
+    const uint64_t slabs = m_keys.Count();
 
     auto firstSlab = [this](int32_t x) {
-        return uint64_t(std::lower_bound(m_slabs.begin(), m_slabs.end(), x,
-                                         [](const TSlab& s, int32_t v) { return s.key < v; }) -
-                        m_slabs.begin());
+        return uint64_t(std::lower_bound(m_keys.begin(), m_keys.end(), x) - m_keys.begin());
     };
+    auto endSlab = [this](int32_t x) {
+        return uint64_t(std::upper_bound(m_keys.begin(), m_keys.end(), x) - m_keys.begin());
+    };
+
+    // Counted first, so that the tables are made once at their final size:
+    // growing them would hold up to half as much again while copying.
+    m_segmentStart.Resize(slabs + 1);
+    m_verticalStart.Resize(slabs + 1);
+    std::fill(m_segmentStart.begin(), m_segmentStart.end(), 0);
+    std::fill(m_verticalStart.begin(), m_verticalStart.end(), 0);
+    CGrowArray<int64_t> spans;  // +1 where an edge's slabs begin, -1 after
+    spans.Resize(slabs + 1);
+    std::fill(spans.begin(), spans.end(), 0);
+    uint64_t edges = 0;
     for (uint64_t r = 0; r < count; ++r) {
         const TRing& ring = *rings[r];
         for (uint64_t j = 0; j + 1 < ring.Count(); ++j) {
             const CGeoPoint* e = &ring[j];
             int32_t x1 = std::min(e[0].x, e[1].x), x2 = std::max(e[0].x, e[1].x);
             uint64_t s = firstSlab(x1);
-            if (s == m_slabs.Count())
+            if (s == slabs)
                 continue;  // a ring's first point alone: no slab of its own
             if (x1 == x2) {
-                m_slabs[s].verticals.PushBack({std::min(e[0].y, e[1].y), std::max(e[0].y, e[1].y)});
+                ++m_verticalStart[s + 1];
                 continue;
             }
-            for (uint64_t k = s + 1; k < m_slabs.Count() && m_slabs[k].key <= x2; ++k)
-                m_slabs[k].segments.PushBack({e, int32_t(r), int32_t(r)});
+            ++edges;
+            uint64_t end = endSlab(x2);
+            if (end > s + 1) {
+                ++spans[s + 1];
+                --spans[end];
+            }
+        }
+    }
+    if (edges > UINT32_MAX / 2)
+        ThrowBadAlloc();
+    int64_t crossing = 0;
+    for (uint64_t k = 0; k < slabs; ++k) {
+        crossing += spans[k];
+        m_segmentStart[k + 1] = m_segmentStart[k] + uint64_t(crossing);
+        m_verticalStart[k + 1] += m_verticalStart[k];
+    }
+    spans.Free();
+
+    m_edges.Reserve(edges);
+    m_segments.Resize(m_segmentStart[slabs]);
+    m_verticals.Resize(m_verticalStart[slabs]);
+    {
+        // Fill cursors, one per slab; each slab receives its edges in ring
+        // order, the order its sort below starts from.
+        CGrowArray<uint64_t> nextSegment(m_segmentStart), nextVertical(m_verticalStart);
+        for (uint64_t r = 0; r < count; ++r) {
+            const TRing& ring = *rings[r];
+            for (uint64_t j = 0; j + 1 < ring.Count(); ++j) {
+                const CGeoPoint* e = &ring[j];
+                int32_t x1 = std::min(e[0].x, e[1].x), x2 = std::max(e[0].x, e[1].x);
+                uint64_t s = firstSlab(x1);
+                if (s == slabs)
+                    continue;
+                if (x1 == x2) {
+                    m_verticals[nextVertical[s]++] = {std::min(e[0].y, e[1].y), std::max(e[0].y, e[1].y)};
+                    continue;
+                }
+                auto edge = uint32_t(m_edges.Count());
+                m_edges.PushBack({{e[0], e[1]}, int32_t(r)});
+                for (uint64_t k = s + 1; k < slabs && m_keys[k] <= x2; ++k)
+                    m_segments[nextSegment[k]++] = edge * 2;
+            }
         }
     }
 
     CGrowArray<int32_t> stack;
-    for (TSlab& slab : m_slabs) {
-        std::sort(slab.verticals.begin(), slab.verticals.end(),
+    for (uint64_t k = 0; k < slabs; ++k) {
+        std::sort(m_verticals.begin() + m_verticalStart[k], m_verticals.begin() + m_verticalStart[k + 1],
                   [](const TVertical& a, const TVertical& b) { return a.high < b.high; });
+        uint32_t* first = m_segments.begin() + m_segmentStart[k];
+        uint32_t* last = m_segments.begin() + m_segmentStart[k + 1];
         // Edges of overlapping or broken rings can make the order inconsistent;
         // a stable merge sort stays within bounds even then.
-        std::stable_sort(slab.segments.begin(), slab.segments.end(),
-                         [](const TSegment& a, const TSegment& b) { return IsBelow(a.edge, b.edge); });
+        std::stable_sort(first, last, [this](uint32_t a, uint32_t b) {
+            return IsBelow(m_edges[a / 2].ends, m_edges[b / 2].ends);
+        });
         stack.Clear();
-        for (TSegment& segment : slab.segments) {
-            int32_t* found = std::find(stack.begin(), stack.end(), segment.ring);
+        for (uint32_t* segment = first; segment != last; ++segment) {
+            const TEdge& edge = m_edges[*segment / 2];
+            int32_t region;
+            int32_t* found = std::find(stack.begin(), stack.end(), edge.ring);
             if (found != stack.end()) {
-                segment.region = stack.Back();
+                region = stack.Back();
                 stack.Erase(uint64_t(found - stack.begin()), uint64_t(found - stack.begin()) + 1);
             } else {
-                segment.region = stack.Empty() ? kNone : stack.Back();
-                stack.PushBack(segment.ring);
+                region = stack.Empty() ? kNone : stack.Back();
+                stack.PushBack(edge.ring);
+            }
+            if (region != (RunsEast(edge.ends) ? edge.ring : kNone)) {
+                *segment |= 1;
+                m_unusualAt.PushBack(uint64_t(segment - m_segments.begin()));
+                m_unusual.PushBack(region);
             }
         }
-        slab.segments.ShrinkToFit();
-        slab.verticals.ShrinkToFit();
     }
+    m_unusualAt.ShrinkToFit();
+    m_unusual.ShrinkToFit();
 }
 
-int32_t CAreaLocator::LocateInSlab(const TSlab& slab, CGeoPoint p, bool* border) const
+int32_t CAreaLocator::RegionAt(uint64_t at) const
 {
-    const TSegment* first = slab.segments.begin();
-    uint64_t lo = 0, hi = slab.segments.Count();
+    uint32_t segment = m_segments[at];
+    const TEdge& edge = m_edges[segment / 2];
+    if ((segment & 1) == 0)
+        return RunsEast(edge.ends) ? edge.ring : kNone;
+    return m_unusual[uint64_t(std::lower_bound(m_unusualAt.begin(), m_unusualAt.end(), at) - m_unusualAt.begin())];
+}
+
+int32_t CAreaLocator::LocateInSlab(uint64_t slab, CGeoPoint p, bool* border) const
+{
+    const uint32_t* first = m_segments.begin() + m_segmentStart[slab];
+    uint64_t lo = 0, hi = m_segmentStart[slab + 1] - m_segmentStart[slab];
+    const uint64_t n = hi;
     while (lo < hi) {
         uint64_t mid = lo + (hi - lo) / 2;
-        if (Side(first[mid].edge, p) < 0)
+        if (Side(m_edges[first[mid] / 2].ends, p) < 0)
             lo = mid + 1;
         else
             hi = mid;
     }
-    if (lo == slab.segments.Count())
+    if (lo == n)
         return kNone;
-    int side = Side(first[lo].edge, p);
+    int side = Side(m_edges[first[lo] / 2].ends, p);
     if (side == 0 && border != nullptr)
         *border = true;
-    int32_t region = first[lo].region;
+    int32_t region = RegionAt(m_segmentStart[slab] + lo);
     if (region == kNone && side == 0)
-        return lo + 1 < slab.segments.Count() ? first[lo + 1].region : kNone;
+        return lo + 1 < n ? RegionAt(m_segmentStart[slab] + lo + 1) : kNone;
     return region;
 }
 
@@ -244,7 +324,7 @@ int32_t CAreaLocator::Locate(CGeoPoint p, bool* border) const
     int32_t area = LocateAt(p, border);
     // Rings crossing the antimeridian run on past +180 degrees, where the
     // meridians east of it have a second name.
-    if (area == kNone && !m_slabs.Empty() && int64_t(p.x) + MapUnits::kTurn <= m_slabs.Back().key) {
+    if (area == kNone && !m_keys.Empty() && int64_t(p.x) + MapUnits::kTurn <= m_keys.Back()) {
         bool again = false;
         int32_t found = LocateAt({int32_t(int64_t(p.x) + MapUnits::kTurn), p.y}, &again);
         if (found != kNone) {
@@ -258,19 +338,19 @@ int32_t CAreaLocator::Locate(CGeoPoint p, bool* border) const
 
 int32_t CAreaLocator::LocateAt(CGeoPoint p, bool* border) const
 {
-    const TSlab* slab = std::lower_bound(m_slabs.begin(), m_slabs.end(), p.x,
-                                         [](const TSlab& s, int32_t v) { return s.key < v; });
-    if (slab == m_slabs.end())
+    auto slab = uint64_t(std::lower_bound(m_keys.begin(), m_keys.end(), p.x) - m_keys.begin());
+    if (slab == m_keys.Count())
         return kNone;
     bool onBorder = false;
-    if (slab->key == p.x) {
-        const TVertical* v = std::lower_bound(slab->verticals.begin(), slab->verticals.end(), p.y,
+    if (m_keys[slab] == p.x) {
+        const TVertical* end = m_verticals.begin() + m_verticalStart[slab + 1];
+        const TVertical* v = std::lower_bound(m_verticals.begin() + m_verticalStart[slab], end, p.y,
                                               [](const TVertical& a, int32_t y) { return a.high < y; });
-        onBorder = v != slab->verticals.end() && v->low <= p.y;
+        onBorder = v != end && v->low <= p.y;
     }
-    int32_t area = LocateInSlab(*slab, p, &onBorder);
-    if (area == kNone && slab->key == p.x && slab + 1 != m_slabs.end())
-        area = LocateInSlab(slab[1], p, nullptr);
+    int32_t area = LocateInSlab(slab, p, &onBorder);
+    if (area == kNone && m_keys[slab] == p.x && slab + 1 != m_keys.Count())
+        area = LocateInSlab(slab + 1, p, nullptr);
     if (border != nullptr)
         *border = onBorder;
     return area;
@@ -278,10 +358,9 @@ int32_t CAreaLocator::LocateAt(CGeoPoint p, bool* border) const
 
 uint64_t CAreaLocator::BytesHeld() const
 {
-    uint64_t bytes = m_slabs.CapacityBytes();
-    for (const TSlab& slab : m_slabs)
-        bytes += slab.segments.CapacityBytes() + slab.verticals.CapacityBytes();
-    return bytes;
+    return m_keys.CapacityBytes() + m_segmentStart.CapacityBytes() + m_verticalStart.CapacityBytes() +
+           m_segments.CapacityBytes() + m_verticals.CapacityBytes() + m_edges.CapacityBytes() +
+           m_unusualAt.CapacityBytes() + m_unusual.CapacityBytes();
 }
 
 }  // namespace Geometry

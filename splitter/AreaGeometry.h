@@ -64,7 +64,9 @@ double Fraction(CGeoPoint point, CGeoPoint p, CGeoPoint q);
 
 // Finds which of a set of closed rings holds a point, in two binary searches:
 // one over vertical slabs at every vertex longitude, one over the edges that
-// cross the slab, sorted bottom to top.
+// cross the slab, sorted bottom to top. An edge spans many slabs when there
+// are many areas, so a slab holds only edge numbers, in one table for all
+// slabs.
 class CAreaLocator {
 public:
     static constexpr int32_t kNone = -1;
@@ -86,24 +88,34 @@ public:
     uint64_t BytesHeld() const;
 
 private:
-    struct TSegment {
-        const CGeoPoint* edge;  // edge[0] -> edge[1]
-        int32_t region;         // area just below the edge, or kNone
+    struct TEdge {
+        CGeoPoint ends[2];  // ends[0] -> ends[1], not vertical
         int32_t ring;
     };
     struct TVertical {
         int32_t low, high;
     };
-    struct TSlab {
-        int32_t key;  // covers x in (previous key, key]
-        CGrowArray<TSegment> segments;
-        CGrowArray<TVertical> verticals;
-    };
 
     int32_t LocateAt(CGeoPoint p, bool* border) const;
-    int32_t LocateInSlab(const TSlab& slab, CGeoPoint p, bool* border) const;
+    int32_t LocateInSlab(uint64_t slab, CGeoPoint p, bool* border) const;
+    // The area just below the edge at m_segments[at].
+    int32_t RegionAt(uint64_t at) const;
 
-    CGrowArray<TSlab> m_slabs;
+    // Slab k covers x in (m_keys[k - 1], m_keys[k]]; its edges are
+    // m_segments[m_segmentStart[k] .. m_segmentStart[k + 1]), its vertical
+    // edges (at x = m_keys[k]) likewise in m_verticals. A segment is an edge
+    // number times two, plus one when the area below it is not the usual
+    // one (its own ring under an edge running east, the top of a clockwise
+    // ring; none under one running west): only overlapping, nested or broken
+    // rings make those, listed by position in m_unusualAt and m_unusual.
+    CGrowArray<int32_t> m_keys;
+    CGrowArray<uint64_t> m_segmentStart;
+    CGrowArray<uint64_t> m_verticalStart;
+    CGrowArray<uint32_t> m_segments;
+    CGrowArray<TVertical> m_verticals;
+    CGrowArray<TEdge> m_edges;
+    CGrowArray<uint64_t> m_unusualAt;
+    CGrowArray<int32_t> m_unusual;
 };
 
 // Indexes the edges of ring: edge k (point k to k + 1) under the rectangle
