@@ -195,27 +195,32 @@ void CAreaLocator::Build(const TRing* const* rings, uint64_t count)
     CGrowArray<int64_t> spans;  // +1 where an edge's slabs begin, -1 after
     spans.Resize(slabs + 1);
     std::fill(spans.begin(), spans.end(), 0);
-    uint64_t edges = 0;
-    for (uint64_t r = 0; r < count; ++r) {
-        const TRing& ring = *rings[r];
-        for (uint64_t j = 0; j + 1 < ring.Count(); ++j) {
-            const CGeoPoint* e = &ring[j];
-            int32_t x1 = std::min(e[0].x, e[1].x), x2 = std::max(e[0].x, e[1].x);
-            uint64_t s = firstSlab(x1);
-            if (s == slabs)
-                continue;  // a ring's first point alone: no slab of its own
-            if (x1 == x2) {
-                ++m_verticalStart[s + 1];
-                continue;
-            }
-            ++edges;
-            uint64_t end = endSlab(x2);
-            if (end > s + 1) {
-                ++spans[s + 1];
-                --spans[end];
+    // Calls visit(ring, edge ends, first slab, east end) for every edge
+    // that has a slab, in ring order; both passes below see the same edges.
+    auto forEachEdge = [&](auto&& visit) {
+        for (uint64_t r = 0; r < count; ++r) {
+            const TRing& ring = *rings[r];
+            for (uint64_t j = 0; j + 1 < ring.Count(); ++j) {
+                const CGeoPoint* e = &ring[j];
+                uint64_t s = firstSlab(std::min(e[0].x, e[1].x));
+                if (s != slabs)  // else a ring's first point alone: no slab of its own
+                    visit(r, e, s, std::max(e[0].x, e[1].x));
             }
         }
-    }
+    };
+    uint64_t edges = 0;
+    forEachEdge([&](uint64_t, const CGeoPoint* e, uint64_t s, int32_t x2) {
+        if (e[0].x == e[1].x) {
+            ++m_verticalStart[s + 1];
+            return;
+        }
+        ++edges;
+        uint64_t end = endSlab(x2);
+        if (end > s + 1) {
+            ++spans[s + 1];
+            --spans[end];
+        }
+    });
     if (edges > UINT32_MAX / 2)
         ThrowBadAlloc();
     int64_t crossing = 0;
@@ -233,24 +238,16 @@ void CAreaLocator::Build(const TRing* const* rings, uint64_t count)
         // Fill cursors, one per slab; each slab receives its edges in ring
         // order, the order its sort below starts from.
         CGrowArray<uint64_t> nextSegment(m_segmentStart), nextVertical(m_verticalStart);
-        for (uint64_t r = 0; r < count; ++r) {
-            const TRing& ring = *rings[r];
-            for (uint64_t j = 0; j + 1 < ring.Count(); ++j) {
-                const CGeoPoint* e = &ring[j];
-                int32_t x1 = std::min(e[0].x, e[1].x), x2 = std::max(e[0].x, e[1].x);
-                uint64_t s = firstSlab(x1);
-                if (s == slabs)
-                    continue;
-                if (x1 == x2) {
-                    m_verticals[nextVertical[s]++] = {std::min(e[0].y, e[1].y), std::max(e[0].y, e[1].y)};
-                    continue;
-                }
-                auto edge = uint32_t(m_edges.Count());
-                m_edges.PushBack({{e[0], e[1]}, int32_t(r)});
-                for (uint64_t k = s + 1; k < slabs && m_keys[k] <= x2; ++k)
-                    m_segments[nextSegment[k]++] = edge * 2;
+        forEachEdge([&](uint64_t r, const CGeoPoint* e, uint64_t s, int32_t x2) {
+            if (e[0].x == e[1].x) {
+                m_verticals[nextVertical[s]++] = {std::min(e[0].y, e[1].y), std::max(e[0].y, e[1].y)};
+                return;
             }
-        }
+            auto edge = uint32_t(m_edges.Count());
+            m_edges.PushBack({{e[0], e[1]}, int32_t(r)});
+            for (uint64_t k = s + 1; k < slabs && m_keys[k] <= x2; ++k)
+                m_segments[nextSegment[k]++] = edge * 2;
+        });
     }
 
     CGrowArray<int32_t> stack;
