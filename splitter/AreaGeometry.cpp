@@ -65,7 +65,9 @@ bool PointInRing(const CGeoPoint* ring, uint64_t count, CGeoPoint p)
         int64_t c = int64_t(p.y - lo.y) * d - e * int64_t(hi.y - lo.y);
         if (c == 0) {
             int64_t fromHi = LonDiff(hi.x, p.x);
-            return (e >= 0 && fromHi <= 0) || (e <= 0 && fromHi >= 0);
+            if ((e >= 0 && fromHi <= 0) || (e <= 0 && fromHi >= 0))
+                return true;
+            continue;  // a level edge beside p: it crosses nothing
         }
         if (c > 0 && p.y != lo.y)
             inside = !inside;
@@ -250,10 +252,31 @@ void CAreaLocator::Build(const TRing* const* rings, uint64_t count)
         });
     }
 
+    // The vertical edges on one meridian may overlap or nest (tiles of
+    // different heights on either side): each slab keeps their union, as
+    // disjoint spans, so that the first span reaching up to a point decides.
+    uint64_t kept = 0;
+    for (uint64_t k = 0, begin = 0; k < slabs; ++k) {
+        const uint64_t end = m_verticalStart[k + 1];
+        std::sort(m_verticals.begin() + begin, m_verticals.begin() + end,
+                  [](const TVertical& a, const TVertical& b) { return a.low < b.low; });
+        const uint64_t first = kept;
+        for (uint64_t i = begin; i < end; ++i) {
+            const TVertical v = m_verticals[i];
+            if (kept > first && v.low <= m_verticals[kept - 1].high)
+                m_verticals[kept - 1].high = std::max(m_verticals[kept - 1].high, v.high);
+            else
+                m_verticals[kept++] = v;
+        }
+        m_verticalStart[k] = first;
+        begin = end;
+    }
+    m_verticalStart[slabs] = kept;
+    m_verticals.Resize(kept);
+    m_verticals.ShrinkToFit();
+
     CGrowArray<int32_t> stack;
     for (uint64_t k = 0; k < slabs; ++k) {
-        std::sort(m_verticals.begin() + m_verticalStart[k], m_verticals.begin() + m_verticalStart[k + 1],
-                  [](const TVertical& a, const TVertical& b) { return a.high < b.high; });
         uint32_t* first = m_segments.begin() + m_segmentStart[k];
         uint32_t* last = m_segments.begin() + m_segmentStart[k + 1];
         // Edges of overlapping or broken rings can make the order inconsistent;

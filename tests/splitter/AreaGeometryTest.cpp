@@ -115,9 +115,12 @@ TEST(AreaGeometry, PointInRingWithItsBoundaryRule)
     EXPECT_FALSE(PointInRing(s.Data(), s.Count(), {5, 11}));
     EXPECT_TRUE(PointInRing(s.Data(), s.Count(), {5, 10}));   // top edge
     EXPECT_TRUE(PointInRing(s.Data(), s.Count(), {0, 5}));    // west edge
-    EXPECT_FALSE(PointInRing(s.Data(), s.Count(), {5, 0}));   // bottom edge: level with the first point
+    EXPECT_TRUE(PointInRing(s.Data(), s.Count(), {5, 0}));    // bottom edge, level with the first point
     TRing notch = Ring({{0, 100}, {30, 100}, {30, 40}, {70, 40}, {70, 100}, {100, 100}, {100, 0}, {0, 0}, {0, 100}});
-    EXPECT_FALSE(PointInRing(notch.Data(), notch.Count(), {10, 40}));
+    // Level with the notch's bottom edge, beside it.
+    EXPECT_TRUE(PointInRing(notch.Data(), notch.Count(), {10, 40}));
+    EXPECT_TRUE(PointInRing(notch.Data(), notch.Count(), {90, 40}));
+    EXPECT_FALSE(PointInRing(notch.Data(), notch.Count(), {50, 41}));
     EXPECT_TRUE(PointInRing(notch.Data(), notch.Count(), {10, 50}));
     EXPECT_FALSE(PointInRing(notch.Data(), notch.Count(), {50, 50}));
 
