@@ -1,4 +1,4 @@
-// Growable arrays, pools, file streams against plain strings, and the
+// Growable arrays, file streams against plain strings, and the
 // file-system helpers.
 #include <sys/stat.h>
 
@@ -14,8 +14,6 @@
 #include "common/streams/FileStream.h"
 #include "common/streams/FileSystem.h"
 #include "common/streams/GrowArray.h"
-#include "common/streams/PoolAllocator.h"
-#include "common/streams/SharedPtr.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -60,31 +58,6 @@ TEST(GrowArray, GrowsByHalfAndKeepsItsElements)
     EXPECT_EQ(moved[49][1], text(1));
     moved.Free();
     EXPECT_EQ(moved.Data(), nullptr);
-}
-
-TEST(PoolAllocator, ServesChunksReusesBlocksAndIsSharedSafely)
-{
-    auto pool = CSharedPtr<CPoolAllocator<32>>::MakeStatic(100);
-    void* blocks[101];
-    for (void*& block : blocks)
-        block = pool->Allocate();
-    for (int i = 1; i < 100; ++i)  // handed out in address order
-        EXPECT_EQ(static_cast<char*>(blocks[i]) - static_cast<char*>(blocks[i - 1]), 32);
-    pool->Free(blocks[42]);
-    EXPECT_EQ(pool->Allocate(), blocks[42]);
-    EXPECT_EQ(pool->BytesHeld(), 2u * 100 * 32);
-    pool->Destroy();
-    EXPECT_EQ(pool->ChunkCount(), 0u);
-
-    struct CCounted {
-        int* destroyed;
-        ~CCounted() { ++*destroyed; }
-    };
-    int destroyed = 0;
-    auto owned = CSharedPtr<CCounted>::MakeDynamic(std::unique_ptr<CCounted>(new CCounted{&destroyed}));
-    owned.Release();
-    owned.Release();  // releasing a null holder does nothing
-    EXPECT_EQ(destroyed, 1);
 }
 
 uint32_t CodeOf(const std::function<void()>& body)
