@@ -152,7 +152,10 @@ TEST(FileReadStream, ReadLineEndsAtCrLfOrEither)
     EXPECT_EQ(joined, std::string(5000, 'z') + "end");
 }
 
-TEST(FileStreams, OpenFailuresSayWhy)
+// Opening fails with the system's reason. On a full disk buffered bytes
+// fail at Close, larger writes at once; the exception says what the system
+// said, and where.
+TEST(FileStreams, FailuresSayWhyAndWhere)
 {
     test::CTempDir dir;
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
@@ -169,6 +172,23 @@ TEST(FileStreams, OpenFailuresSayWhy)
         EXPECT_FALSE(out.Open(path)) << path;
         EXPECT_STREQ(out.OpenError(), reason) << path;
     }
+    ASSERT_TRUE(out.Open("/dev/full"));
+    out.Write("abc", 3);
+    try {
+        out.Close();
+        ADD_FAILURE() << "no exception";
+    } catch (const TStreamException& e) {
+        EXPECT_EQ(e.code, TStreamException::kWrite);
+        EXPECT_EQ(e.error, ENOSPC);
+        EXPECT_EQ(e.file, "/dev/full");
+    }
+    EXPECT_FALSE(out.IsOpen());
+    ASSERT_TRUE(out.Open("/dev/full"));
+    const std::string big = Pattern(200000);
+    EXPECT_EQ(CodeOf([&] { out.Write(big.data(), big.size()); }), TStreamException::kWrite);
+    CFileWriteStream abandoned(65536);  // its destructor must not throw
+    ASSERT_TRUE(abandoned.Open("/dev/full"));
+    abandoned.Write("x", 1);
 }
 
 // Buffers of any size grow while a file takes more; what was written,
@@ -226,30 +246,6 @@ TEST(FileWriteStream, WritesWhatAStringReceives)
     in.CopyTo(out, source.size() - 100005);
     EXPECT_TRUE(out.Close());
     EXPECT_TRUE(test::ReadFile(dir / "1") == models[1] + "+" + source.substr(5));
-}
-
-// A full disk: buffered bytes fail at Close, larger writes at once; the
-// exception says what the system said, and where.
-TEST(FileWriteStream, FailuresThrowWhereTheyHappen)
-{
-    CFileWriteStream full(65536);
-    ASSERT_TRUE(full.Open("/dev/full"));
-    full.Write("abc", 3);
-    try {
-        full.Close();
-        ADD_FAILURE() << "no exception";
-    } catch (const TStreamException& e) {
-        EXPECT_EQ(e.code, TStreamException::kWrite);
-        EXPECT_EQ(e.error, ENOSPC);
-        EXPECT_EQ(e.file, "/dev/full");
-    }
-    EXPECT_FALSE(full.IsOpen());
-    ASSERT_TRUE(full.Open("/dev/full"));
-    const std::string big = Pattern(200000);
-    EXPECT_EQ(CodeOf([&] { full.Write(big.data(), big.size()); }), TStreamException::kWrite);
-    CFileWriteStream abandoned(65536);  // its destructor must not throw
-    ASSERT_TRUE(abandoned.Open("/dev/full"));
-    abandoned.Write("x", 1);
 }
 
 TEST(FileSystem, DirectoriesListingsAndPathParts)
