@@ -24,7 +24,7 @@ int main(int argc, char** argv)
         const std::string header = file.substr(0, spans.at(0).size), first = file.substr(spans.at(1).offset, spans[1].size);
         const std::string raw = test::FrameBlob("OSMData", test::MakeBlob(test::BlobPayload(first), test::ECompression::kRaw));
         for (const std::string& blob : {first, raw})
-            test::WriteFile((corpus / ("seed-" + std::to_string(written++))).string(), header + blob);
+            test::WritePbf((corpus / ("seed-" + std::to_string(written++))).string(), {header, blob});
     }
     std::cout << written << " seeds in " << corpus.string() << "\n";
     return 0;

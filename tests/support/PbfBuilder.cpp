@@ -1,6 +1,7 @@
 #include "tests/support/PbfBuilder.h"
 
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <stdexcept>
 
@@ -65,6 +66,15 @@ std::string PbfFile(const std::vector<std::string>& dataBlobs)
     for (const std::string& blob : dataBlobs)
         bytes += blob;
     return bytes;
+}
+
+void WritePbf(const std::string& path, const std::vector<std::string>& blobs)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (const std::string& blob : blobs)
+        out.write(blob.data(), static_cast<std::streamsize>(blob.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
 }
 
 uint32_t StringIndex(OSMPBF::PrimitiveBlock& block, std::string_view s)

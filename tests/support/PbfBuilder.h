@@ -32,6 +32,9 @@ std::string DataBlob(const OSMPBF::PrimitiveBlock& block, ECompression compressi
 // The default header blob followed by dataBlobs.
 std::string PbfFile(const std::vector<std::string>& dataBlobs);
 
+// Concatenates blobs and writes them to path.
+void WritePbf(const std::string& path, const std::vector<std::string>& blobs);
+
 // The index of s in block's string table, appended when missing. Entry 0 is
 // the empty string, as writers keep it.
 uint32_t StringIndex(OSMPBF::PrimitiveBlock& block, std::string_view s);
