@@ -1,8 +1,8 @@
 #include "tests/support/PbfBuilder.h"
 
-#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 
 #include <zlib.h>
@@ -12,7 +12,7 @@
 
 namespace test {
 
-std::string Deflate(std::string_view bytes)
+static std::string Deflate(std::string_view bytes)
 {
     uLongf size = compressBound(static_cast<uLong>(bytes.size()));
     std::string out(size, '\0');
@@ -21,26 +21,6 @@ std::string Deflate(std::string_view bytes)
         throw std::runtime_error("compress failed");
     out.resize(size);
     return out;
-}
-
-std::string Inflate(std::string_view bytes)
-{
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK)
-        return {};
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    z.avail_in = static_cast<uInt>(bytes.size());
-    std::string out;
-    char chunk[65536];
-    int result;
-    do {
-        z.next_out = reinterpret_cast<Bytef*>(chunk);
-        z.avail_out = sizeof chunk;
-        result = inflate(&z, Z_NO_FLUSH);
-        out.append(chunk, sizeof chunk - z.avail_out);
-    } while (result == Z_OK);
-    inflateEnd(&z);
-    return result == Z_STREAM_END ? out : std::string();
 }
 
 OSMPBF::Blob MakeBlob(std::string_view payload, ECompression compression)
@@ -206,7 +186,17 @@ std::string BlobPayload(std::string_view framed)
     std::string_view body = framed.substr(4 + BigEndian32(framed));
     if (!blob.ParseFromArray(body.data(), int(body.size())))
         throw std::runtime_error("not a well-formed blob");
-    return blob.has_zlib_data() ? Inflate(blob.zlib_data()) : blob.raw();
+    if (!blob.has_zlib_data())
+        return blob.raw();
+    // One byte more than stated, so that a longer inflation shows.
+    std::string out(size_t(blob.raw_size()) + 1, '\0');
+    uLongf size = static_cast<uLongf>(out.size());
+    if (uncompress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(blob.zlib_data().data()),
+                   static_cast<uLong>(blob.zlib_data().size())) != Z_OK ||
+        size != uLongf(blob.raw_size()))
+        throw std::runtime_error("the zlib data does not inflate to its raw size");
+    out.resize(size);
+    return out;
 }
 
 CMemoryReadStream::CMemoryReadStream(std::string bytes, uint64_t capacity)
@@ -256,6 +246,67 @@ OSM::TRelation MakeRelation(int64_t id, const std::vector<TMemberSpec>& members,
     for (const auto& [type, ref, role] : members)
         relation.members.PushBack({type, ref, role});
     return relation;
+}
+
+void TEntitySet::Write(OSM::CDataWriter& writer, size_t i) const
+{
+    if (i < nodes.size())
+        return writer.WriteNode(nodes[i]);
+    i -= nodes.size();
+    if (i < ways.size())
+        return writer.WriteWay(ways[i]);
+    writer.WriteRelation(relations[i - ways.size()]);
+}
+
+TEntitySet RandomEntities(uint32_t seed, int nodes, int ways, int relations)
+{
+    std::mt19937_64 random(seed);
+    auto in = [&random](int64_t low, int64_t high) { return std::uniform_int_distribution<int64_t>(low, high)(random); };
+    static const char* const kStrings[] = {"", "a", "A", "name", "Name", "highway", "outer", "\xC3\x9Cn\xC3\xAF", "x y"};
+    auto text = [&]() -> std::string {
+        return in(0, 3) == 0 ? "unique " + std::to_string(random()) : kStrings[in(0, std::size(kStrings) - 1)];
+    };
+    // Each field at one of its limits now and then.
+    auto pick = [&](int64_t low, int64_t high) { return in(0, 7) == 0 ? (in(0, 1) ? low : high) : in(low, high); };
+    auto fill = [&](OSM::TEntity& e, OSM::TId id) {
+        e.id = id;
+        e.info = {int32_t(pick(INT32_MIN, INT32_MAX)), int32_t(pick(INT32_MIN, INT32_MAX)), text(),
+                  pick(in(0, 1) ? INT64_MIN : -5, in(0, 1) ? INT64_MAX : int64_t(1) << 33),
+                  in(0, INT32_MAX) * 1000 + in(0, 1) * 999, 1};
+        for (int64_t t = in(0, 4); t > 0; --t)
+            e.AddTag(text(), text());
+    };
+    // Negative ids by absolute value, then positive ones, with gaps from one
+    // to 2^44.
+    auto ids = [&](int count) {
+        std::vector<OSM::TId> list;
+        OSM::TId id = 0;
+        for (int i = 0; i < count / 10; ++i)
+            list.push_back(id -= in(1, in(0, 1) ? 3 : int64_t(1) << 44));
+        for (id = 0; int(list.size()) < count;)
+            list.push_back(id += in(1, in(0, 1) ? 3 : int64_t(1) << 44));
+        return list;
+    };
+    const int64_t kFar = int64_t(1) << 61;
+    TEntitySet set;
+    for (OSM::TId id : ids(nodes)) {
+        OSM::TNode& node = set.nodes.emplace_back();
+        fill(node, id);
+        node.position = {int32_t(pick(-1509949439, 1509949439)), int32_t(pick(-754974720, 754974720))};
+    }
+    for (OSM::TId id : ids(ways)) {
+        OSM::TWay& way = set.ways.emplace_back();
+        fill(way, id);
+        for (int64_t r = in(0, 100); r > 0; --r)
+            way.nodeRefs.PushBack(in(-kFar, kFar));
+    }
+    for (OSM::TId id : ids(relations)) {
+        OSM::TRelation& relation = set.relations.emplace_back();
+        fill(relation, id);
+        for (int64_t m = in(0, 50); m > 0; --m)
+            relation.members.PushBack({OSM::EEntityType(in(0, 2)), in(-kFar, kFar), text()});
+    }
+    return set;
 }
 
 std::string Describe(OSM::EEntityType type, const OSM::TEntity& e)

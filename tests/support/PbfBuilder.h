@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/OSM/DataReader.h"
+#include "common/OSM/DataWriter.h"
 #include "common/streams/FileStream.h"
 #include "fileformat.pb.h"
 #include "osmformat.pb.h"
@@ -19,12 +20,8 @@ namespace test {
 using TTagList = std::vector<std::pair<std::string, std::string>>;
 enum class ECompression { kRaw, kZlib };
 
-// zlib format (with header and checksum), default level.
-std::string Deflate(std::string_view bytes);
-// The inverse; empty when bytes do not inflate.
-std::string Inflate(std::string_view bytes);
-
-// A Blob holding payload, with raw_size set when compressed.
+// A Blob holding payload, with raw_size set when compressed (zlib format,
+// default level).
 OSMPBF::Blob MakeBlob(std::string_view payload, ECompression compression = ECompression::kZlib);
 // The 4-byte big-endian header length, the BlobHeader and the Blob.
 std::string FrameBlob(std::string_view type, const OSMPBF::Blob& blob);
@@ -70,7 +67,8 @@ struct TBlobSpan {
 };
 // The blobs of a well-formed file, in order.
 std::vector<TBlobSpan> SplitBlobs(std::string_view file);
-// The decompressed payload of a well-formed framed blob.
+// The payload of a well-formed framed blob; throws when zlib data does not
+// inflate to exactly its raw size.
 std::string BlobPayload(std::string_view framed);
 
 // Serves bytes through the same window logic as a file stream, without disk.
@@ -93,6 +91,22 @@ OSM::TNode MakeNode(int64_t id, int32_t lon = 0, int32_t lat = 0, const TTagList
 OSM::TWay MakeWay(int64_t id, const std::vector<int64_t>& refs = {}, const TTagList& tags = {}, OSM::TInfo info = {});
 OSM::TRelation MakeRelation(int64_t id, const std::vector<TMemberSpec>& members = {}, const TTagList& tags = {},
                             OSM::TInfo info = {});
+
+// Entities of one file, each kind in IdBefore order.
+struct TEntitySet {
+    std::vector<OSM::TNode> nodes;
+    std::vector<OSM::TWay> ways;
+    std::vector<OSM::TRelation> relations;
+
+    size_t Count() const { return nodes.size() + ways.size() + relations.size(); }
+    // Hands the i-th entity, in file order, to writer.
+    void Write(OSM::CDataWriter& writer, size_t i) const;
+};
+// Random entities: values across their whole ranges (metadata outside the
+// format included), ids negative and far apart, strings that repeat, differ
+// in case only, are UTF-8, or are new, so that a block's string table
+// outgrows one-byte indices.
+TEntitySet RandomEntities(uint32_t seed, int nodes, int ways, int relations);
 
 // One line for an entity: kind and id, metadata, tags, then the position,
 // refs or members.

@@ -19,117 +19,88 @@ using test::MakeNode;
 using test::MakeRelation;
 using test::MakeWay;
 
-const std::string kHead =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<osm version=\"0.6\" generator=\"Tovimar OSM splitter 1.09.48\">\r\n";
-const std::string kTail = "</osm>";
 const OSM::TInfo kNoInfo{-1, 0, "", 0, 0, 0};
+const std::string kAtZero = " lat=\"0.0000000\" lon=\"0.0000000\"";
+const std::string kBad = "\xEF\xBF\xBD";  // U+FFFD
 
 // What write(writer) puts between the head and the tail of a fresh file.
 std::string Body(const std::function<void(OSM::CXMLWriter&)>& write, const std::string& path = "")
 {
+    const std::string head =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<osm version=\"0.6\" generator=\"Tovimar OSM splitter 1.09.48\">\r\n";
     test::CTempDir dir;
     OSM::CXMLWriter writer;
     EXPECT_TRUE(writer.Open(path.empty() ? dir / "out.osm" : path));
     write(writer);
     writer.Close();
     const std::string text = test::ReadFile(path.empty() ? dir / "out.osm" : path);
-    EXPECT_EQ(text.substr(0, kHead.size()), kHead);
-    EXPECT_EQ(text.substr(text.size() - kTail.size()), kTail);
-    return text.substr(kHead.size(), text.size() - kHead.size() - kTail.size());
+    EXPECT_EQ(text.substr(0, head.size()), head);
+    EXPECT_EQ(text.substr(text.size() - 6), "</osm>");
+    return text.substr(head.size(), text.size() - head.size() - 6);
 }
 
 std::string Node(const std::string& attributes) { return "\t<node id=\"1\"" + attributes + "/>\r\n"; }
-const std::string kAtZero = " lat=\"0.0000000\" lon=\"0.0000000\"";
 
+// Zero metadata is left out but the version, metadata outside the format
+// as absent; ways and relations always take the long form; entities keep
+// the order of the calls. Markup is escaped, apostrophes are not; tabs and
+// line ends become references, other control characters U+FFFD; an empty
+// key or value leaves its attribute out.
 TEST(XMLWriter, Entities)
 {
-    const std::string r = "\xEF\xBF\xBD";  // U+FFFD
-    const struct {
-        std::function<void(OSM::CXMLWriter&)> write;
-        std::string body;
-    } cases[] = {
-        {[](OSM::CXMLWriter&) {}, ""},
-        {[](auto& w) { w.WriteNode(MakeNode(1, 0x59FFFFFF, -1, {}, kNoInfo)); },
-         Node(" version=\"-1\" lat=\"-0.0000001\" lon=\"179.9999999\"")},
-        {[](auto& w) {
-             w.WriteNode(MakeNode(-5, -2 * 8388608, 8388608, {{"name", "Main"}, {"amenity", "cafe"}},
-                                  {3, 42, "Zo\xC3\xAB", 99, 1234567890123, 1}));
-         },
-         "\t<node id=\"-5\" user=\"Zo\xC3\xAB\" uid=\"42\" version=\"3\" changeset=\"99\" "
-         "timestamp=\"2009-02-13T23:31:30Z\" lat=\"1.0000000\" lon=\"-2.0000000\">\r\n"
-         "\t\t<tag k=\"name\" v=\"Main\"/>\r\n\t\t<tag k=\"amenity\" v=\"cafe\"/>\r\n\t</node>\r\n"},
-        // Zero metadata is left out but the version; a timestamp under a
-        // second still counts.
-        {[](auto& w) { w.WriteNode(MakeNode(1)); }, Node(" version=\"0\"" + kAtZero)},
-        {[](auto& w) { w.WriteNode(MakeNode(1, 0, 0, {}, {-1, 0, "", 0, -1, 0})); },
-         Node(" version=\"-1\" timestamp=\"1970-01-01T00:00:00Z\"" + kAtZero)},
-        {[](auto& w) { w.WriteNode(MakeNode(INT64_MAX, INT32_MIN, 90 * 8388608, {}, {-1, INT32_MAX, "", UINT32_MAX, 0, 0})); },
-         "\t<node id=\"9223372036854775807\" uid=\"2147483647\" version=\"-1\" changeset=\"4294967295\" "
-         "lat=\"90.0000000\" lon=\"-256.0000000\"/>\r\n"},
-        // Metadata outside the format, which readers refuse, is written as
-        // absent.
-        {[](auto& w) {
-             w.WriteNode(MakeNode(1, 0, 0, {}, {-5, -7, "", -1, 0, 0}));
-             w.WriteNode(MakeNode(1, 0, 0, {}, {INT32_MIN, INT32_MIN, "", INT64_MIN, 0, 0}));
-             w.WriteNode(MakeNode(1, 0, 0, {}, {-1, 0, "", int64_t(UINT32_MAX) + 1, 0, 0}));
-             w.WriteNode(MakeNode(1, 0, 0, {}, {0, 1, "", 1, 0, 0}));
-         },
-         Node(" version=\"-1\"" + kAtZero) + Node(" version=\"-1\"" + kAtZero) + Node(" version=\"-1\"" + kAtZero) +
-             Node(" uid=\"1\" version=\"0\" changeset=\"1\"" + kAtZero)},
-        // Ways and relations always take the long form; entities keep the
-        // order of the calls.
-        {[](auto& w) {
-             w.WriteWay(MakeWay(10, {}, {}, kNoInfo));
-             w.WriteWay(MakeWay(11, {3, -4, 5}, {{"highway", "residential"}}, {2, 0, "", 0, 951782400000, 0}));
-             w.WriteRelation(MakeRelation(20, {}, {}, {1, 0, "", 0, 0, 0}));
-             w.WriteRelation(MakeRelation(21,
-                                          {{OSM::kNode, 1, "admin_centre"}, {OSM::kWay, 2, "outer"}, {OSM::kRelation, 3, ""},
-                                           {OSM::EEntityType(7), 4, "sub"}},
-                                          {{"type", "boundary"}}, {4, 0, "me", 0, 0, 0}));
-             w.WriteNode(MakeNode(1));
-         },
-         "\t<way id=\"10\" version=\"-1\">\r\n\t</way>\r\n"
-         "\t<way id=\"11\" version=\"2\" timestamp=\"2000-02-29T00:00:00Z\">\r\n\t\t<nd ref=\"3\"/>\r\n"
-         "\t\t<nd ref=\"-4\"/>\r\n\t\t<nd ref=\"5\"/>\r\n\t\t<tag k=\"highway\" v=\"residential\"/>\r\n\t</way>\r\n"
-         "\t<relation id=\"20\" version=\"1\">\r\n\t</relation>\r\n\t<relation id=\"21\" user=\"me\" version=\"4\">\r\n"
-         "\t\t<member type=\"node\" ref=\"1\" role=\"admin_centre\"/>\r\n\t\t<member type=\"way\" ref=\"2\" role=\"outer\"/>\r\n"
-         "\t\t<member type=\"relation\" ref=\"3\"/>\r\n\t\t<member type=\"relation\" ref=\"4\" role=\"sub\"/>\r\n"
-         "\t\t<tag k=\"type\" v=\"boundary\"/>\r\n\t</relation>\r\n" + Node(" version=\"0\"" + kAtZero)},
-        // Markup is escaped, apostrophes are not; tabs and line ends become
-        // references, other control characters U+FFFD; an empty key or value
-        // leaves its attribute out.
-        {[](auto& w) {
-             w.WriteNode(MakeNode(1, 0, 0, {{"a&b", "x&y\"z<w>v'u"}, {"k", "&amp;"}, {"note", "a\tb\r\nc\x01" "d\x1F" "e\x7F"},
-                                            {"", "orphan"}, {"bare", ""}}, {-1, 0, "<me>", 0, 0, 0}));
-             w.WriteRelation(MakeRelation(0, {{OSM::kWay, 2, "in\ner"}}));
-         },
-         "\t<node id=\"1\" user=\"&lt;me&gt;\" version=\"-1\"" + kAtZero + ">\r\n"
-         "\t\t<tag k=\"a&amp;b\" v=\"x&amp;y&quot;z&lt;w&gt;v'u\"/>\r\n\t\t<tag k=\"k\" v=\"&amp;amp;\"/>\r\n"
-         "\t\t<tag k=\"note\" v=\"a&#9;b&#13;&#10;c" + r + "d" + r + "e\x7F\"/>\r\n"
-         "\t\t<tag v=\"orphan\"/>\r\n\t\t<tag k=\"bare\"/>\r\n\t</node>\r\n"
-         "\t<relation id=\"0\" version=\"0\">\r\n\t\t<member type=\"way\" ref=\"2\" role=\"in&#10;er\"/>\r\n\t</relation>\r\n"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(Body(c.write), c.body);
+    EXPECT_EQ(Body([](auto& w) {
+                  w.WriteNode(MakeNode(1, 0x59FFFFFF, -1, {}, kNoInfo));
+                  w.WriteNode(MakeNode(-5, -2 * 8388608, 8388608, {{"name", "Main"}, {"amenity", "cafe"}},
+                                       {3, 42, "Zo\xC3\xAB", 99, 1234567890123, 1}));
+                  w.WriteNode(MakeNode(INT64_MAX, INT32_MIN, 90 * 8388608, {}, {-1, INT32_MAX, "", UINT32_MAX, 0, 0}));
+                  w.WriteNode(MakeNode(1, 0, 0, {}, {INT32_MIN, INT32_MIN, "", INT64_MIN, -1, 0}));
+                  w.WriteNode(MakeNode(1, 0, 0, {}, {0, 1, "", int64_t(UINT32_MAX) + 1, 0, 0}));
+                  w.WriteWay(MakeWay(10, {}, {}, kNoInfo));
+                  w.WriteWay(MakeWay(11, {3, -4}, {{"highway", "residential"}}, {2, 0, "", 0, 951782400000, 0}));
+                  w.WriteRelation(MakeRelation(21,
+                                               {{OSM::kNode, 1, "admin_centre"}, {OSM::kRelation, 3, ""},
+                                                {OSM::EEntityType(7), 4, "in\ner"}},
+                                               {{"type", "boundary"}}, {4, 0, "me", 0, 0, 0}));
+                  w.WriteNode(MakeNode(1, 0, 0, {{"a&b", "x&y\"z<w>v'u"}, {"k", "&amp;"}, {"note", "a\tb\r\nc\x01" "d\x7F"},
+                                                 {"", "orphan"}, {"bare", ""}}, {-1, 0, "<me>", 0, 0, 0}));
+              }),
+              Node(" version=\"-1\" lat=\"-0.0000001\" lon=\"179.9999999\"") +
+                  "\t<node id=\"-5\" user=\"Zo\xC3\xAB\" uid=\"42\" version=\"3\" changeset=\"99\" "
+                  "timestamp=\"2009-02-13T23:31:30Z\" lat=\"1.0000000\" lon=\"-2.0000000\">\r\n"
+                  "\t\t<tag k=\"name\" v=\"Main\"/>\r\n\t\t<tag k=\"amenity\" v=\"cafe\"/>\r\n\t</node>\r\n"
+                  "\t<node id=\"9223372036854775807\" uid=\"2147483647\" version=\"-1\" changeset=\"4294967295\" "
+                  "lat=\"90.0000000\" lon=\"-256.0000000\"/>\r\n" +
+                  Node(" version=\"-1\" timestamp=\"1970-01-01T00:00:00Z\"" + kAtZero) +
+                  Node(" uid=\"1\" version=\"0\"" + kAtZero) +
+                  "\t<way id=\"10\" version=\"-1\">\r\n\t</way>\r\n"
+                  "\t<way id=\"11\" version=\"2\" timestamp=\"2000-02-29T00:00:00Z\">\r\n\t\t<nd ref=\"3\"/>\r\n"
+                  "\t\t<nd ref=\"-4\"/>\r\n\t\t<tag k=\"highway\" v=\"residential\"/>\r\n\t</way>\r\n"
+                  "\t<relation id=\"21\" user=\"me\" version=\"4\">\r\n"
+                  "\t\t<member type=\"node\" ref=\"1\" role=\"admin_centre\"/>\r\n"
+                  "\t\t<member type=\"relation\" ref=\"3\"/>\r\n\t\t<member type=\"relation\" ref=\"4\" role=\"in&#10;er\"/>\r\n"
+                  "\t\t<tag k=\"type\" v=\"boundary\"/>\r\n\t</relation>\r\n"
+                  "\t<node id=\"1\" user=\"&lt;me&gt;\" version=\"-1\"" + kAtZero + ">\r\n"
+                  "\t\t<tag k=\"a&amp;b\" v=\"x&amp;y&quot;z&lt;w&gt;v'u\"/>\r\n\t\t<tag k=\"k\" v=\"&amp;amp;\"/>\r\n"
+                  "\t\t<tag k=\"note\" v=\"a&#9;b&#13;&#10;c" + kBad + "d\x7F\"/>\r\n"
+                  "\t\t<tag v=\"orphan\"/>\r\n\t\t<tag k=\"bare\"/>\r\n\t</node>\r\n");
 }
 
 // Each piece of a broken sequence that could not become valid is one U+FFFD.
 TEST(XMLWriter, BrokenUtf8BecomesReplacementCharacters)
 {
-    const std::string r = "\xEF\xBF\xBD";
     const struct {
         std::string in, out;
     } cases[] = {
         {"caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", "caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
-        {"a\xFF" "b\x80", "a" + r + "b" + r},
-        {"\xC3", r},                                // cut at the end
-        {"\xE2\x82" "x\xF0\x9F\x98", r + "x" + r},  // cut short
-        {"\xC0\xAF\xC1", r + r + r},                // overlong
-        {"\xE0\x9F\xBF", r + r + r},
-        {"\xED\xA0\x80\xED\x9F\xBF", r + r + r + "\xED\x9F\xBF"},  // a surrogate, then U+D7FF
-        {"\xF4\x90\x80\x80\xF5", r + r + r + r + r},                // above U+10FFFF
-        {"\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD", r + r + r},        // U+FFFE, U+FFFF
-        {"&\xFF<", "&amp;" + r + "&lt;"},
+        {"a\xFF" "b\x80", "a" + kBad + "b" + kBad},
+        {"\xC3", kBad},                              // cut at the end
+        {"\xE2\x82" "x\xF0\x9F\x98", kBad + "x" + kBad},  // cut short
+        {"\xC0\xAF\xC1", kBad + kBad + kBad},                // overlong
+        {"\xE0\x9F\xBF", kBad + kBad + kBad},
+        {"\xED\xA0\x80\xED\x9F\xBF", kBad + kBad + kBad + "\xED\x9F\xBF"},  // a surrogate, then U+D7FF
+        {"\xF4\x90\x80\x80\xF5", kBad + kBad + kBad + kBad + kBad},                // above U+10FFFF
+        {"\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD", kBad + kBad + kBad},        // U+FFFE, U+FFFF
+        {"&\xFF<", "&amp;" + kBad + "&lt;"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Body([&](auto& w) { w.WriteRelation(MakeRelation(0, {{OSM::kNode, 2, c.in}}, {{c.in, c.in}}, {0, 0, c.in, 0, 0, 0})); }),
@@ -141,7 +112,7 @@ TEST(XMLWriter, BrokenUtf8BecomesReplacementCharacters)
 TEST(XMLWriter, DegreesHaveTheDigitsOfPrintf)
 {
     // Odd multiples of 2^15 units end in an exact 5 behind the seventh decimal.
-    std::vector<int32_t> units = {INT32_MIN, INT32_MAX, -1, 1, 0x59FFFFFF, -0x5A000000, 90 * 8388608};
+    std::vector<int32_t> units = {INT32_MIN, INT32_MAX, -1, 1, 0x59FFFFFF, -0x5A000000};
     for (int32_t u = -(1 << 30); u < (1 << 30); u += 32768)
         units.push_back(u);
     for (uint32_t i = 0, random = 12345; i < 50000; ++i)
@@ -158,17 +129,15 @@ TEST(XMLWriter, DegreesHaveTheDigitsOfPrintf)
                 }) == expected);
 }
 
+// Before 1970 wraps as unsigned seconds (-1 s is 2^32 - 1 s), the cycles
+// counting 2100 as a leap year; milliseconds are cut toward zero first.
 TEST(XMLWriter, TimestampsCountDaysInFourYearCycles)
 {
     const std::pair<int64_t, const char*> cases[] = {
-        {1, "1970-01-01T00:00:00Z"},           {1999, "1970-01-01T00:00:01Z"},
-        {1234567890123, "2009-02-13T23:31:30Z"}, {94694399000, "1972-12-31T23:59:59Z"},
-        {951782400000, "2000-02-29T00:00:00Z"},  {951868800000, "2000-03-01T00:00:00Z"},
-        {4102444799000, "2099-12-31T23:59:59Z"},
-        // Before 1970 wraps as unsigned seconds (-1 s is 2^32 - 1 s), the
-        // cycles counting 2100 as a leap year; milliseconds are cut toward
-        // zero first.
-        {-1000, "2106-02-06T06:28:15Z"}, {-31536000000, "2105-02-06T06:28:16Z"}, {-999, "1970-01-01T00:00:00Z"}};
+        {1999, "1970-01-01T00:00:01Z"},         {94694399000, "1972-12-31T23:59:59Z"},
+        {951868800000, "2000-03-01T00:00:00Z"}, {4102444799000, "2099-12-31T23:59:59Z"},
+        {-1000, "2106-02-06T06:28:15Z"},        {-31536000000, "2105-02-06T06:28:16Z"},
+        {-999, "1970-01-01T00:00:00Z"}};
     for (const auto& [milliseconds, text] : cases) {
         char out[32];
         OSM::FormatTimestamp(milliseconds, out);
@@ -176,27 +145,19 @@ TEST(XMLWriter, TimestampsCountDaysInFourYearCycles)
     }
 }
 
-TEST(XMLWriter, XMLAndOSMReadersReadTheValuesBack)
+// The values the golden cases spell out, escaped, in a file that XML and OSM
+// readers accept.
+TEST(XMLWriter, XMLAndOSMReadersAcceptTheFiles)
 {
     test::CTempDir dir;
     Body(
         [](auto& w) {
             w.WriteNode(MakeNode(1, 8388608, -8388608, {{"note", "q\"a'&amp;<>\tb\r\nc\x01" "d"}}, {2, 5, "a&b <c>", 9, 1234567890123, 1}));
-            w.WriteNode(MakeNode(2, 2 * 8388608, 0, {}, kNoInfo));
-            w.WriteWay(MakeWay(3, {1, 2}, {{"name", "M\xC3\xA4in"}, {"br\xFFoken", "\xC3"}}, {-5, -3, "", -1, 0, 0}));
-            w.WriteRelation(MakeRelation(4, {{OSM::kNode, 1, "<\"role\">"}, {OSM::kWay, 3, ""}, {OSM::kWay, 3, "\xED\xA0\x80"}},
-                                         {{"type", "multipolygon"}}, {1, 0, "", 0, 0, 0}));
+            w.WriteWay(MakeWay(3, {1, 1}, {{"name", "M\xC3\xA4in"}, {"br\xFFoken", "\xC3"}}, {-5, -3, "", -1, 0, 0}));
+            w.WriteRelation(MakeRelation(4, {{OSM::kNode, 1, "<\"role\">"}, {OSM::kWay, 3, "\xED\xA0\x80"}}, {}, kNoInfo));
         },
         dir / "awkward.osm");
-    const std::string parse =
-        "/usr/bin/python3 -c 'import sys, xml.etree.ElementTree as E\n"
-        "r = E.parse(sys.argv[1]).getroot()\n"
-        "n = r.find(\"node\")\n"
-        "ok = n.get(\"user\") == \"a&b <c>\" and n.find(\"tag\").get(\"v\") == \"q\\\"a\\x27&amp;<>\\tb\\r\\nc\\ufffdd\"\n"
-        "ok = ok and r.find(\"relation/member\").get(\"role\") == \"<\\\"role\\\">\"\n"
-        "ok = ok and r.find(\"way/tag\").get(\"v\") == \"M\\u00e4in\" and len(r) == 4\n"
-        "sys.exit(0 if ok else 1)' ";
-    for (std::string reader : {parse, std::string("xmllint --noout "), std::string("osmium fileinfo -e ")}) {
+    for (std::string reader : {"xmllint --noout ", "osmium fileinfo -e "}) {
         const std::string command = reader + (dir / "awkward.osm") + " >/dev/null";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
     }
