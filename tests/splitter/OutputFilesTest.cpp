@@ -30,13 +30,6 @@ TEST(OutputFiles, SafeFileNamesStayInTheirDirectory)
         EXPECT_EQ(SafeFileName(c.name), c.safe) << c.name;
 }
 
-void AddArea(TAreaList& areas, const std::string* source, std::string name)
-{
-    TArea& area = areas.EmplaceBack();
-    area.source = source;
-    area.name = std::move(name);
-}
-
 // Two polygon files with one title, a split file naming one area twice,
 // names that clash only once made safe, and an area named like a
 // description file.
@@ -66,8 +59,10 @@ TEST(OutputFiles, ClashingOutputsAreNamed)
     };
     for (const TCase& c : cases) {
         TAreaList areas;
-        for (const auto& [source, name] : c.areas)
-            AddArea(areas, source, name);
+        for (const auto& [source, name] : c.areas) {
+            areas.EmplaceBack().source = source;
+            areas.Back().name = name;
+        }
         CSettings settings;
         settings.outputDir = "out/";
         settings.multiContour = c.multiContour;
