@@ -95,6 +95,7 @@ TEST(AreaGeometry, Orientation)
     EXPECT_FALSE(IsClockwise(Ring({{10, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}, {10, 0}})));
     // Degenerate rings end in a defined answer; huge ones do not overflow.
     EXPECT_TRUE(IsClockwise(Ring({{3, 3}, {3, 3}, {3, 3}})));
+    EXPECT_FALSE(IsClockwise(Ring({{0, 0}, {5, 0}, {10, 0}, {0, 0}})));
     EXPECT_TRUE(IsClockwise(TRing()));
     EXPECT_TRUE(IsClockwise(Square(MapUnits::kMinLon, -MapUnits::k90, MapUnits::kMaxLon, MapUnits::k90)));
     // A way across 180 degrees, its edges the short way round.
@@ -113,6 +114,7 @@ TEST(AreaGeometry, PointInRingCases)
     const TRing square = Square(0, 0, 10, 10);
     const TRing notch = Ring({{0, 100}, {30, 100}, {30, 40}, {70, 40}, {70, 100}, {100, 100}, {100, 0}, {0, 0},
                               {0, 100}});
+    const TRing diamond = Ring({{5, 10}, {10, 5}, {5, 0}, {0, 5}, {5, 10}});
     // From 179 to -179 degrees, across the antimeridian.
     const TRing wrap = Ring({{179 * kDeg, 0}, {179 * kDeg, 10}, {-179 * kDeg, 10}, {-179 * kDeg, 0},
                              {179 * kDeg, 0}});
@@ -130,6 +132,9 @@ TEST(AreaGeometry, PointInRingCases)
         {notch, {10, 40}, false},
         {notch, {10, 50}, true},
         {notch, {50, 50}, false},
+        {diamond, {5, 5}, true},  // level with two vertices
+        {diamond, {-3, 5}, false},
+        {diamond, {12, 5}, false},
         {wrap, {MapUnits::kMinLon, 5}, true},
         {wrap, {MapUnits::kMaxLon, 5}, true},
         {wrap, {178 * kDeg, 5}, false},
