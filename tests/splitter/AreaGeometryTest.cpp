@@ -123,25 +123,18 @@ TEST(AreaGeometry, PointInRingCases)
         CGeoPoint p;
         bool inside;
     } cases[] = {
-        {square, {5, 5}, true},
-        {square, {11, 5}, false},
-        {square, {5, 11}, false},
-        {square, {5, 10}, true},  // top edge
-        {square, {0, 5}, true},   // west edge
-        {square, {5, 0}, false},  // bottom edge, level with the first point
-        {notch, {10, 40}, false},
-        {notch, {10, 50}, true},
-        {notch, {50, 50}, false},
-        {diamond, {5, 5}, true},  // level with two vertices
-        {diamond, {-3, 5}, false},
-        {diamond, {12, 5}, false},
-        {wrap, {MapUnits::kMinLon, 5}, true},
-        {wrap, {MapUnits::kMaxLon, 5}, true},
-        {wrap, {178 * kDeg, 5}, false},
-        {wrap, {-178 * kDeg, 5}, false},
+        {square, {5, 5}, true},    {square, {11, 5}, false},  {square, {5, 11}, false},
+        {square, {5, 10}, true},   // top edge
+        {square, {0, 5}, true},    // west edge
+        {square, {5, 0}, false},   // bottom edge, level with the first point
+        {notch, {10, 40}, false},  {notch, {10, 50}, true},   {notch, {50, 50}, false},
+        {diamond, {5, 5}, true},   // level with two vertices
+        {diamond, {-3, 5}, false}, {diamond, {12, 5}, false},
+        {wrap, {MapUnits::kMinLon, 5}, true}, {wrap, {MapUnits::kMaxLon, 5}, true},
+        {wrap, {178 * kDeg, 5}, false},       {wrap, {-178 * kDeg, 5}, false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(PointInRing(c.ring.Data(), c.ring.Count(), c.p), c.inside) << ::testing::PrintToString(c.p);
+        EXPECT_EQ(PointInRing(c.ring.Data(), c.ring.Count(), c.p), c.inside) << c.p.x << "," << c.p.y;
 }
 
 // Columns of random widths, each cut by random polylines that never meet

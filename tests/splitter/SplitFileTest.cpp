@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <regex>
 #include <utility>
 #include <vector>
 
@@ -14,66 +15,59 @@ namespace {
 
 CGeoRect Bounds(const TArea& area) { return RingBounds(area.ring); }
 
+// Degree lines win where they parse, with any blanks between '#' and ':'; a
+// bad one is a comment and the integer edges stand. An area line right after
+// an area line is an area of its own. A bad area line fails the file, and the
+// areas before it stay.
 TEST(SplitFile, LoadsAreaLinesAndTheirDegreeLines)
 {
-    test::CTempDir dir;
-    // Degree lines win where they parse, with any blanks between '#' and ':';
-    // an area line right after an area line is an area of its own.
-    test::WriteFile(dir / "in", "# only\n\n#comments\r\n1: 100,200 to 300,400\n\n"
-                                "00000007: 0,0 to 10,10\r\n#  : 1.5,-2.25 to 3.0,4.0\r\n"
-                                "8: 0,0 to 10,10\n#       : 1.5,2.5 to 3.0\n9: 10,10 to 20,20");
-    const std::string source = "areas.list";
-    TAreaList areas;
-    ASSERT_TRUE(LoadSplitFile(dir / "in", areas, &source));
     const auto d = MapUnits::FromDegrees;
-    const CGeoRect bounds[] = {{36000, 72000, 18000, 54000}, {d(-2.25), d(4.0), d(1.5), d(3.0)},
-                               {0, 1800, 0, 1800}, {1800, 3600, 1800, 3600}};
-    const char* const names[] = {"1", "7", "8", "9"};
-    ASSERT_EQ(areas.Count(), 4u);
-    for (uint64_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(areas[i].name, names[i]);
-        EXPECT_EQ(areas[i].source, &source);
-        EXPECT_EQ(Bounds(areas[i]), bounds[i]) << i;
-        EXPECT_EQ(areas[i].ring[0], (CGeoPoint{bounds[i].west, bounds[i].north})) << i;
-    }
-
-    EXPECT_EQ(test::CaptureStdout([&] { EXPECT_FALSE(LoadSplitFile(dir / "missing", areas, nullptr)); }),
-              "Cannot open " + dir / "missing: No such file or directory\n");
-}
-
-TEST(SplitFile, RefusesBadAreaLinesAndSkipsBadDegreeLines)
-{
+    const CGeoRect small = {0, 1800, 0, 1800};
     const struct {
         const char* lines;
-        const char* said;  // after the file name; empty: the degree line is skipped as a comment
+        const char* result;  // the last area's name, or what the loader said after the file name
+        CGeoRect last;       // the last area's edges; empty when the file fails
     } cases[] = {
-        {"1: 0,0 to 10", "bad area line \"1: 0,0 to 10\""},
-        {"x: 0,0 to 10,10", "bad area line \"x: 0,0 to 10,10\""},
-        {"1: 0,0 to 5000000,10", "bad area line \"1: 0,0 to 5000000,10\""},  // beyond 90 degrees of latitude
-        {"1: 0,-9000000 to 10,10", "bad area line \"1: 0,-9000000 to 10,10\""},  // beyond 180 of longitude
-        {"1: 0,0 to 10,99999999999999", "bad area line \"1: 0,0 to 10,99999999999999\""},
-        {"2: 0,100 to 10,-100\n# : 0,100 to 10,-100", "area 2 crosses 180 degrees and reaches more than 70"},
-        {"1: 0,0 to 10,10\n# : 0,0 to 91,1", ""},
-        {"1: 0,0 to 10,10\n# : 0,nan to 1,1", ""},
-        {"1: 0,0 to 10,10\n# : 0,0 to 1,inf", ""},
-        {"1: 0,0 to 10,10\n# : 0,-180.5 to 1,1", ""},
+        {"# only\n\n#comments\r\n1: 100,200 to 300,400", "1", {36000, 72000, 18000, 54000}},
+        {"00000007: 0,0 to 10,10\r\n#  : 1.5,-2.25 to 3.0,4.0\r\n", "7", {d(-2.25), d(4.0), d(1.5), d(3.0)}},
+        {"1: 0,0 to 10,10\n2: 10,10 to 20,20\n3: 0,0 to 10,10", "3", small},
+        {"8: 0,0 to 10,10\n#       : 1.5,2.5 to 3.0", "8", small},
+        {"1: 0,0 to 10,10\n# : 0,0 to 91,1", "1", small},
+        {"1: 0,0 to 10,10\n# : 0,nan to 1,1", "1", small},
+        {"1: 0,0 to 10,10\n# : 0,0 to 1,inf", "1", small},
+        {"1: 0,0 to 10,10\n# : 0,-180.5 to 1,1", "1", small},
+        {"1: 0,0 to 10", "bad area line \"1: 0,0 to 10\"", {}},
+        {"x: 0,0 to 10,10", "bad area line \"x: 0,0 to 10,10\"", {}},
+        {"1: 0,0 to 5000000,10", "bad area line \"1: 0,0 to 5000000,10\"", {}},  // beyond 90 degrees of latitude
+        {"1: 0,-9000000 to 10,10", "bad area line \"1: 0,-9000000 to 10,10\"", {}},  // beyond 180 of longitude
+        {"1: 0,0 to 10,99999999999999", "bad area line \"1: 0,0 to 10,99999999999999\"", {}},
+        {"2: 0,100 to 10,-100\n# : 0,100 to 10,-100", "area 2 crosses 180 degrees and reaches more than 70", {}},
     };
     test::CTempDir dir;
+    const std::string source = "areas.list";
+    const std::regex areaLine("(^|\n)\\d");
+    TAreaList areas;
     for (const auto& c : cases) {
-        test::WriteFile(dir / "bad", std::string("0: 0,0 to 1,1\n\n") + c.lines + "\n");
-        TAreaList areas;
+        test::WriteFile(dir / "in", std::string("0: 0,0 to 1,1\n\n") + c.lines + "\n");
         bool loaded = false;
-        const std::string said = test::CaptureStdout([&] { loaded = LoadSplitFile(dir / "bad", areas, nullptr); });
-        if (*c.said == 0) {
-            EXPECT_TRUE(loaded) << c.lines;
-            ASSERT_EQ(areas.Count(), 2u) << c.lines;
-            EXPECT_EQ(Bounds(areas[1]), (CGeoRect{0, 1800, 0, 1800})) << c.lines;
+        const std::string said = test::CaptureStdout([&] { loaded = LoadSplitFile(dir / "in", areas, &source); });
+        const bool loads = c.last.west != CGeoRect::kEmpty;
+        EXPECT_EQ(loaded, loads) << said;
+        if (!loads) {
+            EXPECT_EQ(said.rfind(dir / "in: " + c.result, 0), 0u) << said;
+            EXPECT_EQ(areas.Count(), 1u) << c.lines;
             continue;
         }
-        EXPECT_FALSE(loaded) << c.lines;
-        EXPECT_EQ(said.rfind(dir / "bad: " + c.said, 0), 0u) << said;
-        EXPECT_EQ(areas.Count(), 1u) << c.lines;  // areas before the bad line stay
+        const std::string text = c.lines;
+        const std::sregex_iterator areaLines(text.begin(), text.end(), areaLine);
+        ASSERT_EQ(areas.Count(), 1 + uint64_t(std::distance(areaLines, std::sregex_iterator()))) << c.lines;
+        EXPECT_EQ(areas.Back().name, c.result);
+        EXPECT_EQ(areas.Back().source, &source);
+        EXPECT_EQ(Bounds(areas.Back()), c.last) << c.lines;
+        EXPECT_EQ(areas.Back().ring[0], (CGeoPoint{c.last.west, c.last.north})) << c.lines;
     }
+    EXPECT_EQ(test::CaptureStdout([&] { EXPECT_FALSE(LoadSplitFile(dir / "missing", areas, nullptr)); }),
+              "Cannot open " + dir / "missing: No such file or directory\n");
 }
 
 TEST(SplitFile, WritesExactBytes)
