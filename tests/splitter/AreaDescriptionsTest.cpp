@@ -117,7 +117,7 @@ TEST(AreaDescriptions, MultiContourGroupsRunsOfOneSource)
 TEST(AreaDescriptions, PolyFilesLoadBackAsTheAreasWritten)
 {
     std::mt19937 random(3);
-    auto lon = [&] { return MapUnits::kMinLon + int32_t(random() % uint32_t(MapUnits::kTurn)); };
+    auto lon = [&] { return int32_t(int64_t(MapUnits::kMinLon) + int64_t(random() % MapUnits::kTurn)); };
     auto lat = [&] { return -MapUnits::k90 + int32_t(random() % (2 * uint32_t(MapUnits::k90) + 1)); };
     for (int round = 0; round < 20; ++round) {
         TAreaList areas;
