@@ -2,8 +2,7 @@
 // still names the first id outside the range, as a scan of every id would.
 #include <gtest/gtest.h>
 
-#include <cinttypes>
-#include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -25,13 +24,14 @@ std::string Blocks(const std::vector<TId>& ids, bool ways, size_t per)
 {
     std::string out;
     for (size_t first = 0; first < ids.size(); first += per) {
-        std::vector<test::TTestNode> nodes;
-        for (size_t i = first; i < ids.size() && i < first + per; ++i)
-            nodes.push_back({ids[i], 0, 0, {}});
         OSMPBF::PrimitiveBlock block;
         OSMPBF::PrimitiveGroup& group = *block.add_primitivegroup();
-        for (size_t i = 0; ways && i < nodes.size(); ++i)
-            test::AddWay(block, group, nodes[i].id, {1});
+        std::vector<test::TTestNode> nodes;
+        for (size_t i = first; i < ids.size() && i < first + per; ++i) {
+            nodes.push_back({ids[i], 0, 0, {}});
+            if (ways)
+                test::AddWay(block, group, ids[i], {1});
+        }
         if (!ways)
             test::AddDenseNodes(block, group, nodes);
         out += test::DataBlob(block);
@@ -56,68 +56,54 @@ std::vector<TId> SortedIds(int negative, int tooLow, int positive, int tooHigh)
 }
 
 // What a check of every id in file order prints first, or nothing.
-std::string FirstOutside(const char* kind, const std::vector<TId>& ids)
+std::string FirstOutside(const std::string& kind, const std::vector<TId>& ids)
 {
     for (TId id : ids) {
-        if (id < kLow || id > kHigh) {
-            char line[300];
-            std::snprintf(line, sizeof line,
-                          "in.pbf: %s %" PRId64 " lies outside the ids this program splits, %" PRId64
-                          " to %" PRId64 ", which leave room for the ids of new objects\n",
-                          kind, id, kLow, kHigh);
-            return line;
-        }
+        if (id < kLow || id > kHigh)
+            return "in.pbf: " + kind + " " + std::to_string(id) + " lies outside the ids this program splits, " +
+                   std::to_string(kLow) + " to " + std::to_string(kHigh) +
+                   ", which leave room for the ids of new objects\n";
     }
     return "";
 }
 
+// Checks a file of nodes and ways in blocks of per, among a relation and
+// blobs of other types.
+void ExpectFirstOutside(const std::vector<TId>& nodes, const std::vector<TId>& ways, size_t per)
+{
+    const std::string other = test::FrameBlob("OSMOther", test::MakeBlob("x"));
+    OSMPBF::PrimitiveBlock relations;
+    test::AddRelation(relations, *relations.add_primitivegroup(), 1, {});
+    test::CMemoryReadStream stream(test::HeaderBlob() + Blocks(nodes, false, per) + other + Blocks(ways, true, per) +
+                                   test::DataBlob(relations) + other);
+    CPBInputAdapter input;
+    ASSERT_TRUE(input.Open(stream));
+    bool fits = false;
+    const std::string printed = test::CaptureStdout([&] { fits = CheckInputIds(input, "in.pbf"); });
+    const std::string want = FirstOutside("node", nodes) + FirstOutside("way", ways);
+    EXPECT_EQ(printed, want.substr(0, want.find('\n') + 1));
+    EXPECT_EQ(fits, want.empty());
+}
+
 TEST(InputIdsSearch, FindsTheFirstIdOutsideAmongManyBlocks)
 {
-    const struct {
-        std::vector<TId> nodes, ways;
-        size_t per;
-    } cases[] = {
-        {SortedIds(0, 0, 200, 0), SortedIds(0, 0, 50, 0), 7},
-        {SortedIds(0, 0, 200, 1), SortedIds(0, 0, 50, 0), 7},
-        {SortedIds(0, 0, 200, 30), SortedIds(0, 0, 50, 0), 3},
-        {SortedIds(40, 1, 200, 0), SortedIds(0, 0, 50, 0), 7},
-        {SortedIds(40, 25, 200, 9), SortedIds(0, 0, 50, 0), 4},
-        {SortedIds(0, 0, 200, 0), SortedIds(0, 0, 50, 1), 7},
-        {SortedIds(0, 0, 200, 0), SortedIds(10, 3, 50, 0), 5},
-        {SortedIds(0, 0, 200, 0), SortedIds(13, 0, 0, 2), 2},
-        {SortedIds(0, 1, 0, 0), SortedIds(0, 0, 1, 0), 1},
-        {{0, 0, 1, 2, 3}, {kHigh + 1}, 2},
-        {{}, SortedIds(5, 0, 5, 1), 2},
-        // Unsorted within its one block: checked whole all the same.
-        {{5, kHigh + 7, 6, kLow - 3}, {}, 10},
-    };
-    for (const auto& c : cases) {
-        // A header, nodes, ways, a relation, and blobs of other types.
-        const std::string other = test::FrameBlob("OSMOther", test::MakeBlob("x"));
-        OSMPBF::PrimitiveBlock relations;
-        test::AddRelation(relations, *relations.add_primitivegroup(), 1, {});
-        const std::string bytes = test::HeaderBlob() + Blocks(c.nodes, false, c.per) + other +
-                                  Blocks(c.ways, true, c.per) + test::DataBlob(relations) + other;
-        std::string want = FirstOutside("node", c.nodes);
-        if (want.empty())
-            want = FirstOutside("way", c.ways);
-
-        test::CMemoryReadStream stream(bytes);
-        CPBInputAdapter input;
-        ASSERT_TRUE(input.Open(stream));
-        bool fits = false;
-        const std::string printed = test::CaptureStdout([&] { fits = CheckInputIds(input, "in.pbf"); });
-        EXPECT_EQ(printed, want);
-        EXPECT_EQ(fits, want.empty()) << printed;
+    std::mt19937 random(4);
+    auto count = [&](uint32_t most) { return random() % 2 == 0 ? 0 : int(random() % most); };
+    for (int round = 0; round < 300; ++round) {
+        const std::vector<TId> nodes = SortedIds(count(40), count(30), count(200), count(30));
+        const std::vector<TId> ways = SortedIds(count(20), count(5), count(50), count(5));
+        ExpectFirstOutside(nodes, ways, 1 + random() % 8);
     }
+    // Unsorted within its one block: checked whole all the same.
+    ExpectFirstOutside({5, kHigh + 7, 6, kLow - 3}, {}, 10);
+    ExpectFirstOutside({0, 0, 1, 2, 3}, {kHigh + 1}, 2);
 }
 
 // The framing of every blob is checked: a malformed one anywhere is met.
 TEST(InputIdsSearch, WalksTheFramingOfEveryBlob)
 {
     const std::string nodes = Blocks(SortedIds(0, 0, 100, 0), false, 5);
-    const std::string bytes = test::HeaderBlob() + nodes + std::string("\0\1\0\0", 4) + nodes;
-    test::CMemoryReadStream stream(bytes);
+    test::CMemoryReadStream stream(test::HeaderBlob() + nodes + std::string("\0\1\0\0", 4) + nodes);
     CPBInputAdapter input;
     ASSERT_TRUE(input.Open(stream));
     try {

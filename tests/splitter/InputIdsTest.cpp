@@ -2,7 +2,6 @@
 // refused before anything is written.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,20 +17,16 @@ namespace {
 
 using namespace test;
 
-struct TRun {
-    int code = -1;
-    std::string printed;
-};
-
-// Splits input into the west and east halves of a 2 x 1 degree block.
-TRun SplitInHalves(const CTempDir& dir, const std::string& input, const std::string& outputDir)
+// Splits input into the west and east halves of a 2 x 1 degree block; returns
+// the exit code, what the run printed in printed.
+int SplitInHalves(const CTempDir& dir, const std::string& input, std::string& printed)
 {
     WriteSplitFile(dir / "areas.list", {{0, 0, 1, 1}, {1, 0, 2, 1}});
-    const std::string splitFile = "--split-file=" + (dir / "areas.list"), output = "--output-dir=" + outputDir;
+    const std::string splitFile = "--split-file=" + (dir / "areas.list"), output = "--output-dir=" + (dir / "out/");
     const char* arguments[] = {"--pbf", splitFile.c_str(), output.c_str(), input.c_str()};
-    TRun run;
-    run.printed = CaptureStdout([&] { run.code = RunSplitter(arguments, 4); });
-    return run;
+    int code = -1;
+    printed = CaptureStdout([&] { code = RunSplitter(arguments, 4); });
+    return code;
 }
 
 // Two nodes either side of the meridian 1 and a way between them, which the
@@ -59,10 +54,10 @@ TEST(InputIds, IdsWithoutRoomForNewOnesAreRefusedBeforeAnyOutput)
     for (const auto& c : cases) {
         CTempDir dir;
         WriteFile(dir / "in.osm.pbf", c.input);
-        TRun run = SplitInHalves(dir, dir / "in.osm.pbf", dir / "out/");
-        EXPECT_EQ(run.code, kExitBadInput) << run.printed;
-        EXPECT_NE(run.printed.find(dir / "in.osm.pbf: " + c.printed), std::string::npos) << run.printed;
-        EXPECT_NE(run.printed.find("\nBad input file.\n"), std::string::npos) << run.printed;
+        std::string printed;
+        EXPECT_EQ(SplitInHalves(dir, dir / "in.osm.pbf", printed), kExitBadInput) << printed;
+        EXPECT_NE(printed.find(dir / "in.osm.pbf: " + c.printed), std::string::npos) << printed;
+        EXPECT_NE(printed.find("\nBad input file.\n"), std::string::npos) << printed;
         EXPECT_FALSE(FileExists(dir / "out")) << c.printed;
     }
 }
@@ -73,8 +68,8 @@ TEST(InputIds, OutputsOfTheLargestIdsHoldOnlyIdsThatFit)
 {
     CTempDir dir;
     WriteFile(dir / "in.osm.pbf", CrossingInput(kMaxInputId, kMaxInputId, kMaxInputId, kMaxInputId));
-    TRun run = SplitInHalves(dir, dir / "in.osm.pbf", dir / "out/");
-    ASSERT_EQ(run.code, kExitDone) << run.printed;
+    std::string printed;
+    ASSERT_EQ(SplitInHalves(dir, dir / "in.osm.pbf", printed), kExitDone) << printed;
     for (const char* name : {"1.osm.pbf", "2.osm.pbf"}) {
         CFileReadStream stream(65536);
         ASSERT_TRUE(stream.Open(dir / "out/" + name)) << name;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -11,193 +12,88 @@
 
 namespace {
 
-struct TParse {
-    bool ok;
-    std::string output;
-};
-
-// Parses args into settings and returns the result with what was printed,
-// time stamps stripped so the text can be compared.
-TParse Parse(CSettings& settings, std::vector<std::string> args)
+// The settings args parse into, or what the parser printed (time stamps
+// stripped) when it refused them.
+std::string Parse(const std::vector<std::string>& args)
 {
     std::vector<const char*> argv;
     for (const std::string& a : args)
         argv.push_back(a.c_str());
+    CSettings s;
     bool ok = false;
-    std::string out = test::CaptureStdout([&] { ok = ParseCommandLine(settings, argv.data(), int(argv.size())); });
-    std::string plain;
-    size_t start = 0;
-    while (start < out.size()) {
-        size_t end = out.find('\n', start);
-        std::string line = out.substr(start, end - start);
-        // "hh:mm:ss.mmm: " is 14 characters
-        if (line.size() >= 14 && line[2] == ':' && line[5] == ':' && line[8] == '.' && line[12] == ':')
-            line = line.substr(14);
-        plain += line + "\n";
-        start = end == std::string::npos ? out.size() : end + 1;
-    }
-    return {ok, plain};
+    std::string out = test::CaptureStdout([&] { ok = ParseCommandLine(s, argv.data(), int(argv.size())); });
+    out = std::regex_replace(out, std::regex("(^|\n)\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d: "), "$1");
+    if (!ok)
+        return out;
+    EXPECT_EQ(out, "");
+    char text[512];
+    std::snprintf(text, sizeof text, "%s mn%u ma%u r%u al%u v%d pbf%d pn%d mc%d wsc%d po%d ar%u-%u %s o=%s d=%s",
+                  s.inputFile.c_str(), s.maxNodes, s.maxAreas, s.reserveNodes, s.adminLevel, s.verbose, s.pbf,
+                  s.polyName, s.multiContour, s.writeSeparateContours, s.processOuter, s.firstArea, s.lastArea,
+                  s.areaRangeName.c_str(), s.outputDir.c_str(), s.description.c_str());
+    return text;
 }
 
-TParse Parse(std::vector<std::string> args)
-{
-    CSettings settings;
-    return Parse(settings, std::move(args));
-}
-
-TEST(Options, UsageTextColumns)
-{
-    // Rebuilt from the option table with padded columns: every byte must match.
-    const char* const rows[][3] = {
-        {"--admin-level|-al", "Write boundary relations", "[0]"},
-        {"--description|-d", "Description", "[]"},
-        {"--max-areas|-ma", "Max areas per pass", "[256]"},
-        {"--max-nodes|-mn", "Max nodes per area", "[1600000]"},
-        {"--multi-contour|-mc", "Enable multi contour", "[OFF]"},
-        {"--output-dir|-o", "Output dir", "[Current]"},
-        {"--out-filenames|-of", "filename or polyname", "[polyname]"},
-        {"--pbf", "Write PBF", "[XML]"},
-        {"--poly-file|-p", "Poly-file/dir", "[]"},
-        {"--process-outer|-po", "Process outer nodes (with -p)", "[OFF]"},
-        {"--reserve-nodes|-r", "Reserve memory for nodes", "[0]"},
-        {"--split-file|-s", "areas.list", "[]"},
-        {"--verbose|-v", "Verbose", "[OFF]"},
-        {"--write-kml|-k", "Write areas KML file", "[]"},
-        {"--write-separate-contours|-wsc", "Write area contours in separate files", "[OFF]"},
-    };
-    std::string expected = "Usage: splitter [options] file.pbf\n\nAvailable options [defaults]:\n";
-    for (const auto& row : rows) {
-        char line[128];
-        std::snprintf(line, sizeof line, "%-30s\t%-37s\t%s\n", row[0], row[1], row[2]);
-        expected += line;
-    }
-    EXPECT_EQ(std::string(kUsageText), expected);
-}
-
-TEST(Options, NamesIgnoreCaseAndDashes)
-{
-    CSettings s;
-    TParse r = Parse(s, {"x.pbf", "--MaX-NoDeS=1000", "-V", "-ma=7", "--pbf", "-o=out", "--of=FileName"});
-    EXPECT_TRUE(r.ok) << r.output;
-    EXPECT_EQ(r.output, "");
-    EXPECT_EQ(s.inputFile, "x.pbf");
-    EXPECT_EQ(s.maxNodes, 1000u);
-    EXPECT_EQ(s.maxAreas, 7u);
-    EXPECT_TRUE(s.verbose);
-    EXPECT_TRUE(s.pbf);
-    EXPECT_FALSE(s.polyName);
-    EXPECT_EQ(s.outputDir, "out/");
-
-    CSettings t;
-    EXPECT_TRUE(Parse(t, {"x.pbf", "-o=out\\", "--description=a=b", "--mn=", "-s=", "--r= +12"}).ok);
-    EXPECT_EQ(t.outputDir, "out\\");
-    EXPECT_EQ(t.description, "a=b");
-    EXPECT_EQ(t.maxNodes, 0u);
-    EXPECT_EQ(t.reserveNodes, 12u);
-    EXPECT_EQ(t.maxAreas, 256u);
-    EXPECT_TRUE(t.polyName);
-
-    CSettings u;
-    EXPECT_TRUE(Parse(u, {"x.pbf", "--admin-level=-1", "--max-nodes=5", "--max-nodes=6"}).ok);
-    EXPECT_EQ(u.adminLevel, 4294967295u);  // a minus negates modulo 2^32
-    EXPECT_EQ(u.maxNodes, 5u);             // the first occurrence wins
-}
-
-TEST(Options, BadValuesStopAtTheFirst)
-{
-    EXPECT_EQ(Parse({"x.pbf", "--ma=0"}).output, "Bad \"ma\" value.\n");
-    EXPECT_EQ(Parse({"x.pbf", "--ma=5x"}).output, "Bad \"ma\" value.\n");
-    EXPECT_EQ(Parse({"x.pbf", "--MAX-NODES=4294967296"}).output, "Bad \"MAX-NODES\" value.\n");
-    EXPECT_EQ(Parse({"x.pbf", "--r=abc"}).output, "Bad \"r\" value.\n");
-    EXPECT_EQ(Parse({"x.pbf", "--al= "}).output, "Bad \"al\" value.\n");
-    EXPECT_EQ(Parse({"x.pbf", "--of=poly"}).output, "Bad \"out-filenames\" value.\n");
-    EXPECT_EQ(Parse({"x.pbf", "-v=-1"}).output, "Bad \"v\" value.\n");
-    EXPECT_EQ(Parse({"x.pbf", "--pbf=2"}).output, "Bad \"pbf\" value.\n");
-    EXPECT_EQ(Parse({"x.pbf", "--wsc=1 "}).output, "Bad \"wsc\" value.\n");
-    EXPECT_EQ(Parse({"--pbf"}).output, "Bad \"input file\" value.\n");
-    // max-areas is read before max-nodes: only the first bad value is reported.
-    EXPECT_EQ(Parse({"x.pbf", "--mn=z", "--ma=0"}).output, "Bad \"ma\" value.\n");
-    // A bad value comes before the unused-argument report, which never runs.
-    TParse r = Parse({"a.pbf", "--foo", "--verbose=2"});
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.output, "Bad \"verbose\" value.\n");
-}
-
-TEST(Options, AreaRange)
-{
-    CSettings s;
-    EXPECT_TRUE(Parse(s, {"x.pbf", "--AR=3-4294967295"}).ok);
-    EXPECT_EQ(s.firstArea, 3u);
-    EXPECT_EQ(s.lastArea, 4294967295u);
-    EXPECT_EQ(s.areaRangeName, "AR");
-    CSettings t;
-    EXPECT_TRUE(Parse(t, {"x.pbf", "--area-range=0-0"}).ok);
-    EXPECT_EQ(t.lastArea, 0u);
-    for (const char* bad : {"", "5", "2-1", "-3", "3-", "1--2", "+1-2", " 1-2", "1-2 ", "0x1-2", "1-4294967296"})
-        EXPECT_EQ(Parse({"x.pbf", std::string("--ar=") + bad}).output, "Bad \"ar\" value.\n") << bad;
-}
-
-TEST(Options, UnusedArgumentsAreReported)
-{
-    TParse r = Parse({"a.pbf", "b.pbf", "--poly-file=x", "---v", "--zz", "c"});
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.output, "Wrong param \"poly-file\".\nWrong param \"-v\".\nWrong param \"zz\".\n"
-                        "Wrong key \"b.pbf\".\nWrong key \"c\".\n");
-}
-
-TEST(Options, ConfigFile)
+TEST(Options, ArgumentsAndWhatTheyGive)
 {
     test::CTempDir dir;
-    test::WriteFile(dir / "my.CONF",
-                    "\xEF\xBB\xBF# comment\r\n; comment too\n\n   \n"
-                    "max-nodes = 1000\r\n  v=1\npbf =\n description =  two words  \r\n"
-                    "o = outdir\n");
-    CSettings s;
-    TParse r = Parse(s, {dir / "my.CONF", "in.pbf", "--max-nodes=2000"});
-    EXPECT_TRUE(r.ok) << r.output;
-    EXPECT_EQ(s.maxNodes, 2000u);  // the command line wins
-    EXPECT_TRUE(s.verbose);
-    EXPECT_FALSE(s.pbf);  // an empty value in the file is no value
-    EXPECT_EQ(s.description, "two words");
-    EXPECT_EQ(s.outputDir, "outdir/");
-
-    // --cfg= names a file of any extension; config and cfg inside a file are
-    // unknown names.
+    test::WriteFile(dir / "my.CONF", "\xEF\xBB\xBF# comment\r\n; comment too\n\n   \n"
+                                     "max-nodes = 1000\r\n  v=1\npbf =\n description =  two words  \r\no = outdir\n");
     test::WriteFile(dir / "plain.txt", "mn=77\ncfg=other\n");
-    CSettings t;
-    r = Parse(t, {"--CFG=" + (dir / "plain.txt"), "in.pbf"});
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(t.maxNodes, 77u);
-    EXPECT_EQ(r.output, "Wrong param \"cfg\".\n");
-
-    // A comment sign after blanks is not a comment; a word without "=" and a
-    // line starting with "=" make the whole file bad. Every failure says which
-    // file and why, an empty --cfg= too.
-    const std::string bad = dir / "bad.cfg";
-    const struct {
-        const char* text;
-        const char* reason;
-    } cases[] = {
-        {"pbf\n", "line 1 has no \"=\""},
-        {"v=1\n  # not a comment\n", "line 2 has no \"=\""},
-        {"\xEF\xBB\xBF\n; c\n=1\n", "line 3 has no name"},
-        {"max-nodes 5\n", "line 1 has no \"=\""},
-    };
-    for (const auto& c : cases) {
-        test::WriteFile(bad, c.text);
-        r = Parse({bad, "in.pbf"});
-        EXPECT_FALSE(r.ok) << c.text;
-        EXPECT_EQ(r.output, "Config file \"" + bad + "\": " + c.reason + ".\nError loading config file.\n");
-    }
-    for (const std::string& path : {dir / "missing.cfg", std::string()}) {
-        r = Parse({"--cfg=" + path, "in.pbf"});
-        EXPECT_FALSE(r.ok) << path;
-        EXPECT_EQ(r.output,
-                  "Config file \"" + path + "\": No such file or directory.\nError loading config file.\n");
-    }
+    test::WriteFile(dir / "b1.cfg", "pbf\n");
+    test::WriteFile(dir / "b2.cfg", "v=1\n  # not a comment\n");
+    test::WriteFile(dir / "b3.cfg", "\xEF\xBB\xBF\n; c\n=1\n");
+    test::WriteFile(dir / "b4.cfg", "max-nodes 5\n");
     std::filesystem::create_directory(dir / "dir.cfg");
-    r = Parse({dir / "dir.cfg", "in.pbf"});
-    EXPECT_EQ(r.output, "Config file \"" + dir / "dir.cfg" + "\": Is a directory.\nError loading config file.\n");
+    auto config = [&](const std::string& name, const std::string& reason) {
+        return "Config file \"" + name + "\": " + reason + ".\nError loading config file.\n";
+    };
+    const struct {
+        std::vector<std::string> args;
+        std::string result;
+    } cases[] = {
+        {{"x.pbf"}, "x.pbf mn1600000 ma256 r0 al0 v0 pbf0 pn1 mc0 wsc0 po0 ar0-4294967295  o= d="},
+        // Names ignore case and the number of dashes; the first occurrence wins.
+        {{"x.pbf", "--MaX-NoDeS=1000", "-V", "-ma=7", "--pbf", "-o=out", "--of=FileName", "--mn=5", "--mc=1", "-wsc",
+          "--po=1", "--al=-1"},
+         "x.pbf mn1000 ma7 r0 al4294967295 v1 pbf1 pn0 mc1 wsc1 po1 ar0-4294967295  o=out/ d="},
+        {{"x.pbf", "-o=out\\", "--description=a=b", "--mn=", "-s=", "--r= +12", "--AR=3-4294967295"},
+         "x.pbf mn0 ma256 r12 al0 v0 pbf0 pn1 mc0 wsc0 po0 ar3-4294967295 AR o=out\\ d=a=b"},
+        {{"x.pbf", "--area-range=0-0"}, "x.pbf mn1600000 ma256 r0 al0 v0 pbf0 pn1 mc0 wsc0 po0 ar0-0 area-range o= d="},
+        // The command line wins over the file; an empty value there is none.
+        {{dir / "my.CONF", "in.pbf", "--max-nodes=2000"},
+         "in.pbf mn2000 ma256 r0 al0 v1 pbf0 pn1 mc0 wsc0 po0 ar0-4294967295  o=outdir/ d=two words"},
+        // --cfg= names a file of any extension; cfg inside it is an unknown name.
+        {{"--CFG=" + (dir / "plain.txt"), "in.pbf"}, "Wrong param \"cfg\".\n"},
+        {{"x.pbf", "--ma=0"}, "Bad \"ma\" value.\n"},
+        {{"x.pbf", "--ma=5x"}, "Bad \"ma\" value.\n"},
+        {{"x.pbf", "--MAX-NODES=4294967296"}, "Bad \"MAX-NODES\" value.\n"},
+        {{"x.pbf", "--r=abc"}, "Bad \"r\" value.\n"},
+        {{"x.pbf", "--al= "}, "Bad \"al\" value.\n"},
+        {{"x.pbf", "--of=poly"}, "Bad \"out-filenames\" value.\n"},
+        {{"x.pbf", "-v=-1"}, "Bad \"v\" value.\n"},
+        {{"x.pbf", "--pbf=2"}, "Bad \"pbf\" value.\n"},
+        {{"x.pbf", "--wsc=1 "}, "Bad \"wsc\" value.\n"},
+        {{"--pbf"}, "Bad \"input file\" value.\n"},
+        // Only the first bad value is reported, never the unused arguments.
+        {{"x.pbf", "--mn=z", "--ma=0"}, "Bad \"ma\" value.\n"},
+        {{"a.pbf", "--foo", "--verbose=2"}, "Bad \"verbose\" value.\n"},
+        {{"a.pbf", "b.pbf", "--poly-file=x", "---v", "--zz", "c"},
+         "Wrong param \"poly-file\".\nWrong param \"-v\".\nWrong param \"zz\".\n"
+         "Wrong key \"b.pbf\".\nWrong key \"c\".\n"},
+        // A comment sign after blanks is no comment; every failure names the file.
+        {{dir / "b1.cfg", "in.pbf"}, config(dir / "b1.cfg", "line 1 has no \"=\"")},
+        {{dir / "b2.cfg", "in.pbf"}, config(dir / "b2.cfg", "line 2 has no \"=\"")},
+        {{dir / "b3.cfg", "in.pbf"}, config(dir / "b3.cfg", "line 3 has no name")},
+        {{dir / "b4.cfg", "in.pbf"}, config(dir / "b4.cfg", "line 1 has no \"=\"")},
+        {{"--cfg=" + (dir / "missing.cfg"), "in.pbf"}, config(dir / "missing.cfg", "No such file or directory")},
+        {{"--cfg=", "in.pbf"}, config("", "No such file or directory")},
+        {{dir / "dir.cfg", "in.pbf"}, config(dir / "dir.cfg", "Is a directory")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Parse(c.args), c.result) << ::testing::PrintToString(c.args);
+    for (const char* bad : {"", "5", "2-1", "-3", "3-", "1--2", "+1-2", " 1-2", "1-2 ", "0x1-2", "1-4294967296"})
+        EXPECT_EQ(Parse({"x.pbf", std::string("--ar=") + bad}), "Bad \"ar\" value.\n") << bad;
 }
 
 }  // namespace

@@ -14,27 +14,12 @@ TEST(OutputFiles, SafeFileNamesStayInTheirDirectory)
     const struct {
         const char* name;
         const char* safe;
-    } cases[] = {
-        {"germany", "germany"},
-        {"../../escaped", "___.._escaped"},
-        {"..", "__"},
-        {".hidden", "_hidden"},
-        {"a/b\\c", "a_b_c"},
-        {"tab\there\x7f", "tab_here_"},
-        {"line\r\nend", "line__end"},
-        {"", "_"},
-        {"x.y", "x.y"},
-        {"K\xc3\xb6ln", "K\xc3\xb6ln"},
-    };
+    } cases[] = {{"germany", "germany"},     {"../../escaped", "___.._escaped"}, {"..", "__"},
+                 {".hidden", "_hidden"},     {"a/b\\c", "a_b_c"},                {"tab\there\x7f", "tab_here_"},
+                 {"line\r\nend", "line__end"}, {"", "_"},                         {"x.y", "x.y"},
+                 {"K\xc3\xb6ln", "K\xc3\xb6ln"}};
     for (const auto& c : cases)
         EXPECT_EQ(SafeFileName(c.name), c.safe) << c.name;
-}
-
-void AddArea(TAreaList& areas, const std::string* source, std::string name)
-{
-    TArea& area = areas.EmplaceBack();
-    area.source = source;
-    area.name = std::move(name);
 }
 
 // Two polygon files with one title, a split file naming one area twice,
@@ -66,8 +51,10 @@ TEST(OutputFiles, ClashingOutputsAreNamed)
     };
     for (const TCase& c : cases) {
         TAreaList areas;
-        for (const auto& [source, name] : c.areas)
-            AddArea(areas, source, name);
+        for (const auto& [source, name] : c.areas) {
+            areas.EmplaceBack().source = source;
+            areas.Back().name = name;
+        }
         CSettings settings;
         settings.outputDir = "out/";
         settings.multiContour = c.multiContour;
