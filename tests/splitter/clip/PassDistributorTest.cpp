@@ -214,53 +214,24 @@ TTestInput RandomInput(std::mt19937& random)
 
 TEST(PassDistributor, RandomInputsSplitSoundly)
 {
-    for (uint32_t seed = 0; seed < 300; ++seed) {
+    for (uint32_t seed = 0; seed < 300 && !HasFailure(); ++seed) {
         std::mt19937 random(seed);
         CPassHarness pass({DegreeRect(0, 0, 1, 1), DegreeRect(1, 0, 2, 1), DegreeRect(0, 1, 1, 2),
                            DegreeRect(1, 1, 2, 2)},
                           seed % 4 == 3 ? std::vector<uint32_t>{0, 0, 1, 1} : std::vector<uint32_t>{});
         ExpectSoundSplit(pass, RandomInput(random), "seed " + std::to_string(seed), EChecks::kBesideBorders);
-        if (HasFailure())
-            break;
     }
 }
 
 TEST(PassDistributor, OverlappingAreasGiveSelfContainedOutputs)
 {
-    // The second area covers the east half of the first and more. A grid of
-    // nodes over both and around them; rows as highways, columns as fences,
-    // paths from the overlap out, diagonals and rings over it.
-    TTestInput input;
-    for (int i = 0; i <= 8; ++i)
-        for (int j = 0; j <= 8; ++j)
-            input.nodes.push_back(NodeAt(i * 9 + j + 1, -0.25 + 0.25 * i, -0.25 + 0.25 * j));
-    auto at = [](int i, int j) { return int64_t(i * 9 + j + 1); };
-    auto add = [&input](std::vector<int64_t> refs, TTags tags) {
-        input.ways.push_back({1000 + int64_t(input.ways.size()), std::move(refs), std::move(tags)});
-    };
-    for (int j = 0; j <= 8; ++j) {
-        std::vector<int64_t> row, column;
-        for (int i = 0; i <= 8; ++i) {
-            row.push_back(at(i, j));
-            column.push_back(at(j, i));
-        }
-        add(row, {{"highway", "residential"}});
-        add(column, {{"fence", "yes"}});
+    // The second area covers the east half of the first and more: ways enter
+    // it from the overlap without crossing its border.
+    for (uint32_t seed = 0; seed < 100 && !HasFailure(); ++seed) {
+        std::mt19937 random(seed);
+        CPassHarness pass({DegreeRect(0, 0, 1, 1), DegreeRect(0.5, 0.25, 1.5, 1.25)});
+        ExpectSoundSplit(pass, RandomInput(random), "seed " + std::to_string(seed), EChecks::kOverlapping);
     }
-    add({at(4, 4), at(2, 4), at(1, 5)}, {{"highway", "path"}});
-    add({at(4, 4), at(6, 4), at(7, 5)}, {{"highway", "path"}});
-    add({at(0, 0), at(2, 2), at(4, 4), at(6, 6), at(8, 8)}, {{"highway", "path"}});
-    add({at(1, 1), at(1, 7), at(7, 7), at(7, 1), at(1, 1)}, {{"building", "yes"}});
-    add({at(3, 2), at(3, 6), at(6, 6), at(6, 2), at(3, 2)}, {{"landuse", "grass"}});
-    add({at(2, 3), at(6, 3), at(6, 5), at(2, 5), at(2, 3)}, {});
-    add({at(4, 0), at(4, 8), at(5, 8), at(5, 0), at(4, 0)}, {});
-    const int64_t last = input.ways.back().id;
-    input.relations = {
-        {1, {{OSM::kWay, last - 1, "outer"}, {OSM::kWay, last - 2, "inner"}}, {{"type", "multipolygon"}}},
-        {2, {{OSM::kWay, last, "outer"}}, {{"type", "multipolygon"}}},
-        {3, {{OSM::kWay, 1000, ""}, {OSM::kRelation, 1, ""}, {OSM::kRelation, 2, ""}}, {{"type", "route"}}}};
-    CPassHarness pass({DegreeRect(0, 0, 1, 1), DegreeRect(0.5, 0.25, 1.5, 1.25)});
-    ExpectSoundSplit(pass, input, "overlapping", EChecks::kOverlapping);
 }
 
 TEST(PassDistributor, DeepChainOfNestedRelationsIsCopiedWhole)
