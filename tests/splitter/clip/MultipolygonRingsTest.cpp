@@ -179,10 +179,11 @@ void MakeCase(std::mt19937& random, TCase& c)
     c.relation.members.PushBack({OSM::kNode, 1, ""});
     std::shuffle(c.relation.members.begin(), c.relation.members.end(), random);
     for (OSM::TId id = 100; id < OSM::TId(100 + 2 * ways.size()); id += 2) {
-        OSM::TWay& way = c.stored.EmplaceBack();
+        OSM::TWay way;
         way.id = id;
         for (OSM::TId ref : ways[size_t(std::find(ids.begin(), ids.end(), id) - ids.begin())].first)
             way.nodeRefs.PushBack(ref);
+        c.stored.PushBack(std::move(way));
     }
     c.relation.id = 7;
 }
