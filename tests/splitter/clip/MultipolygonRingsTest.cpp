@@ -126,19 +126,15 @@ void ReferenceRings(const OSM::TRelation& relation, const CGrowArray<OSM::TWay>&
     }
 }
 
-// A relation of several rings drawn from a small pool of nodes, so that
-// rings touch at nodes, cut into ways of one to three edges in random
-// directions; with ways listed twice, ways that close themselves, one-node
-// ways, members the input lacks, gaps that leave chains open, inner rings,
-// and nodes of unknown position.
+// Several rings drawn from a small pool of nodes, so that rings touch at
+// nodes, cut into ways of one to three edges in random directions; with ways
+// listed twice, ways that close themselves, one-node ways, members the input
+// lacks, gaps that leave chains open, inner rings, and nodes of unknown
+// position. Member order differs from id order.
 struct TCase {
     CGrowArray<OSM::TWay> stored;
     OSM::TRelation relation;
     CPoints nodes;
-    void Member(OSM::TId ref, std::string role = "", OSM::EEntityType type = OSM::kWay)
-    {
-        relation.members.PushBack({type, ref, std::move(role)});
-    }
 };
 
 void MakeCase(std::mt19937& random, TCase& c)
@@ -148,55 +144,47 @@ void MakeCase(std::mt19937& random, TCase& c)
     for (OSM::TId id = 1; id <= OSM::TId(pool); ++id)
         if (below(60) != 0)
             c.nodes.points[id] = {int32_t(below(1000)), int32_t(below(1000))};
-    std::vector<OSM::TWay> ways;
-    std::vector<std::string> roles;
-    auto add = [&](std::vector<OSM::TId> refs, const char* role) {
-        OSM::TWay& way = ways.emplace_back();
-        for (OSM::TId ref : refs)
-            way.nodeRefs.PushBack(ref);
-        roles.push_back(role);
-    };
-    const uint32_t ringCount = 1 + below(6);
-    for (uint32_t r = 0; r < ringCount; ++r) {
+    std::vector<std::pair<std::vector<OSM::TId>, std::string>> ways;  // refs and role
+    for (uint32_t r = 1 + below(6); r > 0; --r) {
         const char* role = below(3) == 0 ? "inner" : below(2) == 0 ? "outer" : "";
         std::vector<OSM::TId> cycle;
         for (uint32_t n = 2 + below(12); n > 0; --n)
             cycle.push_back(1 + below(pool));
         cycle.push_back(cycle[0]);
-        for (size_t i = 0; i + 1 < cycle.size();) {
-            size_t j = std::min(cycle.size() - 1, i + 1 + below(3));
+        for (size_t i = 0, j; i + 1 < cycle.size(); i = j) {
+            j = std::min(cycle.size() - 1, i + 1 + below(3));
             std::vector<OSM::TId> refs(cycle.begin() + long(i), cycle.begin() + long(j) + 1);
             if (below(2) == 0)
                 std::reverse(refs.begin(), refs.end());
             if (below(15) != 0)  // else a gap
-                add(refs, role);
-            i = j;
+                ways.emplace_back(refs, role);
         }
     }
     for (uint32_t n = below(3); n > 0; --n)
-        add({1 + below(pool), 1 + below(pool), 1 + below(pool)}, "outer");
-    for (uint32_t n = below(2); n > 0; --n) {
-        OSM::TId a = 1 + below(pool);
-        add({a, 1 + below(pool), a}, below(2) == 0 ? "inner" : "outer");
-    }
+        ways.push_back({{1 + below(pool), 1 + below(pool), 1 + below(pool)}, "outer"});
+    if (const OSM::TId a = 1 + below(pool); below(2) == 0)
+        ways.push_back({{a, 1 + below(pool), a}, below(2) == 0 ? "inner" : "outer"});
     if (below(4) == 0)
-        add({1 + below(pool)}, "outer");
-    // Ids in shuffled order, so that the member order differs from the id order.
+        ways.push_back({{1 + below(pool)}, "outer"});
     std::vector<OSM::TId> ids(ways.size());
     for (size_t i = 0; i < ids.size(); ++i)
         ids[i] = OSM::TId(100 + 2 * i);
     std::shuffle(ids.begin(), ids.end(), random);
     for (size_t i = 0; i < ways.size(); ++i)
-        c.Member(ways[i].id = ids[i], roles[i]);
+        c.relation.members.PushBack({OSM::kWay, ids[i], ways[i].second});
     for (uint32_t n = below(4); n > 0; --n)  // listed twice, perhaps with another role
         c.relation.members.PushBack(c.relation.members[below(uint32_t(c.relation.members.Count()))]);
     if (below(5) == 0)
-        c.Member(101);  // lacking
-    c.Member(1, "", OSM::kNode);
+        c.relation.members.PushBack({OSM::kWay, 101, ""});  // lacking
+    c.relation.members.PushBack({OSM::kNode, 1, ""});
     std::shuffle(c.relation.members.begin(), c.relation.members.end(), random);
-    std::sort(ways.begin(), ways.end(), [](const OSM::TWay& a, const OSM::TWay& b) { return a.id < b.id; });
-    for (OSM::TWay& way : ways)
+    for (OSM::TId id = 100; id < OSM::TId(100 + 2 * ways.size()); id += 2) {
+        OSM::TWay way;
+        way.id = id;
+        for (OSM::TId ref : ways[size_t(std::find(ids.begin(), ids.end(), id) - ids.begin())].first)
+            way.nodeRefs.PushBack(ref);
         c.stored.PushBack(std::move(way));
+    }
     c.relation.id = 7;
 }
 
@@ -235,13 +223,13 @@ TEST(MultipolygonRings, LongShuffledRingJoinsInOnePiece)
     TCase c;
     const OSM::TId n = 2000;
     for (OSM::TId i = 0; i < n; ++i) {
-        double angle = 6.283185307179586 * double(i) / double(n);
+        const double angle = 6.283185307179586 * double(i) / double(n);
         c.nodes.points[i + 1] = {int32_t(100000 * std::cos(angle)), int32_t(100000 * std::sin(angle))};
         OSM::TWay& way = c.stored.EmplaceBack();
         way.id = i + 1;
         way.nodeRefs.PushBack(i + 1);
         way.nodeRefs.PushBack((i + 1) % n + 1);
-        c.Member(i + 1);
+        c.relation.members.PushBack({OSM::kWay, i + 1, ""});
     }
     std::mt19937 random(3);
     std::shuffle(c.relation.members.begin(), c.relation.members.end(), random);

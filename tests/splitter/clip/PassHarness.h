@@ -1,5 +1,5 @@
-// Runs one split pass over a small synthetic input and keeps what every
-// output received, so that tests can assert exact results.
+// Runs one split pass over a small synthetic input, keeps what every output
+// received, and checks it against what every split must give.
 #pragma once
 
 #include <cstdint>
@@ -16,15 +16,15 @@
 
 namespace test {
 
-using TTags = std::vector<std::pair<std::string, std::string>>;
+using TTags = TTagList;
 
 // A node at lon, lat in degrees; block granularity 100 nanodegrees.
 TTestNode NodeAt(int64_t id, double lon, double lat, TTags tags = {});
 
 struct TTestWay {
     int64_t id = 0;
-    std::vector<int64_t> refs;
-    TTags tags;
+    std::vector<int64_t> refs = {};
+    TTags tags = {};
 };
 
 struct TTestMember {
@@ -35,8 +35,14 @@ struct TTestMember {
 
 struct TTestRelation {
     int64_t id = 0;
-    std::vector<TTestMember> members;
-    TTags tags;
+    std::vector<TTestMember> members = {};
+    TTags tags = {};
+};
+
+struct TTestInput {
+    std::vector<TTestNode> nodes = {};
+    std::vector<TTestWay> ways = {};
+    std::vector<TTestRelation> relations = {};
 };
 
 // One "OSMData" blob holding one group of the given entities.
@@ -47,11 +53,10 @@ std::string RelationBlob(const std::vector<TTestRelation>& relations);
 // A whole file: the header, then one blob per kind that has entities.
 std::string PbfInput(const std::vector<TTestNode>& nodes, const std::vector<TTestWay>& ways = {},
                      const std::vector<TTestRelation>& relations = {});
+inline std::string PbfInput(const TTestInput& input) { return PbfInput(input.nodes, input.ways, input.relations); }
 
 // Clockwise rectangle with edges in degrees.
 TRing DegreeRect(double west, double south, double east, double north);
-// Map units of a point given in degrees.
-CGeoPoint PointAt(double lon, double lat);
 
 // Writes a split file with one area per rectangle {west, south, east,
 // north} in degrees, named 1, 2, ...
@@ -67,8 +72,6 @@ public:
     const OSM::TNode* Node(int64_t id) const;
     const OSM::TWay* Way(int64_t id) const;
     const OSM::TRelation* Relation(int64_t id) const;
-    // The ways whose tags hold key=value.
-    std::vector<const OSM::TWay*> WaysTagged(const std::string& key, const std::string& value) const;
 
     std::vector<OSM::TNode> nodes;
     std::vector<OSM::TWay> ways;
@@ -94,11 +97,9 @@ public:
 
     CRecordingWriter& Output(uint32_t index) { return *m_writers[index]; }
     TAreaOutput& Counters(uint32_t index) { return *m_outputs[index]; }
-    // The output that area area writes to.
-    CRecordingWriter& AreaOutput(uint32_t area) { return *m_writers[m_outputOf[area]]; }
     uint32_t OutputCount() const { return uint32_t(m_writers.size()); }
-    // The area the pass assigns point p to, or -1.
-    int32_t LocateArea(CGeoPoint p, bool* border = nullptr) const;
+    const std::vector<TRing>& Rings() const { return m_rings; }
+    uint32_t OutputOf(uint32_t area) const { return m_outputOf[area]; }
 
 private:
     std::vector<TRing> m_rings;
@@ -107,29 +108,44 @@ private:
     std::vector<std::unique_ptr<TAreaOutput>> m_outputs;
 };
 
-// Positions, degrees and ids as tests compare them.
-std::vector<CGeoPoint> Shape(const CRecordingWriter& output, const OSM::TWay& way);
-std::vector<int64_t> Refs(const OSM::TWay& way);
-// "key=value;..." in tag order.
-std::string TagText(const OSM::TEntity& entity);
-// "w12:outer,n5:,..." in member order.
-std::string MemberText(const OSM::TRelation& relation);
-
-// Every record of every output, in order, a line per output: "== <output>:",
-// then " n<id> <lon>,<lat> <tags>;", " w<id> <refs> <tags>;" or
-// " r<id> <members> <tags>;" per record, positions in degrees and ids from
-// the first new id on as "+<id - first new id>". Expects every output
-// self-contained.
+// Every record of every output: a line "== <output> <kinds>", then a line
+// per node, way and relation as Describe gives it.
 std::string PassText(CPassHarness& pass);
 
 // The output is sorted by type and id, every way's nodes, every relation's
-// members are in it, no node reference is a placeholder, and no id of one
-// kind is written twice.
+// members are in it, and no id of one kind is written twice.
 void ExpectSelfContained(const CRecordingWriter& output, const std::string& label);
 
-// Chains the way members of relation by their end nodes, outer and inner
-// ones apart, and expects every chain to close into a ring.
-void ExpectClosedRings(const CRecordingWriter& output, const OSM::TRelation& relation, const std::string& label);
+enum class EChecks {
+    kAll,
+    // Not the stretches of ways along borders: the split still loses some
+    // that come from another area or from outside, or turn at a corner.
+    kBesideBorders,
+    // Overlapping areas: only the ids, the node copies, the ways kept whole
+    // and the self-containment.
+    kOverlapping,
+};
+
+// Runs pass on input and checks what it gives against what every split must
+// give, without restating how it cuts. The areas are rectangles.
+// - Every output is self-contained, and its multipolygons' rings close.
+// - Each input node is written once, to an area whose rectangle holds it,
+//   tagged as a border node when it lies on an edge of one.
+// - Objects the split makes take ids from max(first new id, largest input
+//   id + 1) up to the output's counters; new nodes lie on a border, tagged
+//   exactly when a highway passes them.
+// - A way written with its input id is the input way unchanged.
+// - Each point of an input way with a node in some area lies on a way of its
+//   tile that stands for it (same id or tags, or a member of a relation that
+//   stands for it), and every edge written lies along an input edge or,
+//   unless a road's, along an area's border.
+// - A relation is written wherever a member of it is, with those of its
+//   nodes and relations that are there, in order.
+// - Closed areas and multipolygons add up to the size they had.
+// - The outputs are the same for passes of one area and of two.
+// Returns what the pass gave.
+TPassResult ExpectSoundSplit(CPassHarness& pass, const TTestInput& input, const std::string& label,
+                             EChecks checks = EChecks::kAll);
 
 }  // namespace test
 
