@@ -121,34 +121,32 @@ struct TCase {
     std::string printed = {};  // the program must print this
 };
 
-// A real extract; with uncut, split into one area in {}whole first: its
-// copies of the multipolygons differ from the input's only by the rounding
-// of positions.
-std::function<std::string(const CTempDir&)> Real(const std::string& file, bool uncut = false)
+// A real extract, split into one area in {}whole first: its copies of the
+// multipolygons differ from the input's only by the rounding of positions.
+std::function<std::string(const CTempDir&)> Real(const std::string& file)
 {
-    return [file, uncut](const CTempDir& dir) {
-        if (uncut) {
-            EXPECT_EQ(Split("--pbf -o=" + dir / "whole " + test::DataFile(file)).exitCode, 0);
-        }
+    return [file](const CTempDir& dir) {
+        EXPECT_EQ(Split("--pbf -o=" + dir / "whole " + test::DataFile(file)).exitCode, 0);
         return test::DataFile(file);
     };
 }
 
 std::vector<TCase> Cases()
 {
-    const std::string areas = " --split --list --areas --uncut={}whole";
+    const std::string checks = " --split --list --areas --uncut={}whole";
     std::vector<TCase> cases = {
         {"Real_MonacoXml", Real("monaco.osm.pbf"), "--max-nodes=5000", "--max-nodes=5000 --split --list"},
-        {"Real_Liechtenstein", Real("liechtenstein.osm.pbf", true), "--max-nodes=10000", "--max-nodes=10000" + areas},
-        {"Real_MaltaPasses", Real("malta.osm.pbf", true), "--pbf --max-areas=4 --max-nodes=30000", "--max-nodes=30000" + areas},
-        {"Real_Testadmins", Real("testadmins.osm.pbf"), "--max-nodes=100", "--max-nodes=100 --split --list"},
+        {"Real_Liechtenstein", Real("liechtenstein.osm.pbf"), "--max-nodes=10000", "--max-nodes=10000" + checks},
+        {"Real_MaltaPasses", Real("malta.osm.pbf"), "--pbf --max-areas=4 --max-nodes=30000",
+         "--max-nodes=30000" + checks},
+        {"Real_Testadmins", Real("testadmins.osm.pbf"), "--max-nodes=100", "--max-nodes=100" + checks},
         // Multipolygons around the corners of a grid stay valid and add up.
         {"Made_GridMultipolygons",
          [](const CTempDir& dir) {
              EXPECT_EQ(Check("--grid-cases", dir.Path(), "").exitCode, 0);
              return dir / "cases.osm.pbf";
          },
-         "-s={}grid.list", "--areas --by-name=0.0001"},
+         "-s={}grid.list", "--max-nodes=1600000 --split --list --areas --by-name=0.0001"},
         // A plain bounding-box extract keeps ways whole but drops their nodes
         // outside the box.
         {"Made_BoxWithIncompleteWays",
@@ -278,7 +276,8 @@ TEST(SplitEndToEnd, PolygonFilesLoadBack)
     CTempDir dir;
     WriteLiechtensteinPolygons(dir);
     const std::string options = "--pbf --max-areas=2 --max-nodes=20000 ";
-    ASSERT_EQ(Split(options + "-p=" + dir / "polys --write-kml=areas.kml -o=" + dir / "out/ " + kLiechtenstein).exitCode, 0);
+    TRun split = Split(options + "-p=" + dir / "polys --write-kml=areas.kml -o=" + dir / "out/ " + kLiechtenstein);
+    ASSERT_EQ(split.exitCode, 0) << split.output;
     TRun check = Check(kLiechtenstein, dir / "out", "--max-nodes=20000 --split --partial --poly=" + dir / "polys");
     EXPECT_EQ(check.exitCode, 0) << check.output;
     ASSERT_EQ(Split(options + "-p=" + dir / "out/areas.poly -o=" + dir / "again/ " + kLiechtenstein).exitCode, 0);
@@ -456,7 +455,8 @@ TEST(SplitEndToEnd, JobsOfAreaRangesGiveTheFilesOfOneRun)
     // A range beyond the list, and one that splits the group of areas that
     // share one file, are bad option values.
     const std::string last = std::to_string(count - 1);
-    for (const std::string& bad : {"--ar=0-" + std::to_string(count), "--mc -s=" + dir / "whole/areas.list --ar=1-" + last}) {
+    for (const std::string& bad :
+         {"--ar=0-" + std::to_string(count), "--mc -s=" + dir / "whole/areas.list --ar=1-" + last}) {
         TRun run = Split(bad + " -o=" + dir / "bad " + kLiechtenstein);
         EXPECT_EQ(run.exitCode, 1) << bad << "\n" << run.output;
         EXPECT_TRUE(run.Holds("Bad \"ar\" value.")) << run.output;
