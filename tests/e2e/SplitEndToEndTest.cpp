@@ -135,10 +135,10 @@ std::vector<TCase> Cases()
 {
     const std::string checks = " --split --list --areas --uncut={}whole";
     std::vector<TCase> cases = {
-        {"Real_MonacoXml", Real("monaco.osm.pbf"), "--max-nodes=5000", "--max-nodes=5000 --split --list"},
-        {"Real_Liechtenstein", Real("liechtenstein.osm.pbf"), "--max-nodes=10000", "--max-nodes=10000" + checks},
         {"Real_MaltaPasses", Real("malta.osm.pbf"), "--pbf --max-areas=4 --max-nodes=30000",
          "--max-nodes=30000" + checks},
+        {"Real_MonacoXml", Real("monaco.osm.pbf"), "--max-nodes=5000", "--max-nodes=5000 --split --list"},
+        {"Real_Liechtenstein", Real("liechtenstein.osm.pbf"), "--max-nodes=10000", "--max-nodes=10000" + checks},
         {"Real_Testadmins", Real("testadmins.osm.pbf"), "--max-nodes=100", "--max-nodes=100" + checks},
         // Multipolygons around the corners of a grid stay valid and add up.
         {"Made_GridMultipolygons",
@@ -240,9 +240,8 @@ TEST_P(SplitChecked, ByIndependentReaders)
 INSTANTIATE_TEST_SUITE_P(SplitEndToEnd, SplitChecked, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return info.param.name; });
 
-// The longest tests come first: ctest starts them first.
 // areas.list loads back as a split file: the same areas, every node placed
-// once.
+// once. (The longest tests come first: ctest starts them in this order.)
 TEST(SplitEndToEnd, SplitFileLoadsBack)
 {
     // The degree lines survive a load and a write exactly; the coarser
