@@ -114,6 +114,7 @@ TEST(AreaGeometry, PointInRingCases)
     const TRing notch = Ring({{0, 100}, {30, 100}, {30, 40}, {70, 40}, {70, 100}, {100, 100}, {100, 0}, {0, 0},
                               {0, 100}});
     const TRing diamond = Ring({{5, 10}, {10, 5}, {5, 0}, {0, 5}, {5, 10}});
+    const TRing fromWest = Ring({{0, 5}, {5, 10}, {10, 5}, {5, 0}, {0, 5}});
     // From 179 to -179 degrees, across the antimeridian.
     const TRing wrap = Ring({{179 * kDeg, 0}, {179 * kDeg, 10}, {-179 * kDeg, 10}, {-179 * kDeg, 0},
                              {179 * kDeg, 0}});
@@ -129,6 +130,7 @@ TEST(AreaGeometry, PointInRingCases)
         {notch, {10, 40}, true},   {notch, {90, 40}, true},   {notch, {50, 41}, false},
         {notch, {10, 50}, true},   {notch, {50, 50}, false},
         {diamond, {5, 5}, true},   // level with two vertices
+        {fromWest, {5, 5}, true},  // level with the first point
         {diamond, {-3, 5}, false}, {diamond, {12, 5}, false},
         {wrap, {MapUnits::kMinLon, 5}, true}, {wrap, {MapUnits::kMaxLon, 5}, true},
         {wrap, {178 * kDeg, 5}, false},       {wrap, {-178 * kDeg, 5}, false},
