@@ -374,6 +374,7 @@ private:
     std::map<int64_t, std::vector<int64_t>> m_listedBy;  // way -> input relations listing it
     std::vector<TSegment> m_edges;                       // of the input ways, between nodes on the globe
     std::map<int64_t, int> m_copies;                     // of each input node
+    std::vector<std::vector<std::vector<TSegment>>> m_written;  // edges of each output's ways
 };
 
 CSplitCheck::CSplitCheck(CPassHarness& pass, const TTestInput& input, EChecks checks)
@@ -554,11 +555,13 @@ void CSplitCheck::ExpectCovered(const TTestWay& way)
                 continue;
             const bool found = std::any_of(outputs.begin(), outputs.end(), [&](uint32_t o) {
                 const CRecordingWriter& out = m_pass.Output(o);
-                return std::any_of(out.ways.begin(), out.ways.end(), [&](const OSM::TWay& piece) {
-                    const std::vector<TSegment> s = Segments(out, piece);
-                    return StandsFor(out, piece, way) &&
-                           std::any_of(s.begin(), s.end(), [&](const TSegment& e) { return Distance(q, e) <= kSlack; });
-                });
+                for (size_t w = 0; w < out.ways.size(); ++w) {
+                    const std::vector<TSegment>& s = m_written[o][w];
+                    if (std::any_of(s.begin(), s.end(), [&](const TSegment& e) { return Distance(q, e) <= kSlack; }) &&
+                        StandsFor(out, out.ways[w], way))
+                        return true;
+                }
+                return false;
             });
             EXPECT_TRUE(found) << "way " << way.id << " has no piece through " << testing::PrintToString(q);
         }
@@ -586,6 +589,11 @@ void CSplitCheck::Finish()
         EXPECT_EQ(m_copies[node.id], Holding(m_rings, InputPoint(node)).empty() ? 0 : 1) << "copies of node " << node.id;
     if (m_checks == EChecks::kOverlapping)
         return;
+    for (uint32_t o = 0; o < m_pass.OutputCount(); ++o) {
+        m_written.emplace_back();
+        for (const OSM::TWay& way : m_pass.Output(o).ways)
+            m_written.back().push_back(Segments(m_pass.Output(o), way));
+    }
     for (const TTestWay& way : m_input.ways)
         if (std::any_of(way.refs.begin(), way.refs.end(),
                         [&](int64_t r) { return m_points.count(r) && !Holding(m_rings, m_points[r]).empty(); }))
