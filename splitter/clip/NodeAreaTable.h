@@ -25,6 +25,8 @@ public:
     // The area of node id (of the lowest area when the node was appended
     // with several), or kNoArea; kNoArea for every id before Finish.
     int32_t Find(OSM::TId id) const;
+    // The first key of node id, or nullptr (always before Finish).
+    const TIdAreaKey* FindKey(OSM::TId id) const;
 
     uint64_t Count() const { return m_keys.Count(); }
     const TIdAreaKey* begin() const { return m_keys.begin(); }
