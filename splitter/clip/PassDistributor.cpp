@@ -357,9 +357,13 @@ void CPassDistributor::EdgeWays(OSM::CPBFReaderAdapter& reader)
         const CGrowArray<OSM::TId>& refs = reader.WayRefs();
         bool edge = false;
         if (refs.Count() >= 2) {
-            int32_t first = NodeArea(refs[0]);
-            for (uint64_t i = 1; i < refs.Count() && !edge; ++i)
-                edge = NodeArea(refs[i]) != first;
+            auto areaOf = [](const TIdAreaKey* key) { return key != nullptr ? KeyArea(*key) : kNoArea; };
+            const TIdAreaKey* key = m_nodeAreas.FindKey(refs[0]);
+            const int32_t first = areaOf(key);
+            for (uint64_t i = 1; i < refs.Count() && !edge; ++i) {
+                key = m_nodeAreas.FindKeyAfter(refs[i], key);
+                edge = areaOf(key) != first;
+            }
         }
         if (edge)
             m_edgeWays.PushBack(id);
@@ -623,12 +627,14 @@ void CPassDistributor::InnerWays(OSM::CPBFReaderAdapter& reader)
         OSM::TId id = reader.GetId();
         if (Contains(m_edgeWays, id))
             return written;
-        const OSM::TWay& way = reader.Way();
-        if (way.nodeRefs.Empty())
+        // Ways of other passes' areas are passed over undecoded.
+        const CGrowArray<OSM::TId>& refs = reader.WayRefs();
+        if (refs.Empty())
             return written;
-        int32_t area = NodeArea(way.nodeRefs[0]);
+        int32_t area = NodeArea(refs[0]);
         if (area < 0)
             return written;
+        const OSM::TWay& way = reader.Way();
         TIdAreaKey* entry = std::lower_bound(m_relationWays.begin(), m_relationWays.end(), MakeKey(id, 0));
         if (entry != m_relationWays.end() && KeyId(*entry) == id)
             *entry = MakeKey(id, area);
