@@ -297,18 +297,35 @@ void CPBFReaderAdapter::DecodeNode(const OSMPBF::Node& node)
     m_node.position = m_scale.Point(node.lat(), node.lon());
 }
 
+namespace {
+
+void DecodeRefs(const OSMPBF::Way& way, CGrowArray<TId>& refs)
+{
+    refs.Clear();
+    refs.Reserve(uint64_t(way.refs_size()));
+    int64_t ref = 0;
+    for (int64_t delta : way.refs()) {
+        ref = Add(ref, delta);
+        refs.PushBack(ref);
+    }
+}
+
+}  // namespace
+
 void CPBFReaderAdapter::DecodeWay(const OSMPBF::Way& way)
 {
     TWay& out = m_spareWay;
     DecodeCommon(way, out);
-    out.nodeRefs.Clear();
-    out.nodeRefs.Reserve(way.refs_size());
-    int64_t ref = 0;
-    for (int64_t delta : way.refs()) {
-        ref = Add(ref, delta);
-        out.nodeRefs.PushBack(ref);
-    }
+    DecodeRefs(way, out.nodeRefs);
     std::swap(m_way, out);
+}
+
+const CGrowArray<TId>& CPBFReaderAdapter::WayRefs()
+{
+    m_wayRefs.Clear();
+    if (IsValid() && m_type == kWay)
+        DecodeRefs(m_group->ways(m_entity - m_nodesEnd), m_wayRefs);
+    return m_wayRefs;
 }
 
 void CPBFReaderAdapter::DecodeRelation(const OSMPBF::Relation& relation)

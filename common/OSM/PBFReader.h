@@ -66,6 +66,11 @@ public:
     // nullptr when there is no current entity. Asking twice for the same
     // dense node decodes it once.
     TEntity* GetEntity() override;
+    // The node references of the current entity when it is a way (else
+    // none), decoded without its tags and metadata, for stages that look at
+    // most ways only that far; valid until the next WayRefs. Throws
+    // TBadAlloc.
+    const CGrowArray<TId>& WayRefs();
 
     // Restarts reading at offset: 0 or a FirstBlockOffset (or the stream's
     // size, for the end). Reads blobs from there up to the next "OSMData"
@@ -142,6 +147,7 @@ private:
     // failed decode leaves the record intact and the storage is recycled.
     TWay m_spareWay;
     TRelation m_spareRelation;
+    CGrowArray<TId> m_wayRefs;
 };
 
 }  // namespace OSM

@@ -35,16 +35,22 @@ void CNodeAreaTable::Finish()
     m_shift = shift;
 }
 
-int32_t CNodeAreaTable::Find(OSM::TId id) const
+const TIdAreaKey* CNodeAreaTable::FindKey(OSM::TId id) const
 {
     if (m_buckets.Empty() || !FitsKey(id) || id < m_minId)
-        return kNoArea;
+        return nullptr;
     const uint64_t b = uint64_t(id - m_minId) >> m_shift;
     if (b + 1 >= m_buckets.Count())
-        return kNoArea;
+        return nullptr;
     const TIdAreaKey* end = m_keys.begin() + m_buckets[b + 1];
     const TIdAreaKey* at = std::lower_bound(m_keys.begin() + m_buckets[b], end, MakeKey(id, 0));
-    return at != end && KeyId(*at) == id ? KeyArea(*at) : kNoArea;
+    return at != end && KeyId(*at) == id ? at : nullptr;
+}
+
+int32_t CNodeAreaTable::Find(OSM::TId id) const
+{
+    const TIdAreaKey* at = FindKey(id);
+    return at != nullptr ? KeyArea(*at) : kNoArea;
 }
 
 }  // namespace Clip

@@ -25,6 +25,16 @@ public:
     // The area of node id (of the lowest area when the node was appended
     // with several), or kNoArea; kNoArea for every id before Finish.
     int32_t Find(OSM::TId id) const;
+    // The first key of node id, or nullptr (always before Finish).
+    const TIdAreaKey* FindKey(OSM::TId id) const;
+    // As FindKey, trying first the key right after previous (a key of this
+    // table, or nullptr): the nodes of a way often have consecutive ids.
+    const TIdAreaKey* FindKeyAfter(OSM::TId id, const TIdAreaKey* previous) const
+    {
+        if (previous != nullptr && previous + 1 != m_keys.end() && KeyId(previous[1]) == id && KeyId(*previous) != id)
+            return previous + 1;
+        return FindKey(id);
+    }
 
     uint64_t Count() const { return m_keys.Count(); }
     const TIdAreaKey* begin() const { return m_keys.begin(); }

@@ -65,7 +65,7 @@ bool CPassDistributor::NodePoint(OSM::TId id, CGeoPoint& point) const
 {
     const TWantedNode* at = std::lower_bound(m_wantedNodes.begin(), m_wantedNodes.end(), id,
                                              [](const TWantedNode& n, OSM::TId v) { return n.id < v; });
-    if (at == m_wantedNodes.end() || at->id != id || at->point == kUnknownPoint)
+    if (at == m_wantedNodes.end() || at->id != id || !IsKnownPoint(at->point))
         return false;
     point = CGeoPoint::Unpack(at->point);
     return true;
@@ -85,6 +85,7 @@ uint64_t CPassDistributor::BytesHeld() const
            m_edgeMultipolygonWays.CapacityBytes() + m_points.CapacityBytes() + m_wantedNodes.CapacityBytes() +
            m_clippedWays.CapacityBytes() + m_ringPieces.CapacityBytes() + m_storedWays.CapacityBytes() +
            m_edgeMultipolygons.CapacityBytes() + m_edgeWayCopies.CapacityBytes() + m_nodeBlocks.CapacityBytes() +
+           m_keptPoints.CapacityBytes() +
            m_wayBlocks.CapacityBytes() + m_relationAreas.size() * 40 + (m_run ? m_run->BytesHeld() : 0);
 }
 
@@ -236,6 +237,11 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const CRunAreas& run, uint32_
     } catch (const TBadAlloc&) {
         m_nodeAreas.Reserve(capacityHint);
     }
+    try {
+        m_keptPoints.Reserve(std::min(m_keptPointLimit, run.NodeCount(first, areaCount)));
+    } catch (const TBadAlloc&) {
+        m_keptPointLimit = 0;  // read the positions again instead
+    }
     m_maxNodeId = m_maxWayId = m_maxRelationId = 0;
 
     input.Stream().Seek(0);
@@ -302,8 +308,17 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const CRunAreas& run, uint32_
 void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
 {
     uint64_t written = 0;
+    bool keep = m_outputs != nullptr && m_keptPointLimit != 0;
+    bool any = false;
+    OSM::TId last = 0;
     ReadStage(reader, OSM::kNode, *this, *m_log, "node", "nodes written", [&] {
         OSM::TId id = reader.GetId();
+        if (keep && any && id <= last) {
+            keep = false;
+            m_keptPoints.Free();
+        }
+        any = true;
+        last = id;
         m_maxNodeId = std::max(m_maxNodeId, id);
         CheckKeyId(id);
         NoteBlock(m_nodeBlocks, reader, id);
@@ -317,12 +332,15 @@ void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
         m_nodeAreas.Append(id, area);
         if (m_outputs == nullptr)  // only finding edge ways
             return ++written;
+        if (keep && m_keptPoints.Count() < m_keptPointLimit)
+            m_keptPoints.PushBack(node.position.Packed());
         if (border && node.FindTag("garmin:extnode") == nullptr)
             node.AddExtNodeTag();
         m_outputs[area]->writer->WriteNode(node);
         return ++written;
     });
     m_nodeAreas.Finish();
+    m_keptPoints.ShrinkToFit();
 }
 
 // Stage 2: ways whose nodes lie in different areas (or partly outside).
@@ -336,17 +354,21 @@ void CPassDistributor::EdgeWays(OSM::CPBFReaderAdapter& reader)
         m_maxWayId = std::max(m_maxWayId, id);
         CheckKeyId(id);
         NoteBlock(m_wayBlocks, reader, id);
-        const OSM::TWay& way = reader.Way();
+        const CGrowArray<OSM::TId>& refs = reader.WayRefs();
         bool edge = false;
-        if (way.nodeRefs.Count() >= 2) {
-            int32_t first = NodeArea(way.nodeRefs[0]);
-            for (uint64_t i = 1; i < way.nodeRefs.Count() && !edge; ++i)
-                edge = NodeArea(way.nodeRefs[i]) != first;
+        if (refs.Count() >= 2) {
+            auto areaOf = [](const TIdAreaKey* key) { return key != nullptr ? KeyArea(*key) : kNoArea; };
+            const TIdAreaKey* key = m_nodeAreas.FindKey(refs[0]);
+            const int32_t first = areaOf(key);
+            for (uint64_t i = 1; i < refs.Count() && !edge; ++i) {
+                key = m_nodeAreas.FindKeyAfter(refs[i], key);
+                edge = areaOf(key) != first;
+            }
         }
         if (edge)
             m_edgeWays.PushBack(id);
         if (m_outputs != nullptr && (edge || (runEdgeWays != nullptr && Contains(*runEdgeWays, id))))
-            m_edgeWayCopies.PushBack(way);
+            m_edgeWayCopies.PushBack(reader.Way());
         return m_edgeWays.Count();
     });
     SortAndShrink(m_edgeWays);
@@ -401,7 +423,7 @@ void CPassDistributor::WantedNodes(OSM::CPBFReaderAdapter& reader)
         if (multipolygonWay)
             m_storedWays.PushBack(way);
         for (OSM::TId ref : way.nodeRefs)
-            m_wantedNodes.PushBack({ref, kUnknownPoint});
+            m_wantedNodes.PushBack({ref, kUnreadPoint});
     };
     for (const OSM::TWay& way : m_edgeWayCopies)
         collect(way, Contains(m_edgeMultipolygonWays, way.id));
@@ -426,17 +448,32 @@ void CPassDistributor::WantedNodes(OSM::CPBFReaderAdapter& reader)
     m_storedWays.ShrinkToFit();
 }
 
-// Stage 5: positions of the wanted nodes, from the blocks that hold them. A
-// node whose position is not on the globe stays unknown, so no way is
-// clipped through it.
+// Stage 5: positions of the wanted nodes, kept from the first reading or
+// read again from the blocks that hold them. A node whose position is not
+// on the globe stays unknown, so no way is clipped through it.
 void CPassDistributor::NodePoints(OSM::CPBFReaderAdapter& reader)
 {
+    if (!m_keptPoints.Empty()) {
+        for (TWantedNode& wanted : m_wantedNodes) {
+            const TIdAreaKey* key = m_nodeAreas.FindKey(wanted.id);
+            const uint64_t index = key == nullptr ? m_keptPoints.Count() : uint64_t(key - m_nodeAreas.begin());
+            if (index < m_keptPoints.Count()) {
+                const uint64_t point = m_keptPoints[index];
+                wanted.point = IsValidPoint(CGeoPoint::Unpack(point)) ? point : kUnknownPoint;
+            }
+        }
+    }
+    m_keptPoints.Free();
     auto byId = [](const TWantedNode& n, OSM::TId v) { return n.id < v; };
     ReadWanted(
         reader, OSM::kNode, m_nodeBlocks,
         [&](const TBlockSpan& span) {
-            const TWantedNode* at = std::lower_bound(m_wantedNodes.begin(), m_wantedNodes.end(), span.minId, byId);
-            return at != m_wantedNodes.end() && at->id <= span.maxId;
+            for (const TWantedNode* at =
+                     std::lower_bound(m_wantedNodes.begin(), m_wantedNodes.end(), span.minId, byId);
+                 at != m_wantedNodes.end() && at->id <= span.maxId; ++at)
+                if (at->point == kUnreadPoint)
+                    return true;
+            return false;
         },
         [&] {
             OSM::TId id = reader.GetId();
@@ -590,12 +627,14 @@ void CPassDistributor::InnerWays(OSM::CPBFReaderAdapter& reader)
         OSM::TId id = reader.GetId();
         if (Contains(m_edgeWays, id))
             return written;
-        const OSM::TWay& way = reader.Way();
-        if (way.nodeRefs.Empty())
+        // Ways of other passes' areas are passed over undecoded.
+        const CGrowArray<OSM::TId>& refs = reader.WayRefs();
+        if (refs.Empty())
             return written;
-        int32_t area = NodeArea(way.nodeRefs[0]);
+        int32_t area = NodeArea(refs[0]);
         if (area < 0)
             return written;
+        const OSM::TWay& way = reader.Way();
         TIdAreaKey* entry = std::lower_bound(m_relationWays.begin(), m_relationWays.end(), MakeKey(id, 0));
         if (entry != m_relationWays.end() && KeyId(*entry) == id)
             *entry = MakeKey(id, area);

@@ -64,6 +64,12 @@ public:
     static void FindEdgeWays(CPBInputAdapter& input, CRunAreas& run, uint32_t groupSize, uint32_t capacityHint,
                              CLog& log);
 
+    // How many node positions the first reading of nodes keeps for
+    // clipping, at 8 bytes each; the blocks of wanted nodes beyond them
+    // are read again. Set before Run; the outputs do not depend on it.
+    void SetKeptPointLimit(uint64_t nodes) { m_keptPointLimit = nodes; }
+    static constexpr uint64_t kKeptPointBytes = uint64_t(64) << 20;
+
     uint64_t BytesHeld() const override;
     int32_t NodeArea(OSM::TId id) const override;
     bool NodePoint(OSM::TId id, CGeoPoint& point) const override;
@@ -71,9 +77,13 @@ public:
 private:
     struct TWantedNode {
         OSM::TId id;
-        uint64_t point;  // packed CGeoPoint, kUnknownPoint until read
+        uint64_t point;  // packed CGeoPoint, or one of the two below
     };
-    static constexpr uint64_t kUnknownPoint = ~uint64_t(0);
+    // Latitudes no point on the globe has: not yet known, and known to be
+    // missing or off the globe.
+    static constexpr uint64_t kUnreadPoint = uint64_t(0x80000000u) << 32;
+    static constexpr uint64_t kUnknownPoint = kUnreadPoint | 1;
+    static bool IsKnownPoint(uint64_t point) { return (point >> 32) != 0x80000000u; }
 
     // The entities of one kind in one block of the input, so that a later
     // stage reads only the blocks that hold what it wants.
@@ -163,6 +173,12 @@ private:
     RTree::CRTree m_areaTree{100};
 
     CNodeAreaTable m_nodeAreas;
+    // Packed positions of the first nodes of m_nodeAreas, index for index,
+    // up to m_keptPointLimit; empty when an id out of order or repeated
+    // breaks that correspondence (the table is then sorted, and a repeated
+    // node's position is its last).
+    CGrowArray<uint64_t> m_keptPoints;
+    uint64_t m_keptPointLimit = kKeptPointBytes / sizeof(uint64_t);
     CGrowArray<OSM::TId> m_edgeWays;
     CGrowArray<OSM::TWay> m_edgeWayCopies;  // in input order, until they are clipped
     CGrowArray<TBlockSpan> m_nodeBlocks;

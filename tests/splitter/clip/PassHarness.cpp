@@ -120,7 +120,7 @@ CPassHarness::CPassHarness(std::vector<TRing> rings, std::vector<uint32_t> outpu
     }
 }
 
-TPassResult CPassHarness::Run(const std::string& pbf, uint32_t maxAreas)
+TPassResult CPassHarness::Run(const std::string& pbf, uint32_t maxAreas, std::optional<uint64_t> keptPoints)
 {
     TPassResult result;
     CMemoryReadStream stream(pbf);
@@ -147,6 +147,8 @@ TPassResult CPassHarness::Run(const std::string& pbf, uint32_t maxAreas)
             result.ok = true;
             for (uint32_t first = 0; first < count && result.ok; first += perPass) {
                 Clip::CPassDistributor pass;
+                if (keptPoints)
+                    pass.SetKeptPointLimit(*keptPoints);
                 result.ok = pass.Run(input, run, first, outputs.data() + first, std::min(perPass, count - first), 0,
                                      1700000000000, log);
             }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -91,9 +92,10 @@ public:
     explicit CPassHarness(std::vector<TRing> rings, std::vector<uint32_t> outputOf = {});
 
     // Runs the pass on a PBF file held in memory; with maxAreas, as passes of
-    // that many areas. Exceptions of the pass leave after standard output
-    // was restored.
-    TPassResult Run(const std::string& pbf, uint32_t maxAreas = 0);
+    // that many areas; with keptPoints, each pass keeping that many node
+    // positions. Exceptions of the pass leave after standard output was
+    // restored.
+    TPassResult Run(const std::string& pbf, uint32_t maxAreas = 0, std::optional<uint64_t> keptPoints = {});
 
     CRecordingWriter& Output(uint32_t index) { return *m_writers[index]; }
     TAreaOutput& Counters(uint32_t index) { return *m_outputs[index]; }
