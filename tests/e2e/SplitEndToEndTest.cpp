@@ -296,8 +296,8 @@ TEST(SplitEndToEnd, PolygonFilesLoadBack)
 // the program works in several threads.
 TEST(SplitEndToEnd, SameTilesOnEveryRunAndForAnyMaxAreas)
 {
-    for (auto [options, variant] : {std::pair{"--max-nodes=2000", "--max-areas=1"},
-                                    {"--pbf --max-nodes=2000", "--max-areas=3"}}) {
+    for (auto [options, variant] : {std::pair{"--max-nodes=5000", "--max-areas=1"},
+                                    {"--pbf --max-nodes=5000", "--max-areas=3"}}) {
         CTempDir dir;
         TRun reference = Split(std::string(options) + " -o=" + dir / "all " + kMonaco);
         ASSERT_EQ(reference.exitCode, 0) << reference.output;
@@ -329,6 +329,7 @@ TEST(SplitEndToEnd, FailuresSayWhyAndLeaveNoPartialOutput)
     test::WriteFile(dir / "polys/a.poly", "none\n1\n7.40 43.72\n7.42 43.72\n7.42 43.76\n7.40 43.76\nEND\nEND\n");
     test::WriteFile(dir / "polys/b.poly", "none\n1\n7.42 43.72\n7.44 43.72\n7.44 43.76\n7.42 43.76\nEND\nEND\n");
     test::WriteFile(dir / "hostile.poly", "../../escaped\n1\n7.40 43.72\n7.44 43.72\n7.44 43.76\nEND\nEND\n");
+    test::WriteFile(dir / "empty.list", "# nothing\n");
     test::WriteFile(dir / "one.list", SplitFileOf(1, 7));
     test::WriteFile(dir / "two.list", SplitFileOf(2));
     test::WriteFile(dir / "group.list", SplitFileOf(32769));
@@ -348,11 +349,13 @@ TEST(SplitEndToEnd, FailuresSayWhyAndLeaveNoPartialOutput)
     };
     std::vector<TFailure> cases = {
         {"--max-areas=1200 -s={}many.list -o={}many/ " + kMonaco, 0, {}, {"{}many/1.osm", "{}many/1200.osm"}},
+        {"", 1, {"Usage: "}},
         {"--cfg= " + kMonaco, 1, {"Error loading config file."}},
         {one + "{}missing.pbf", 2, {"{}missing.pbf: No such file or directory\n", "\nBad input file.\n"}},
         // A damaged input is refused before anything is written.
         {one + "{}cut.pbf", 2, {"{}cut.pbf: the file ends inside the blob (blob at byte "}, {}, {"{}bad/7.osm"}},
         {"-s={}none.list " + kMonaco, 3, {"Error loading split-file."}},
+        {"-s={}empty.list " + kMonaco, 3, {"No areas."}},
         // Two outputs of one name, and names that would leave the directory.
         {"--mc -p={}polys -o={}same/ " + kMonaco, 3, {"would both write {}same/none.osm.", "--out-filenames=filename"},
          {}, {"{}same/areas.mp"}},
