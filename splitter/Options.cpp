@@ -290,7 +290,9 @@ bool ParseCommandLine(CSettings& settings, const char* const* arguments, int cou
     if (!settings.outputDir.empty() && !IsSeparator(settings.outputDir.back()))
         settings.outputDir += '/';
     ok = GetTextOption(settings, "split-file", "s", settings.splitFile) && GetOutFileNamesOption(settings) &&
-         GetTextOption(settings, "poly", "p", settings.poly) &&
+         // The usage text names it poly-file; the shorter name stays valid.
+         GetTextOption(settings, "poly-file", "p", settings.poly) &&
+         GetTextOption(settings, "poly", nullptr, settings.poly) &&
          GetTextOption(settings, "write-kml", "k", settings.writeKml) &&
          GetFlagOption(settings, "verbose", "v", settings.verbose) &&
          GetFlagOption(settings, "pbf", nullptr, settings.pbf) &&

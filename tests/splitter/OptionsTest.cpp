@@ -78,8 +78,8 @@ TEST(Options, ArgumentsAndWhatTheyGive)
         // Only the first bad value is reported, never the unused arguments.
         {{"x.pbf", "--mn=z", "--ma=0"}, "Bad \"ma\" value.\n"},
         {{"a.pbf", "--foo", "--verbose=2"}, "Bad \"verbose\" value.\n"},
-        {{"a.pbf", "b.pbf", "--poly-file=x", "---v", "--zz", "c"},
-         "Wrong param \"poly-file\".\nWrong param \"-v\".\nWrong param \"zz\".\n"
+        {{"a.pbf", "b.pbf", "--polyfile=x", "---v", "--zz", "c"},
+         "Wrong param \"polyfile\".\nWrong param \"-v\".\nWrong param \"zz\".\n"
          "Wrong key \"b.pbf\".\nWrong key \"c\".\n"},
         // A comment sign after blanks is no comment; every failure names the file.
         {{dir / "b1.cfg", "in.pbf"}, config(dir / "b1.cfg", "line 1 has no \"=\"")},
@@ -92,6 +92,13 @@ TEST(Options, ArgumentsAndWhatTheyGive)
     };
     for (const auto& c : cases)
         EXPECT_EQ(Parse(c.args), c.result) << ::testing::PrintToString(c.args);
+    // The name the usage text gives, the shorter one and the letter.
+    for (const char* poly : {"--poly-file=a.poly", "--POLY=a.poly", "-p=a.poly"}) {
+        CSettings s;
+        const char* argv[] = {"x.pbf", poly};
+        ASSERT_TRUE(ParseCommandLine(s, argv, 2)) << poly;
+        EXPECT_EQ(s.poly, "a.poly") << poly;
+    }
     for (const char* bad : {"", "5", "2-1", "-3", "3-", "1--2", "+1-2", " 1-2", "1-2 ", "0x1-2", "1-4294967296"})
         EXPECT_EQ(Parse({"x.pbf", std::string("--ar=") + bad}), "Bad \"ar\" value.\n") << bad;
 }
