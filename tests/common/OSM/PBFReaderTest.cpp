@@ -159,9 +159,10 @@ TEST(PBInputAdapter, ZeroCopyInterface)
     EXPECT_FALSE(in.Next(&data, &size));
 }
 
-// Dense nodes with tags and metadata, a way and a relation: the blocks whose
-// string indices and array lengths the reader checks.
-std::vector<TBlock> Sample()
+// Dense nodes with tags and metadata, a way and a relation, with block k
+// changed by mutate: the blocks whose string indices and array lengths the
+// reader checks.
+std::string Sample(size_t k, const std::function<void(TBlock&)>& mutate)
 {
     std::vector<test::TTestNode> nodes;
     for (int i = 0; i < 20; ++i)
@@ -181,13 +182,6 @@ std::vector<TBlock> Sample()
     blocks[1].mutable_primitivegroup(0)->mutable_ways(0)->mutable_info()->set_user_sid(test::StringIndex(blocks[1], "u"));
     test::AddRelation(blocks[2], *blocks[2].add_primitivegroup(), 1, {{OSM::kNode, 1, "a"}, {OSM::kWay, 1, "b"}},
                       {{"type", "route"}});
-    return blocks;
-}
-
-// The sample with block k changed by mutate.
-std::string Sample(size_t k, const std::function<void(TBlock&)>& mutate)
-{
-    std::vector<TBlock> blocks = Sample();
     mutate(blocks[k]);
     return PbfFile({test::DataBlob(blocks[0]), test::DataBlob(blocks[1]), test::DataBlob(blocks[2])});
 }
