@@ -244,6 +244,7 @@ TEST(PBFReader, DamageIsRefusedSayingWhatAndWhere)
         {blob(keep, -1), bad + "blob size -1 is out of range"},
         {blob(keep, size - 1), bad + "the blob does not parse"},
         {blob(keep, size + 1), bad + "the file ends inside the blob"},
+        {PbfFile({data.substr(0, 10)}), bad + "the file ends inside the blob"},  // inside the blob header
         {blob(keep, CPBInputAdapter::kMaxBlobSize), bad + "blob size 33554432 is out of range"},
         {Sample(0, [&](TBlock& b) { dense(b)->set_keys_vals(0, tableSize(b)); }), badAt(0) + "string index 6 outside the string table"},
         {Sample(0, [&](TBlock& b) { dense(b)->mutable_keys_vals()->Truncate(dense(b)->keys_vals_size() - 3); }),
