@@ -107,6 +107,22 @@ TEST(XMLWriter, BrokenUtf8BecomesReplacementCharacters)
             << c.in;
 }
 
+// Leap days in four-year cycles (2100 is past the range), and times before
+// 1970 wrapping to the unsigned 32-bit seconds the format can hold.
+TEST(XMLWriter, TimestampsCountDaysInFourYearCycles)
+{
+    const std::pair<int64_t, const char*> cases[] = {
+        {1999, "1970-01-01T00:00:01Z"},         {94694399000, "1972-12-31T23:59:59Z"},
+        {951868800000, "2000-03-01T00:00:00Z"}, {4102444799000, "2099-12-31T23:59:59Z"},
+        {-1000, "2106-02-06T06:28:15Z"},        {-31536000000, "2105-02-06T06:28:16Z"},
+        {-999, "1970-01-01T00:00:00Z"}};
+    for (const auto& [milliseconds, text] : cases) {
+        char out[32];
+        OSM::FormatTimestamp(milliseconds, out);
+        EXPECT_STREQ(out, text) << milliseconds;
+    }
+}
+
 TEST(XMLWriter, DegreesHaveTheDigitsOfPrintf)
 {
     // Odd multiples of 2^15 units end in an exact 5 behind the seventh decimal.
