@@ -103,12 +103,6 @@ TEST(AreaDescriptions, MultiContourGroupsRunsOfOneSource)
     EXPECT_EQ(test::ReadFile(dir / "germany.mp"), kMPHeader + germany);
     EXPECT_EQ(test::ReadFile(dir / "000002.mp"), kMPHeader + outer2);
     EXPECT_FALSE(test::FileExists(dir / "germany_1.mp"));
-
-    // areas.poly and its contour files go area by area, grouped or not.
-    ASSERT_TRUE(WriteAreasPoly(dir.Path(), "Areas", areas, true));
-    EXPECT_EQ(CountOf(test::ReadFile(dir / "areas.poly"), "END\r\n"), 7u);  // one per area and the final one
-    EXPECT_TRUE(test::FileExists(dir / "germany_2.poly"));
-    EXPECT_FALSE(test::FileExists(dir / "germany.poly"));
 }
 
 TEST(AreaDescriptions, WritersFailWhenTheFileCannotBeCreated)
