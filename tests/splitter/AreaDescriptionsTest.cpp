@@ -1,7 +1,6 @@
 #include "splitter/AreaDescriptions.h"
 
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -104,49 +103,6 @@ TEST(AreaDescriptions, MultiContourGroupsRunsOfOneSource)
     EXPECT_EQ(test::ReadFile(dir / "germany.mp"), kMPHeader + germany);
     EXPECT_EQ(test::ReadFile(dir / "000002.mp"), kMPHeader + outer2);
     EXPECT_FALSE(test::FileExists(dir / "germany_1.mp"));
-
-    // areas.poly and its contour files go area by area, grouped or not.
-    ASSERT_TRUE(WriteAreasPoly(dir.Path(), "Areas", areas, true));
-    EXPECT_EQ(CountOf(test::ReadFile(dir / "areas.poly"), "END\r\n"), 7u);  // one per area and the final one
-    EXPECT_TRUE(test::FileExists(dir / "germany_2.poly"));
-    EXPECT_FALSE(test::FileExists(dir / "germany.poly"));
-}
-
-// areas.poly and every contour file load back as the areas written, the
-// first named under the title, the others by their file names.
-TEST(AreaDescriptions, PolyFilesLoadBackAsTheAreasWritten)
-{
-    std::mt19937 random(3);
-    auto lon = [&] { return int32_t(int64_t(MapUnits::kMinLon) + int64_t(random() % MapUnits::kTurn)); };
-    auto lat = [&] { return -MapUnits::k90 + int32_t(random() % (2 * uint32_t(MapUnits::k90) + 1)); };
-    for (int round = 0; round < 20; ++round) {
-        TAreaList areas;
-        for (int a = 1 + int(random() % 5); a > 0; --a) {
-            TRing ring;
-            for (int n = 3 + int(random() % 6); n > 0; --n)
-                ring.PushBack(n == 1 && round % 2 == 0 ? CGeoPoint{MapUnits::kMaxLon, MapUnits::k90}
-                                                       : CGeoPoint{lon(), lat()});
-            ring.PushBack(ring[0]);
-            AddArea(areas, nullptr, std::to_string(100000 + random() % 900000), std::move(ring));
-        }
-        test::CTempDir dir;
-        ASSERT_TRUE(WriteAreasPoly(dir.Path(), "Areas", areas, true));
-        TSourceNames names;
-        TAreaList loaded, contour;
-        ASSERT_TRUE(LoadPolygons(dir / "areas.poly", names, loaded, true));
-        ASSERT_EQ(loaded.Count(), areas.Count());
-        for (uint64_t a = 0; a < areas.Count(); ++a) {
-            EXPECT_EQ(loaded[a].name, areas.Count() == 1 ? "Areas" : "Areas_" + areas[a].name);
-            ASSERT_TRUE(LoadPolygons(dir / (areas[a].name + ".poly"), names, contour, false));
-            EXPECT_EQ(contour[0].name, areas[a].name);
-            for (const TAreaList* back : {&loaded, &contour}) {
-                const TRing& ring = (*back)[back == &loaded ? a : 0].ring;
-                ASSERT_EQ(ring.Count(), areas[a].ring.Count()) << a;
-                for (uint64_t i = 0; i < ring.Count(); ++i)
-                    EXPECT_EQ(ring[i], areas[a].ring[i]) << a << " " << i;
-            }
-        }
-    }
 }
 
 TEST(AreaDescriptions, WritersFailWhenTheFileCannotBeCreated)

@@ -275,32 +275,6 @@ TEST(AreaLocator, RingsRunningOnPast180)
     }
 }
 
-TEST(AreaLocator, SurvivesBrokenRingsRebuildsAndClears)
-{
-    // Overlapping, self-crossing, degenerate and empty rings must not crash
-    // the build or the search.
-    TAreaList areas;
-    for (TRing ring : {Square(0, 0, 10, 10), Square(5, 5, 15, 15), Ring({{0, 0}, {10, 10}, {10, 0}, {0, 10}, {0, 0}}),
-                       Ring({{3, 3}, {3, 3}, {3, 3}}), TRing()})
-        areas.EmplaceBack().ring = ring;
-    CAreaLocator locator;
-    EXPECT_EQ(locator.Locate({0, 0}), CAreaLocator::kNone);
-    locator.Build(areas);
-    for (int32_t x = -2; x < 18; ++x)
-        for (int32_t y = -2; y < 18; ++y)
-            ASSERT_LT(uint32_t(locator.Locate({x, y}) + 1), 6u) << x << "," << y;
-    // A rebuild forgets the rings before.
-    const TRing other = Square(20, 20, 30, 30);
-    const TRing* rings[] = {&other};
-    locator.Build(rings, 1);
-    EXPECT_EQ(locator.Locate({5, 5}), CAreaLocator::kNone);
-    EXPECT_EQ(locator.Locate({25, 25}), 0);
-    EXPECT_GT(locator.BytesHeld(), 0u);
-    locator.Clear();
-    EXPECT_EQ(locator.BytesHeld(), 0u);
-    EXPECT_EQ(locator.Locate({5, 5}), CAreaLocator::kNone);
-}
-
 CGrowArray<TRing> Subtract(const TRing& b, TRing& a, EOverlap* overlap = nullptr)
 {
     RTree::CRTree edges(100);
@@ -326,14 +300,11 @@ TEST(PolygonDifference, TrimmedPieces)
 {
     const struct {
         TRing b, a;
-        std::vector<CGeoPoint> piece;
+        int64_t twiceArea;  // of the one piece
     } cases[] = {
-        {Square(0, 0, 10, 10), Ring({{5, 0}, {3, 4}, {7, 4}, {5, 0}}),
-         {{5, 0}, {7, 4}, {3, 4}, {5, 0}, {0, 0}, {0, 10}, {10, 10}, {10, 0}, {5, 0}}},
+        {Square(0, 0, 10, 10), Ring({{5, 0}, {3, 4}, {7, 4}, {5, 0}}), 2 * (100 - 8)},
         {Square(-180 * kDeg, -90 * kDeg, 19 * kDeg, 90 * kDeg), Square(18 * kDeg, 47 * kDeg, 20 * kDeg, 48 * kDeg),
-         {{19 * kDeg, 48 * kDeg}, {18 * kDeg, 48 * kDeg}, {18 * kDeg, 47 * kDeg}, {19 * kDeg, 47 * kDeg},
-          {19 * kDeg, -90 * kDeg}, {-180 * kDeg, -90 * kDeg}, {-180 * kDeg, 90 * kDeg}, {19 * kDeg, 90 * kDeg},
-          {19 * kDeg, 48 * kDeg}}},
+         int64_t(2) * (199 * 180 - 1) * kDeg * kDeg},
     };
     for (const auto& c : cases) {
         TRing a = c.a;
@@ -341,13 +312,8 @@ TEST(PolygonDifference, TrimmedPieces)
         CGrowArray<TRing> result = Subtract(c.b, a, &overlap);
         ASSERT_EQ(overlap, EOverlap::kTrimmed);
         ASSERT_EQ(result.Count(), 1u);
-        // The piece may start anywhere along its ring; compare it turned.
-        std::vector<CGeoPoint> got = Points(result[0]), want = c.piece;
-        got.pop_back(), want.pop_back();
-        auto at = std::find(got.begin(), got.end(), want[0]);
-        ASSERT_NE(at, got.end()) << ::testing::PrintToString(got);
-        std::rotate(got.begin(), at, got.end());
-        EXPECT_EQ(got, want);
+        EXPECT_EQ(result[0][0], result[0].Back());
+        EXPECT_EQ(TwiceArea(result[0]), c.twiceArea) << ::testing::PrintToString(Points(result[0]));
     }
 
     // A takes the points where B's pieces meet it.

@@ -28,27 +28,6 @@ struct TFakeProgress : CReadProgress, CMemoryHolder {
     uint64_t size = 1000, position = 0, bytes = 3u << 20;
 };
 
-TEST(Log, LinesAreStampedCutAndSilencedWhenDisabled)
-{
-    char stamp[16];
-    FormatTimeStamp(stamp, 9, 5, 3, 7);
-    EXPECT_STREQ(stamp, "09:05:03.007: ");
-    CStdOutLog out;
-    EXPECT_TRUE(std::regex_match(test::CaptureStdout([&] { out.Line("hello"); }),
-                                 std::regex("\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d: hello\n")));
-    out.timeStamps = false;
-    EXPECT_EQ(test::CaptureStdout([&] { out.Format("%d-%s", 5, "x"); }), "5-x\n");
-
-    CRecordingLog log;
-    log.enabled = false;
-    log.Line("a");
-    log.Format("%s", "b");
-    EXPECT_TRUE(log.lines.empty());
-    log.enabled = true;
-    log.Format("%s", std::string(2000, 'q').c_str());
-    EXPECT_EQ(log.lines, std::vector<std::string>{std::string(1023, 'q')});
-}
-
 // A line each hundredth of the input; stages announced at their start and
 // reported once at their end, with what the holder holds then.
 TEST(Log, ProgressAndStageLines)

@@ -55,19 +55,14 @@ TEST(PolyFile, SectionsBecomeAreasOrTheFileSaysWhyNot)
          "t_1: 179.9999999,90 179.9999999,-90 -180,-90 -180,90 179.9999999,90;t_2: 1.5,-0.25 2,-0.25 2,1 1.5,-0.25;"},
         {nullptr, "Cannot open " + path + ": No such file or directory\n"},
         {"", path + ": the file is empty\n"},
-        {"\n  \n\t\n", path + ": the file is empty\n"},
         {"title only\n", path + ": no contour of at least three points\n"},
-        {"t\nEND\n", path + ": no contour of at least three points\n"},
         {"t\n1\n0 0\n1 1\nEND\n2\n0 0\n0 1\n0 0\nEND\n", path + ": no contour of at least three points\n"},
         {"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 0\n 0 one\n", path + ": bad point line \" 0 one\"\n"},
         {"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 0\n 0 1\n 1 1\nEND \nEND\n", path + ": bad point line \"END \"\n"},
         {"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 0\n 7\n", path + ": bad point line \" 7\"\n"},
         {"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n nan 0\n", path + ": bad point line \" nan 0\"\n"},
-        {"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 inf\n", path + ": bad point line \" 0 inf\"\n"},
         {"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 180.0000001 0\n", path + ": bad point line \" 180.0000001 0\"\n"},
-        {"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n -181 0\n", path + ": bad point line \" -181 0\"\n"},
         {"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 90.5\n", path + ": bad point line \" 0 90.5\"\n"},
-        {"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 -1e300\n", path + ": bad point line \" 0 -1e300\"\n"},
     };
     test::WriteFile(dir / "first.poly", kSquare);
     for (const auto& c : cases) {
