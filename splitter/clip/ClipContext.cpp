@@ -231,6 +231,7 @@ uint32_t CAreaClipContext::ClipLine(const OSM::TWay& way, const CGeoPoint* point
     const uint32_t edges = EdgeCount();
     int64_t current = -1;  // the piece under construction
     CGrowArray<TSegmentCrossing> crossings;
+    CGrowArray<TSegmentCrossing> owned;  // starts of stretches along the border that belong here
 
     auto endPiece = [&](const TCrossing* at) {
         TPiece& piece = m_pieces[uint64_t(current)];
@@ -268,6 +269,7 @@ uint32_t CAreaClipContext::ClipLine(const OSM::TWay& way, const CGeoPoint* point
         TCrossing pending;
         bool hasPending = false;
         crossings.Clear();
+        owned.Clear();
 
         auto add = [&](TSegmentCrossing c) {
             uint64_t at = uint64_t(
@@ -348,8 +350,31 @@ uint32_t CAreaClipContext::ClipLine(const OSM::TWay& way, const CGeoPoint* point
                         pending = {int32_t(k), ToFraction(r), Angle(-d.x, -d.y, e.x, e.y)};
                         hasPending = true;
                     }
+                    // A stretch along the border belongs to the area its
+                    // points go to, as nodes there would: one keeps it.
+                    const double from = std::max(0.0, std::min(s, s1)), to = std::min(1.0, std::max(s, s1));
+                    if (from < to) {
+                        const double mid = (from + to) / 2;
+                        const CGeoPoint m{Geometry::LonAdd(p.x, std::llround(mid * double(d.x))),
+                                          int32_t(std::llround(p.y + mid * double(d.y)))};
+                        if (m_nodes.PointArea(m) == int32_t(m_areaIndex)) {
+                            const double u = from == s ? 0.0 : from == s1 ? 1.0 : std::clamp(-Along(w, e), 0.0, 1.0);
+                            const bool corner = u >= 1;
+                            owned.PushBack({from, int32_t(corner ? (k + 1) % edges : k), corner ? 0 : ToFraction(u),
+                                            0, true, false, false});
+                        }
+                    }
                 }
             }
+        }
+        // Each after the crossings at its place, so that it starts a piece
+        // even where the way has just left the area.
+        for (const TSegmentCrossing& c : owned) {
+            auto at = std::upper_bound(crossings.begin(), crossings.end(), c.t,
+                                       [](double t, const TSegmentCrossing& x) { return t < x.t; });
+            const uint64_t index = uint64_t(at - crossings.begin());
+            crossings.PushBack(c);
+            std::rotate(crossings.begin() + index, crossings.end() - 1, crossings.end());
         }
 
         for (const TSegmentCrossing& c : crossings) {

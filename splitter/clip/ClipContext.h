@@ -58,6 +58,8 @@ public:
     virtual int32_t NodeArea(OSM::TId id) const = 0;
     // The position of a wanted node; false when the input did not have it.
     virtual bool NodePoint(OSM::TId id, CGeoPoint& point) const = 0;
+    // The pass area a node at point would go to, or -1.
+    virtual int32_t PointArea(CGeoPoint) const { return -1; }
 
 protected:
     ~CNodeIndex() = default;

@@ -71,6 +71,14 @@ bool CPassDistributor::NodePoint(OSM::TId id, CGeoPoint& point) const
     return true;
 }
 
+int32_t CPassDistributor::PointArea(CGeoPoint point) const
+{
+    int32_t area = m_run->Locate(point, nullptr);
+    if (area < int32_t(m_first) || area - int32_t(m_first) >= int32_t(m_areaCount))
+        return -1;
+    return area - int32_t(m_first);
+}
+
 const TClippedWay* CPassDistributor::ClippedBegin(OSM::TId way) const
 {
     return std::lower_bound(m_clippedWays.begin(), m_clippedWays.end(), MakeKey(way, 0),

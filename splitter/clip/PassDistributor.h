@@ -73,6 +73,7 @@ public:
     uint64_t BytesHeld() const override;
     int32_t NodeArea(OSM::TId id) const override;
     bool NodePoint(OSM::TId id, CGeoPoint& point) const override;
+    int32_t PointArea(CGeoPoint point) const override;
 
 private:
     struct TWantedNode {

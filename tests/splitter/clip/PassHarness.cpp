@@ -537,24 +537,15 @@ void CSplitCheck::ExpectCovered(const TTestWay& way)
         if (!m_points.count(way.refs[i]) || !m_points.count(way.refs[i + 1]))
             continue;  // the runs of nodes the input has are kept
         const CGeoPoint a = m_points[way.refs[i]], b = m_points[way.refs[i + 1]];
-        const std::vector<uint32_t> aAreas = Holding(m_rings, a), bAreas = Holding(m_rings, b);
-        const bool oneArea = std::any_of(aAreas.begin(), aAreas.end(),
-                                         [&](uint32_t x) { return std::count(bAreas.begin(), bAreas.end(), x); });
         for (double t : {0.125, 0.375, 0.625, 0.875}) {
             const CGeoPoint q{Geometry::LonAdd(a.x, std::llround(t * double(Geometry::LonDiff(a.x, b.x)))),
                               int32_t(std::llround(a.y + t * (double(b.y) - a.y)))};
-            const std::vector<uint32_t> here = Holding(m_rings, q);
-            std::set<uint32_t> outputs;
-            bool nearBorder = false;
-            for (auto [dx, dy] : {std::pair{-2, 0}, {2, 0}, {0, -2}, {0, 2}}) {
-                const std::vector<uint32_t> near = Holding(m_rings, {Geometry::LonAdd(q.x, dx), q.y + dy});
-                nearBorder = nearBorder || near != here;
-                for (uint32_t area : near)
-                    outputs.insert(m_pass.OutputOf(area));
-            }
-            // Stretches along a border are looked for between nodes of one area.
-            if (here.empty() || (nearBorder && (!oneArea || m_checks == EChecks::kBesideBorders)))
+            if (Holding(m_rings, q).empty())
                 continue;
+            std::set<uint32_t> outputs;
+            for (auto [dx, dy] : {std::pair{-2, 0}, {2, 0}, {0, -2}, {0, 2}})
+                for (uint32_t area : Holding(m_rings, {Geometry::LonAdd(q.x, dx), q.y + dy}))
+                    outputs.insert(m_pass.OutputOf(area));
             const bool found = std::any_of(outputs.begin(), outputs.end(), [&](uint32_t o) {
                 const CRecordingWriter& out = m_pass.Output(o);
                 for (size_t w = 0; w < out.ways.size(); ++w) {

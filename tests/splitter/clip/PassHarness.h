@@ -120,9 +120,6 @@ void ExpectSelfContained(const CRecordingWriter& output, const std::string& labe
 
 enum class EChecks {
     kAll,
-    // Not the stretches of ways along borders: the split still loses some
-    // that come from another area or from outside, or turn at a corner.
-    kBesideBorders,
     // Overlapping areas: only the ids, the node copies, the ways kept whole
     // and the self-containment.
     kOverlapping,
