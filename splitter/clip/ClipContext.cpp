@@ -370,11 +370,11 @@ uint32_t CAreaClipContext::ClipLine(const OSM::TWay& way, const CGeoPoint* point
         // Each after the crossings at its place, so that it starts a piece
         // even where the way has just left the area.
         for (const TSegmentCrossing& c : owned) {
-            auto at = std::upper_bound(crossings.begin(), crossings.end(), c.t,
-                                       [](double t, const TSegmentCrossing& x) { return t < x.t; });
-            const uint64_t index = uint64_t(at - crossings.begin());
             crossings.PushBack(c);
-            std::rotate(crossings.begin() + index, crossings.end() - 1, crossings.end());
+            TSegmentCrossing* last = crossings.end() - 1;
+            TSegmentCrossing* at = std::upper_bound(crossings.begin(), last, c.t,
+                                                    [](double t, const TSegmentCrossing& x) { return t < x.t; });
+            std::rotate(at, last, crossings.end());
         }
 
         for (const TSegmentCrossing& c : crossings) {
