@@ -354,10 +354,8 @@ uint32_t CAreaClipContext::ClipLine(const OSM::TWay& way, const CGeoPoint* point
                     // points go to, as nodes there would: one keeps it.
                     const double from = std::max(0.0, std::min(s, s1)), to = std::min(1.0, std::max(s, s1));
                     if (from < to) {
-                        const double mid = (from + to) / 2;
-                        const CGeoPoint m{Geometry::LonAdd(p.x, std::llround(mid * double(d.x))),
-                                          int32_t(std::llround(p.y + mid * double(d.y)))};
-                        if (m_nodes.PointArea(m) == int32_t(m_areaIndex)) {
+                        const CGeoPoint mid = Geometry::Interpolate(p, p1, (from + to) / 2);
+                        if (m_nodes.PointArea(mid) == int32_t(m_areaIndex)) {
                             const double u = from == s ? 0.0 : from == s1 ? 1.0 : std::clamp(-Along(w, e), 0.0, 1.0);
                             const bool corner = u >= 1;
                             owned.PushBack({from, int32_t(corner ? (k + 1) % edges : k), corner ? 0 : ToFraction(u),

@@ -49,8 +49,7 @@ const TIdAreaKey* CNodeAreaTable::FindKey(OSM::TId id) const
 
 int32_t CNodeAreaTable::Find(OSM::TId id) const
 {
-    const TIdAreaKey* at = FindKey(id);
-    return at != nullptr ? KeyArea(*at) : kNoArea;
+    return AreaOf(FindKey(id));
 }
 
 }  // namespace Clip

@@ -27,6 +27,8 @@ public:
     int32_t Find(OSM::TId id) const;
     // The first key of node id, or nullptr (always before Finish).
     const TIdAreaKey* FindKey(OSM::TId id) const;
+    // The area of a key FindKey gave, kNoArea for none.
+    static int32_t AreaOf(const TIdAreaKey* key) { return key != nullptr ? KeyArea(*key) : kNoArea; }
     // As FindKey, trying first the key right after previous (a key of this
     // table, or nullptr): the nodes of a way often have consecutive ids.
     const TIdAreaKey* FindKeyAfter(OSM::TId id, const TIdAreaKey* previous) const

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 
 #include "common/OSM/PBFReader.h"
 #include "common/OSM/PBInputAdapter.h"
@@ -71,9 +72,10 @@ bool CPassDistributor::NodePoint(OSM::TId id, CGeoPoint& point) const
     return true;
 }
 
-int32_t CPassDistributor::PointArea(CGeoPoint point) const
+int32_t CPassDistributor::PassArea(CGeoPoint point, bool* border) const
 {
-    int32_t area = m_run->Locate(point, nullptr);
+    // Points of the run's other areas are outside this pass.
+    int32_t area = m_run->Locate(point, border);
     if (area < int32_t(m_first) || area - int32_t(m_first) >= int32_t(m_areaCount))
         return -1;
     return area - int32_t(m_first);
@@ -317,26 +319,22 @@ void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
 {
     uint64_t written = 0;
     bool keep = m_outputs != nullptr && m_keptPointLimit != 0;
-    bool any = false;
-    OSM::TId last = 0;
+    OSM::TId last = std::numeric_limits<OSM::TId>::min();
     ReadStage(reader, OSM::kNode, *this, *m_log, "node", "nodes written", [&] {
         OSM::TId id = reader.GetId();
-        if (keep && any && id <= last) {
+        if (keep && id <= last) {
             keep = false;
             m_keptPoints.Free();
         }
-        any = true;
         last = id;
         m_maxNodeId = std::max(m_maxNodeId, id);
         CheckKeyId(id);
         NoteBlock(m_nodeBlocks, reader, id);
         OSM::TNode& node = reader.Node();
         bool border = false;
-        // Nodes of the run's other areas are outside this pass.
-        int32_t area = m_run->Locate(node.position, &border);
-        if (area < int32_t(m_first) || area - int32_t(m_first) >= int32_t(m_areaCount))
+        const int32_t area = PassArea(node.position, &border);
+        if (area < 0)
             return written;
-        area -= int32_t(m_first);
         m_nodeAreas.Append(id, area);
         if (m_outputs == nullptr)  // only finding edge ways
             return ++written;
@@ -365,12 +363,11 @@ void CPassDistributor::EdgeWays(OSM::CPBFReaderAdapter& reader)
         const CGrowArray<OSM::TId>& refs = reader.WayRefs();
         bool edge = false;
         if (refs.Count() >= 2) {
-            auto areaOf = [](const TIdAreaKey* key) { return key != nullptr ? KeyArea(*key) : kNoArea; };
             const TIdAreaKey* key = m_nodeAreas.FindKey(refs[0]);
-            const int32_t first = areaOf(key);
+            const int32_t first = CNodeAreaTable::AreaOf(key);
             for (uint64_t i = 1; i < refs.Count() && !edge; ++i) {
                 key = m_nodeAreas.FindKeyAfter(refs[i], key);
-                edge = areaOf(key) != first;
+                edge = CNodeAreaTable::AreaOf(key) != first;
             }
         }
         if (edge)

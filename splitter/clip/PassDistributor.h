@@ -73,9 +73,13 @@ public:
     uint64_t BytesHeld() const override;
     int32_t NodeArea(OSM::TId id) const override;
     bool NodePoint(OSM::TId id, CGeoPoint& point) const override;
-    int32_t PointArea(CGeoPoint point) const override;
+    int32_t PointArea(CGeoPoint point) const override { return PassArea(point, nullptr); }
 
 private:
+    // The pass area (0-based) a node at point goes to, or -1 when it lies
+    // in no area of this pass.
+    int32_t PassArea(CGeoPoint point, bool* border) const;
+
     struct TWantedNode {
         OSM::TId id;
         uint64_t point;  // packed CGeoPoint, or one of the two below
