@@ -103,11 +103,12 @@ private:
 
     // Slab k covers x in (m_keys[k - 1], m_keys[k]]; its edges are
     // m_segments[m_segmentStart[k] .. m_segmentStart[k + 1]), its vertical
-    // edges (at x = m_keys[k]) likewise in m_verticals. A segment is an edge
-    // number times two, plus one when the area below it is not the usual
-    // one (its own ring under an edge running east, the top of a clockwise
-    // ring; none under one running west): only overlapping, nested or broken
-    // rings make those, listed by position in m_unusualAt and m_unusual.
+    // edges (at x = m_keys[k]), merged into disjoint spans, likewise in
+    // m_verticals. A segment is an edge number times two, plus one when the
+    // area below it is not the usual one (its own ring under an edge running
+    // east, the top of a clockwise ring; none under one running west): only
+    // overlapping, nested or broken rings make those, listed by position in
+    // m_unusualAt and m_unusual.
     CGrowArray<int32_t> m_keys;
     CGrowArray<uint64_t> m_segmentStart;
     CGrowArray<uint64_t> m_verticalStart;
