@@ -264,7 +264,8 @@ void CAreaSplitter::ResolveOverlaps()
 template <typename TEach>
 void CAreaSplitter::ReadNodeBlocks(CPBInputAdapter& input, TEach each)
 {
-    OSM::CReadAhead blocks(input, 0, OSM::kReadAheadBlocks);
+    // Positions are all this takes from a block: reading is the work.
+    OSM::CReadAhead blocks(input, 0, OSM::kReadAheadBlocks, OSM::kReadAheadBlocks);
     TPoints points;
     points.Reserve(65536);
     while (const OSM::TDataBlock* data = blocks.Next()) {

@@ -1,16 +1,22 @@
 #include "common/OSM/BlobWorker.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace OSM {
 
 CBlobWorker& CBlobWorker::Instance()
 {
-    static CBlobWorker worker;
+    // Beyond a few threads the main thread cannot keep them busy.
+    static CBlobWorker worker(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
     return worker;
 }
 
-CBlobWorker::CBlobWorker() : m_thread([this] { Run(); }) {}
+CBlobWorker::CBlobWorker(unsigned threads) : m_maxQueued(kQueuedPerThread * threads)
+{
+    for (unsigned i = 0; i < threads; ++i)
+        m_threads.emplace_back([this] { Run(); });
+}
 
 CBlobWorker::~CBlobWorker()
 {
@@ -19,13 +25,14 @@ CBlobWorker::~CBlobWorker()
         m_stopping = true;
     }
     m_changed.notify_all();
-    m_thread.join();
+    for (std::thread& thread : m_threads)
+        thread.join();
 }
 
 void CBlobWorker::Submit(TTicket& ticket, std::function<void()> job)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_jobs.size() < kMaxQueued; });
+    m_changed.wait(lock, [this] { return m_jobs.size() < m_maxQueued; });
     ticket.busy = true;
     ticket.error = nullptr;
     m_jobs.push_back({&ticket, std::move(job)});

@@ -1,5 +1,6 @@
-// One background thread that compresses and writes output blobs, so that
-// deflate overlaps the reading and clipping of a pass.
+// Background threads that compress and write output blobs, so that deflate
+// overlaps the reading and clipping of a pass, and the blobs of many files
+// completed at once are deflated side by side.
 #pragma once
 
 #include <condition_variable>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace OSM {
 
@@ -20,11 +22,13 @@ public:
         std::exception_ptr error;
     };
 
-    // The process's worker, started on first use.
+    // The process's workers, started on first use: one a core.
     static CBlobWorker& Instance();
 
     // Queues job for ticket, which must not be busy. Blocks while the queue
-    // is full, which bounds the memory held by waiting jobs.
+    // is full, which bounds the memory held by waiting jobs. Jobs of one
+    // ticket run one after the other, so a file's blobs keep their order;
+    // jobs of different tickets may run at the same time.
     void Submit(TTicket& ticket, std::function<void()> job);
     // Returns once the ticket's job is done; rethrows what the job threw.
     void Wait(TTicket& ticket);
@@ -32,21 +36,23 @@ public:
     ~CBlobWorker();
 
 private:
-    static constexpr size_t kMaxQueued = 4;
+    // Waiting jobs a thread, on top of the one it runs.
+    static constexpr size_t kQueuedPerThread = 2;
 
     struct TJob {
         TTicket* ticket;
         std::function<void()> work;
     };
 
-    CBlobWorker();
+    explicit CBlobWorker(unsigned threads);
     void Run();
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<TJob> m_jobs;
+    const size_t m_maxQueued;
     bool m_stopping = false;
-    std::thread m_thread;
+    std::vector<std::thread> m_threads;
 };
 
 }  // namespace OSM

@@ -83,8 +83,8 @@ void AppendPositions(const OSMPBF::PrimitiveBlock& block, const OSMPBF::Primitiv
     }
 }
 
-CPBFReaderAdapter::CPBFReaderAdapter(CPBInputAdapter& source, uint32_t readAhead)
-    : m_source(source), m_blocks(source, source.Stream().Position(), readAhead)
+CPBFReaderAdapter::CPBFReaderAdapter(CPBInputAdapter& source, uint32_t readAhead, uint32_t threads)
+    : m_source(source), m_blocks(source, source.Stream().Position(), readAhead, threads)
 {
     ReadBlock();
 }

@@ -48,14 +48,15 @@ void AppendPositions(const OSMPBF::PrimitiveBlock& block, const OSMPBF::Primitiv
 // table, parallel arrays of different lengths, a bad member type) throws
 // CBadFileException from the call that meets it: the constructor, Seek,
 // ReadNext or GetEntity. Blocks are read readAhead blocks ahead of their use
-// on a thread of their own (none with 0), which changes nothing the caller
+// on threads of their own (none with 0), which changes nothing the caller
 // sees. Neither the source nor its stream is owned; while the reader lives
 // they are its own.
 class CPBFReaderAdapter : public CDataReader, public CReadProgress {
 public:
     // source's stream must stand right after the header blob. Reads the first
     // data block at once, so it may throw CBadFileException.
-    explicit CPBFReaderAdapter(CPBInputAdapter& source, uint32_t readAhead = kReadAheadBlocks);
+    explicit CPBFReaderAdapter(CPBInputAdapter& source, uint32_t readAhead = kReadAheadBlocks,
+                               uint32_t threads = 1);
     CPBFReaderAdapter(const CPBFReaderAdapter&) = delete;
     CPBFReaderAdapter& operator=(const CPBFReaderAdapter&) = delete;
 

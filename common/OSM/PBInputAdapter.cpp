@@ -81,6 +81,8 @@ bool CPBInputAdapter::Malformed(std::string fault)
 
 bool CPBInputAdapter::ReadBlob(bool& error) { return Frame(error, &CPBInputAdapter::ReadBlobBody); }
 
+bool CPBInputAdapter::ReadRawBlob(bool& error) { return Frame(error, &CPBInputAdapter::ReadRawBlobBody); }
+
 bool CPBInputAdapter::SkipBlob(bool& error) { return Frame(error, &CPBInputAdapter::SkipBlobBody); }
 
 bool CPBInputAdapter::Frame(bool& error, bool (CPBInputAdapter::*body)())
@@ -129,7 +131,9 @@ bool CPBInputAdapter::ReadBlobHeader()
     return true;
 }
 
-bool CPBInputAdapter::ReadBlobBody()
+bool CPBInputAdapter::ReadBlobBody() { return ReadRawBlobBody() && DecodeBlob(m_blob, m_payload, m_fault); }
+
+bool CPBInputAdapter::ReadRawBlobBody()
 {
     if (!ReadBlobHeader())
         return false;
@@ -140,39 +144,17 @@ bool CPBInputAdapter::ReadBlobBody()
         return Malformed("the blob does not parse");
     if (m_blob.has_raw_size() && (m_blob.raw_size() < 0 || m_blob.raw_size() >= kMaxBlobSize))
         return Malformed("raw size " + std::to_string(m_blob.raw_size()) + " is out of range");
-
     m_blobType = m_header.type();
-    m_payload.Clear();
-    switch (m_blob.data_case()) {
-    case OSMPBF::Blob::DATA_NOT_SET:
-        return true;
-    case OSMPBF::Blob::kRaw:
-        m_payload.Append(reinterpret_cast<const uint8_t*>(m_blob.raw().data()), m_blob.raw().size());
-        return true;
-    case OSMPBF::Blob::kZlibData:
-        if (!m_blob.has_raw_size())
-            return Malformed("zlib data without a raw size");
-        return Inflate(m_blob.zlib_data(), m_blob.raw_size()) ||
-               Malformed("the zlib data does not inflate to its raw size");
-    case OSMPBF::Blob::kLzmaData:
-        return Malformed("lzma compression is not supported");
-    case OSMPBF::Blob::kOBSOLETEBzip2Data:
-        return Malformed("bzip2 compression is not supported");
-    case OSMPBF::Blob::kLz4Data:
-        return Malformed("lz4 compression is not supported");
-    case OSMPBF::Blob::kZstdData:
-        return Malformed("zstd compression is not supported");
-    default:
-        return Malformed("unknown compression");
-    }
+    return true;
 }
 
-// Inflates compressed into the payload, which must come to exactly rawSize
-// bytes: a stream that ends early, runs on, or has bytes behind its end is
-// malformed.
-bool CPBInputAdapter::Inflate(const std::string& compressed, int32_t rawSize)
+namespace {
+
+// Inflates compressed into payload, which must come to exactly rawSize bytes:
+// a stream that ends early, runs on, or has bytes behind its end is malformed.
+bool Inflate(const std::string& compressed, int32_t rawSize, CGrowArray<uint8_t>& payload)
 {
-    m_payload.Resize(static_cast<uint64_t>(rawSize));
+    payload.Resize(static_cast<uint64_t>(rawSize));
     z_stream z{};
     if (inflateInit(&z) != Z_OK)
         ThrowBadAlloc();
@@ -180,9 +162,44 @@ bool CPBInputAdapter::Inflate(const std::string& compressed, int32_t rawSize)
     z.avail_in = static_cast<uInt>(compressed.size());
     // zlib refuses a null output even when nothing is to be written.
     Bytef none;
-    z.next_out = rawSize != 0 ? m_payload.Data() : &none;
+    z.next_out = rawSize != 0 ? payload.Data() : &none;
     z.avail_out = static_cast<uInt>(rawSize);
     int result = inflate(&z, Z_FINISH);
     inflateEnd(&z);
     return result == Z_STREAM_END && z.avail_out == 0 && z.avail_in == 0;
+}
+
+bool Fails(std::string& fault, const char* why)
+{
+    fault = why;
+    return false;
+}
+
+}  // namespace
+
+bool CPBInputAdapter::DecodeBlob(const OSMPBF::Blob& blob, CGrowArray<uint8_t>& payload, std::string& fault)
+{
+    payload.Clear();
+    switch (blob.data_case()) {
+    case OSMPBF::Blob::DATA_NOT_SET:
+        return true;
+    case OSMPBF::Blob::kRaw:
+        payload.Append(reinterpret_cast<const uint8_t*>(blob.raw().data()), blob.raw().size());
+        return true;
+    case OSMPBF::Blob::kZlibData:
+        if (!blob.has_raw_size())
+            return Fails(fault, "zlib data without a raw size");
+        return Inflate(blob.zlib_data(), blob.raw_size(), payload) ||
+               Fails(fault, "the zlib data does not inflate to its raw size");
+    case OSMPBF::Blob::kLzmaData:
+        return Fails(fault, "lzma compression is not supported");
+    case OSMPBF::Blob::kOBSOLETEBzip2Data:
+        return Fails(fault, "bzip2 compression is not supported");
+    case OSMPBF::Blob::kLz4Data:
+        return Fails(fault, "lz4 compression is not supported");
+    case OSMPBF::Blob::kZstdData:
+        return Fails(fault, "zstd compression is not supported");
+    default:
+        return Fails(fault, "unknown compression");
+    }
 }

@@ -51,6 +51,12 @@ public:
     // and Fault() says what was wrong. Stream failures never leave;
     // TBadAlloc does.
     bool ReadBlob(bool& error);
+    // As ReadBlob, but leaves the data undecoded in RawBlob(), for
+    // DecodeBlob to inflate elsewhere; Payload() is untouched.
+    bool ReadRawBlob(bool& error);
+    // Decodes the data of blob into payload. False, with fault saying why,
+    // when it is malformed as ReadBlob describes. Throws only TBadAlloc.
+    static bool DecodeBlob(const OSMPBF::Blob& blob, CGrowArray<uint8_t>& payload, std::string& fault);
     // Steps over the blob at the stream's position, reading only its
     // length and header into BlobType(): as ReadBlob, without inflating or
     // checking the data, and with Payload() untouched.
@@ -67,6 +73,7 @@ public:
 
     const std::string& BlobType() const { return m_blobType; }
     const CGrowArray<uint8_t>& Payload() const { return m_payload; }
+    OSMPBF::Blob& RawBlob() { return m_blob; }
     CReadStream& Stream() { return *m_stream; }
 
 private:
@@ -74,8 +81,8 @@ private:
     // Reads the length and the BlobHeader, leaving the stream at the Blob.
     bool ReadBlobHeader();
     bool ReadBlobBody();
+    bool ReadRawBlobBody();
     bool SkipBlobBody();
-    bool Inflate(const std::string& compressed, int32_t rawSize);
     // Records what was malformed and returns false.
     bool Malformed(std::string fault);
 

@@ -1,5 +1,7 @@
 #include "common/OSM/ReadAhead.h"
 
+#include <algorithm>
+#include <string>
 #include <utility>
 
 #include "common/OSM/PBFReader.h"
@@ -20,7 +22,7 @@ uint32_t Kinds(const OSMPBF::PrimitiveBlock& block)
 
 }  // namespace
 
-CReadAhead::CReadAhead(CPBInputAdapter& source, uint64_t start, uint32_t depth)
+CReadAhead::CReadAhead(CPBInputAdapter& source, uint64_t start, uint32_t depth, uint32_t threads)
     : m_source(source), m_framer(source.Stream()), m_depth(depth), m_position(start)
 {
     // The caller's slot, and the ones read ahead.
@@ -29,50 +31,45 @@ CReadAhead::CReadAhead(CPBInputAdapter& source, uint64_t start, uint32_t depth)
         m_free.push_back(m_slots.back().get());
     }
     m_source.Stream().Seek(start);
-    if (depth != 0)
-        m_thread = std::thread([this] { Run(); });
+    threads = std::min({std::max(threads, 1u), depth, std::max(std::thread::hardware_concurrency(), 1u)});
+    for (uint32_t i = 0; i < threads; ++i)
+        m_threads.emplace_back([this] { Run(); });
 }
 
 CReadAhead::~CReadAhead()
 {
-    if (!m_thread.joinable())
-        return;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_quit = true;
     }
     m_changed.notify_all();
-    m_thread.join();
+    for (std::thread& thread : m_threads)
+        thread.join();
 }
 
-// Reads the next data block into slot, or the end of the input, or the
-// failure that stops the reading. Throws nothing.
-void CReadAhead::Fill(TSlot& slot)
+void CReadAhead::Frame(TSlot& slot)
 {
     CReadStream& stream = m_framer.Stream();
     slot.error = nullptr;
     slot.last = true;
     slot.data.start = stream.Position();
+    slot.data.end = slot.data.start;
     try {
         bool found = false;
         bool error = false;
-        while (!found && m_framer.ReadBlob(error))
+        while (!found && m_framer.ReadRawBlob(error)) {
             found = m_framer.BlobType() == "OSMData";
+            // A malformed blob of another type stops the reading here too.
+            error = !found && !CPBInputAdapter::DecodeBlob(m_framer.RawBlob(), m_skipped, m_skipFault);
+            if (error)
+                throw CDataReader::CBadFileException{m_skipFault};
+        }
         if (error)
             throw CDataReader::CBadFileException{m_framer.Fault()};
         slot.data.blobOffset = m_framer.BlobOffset();
         slot.data.end = stream.Position();
         if (found) {
-            // A block reused for blocks of another kind would keep the
-            // storage of both; the next block is most likely of the kind
-            // of the last one read.
-            if (slot.kinds != m_lastKinds) {
-                slot.data.block = OSMPBF::PrimitiveBlock();
-                slot.kinds = 0;
-            }
-            ParsePrimitiveBlock(m_framer.Payload(), slot.data.block);
-            m_lastKinds = Kinds(slot.data.block);
-            slot.kinds |= m_lastKinds;
+            slot.blob.Swap(&m_framer.RawBlob());
             slot.last = false;
         }
     } catch (...) {
@@ -81,22 +78,53 @@ void CReadAhead::Fill(TSlot& slot)
     }
 }
 
+void CReadAhead::Decode(TSlot& slot, CGrowArray<uint8_t>& payload)
+{
+    if (slot.last)
+        return;
+    try {
+        std::string fault;
+        if (!CPBInputAdapter::DecodeBlob(slot.blob, payload, fault))
+            throw CDataReader::CBadFileException{fault};
+        // A block reused for blocks of another kind would keep the storage
+        // of both; the next block is most likely of the kind of the last one
+        // parsed.
+        if (slot.kinds != m_lastKinds) {
+            slot.data.block = OSMPBF::PrimitiveBlock();
+            slot.kinds = 0;
+        }
+        ParsePrimitiveBlock(payload, slot.data.block);
+        m_lastKinds = Kinds(slot.data.block);
+        slot.kinds |= m_lastKinds;
+    } catch (...) {
+        slot.error = std::current_exception();
+        slot.last = true;
+    }
+}
+
 const TDataBlock* CReadAhead::Next()
 {
     if (m_seekFailure)
         std::rethrow_exception(m_seekFailure);
     if (m_current == nullptr || !m_current->last) {
-        if (m_depth == 0) {
+        if (m_threads.empty()) {
             m_current = m_slots[0].get();
-            Fill(*m_current);
+            Frame(*m_current);
+            Decode(*m_current, m_payload);
         } else {
             std::unique_lock<std::mutex> lock(m_mutex);
             if (m_current != nullptr)
                 m_free.push_back(m_current);
             m_changed.notify_all();
-            m_changed.wait(lock, [this] { return !m_ready.empty(); });
-            m_current = m_ready.front();
-            m_ready.pop_front();
+            auto due = m_ready.end();
+            m_changed.wait(lock, [this, &due] {
+                due = std::find_if(m_ready.begin(), m_ready.end(),
+                                   [this](const TSlot* slot) { return slot->sequence == m_delivered; });
+                return due != m_ready.end();
+            });
+            m_current = *due;
+            m_ready.erase(due);
+            ++m_delivered;
         }
     }
     return Deliver();
@@ -115,14 +143,16 @@ const TDataBlock* CReadAhead::Deliver()
 void CReadAhead::Seek(uint64_t offset)
 {
     std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
-    if (m_depth != 0) {
+    if (!m_threads.empty()) {
         lock.lock();
         m_paused = true;
-        m_changed.wait(lock, [this] { return !m_busy; });
+        m_changed.wait(lock, [this] { return m_busy == 0; });
         m_free.insert(m_free.end(), m_ready.begin(), m_ready.end());
         m_ready.clear();
         if (m_current != nullptr)
             m_free.push_back(m_current);
+        m_framed = 0;
+        m_delivered = 0;
     }
     m_current = nullptr;
     m_position = offset;
@@ -133,7 +163,7 @@ void CReadAhead::Seek(uint64_t offset)
         m_seekFailure = std::current_exception();
         throw;
     }
-    if (m_depth != 0) {
+    if (!m_threads.empty()) {
         m_ended = false;
         m_paused = false;
         lock.unlock();
@@ -143,19 +173,27 @@ void CReadAhead::Seek(uint64_t offset)
 
 void CReadAhead::Run()
 {
+    CGrowArray<uint8_t> payload;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_changed.wait(lock, [this] { return m_quit || (!m_paused && !m_ended && !m_free.empty()); });
+        m_changed.wait(lock, [this] { return m_quit || (!m_paused && !m_ended && !m_framing && !m_free.empty()); });
         if (m_quit)
             return;
         TSlot* slot = m_free.back();
         m_free.pop_back();
-        m_busy = true;
+        m_framing = true;
+        ++m_busy;
         lock.unlock();
-        Fill(*slot);
+        Frame(*slot);
         lock.lock();
-        m_busy = false;
+        m_framing = false;
         m_ended = slot->last;
+        slot->sequence = m_framed++;
+        m_changed.notify_all();  // the next blob may be framed
+        lock.unlock();
+        Decode(*slot, payload);
+        lock.lock();
+        --m_busy;
         m_ready.push_back(slot);
         m_changed.notify_all();
     }

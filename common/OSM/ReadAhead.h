@@ -2,12 +2,13 @@
 // ahead of their use.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -31,16 +32,20 @@ struct TDataBlock {
 
 // Delivers the "OSMData" blocks of a blob source in file order, skipping
 // blobs of other types. With depth 0 the caller's thread reads each block
-// when it is asked for; otherwise a thread of its own reads up to depth
-// blocks ahead. Either way the caller gets the same blocks, and meets a
-// malformed blob at the same block: what was read ahead of the caller is
-// never seen by it. While this object lives its thread may use the source's
+// when it is asked for; otherwise threads of their own read up to depth
+// blocks ahead: one at a time frames the next blob, each inflates and parses
+// the blobs it framed. Either way the caller gets the same blocks, and meets
+// a malformed blob at the same block: what was read ahead of the caller is
+// never seen by it. While this object lives its threads may use the source's
 // stream: move only through Seek. The source's BlobOffset follows the block
 // delivered last.
 class CReadAhead {
 public:
-    // Starts reading at start, a blob boundary of source's stream.
-    CReadAhead(CPBInputAdapter& source, uint64_t start, uint32_t depth);
+    // Starts reading at start, a blob boundary of source's stream, with
+    // threads threads (at least one, at most depth or a thread a core) when
+    // depth is not 0. A second thread pays where the caller does little with
+    // each block; elsewhere it only holds more memory.
+    CReadAhead(CPBInputAdapter& source, uint64_t start, uint32_t depth, uint32_t threads = 1);
     CReadAhead(const CReadAhead&) = delete;
     CReadAhead& operator=(const CReadAhead&) = delete;
     // Waits for a block being read to be done.
@@ -62,37 +67,51 @@ public:
 private:
     struct TSlot {
         TDataBlock data;
-        std::exception_ptr error;  // the reading failed: at this block it stops
-        bool last = false;         // the end of the input or a failure
-        uint32_t kinds = 0;        // of the blocks parsed into data.block since it was made
+        OSMPBF::Blob blob;              // as framed, still compressed
+        std::exception_ptr error;       // the reading failed: at this block it stops
+        bool last = false;              // the end of the input or a failure
+        uint32_t kinds = 0;             // of the blocks parsed into data.block since it was made
+        uint64_t sequence = 0;          // in file order, from the start or the last seek
     };
 
-    void Fill(TSlot& slot);
+    // Reads the next "OSMData" blob into slot, or the end of the input, or
+    // the failure that stops the reading.
+    void Frame(TSlot& slot);
+    // Inflates and parses what Frame read, or records why that failed.
+    // payload is the calling thread's: what it holds is only needed while
+    // the block is parsed.
+    void Decode(TSlot& slot, CGrowArray<uint8_t>& payload);
     const TDataBlock* Deliver();
     void Run();
 
     CPBInputAdapter& m_source;
-    // Frames the blobs on the reading thread, so that the source's own state
-    // stays the caller's.
+    // Frames the blobs on the reading threads, so that the source's own
+    // state stays the caller's.
     CPBInputAdapter m_framer;
-    uint32_t m_lastKinds = 0;  // of the block read last
+    CGrowArray<uint8_t> m_skipped;  // the data of a blob of another type
+    CGrowArray<uint8_t> m_payload;  // the caller's, when no thread reads ahead
+    std::string m_skipFault;
+    std::atomic<uint32_t> m_lastKinds = 0;  // of the block parsed last
     const uint32_t m_depth;
     std::vector<std::unique_ptr<TSlot>> m_slots;
     TSlot* m_current = nullptr;  // the caller's
     uint64_t m_position = 0;
     std::exception_ptr m_seekFailure;
 
-    // Shared with the reading thread, under m_mutex. The thread touches the
-    // stream only while busy.
+    // Shared with the reading threads, under m_mutex. They touch the stream
+    // only while framing, one at a time.
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<TSlot*> m_ready;
+    std::vector<TSlot*> m_ready;  // decoded, in any order
     std::vector<TSlot*> m_free;
-    bool m_ended = false;   // the last slot read was the last
-    bool m_paused = false;  // a seek is under way, or failed
-    bool m_busy = false;
+    uint64_t m_framed = 0;      // the sequence number of the next blob framed
+    uint64_t m_delivered = 0;   // and of the next one delivered
+    bool m_ended = false;       // the last slot framed was the last
+    bool m_paused = false;      // a seek is under way, or failed
+    bool m_framing = false;
+    uint32_t m_busy = 0;        // threads framing or decoding
     bool m_quit = false;
-    std::thread m_thread;
+    std::vector<std::thread> m_threads;
 };
 
 }  // namespace OSM

@@ -52,10 +52,10 @@ TLines Read(TInput& in, CPBFReaderAdapter& reader, uint64_t limit = UINT64_MAX)
 // Everything read, then, when that ends well, reads from seeks mid-stream,
 // to the first block of each kind, back to the start twice in a row, to the
 // end and beyond it; then the blocks with their offsets.
-TLines Scenario(const std::string& bytes, uint32_t depth)
+TLines Scenario(const std::string& bytes, uint32_t depth, uint32_t threads)
 {
     TInput in(bytes);
-    CPBFReaderAdapter reader(in.adapter, depth);
+    CPBFReaderAdapter reader(in.adapter, depth, threads);
     TLines got = Read(in, reader);
     const auto append = [&got](const TLines& more) { got.insert(got.end(), more.begin(), more.end()); };
     if (!got.back().starts_with("bad file")) {
@@ -87,7 +87,7 @@ TLines Scenario(const std::string& bytes, uint32_t depth)
         got.push_back(Entity(reader));
     }
     TInput again(bytes);
-    OSM::CReadAhead blocks(again.adapter, 0, depth);
+    OSM::CReadAhead blocks(again.adapter, 0, depth, threads);
     try {
         while (const OSM::TDataBlock* data = blocks.Next()) {
             got.push_back(std::to_string(data->start) + " " + std::to_string(data->blobOffset) + " " +
@@ -98,6 +98,7 @@ TLines Scenario(const std::string& bytes, uint32_t depth)
         EXPECT_EQ(blocks.Next(), nullptr);  // the end, repeated once reached
     } catch (const CBadFile& e) {
         got.push_back("bad block: " + e.reason + " at " + std::to_string(again.adapter.BlobOffset()));
+        EXPECT_THROW(blocks.Next(), CBadFile);  // until a seek, failed stays failed
     }
     return got;
 }
@@ -158,10 +159,10 @@ TEST(ReadAhead, ChangesNothingTheCallerSees)
         }
     }
     for (const auto& [bytes, end] : inputs) {
-        const TLines first = Scenario(bytes, 0);
+        const TLines first = Scenario(bytes, 0, 1);
         ASSERT_FALSE(first.empty());
-        for (uint32_t depth : {1u, OSM::kReadAheadBlocks})
-            EXPECT_EQ(Scenario(bytes, depth), first) << "read ahead by " << depth;
+        for (const auto& [depth, threads] : {std::pair{1u, 1u}, {OSM::kReadAheadBlocks, 1u}, {3u, 2u}, {5u, 3u}})
+            EXPECT_EQ(Scenario(bytes, depth, threads), first) << "read ahead by " << depth << " on " << threads;
         const auto named = [&end](const std::string& line) { return line.starts_with("bad file: ") && line.ends_with(end); };
         EXPECT_EQ(std::any_of(first.begin(), first.end(), named), !end.empty());
     }
