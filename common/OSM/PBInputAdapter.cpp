@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <utility>
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include "osmformat.pb.h"
 
@@ -154,19 +155,20 @@ namespace {
 // a stream that ends early, runs on, or has bytes behind its end is malformed.
 bool Inflate(const std::string& compressed, int32_t rawSize, CGrowArray<uint8_t>& payload)
 {
-    payload.Resize(static_cast<uint64_t>(rawSize));
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK)
+    struct TFree {
+        void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+    };
+    thread_local std::unique_ptr<libdeflate_decompressor, TFree> decompressor(libdeflate_alloc_decompressor());
+    if (!decompressor)
         ThrowBadAlloc();
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
-    z.avail_in = static_cast<uInt>(compressed.size());
-    // zlib refuses a null output even when nothing is to be written.
-    Bytef none;
-    z.next_out = rawSize != 0 ? payload.Data() : &none;
-    z.avail_out = static_cast<uInt>(rawSize);
-    int result = inflate(&z, Z_FINISH);
-    inflateEnd(&z);
-    return result == Z_STREAM_END && z.avail_out == 0 && z.avail_in == 0;
+    payload.Resize(static_cast<uint64_t>(rawSize));
+    uint8_t none;  // an empty payload may have no storage
+    size_t read = 0;
+    size_t written = 0;
+    return libdeflate_zlib_decompress_ex(decompressor.get(), compressed.data(), compressed.size(),
+                                         rawSize != 0 ? payload.Data() : &none, static_cast<size_t>(rawSize), &read,
+                                         &written) == LIBDEFLATE_SUCCESS &&
+           read == compressed.size() && written == static_cast<size_t>(rawSize);
 }
 
 bool Fails(std::string& fault, const char* why)
