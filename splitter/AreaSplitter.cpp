@@ -30,14 +30,6 @@ const TCosineTable kCosine;
 uint32_t Width(const CGeoRect& r) { return MapUnits::Width(r.west, r.east); }
 int32_t MiddleLatitude(const CGeoRect& r) { return r.north / 2 + r.south / 2; }
 
-CGeoRect BoundsOf(const CGeoPoint* points, uint64_t n)
-{
-    CGeoRect r;
-    for (uint64_t i = 0; i < n; ++i)
-        Extend(r, CGeoRect::OfPoint(points[i]));
-    return r;
-}
-
 // Crossing of the edge p -> q with the line c = t. Area edges are plain
 // differences: a ring crossing the antimeridian runs on past +180 degrees.
 CGeoPoint CrossingPoint(CGeoPoint p, CGeoPoint q, bool longitude, int32_t t)

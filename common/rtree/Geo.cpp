@@ -1,5 +1,7 @@
 #include "common/rtree/Geo.h"
 
+#include <algorithm>
+
 bool Intersects(const CGeoRect& a, const CGeoRect& b)
 {
     if (a.IsEmpty() || b.IsEmpty() || a.south > b.north || a.north < b.south)
@@ -49,6 +51,27 @@ void Extend(CGeoRect& a, const CGeoRect& b)
     } else {
         a.west = b.west;
     }
+}
+
+CGeoRect BoundsOf(const CGeoPoint* points, uint64_t n)
+{
+    if (n == 0)
+        return {};
+    int32_t west = points[0].x, east = west, south = points[0].y, north = south;
+    for (uint64_t i = 1; i < n; ++i) {
+        west = std::min(west, points[i].x);
+        east = std::max(east, points[i].x);
+        south = std::min(south, points[i].y);
+        north = std::max(north, points[i].y);
+    }
+    // Within half a turn the shorter way round is always the way away from
+    // the points seen before: extending ends at the extremes, in any order.
+    if (int64_t(east) - west < int64_t(MapUnits::kTurn / 2))
+        return {west, east, south, north};
+    CGeoRect r;
+    for (uint64_t i = 0; i < n; ++i)
+        Extend(r, CGeoRect::OfPoint(points[i]));
+    return r;
 }
 
 bool Contains(const CGeoRect& outer, const CGeoRect& inner)

@@ -96,6 +96,8 @@ bool Intersects(const CGeoRect& a, const CGeoRect& b);
 CGeoRect Intersection(const CGeoRect& a, const CGeoRect& b);
 // Grows a to cover b, the shorter way round the longitude circle.
 void Extend(CGeoRect& a, const CGeoRect& b);
+// The rectangle that extending the empty one by each point in turn gives.
+CGeoRect BoundsOf(const CGeoPoint* points, uint64_t n);
 // Whether inner lies wholly inside outer (latitudes within, both longitude
 // edges within outer's range).
 bool Contains(const CGeoRect& outer, const CGeoRect& inner);

@@ -115,6 +115,30 @@ TEST(GeoRect, ExtendAndRingLongitudesPast180)
     EXPECT_EQ(MapUnits::Width(kMinLon, MapUnits::k180), MapUnits::kTurn);
 }
 
+// BoundsOf skips the point-by-point extension within half a turn.
+TEST(GeoRect, BoundsOfPointsAreTheirExtensionPointByPoint)
+{
+    std::mt19937 random(7);
+    auto uniform = [&random](double low, double high) {
+        return std::uniform_real_distribution<double>(low, high)(random);
+    };
+    for (int round = 0; round < 3000; ++round) {
+        // Spans up to past half a turn, across the antimeridian and past it.
+        const double span = uniform(0, 200);
+        const double west = uniform(-180, 250 - span);
+        std::vector<CGeoPoint> points(1 + random() % 9);
+        for (CGeoPoint& p : points)
+            p = {FromDegrees(west + uniform(0, span)), FromDegrees(uniform(-90, 90))};
+        if (round % 3 == 0)  // two points exactly half a turn apart
+            points.push_back({points[0].x + (points[0].x > 0 ? -MapUnits::k180 : MapUnits::k180), 0});
+        CGeoRect want;
+        for (CGeoPoint p : points)
+            Extend(want, CGeoRect::OfPoint(p));
+        EXPECT_EQ(BoundsOf(points.data(), points.size()), want) << round;
+    }
+    EXPECT_TRUE(BoundsOf(nullptr, 0).IsEmpty());
+}
+
 TEST(Int128, ExactAtTheLimitsAndForCrossProducts)
 {
     constexpr int64_t kMin = INT64_MIN, kMax = INT64_MAX;
