@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <numeric>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -127,30 +128,28 @@ TEST(FileReadStream, ServesTheFileThroughAnyWindow)
 // LF; a line longer than the window comes in pieces, nothing lost.
 TEST(FileReadStream, ReadLineEndsAtCrLfOrEither)
 {
-    std::string text;
-    std::vector<std::string> lines;
-    for (int i = 0; i < 600; ++i) {
-        lines.push_back(std::string(i % 5 == 4 ? 1023 : i % 97, char('a' + i % 26)));
-        text += lines.back() + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\n" : "\r");
-    }
     test::CTempDir dir;
-    test::WriteFile(dir / "f", text + "\r\rlast");
-    lines.insert(lines.end(), {"", "", "last"});
-    for (uint64_t capacity : {uint64_t(2048), CFileReadStream::kWholeFile}) {
+    auto lines = [&dir](uint64_t capacity) {
         CFileReadStream in(capacity);
-        ASSERT_TRUE(in.Open(dir / "f"));
+        EXPECT_TRUE(in.Open(dir / "f"));
         std::vector<std::string> got;
         while (char* line = in.ReadLine())
             got.emplace_back(line);
-        EXPECT_EQ(got, lines);
+        return got;
+    };
+    std::string text;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 600; ++i) {
+        expected.push_back(std::string(i % 5 == 4 ? 1023 : i % 97, char('a' + i % 26)));
+        text += expected.back() + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\n" : "\r");
     }
+    test::WriteFile(dir / "f", text + "\r\rlast");
+    expected.insert(expected.end(), {"", "", "last"});
+    EXPECT_EQ(lines(2048), expected);
+    EXPECT_EQ(lines(CFileReadStream::kWholeFile), expected);
     test::WriteFile(dir / "f", std::string(5000, 'z') + "\nend");
-    CFileReadStream in(1024);
-    ASSERT_TRUE(in.Open(dir / "f"));
-    std::string joined;
-    while (char* line = in.ReadLine())
-        joined += line;
-    EXPECT_EQ(joined, std::string(5000, 'z') + "end");
+    const std::vector<std::string> pieces = lines(1024);
+    EXPECT_EQ(std::accumulate(pieces.begin(), pieces.end(), std::string()), std::string(5000, 'z') + "end");
 }
 
 // Opening fails with the system's reason. On a full disk buffered bytes
