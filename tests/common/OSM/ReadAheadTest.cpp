@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "common/OSM/PBFReader.h"
 #include "common/OSM/ReadAhead.h"
