@@ -128,19 +128,18 @@ TEST_F(PBFWriter, FilesReadBackUnchanged)
     }
     EXPECT_EQ(groups, "d8000 | d8000 | d4000 w4000 | w5000 r3000 | r1 | ");
     std::string expected;
-    auto put = [&expected](OSM::EEntityType type, OSM::TEntity&& e) {
-        OSM::TInfo& info = e.info;
-        const bool changeset = info.changeset >= 0 && info.changeset <= int64_t(UINT32_MAX);
-        info = {std::max(info.version, -1), std::max(info.uid, 0), info.user, changeset ? info.changeset : 0,
-                info.timestamp / 1000 * 1000, 0};
-        expected += test::Describe(type, e);
+    auto put = [&expected](OSM::EEntityType type, const auto& entities) {
+        for (auto e : entities) {  // a copy, with the info as written
+            OSM::TInfo& info = e.info;
+            const bool changeset = info.changeset >= 0 && info.changeset <= int64_t(UINT32_MAX);
+            info = {std::max(info.version, -1), std::max(info.uid, 0), info.user, changeset ? info.changeset : 0,
+                    info.timestamp / 1000 * 1000, 0};
+            expected += test::Describe(type, e);
+        }
     };
-    for (const OSM::TNode& n : set.nodes)
-        put(OSM::kNode, OSM::TNode(n));
-    for (const OSM::TWay& w : set.ways)
-        put(OSM::kWay, OSM::TWay(w));
-    for (const OSM::TRelation& r : set.relations)
-        put(OSM::kRelation, OSM::TRelation(r));
+    put(OSM::kNode, set.nodes);
+    put(OSM::kWay, set.ways);
+    put(OSM::kRelation, set.relations);
     EXPECT_EQ(ReadBack(path), expected);
 }
 
