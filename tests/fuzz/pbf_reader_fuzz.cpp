@@ -1,18 +1,10 @@
-// libFuzzer target for the PBF blob reader and block decoder: the input is a
-// whole file. It must end cleanly, in a refused header or in
-// CBadFileException; anything else (a crash, a sanitizer report, another
-// exception, a hang) is a finding.
-//
-// Built only with clang, in its own build directory:
+// libFuzzer target for the PBF reader, the input a whole file: it must end in
+// a refused header or CBadFileException; anything else (a crash, a sanitizer
+// report, another exception, a hang) is a finding. Built only with clang:
 //   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DSPLITTER_FUZZ=ON
 //   cmake --build build-fuzz --target pbf_reader_fuzz pbf_reader_fuzz_seeds -j2
-//   ctest --test-dir build-fuzz -R fuzz        # seeds the corpus, then fuzzes for 20 s
-// For a longer run, after the seeds exist:
-//   build-fuzz/tests/pbf_reader_fuzz -max_total_time=600 build-fuzz/tests/pbf_reader_corpus
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
+//   ctest --test-dir build-fuzz -R fuzz   # seeds the corpus, then fuzzes for 20 s
+//   build-fuzz/tests/pbf_reader_fuzz -max_total_time=600 build-fuzz/tests/pbf_reader_corpus   # longer
 #include "common/OSM/PBFReader.h"
 #include "common/OSM/PBInputAdapter.h"
 #include "tests/support/PbfBuilder.h"

@@ -1,8 +1,6 @@
 // Writes the seed corpus of pbf_reader_fuzz: the header and first data blob
 // of real files as they are, and that blob stored raw, so that mutations
 // reach the block decoder instead of failing zlib's checksum.
-//
-// pbf_reader_fuzz_seeds <corpus dir> <file.osm.pbf>...
 #include <filesystem>
 #include <iostream>
 
@@ -20,11 +18,11 @@ int main(int argc, char** argv)
     int written = 0;
     for (int i = 2; i < argc; ++i) {
         const std::string file = test::ReadFile(argv[i]);
-        const std::vector<test::TBlobSpan> spans = test::SplitBlobs(file);
-        const std::string header = file.substr(0, spans.at(0).size), first = file.substr(spans.at(1).offset, spans[1].size);
-        const std::string raw = test::FrameBlob("OSMData", test::MakeBlob(test::BlobPayload(first), test::ECompression::kRaw));
+        const std::vector<test::TBlob> blobs = test::SplitBlobs(file);
+        const std::string header = file.substr(0, blobs.at(0).size), first = file.substr(blobs.at(1).offset, blobs[1].size);
+        const std::string raw = test::FrameBlob("OSMData", test::MakeBlob(blobs[1].payload, test::ECompression::kRaw));
         for (const std::string& blob : {first, raw})
-            test::WritePbf((corpus / ("seed-" + std::to_string(written++))).string(), {header, blob});
+            test::WriteFile((corpus / ("seed-" + std::to_string(written++))).string(), header + blob);
     }
     std::cout << written << " seeds in " << corpus.string() << "\n";
     return 0;

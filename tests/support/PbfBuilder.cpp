@@ -1,7 +1,8 @@
 #include "tests/support/PbfBuilder.h"
 
+#include <algorithm>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 #include <random>
 #include <stdexcept>
 
@@ -12,26 +13,21 @@
 
 namespace test {
 
-static std::string Deflate(std::string_view bytes)
-{
-    uLongf size = compressBound(static_cast<uLong>(bytes.size()));
-    std::string out(size, '\0');
-    if (compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(bytes.data()),
-                 static_cast<uLong>(bytes.size())) != Z_OK)
-        throw std::runtime_error("compress failed");
-    out.resize(size);
-    return out;
-}
-
 OSMPBF::Blob MakeBlob(std::string_view payload, ECompression compression)
 {
     OSMPBF::Blob blob;
     if (compression == ECompression::kRaw) {
         blob.set_raw(std::string(payload));
-    } else {
-        blob.set_raw_size(static_cast<int32_t>(payload.size()));
-        blob.set_zlib_data(Deflate(payload));
+        return blob;
     }
+    uLongf size = compressBound(static_cast<uLong>(payload.size()));
+    std::string out(size, '\0');
+    if (compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(payload.data()),
+                 static_cast<uLong>(payload.size())) != Z_OK)
+        throw std::runtime_error("compress failed");
+    out.resize(size);
+    blob.set_raw_size(static_cast<int32_t>(payload.size()));
+    blob.set_zlib_data(out);
     return blob;
 }
 
@@ -68,15 +64,6 @@ std::string PbfFile(const std::vector<std::string>& dataBlobs)
     return bytes;
 }
 
-void WritePbf(const std::string& path, const std::vector<std::string>& blobs)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    for (const std::string& blob : blobs)
-        out.write(blob.data(), static_cast<std::streamsize>(blob.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
-}
-
 uint32_t StringIndex(OSMPBF::PrimitiveBlock& block, std::string_view s)
 {
     OSMPBF::StringTable& table = *block.mutable_stringtable();
@@ -94,22 +81,19 @@ void AddDenseNodes(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group,
 {
     OSMPBF::DenseNodes& dense = *group.mutable_dense();
     StringIndex(block, "");
-    bool tagged = false;
-    for (const TTestNode& node : nodes)
-        tagged = tagged || !node.tags.empty();
+    const bool tagged = std::any_of(nodes.begin(), nodes.end(), [](const TTestNode& n) { return !n.tags.empty(); });
     TTestNode last;
     for (const TTestNode& node : nodes) {
         dense.add_id(node.id - last.id);
         dense.add_lat(node.lat - last.lat);
         dense.add_lon(node.lon - last.lon);
         last = node;
-        if (!tagged)
-            continue;
         for (const auto& [key, value] : node.tags) {
             dense.add_keys_vals(static_cast<int32_t>(StringIndex(block, key)));
             dense.add_keys_vals(static_cast<int32_t>(StringIndex(block, value)));
         }
-        dense.add_keys_vals(0);
+        if (tagged)
+            dense.add_keys_vals(0);
     }
 }
 
@@ -156,47 +140,18 @@ void AddRelation(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group, i
     AddTags(block, relation, tags);
 }
 
-static uint32_t BigEndian32(std::string_view bytes)
+std::vector<TBlob> SplitBlobs(const std::string& file)
 {
-    return uint32_t(uint8_t(bytes[0])) << 24 | uint32_t(uint8_t(bytes[1])) << 16 | uint32_t(uint8_t(bytes[2])) << 8 |
-           uint32_t(uint8_t(bytes[3]));
-}
-
-std::vector<TBlobSpan> SplitBlobs(std::string_view file)
-{
-    std::vector<TBlobSpan> spans;
-    size_t at = 0;
-    while (at + 4 <= file.size()) {
-        const uint32_t headerSize = BigEndian32(file.substr(at));
-        OSMPBF::BlobHeader header;
-        if (at + 4 + headerSize > file.size() || !header.ParseFromArray(file.data() + at + 4, int(headerSize)))
-            throw std::runtime_error("not a well-formed PBF file");
-        size_t size = 4 + headerSize + size_t(header.datasize());
-        spans.push_back({at, size, header.type()});
-        at += size;
-    }
-    if (at != file.size())
-        throw std::runtime_error("not a well-formed PBF file");
-    return spans;
-}
-
-std::string BlobPayload(std::string_view framed)
-{
-    OSMPBF::Blob blob;
-    std::string_view body = framed.substr(4 + BigEndian32(framed));
-    if (!blob.ParseFromArray(body.data(), int(body.size())))
-        throw std::runtime_error("not a well-formed blob");
-    if (!blob.has_zlib_data())
-        return blob.raw();
-    // One byte more than stated, so that a longer inflation shows.
-    std::string out(size_t(blob.raw_size()) + 1, '\0');
-    uLongf size = static_cast<uLongf>(out.size());
-    if (uncompress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(blob.zlib_data().data()),
-                   static_cast<uLong>(blob.zlib_data().size())) != Z_OK ||
-        size != uLongf(blob.raw_size()))
-        throw std::runtime_error("the zlib data does not inflate to its raw size");
-    out.resize(size);
-    return out;
+    CMemoryReadStream stream(file);
+    CPBInputAdapter adapter(stream);
+    std::vector<TBlob> blobs;
+    bool error = false;
+    for (uint64_t at = 0; adapter.ReadBlob(error); at = stream.Position())
+        blobs.push_back({at, stream.Position() - at, adapter.BlobType(),
+                         std::string(adapter.Payload().begin(), adapter.Payload().end())});
+    if (error)
+        throw std::runtime_error(adapter.Fault());
+    return blobs;
 }
 
 CMemoryReadStream::CMemoryReadStream(std::string bytes, uint64_t capacity)
@@ -311,32 +266,23 @@ TEntitySet RandomEntities(uint32_t seed, int nodes, int ways, int relations)
 
 std::string Describe(OSM::EEntityType type, const OSM::TEntity& e)
 {
-    std::string out(1, "nwr"[type % 3]);
-    auto put = [&out](const char* prefix, const std::string& text) { out.append(prefix).append(text); };
-    put("", std::to_string(e.id));
-    put(" v", std::to_string(e.info.version));
-    put(" u", std::to_string(e.info.uid));
-    put(":", e.info.user);
-    put(" c", std::to_string(e.info.changeset));
-    put(" t", std::to_string(e.info.timestamp));
-    put(" vis", std::to_string(e.info.visible));
-    for (const OSM::TTag& tag : e.tags) {
-        put(" ", tag.key);
-        put("=", tag.value);
-    }
+    std::ostringstream out;
+    out << "nwr"[type % 3] << e.id << " v" << e.info.version << " u" << e.info.uid << ":" << e.info.user << " c"
+        << e.info.changeset << " t" << e.info.timestamp << " vis" << int(e.info.visible);
+    for (const OSM::TTag& tag : e.tags)
+        out << " " << tag.key << "=" << tag.value;
     if (type == OSM::kNode) {
-        put(" @", std::to_string(static_cast<const OSM::TNode&>(e).position.x));
-        put(",", std::to_string(static_cast<const OSM::TNode&>(e).position.y));
+        const CGeoPoint& at = static_cast<const OSM::TNode&>(e).position;
+        out << " @" << at.x << "," << at.y;
     } else if (type == OSM::kWay) {
         for (OSM::TId ref : static_cast<const OSM::TWay&>(e).nodeRefs)
-            put(" ", std::to_string(ref));
+            out << " " << ref;
     } else {
-        for (const OSM::TMember& m : static_cast<const OSM::TRelation&>(e).members) {
-            put(" ", std::string(1, "nwr"[m.type % 3]) + std::to_string(m.ref));
-            put("@", m.role);
-        }
+        for (const OSM::TMember& m : static_cast<const OSM::TRelation&>(e).members)
+            out << " " << "nwr"[m.type % 3] << m.ref << "@" << m.role;
     }
-    return out + "\n";
+    out << "\n";
+    return out.str();
 }
 
 std::string Describe(OSM::CDataReader& reader)

@@ -18,58 +18,47 @@
 namespace test {
 
 using TTagList = std::vector<std::pair<std::string, std::string>>;
+using TMemberSpec = std::tuple<OSM::EEntityType, int64_t, std::string>;
 enum class ECompression { kRaw, kZlib };
 
-// A Blob holding payload, with raw_size set when compressed (zlib format,
-// default level).
+// A Blob holding payload; compressed, it sets raw_size.
 OSMPBF::Blob MakeBlob(std::string_view payload, ECompression compression = ECompression::kZlib);
 // The 4-byte big-endian header length, the BlobHeader and the Blob.
 std::string FrameBlob(std::string_view type, const OSMPBF::Blob& blob);
-// An "OSMHeader" blob that requires features.
 std::string HeaderBlob(const std::vector<std::string>& requiredFeatures = {"OsmSchema-V0.6", "DenseNodes"});
-// An "OSMData" blob holding block.
 std::string DataBlob(const OSMPBF::PrimitiveBlock& block, ECompression compression = ECompression::kZlib);
 // The default header blob followed by dataBlobs.
 std::string PbfFile(const std::vector<std::string>& dataBlobs);
 
-// Concatenates blobs and writes them to path.
-void WritePbf(const std::string& path, const std::vector<std::string>& blobs);
-
-// The index of s in block's string table, appended when missing. Entry 0 is
+// The index of s in block's string table, appended when missing; entry 0 is
 // the empty string, as writers keep it.
 uint32_t StringIndex(OSMPBF::PrimitiveBlock& block, std::string_view s);
 
-// A node as tests write it: coordinates in the block's granularity units.
+// Coordinates in the block's granularity units.
 struct TTestNode {
     int64_t id = 0;
     int64_t lat = 0;
     int64_t lon = 0;
     TTagList tags;
 };
-// Appends nodes to group's dense nodes (which must be empty), delta-coded,
-// with keys_vals only when some node has tags.
+// Fills group's (empty) dense nodes, with keys_vals only when some node has tags.
 void AddDenseNodes(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group,
                    const std::vector<TTestNode>& nodes);
-// A block of one group holding nodes as dense nodes.
 OSMPBF::PrimitiveBlock DenseBlock(const std::vector<TTestNode>& nodes);
-// Append a way or relation without info to group, delta-coded.
 void AddWay(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group, int64_t id,
             const std::vector<int64_t>& refs, const TTagList& tags = {});
-using TMemberSpec = std::tuple<OSM::EEntityType, int64_t, std::string>;
 void AddRelation(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group, int64_t id,
                  const std::vector<TMemberSpec>& members, const TTagList& tags = {});
 
-// Where one framed blob lies in a file.
-struct TBlobSpan {
-    size_t offset = 0;
-    size_t size = 0;  // length field, header and blob
+// One blob of a file: where its frame starts, its length, type and payload.
+struct TBlob {
+    uint64_t offset = 0;
+    uint64_t size = 0;
     std::string type;
+    std::string payload;
 };
-// The blobs of a well-formed file, in order.
-std::vector<TBlobSpan> SplitBlobs(std::string_view file);
-// The payload of a well-formed framed blob; throws when zlib data does not
-// inflate to exactly its raw size.
-std::string BlobPayload(std::string_view framed);
+// Every blob of a file, the header included; throws when one is malformed.
+std::vector<TBlob> SplitBlobs(const std::string& file);
 
 // Serves bytes through the same window logic as a file stream, without disk.
 class CMemoryReadStream : public CBufReadStreamImpl {
@@ -102,19 +91,17 @@ struct TEntitySet {
     // Hands the i-th entity, in file order, to writer.
     void Write(OSM::CDataWriter& writer, size_t i) const;
 };
-// Random entities: values across their whole ranges (metadata outside the
-// format included), ids negative and far apart, strings that repeat, differ
-// in case only, are UTF-8, or are new, so that a block's string table
-// outgrows one-byte indices.
+// Values across their whole ranges (metadata outside the format included),
+// ids negative and far apart, strings that repeat, differ in case only, are
+// UTF-8, or are new, so that a block's string table outgrows one-byte indices.
 TEntitySet RandomEntities(uint32_t seed, int nodes, int ways, int relations);
 
-// One line for an entity: kind and id, metadata, tags, then the position,
-// refs or members.
+// One line: kind and id, metadata, tags, then the position, refs or members.
 std::string Describe(OSM::EEntityType type, const OSM::TEntity& entity);
 // The lines of every entity the reader delivers from here on.
 std::string Describe(OSM::CDataReader& reader);
-// Describe of a whole file in memory; "refused" when its header is.
-// Throws what the reader throws.
+// Describe of a whole file in memory, "refused" when its header is; throws
+// what the reader throws.
 std::string DescribePbf(const std::string& bytes);
 
 }  // namespace test

@@ -1,11 +1,8 @@
-// What both writers promise about their files: every way of ending one
-// completes it, files written side by side come out as if written alone,
-// and write failures are reported once, naming the file, never by a
-// destructor.
+// What both writers promise: every way of ending a file completes it, files
+// written side by side come out as if written alone, and write failures are
+// reported once, naming the file, never by a destructor.
 #include <memory>
-#include <string>
 #include <type_traits>
-#include <vector>
 
 #include <gtest/gtest.h>
 

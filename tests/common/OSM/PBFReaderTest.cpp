@@ -1,12 +1,9 @@
 // The PBF blob framing and block decoder: synthetic blocks against their
-// exact decoding, and damaged input, which must end in a refused header or
-// CBadFileException naming the reason, never in a crash or in records made
-// of out-of-bounds reads.
+// exact decoding; damaged input ends in a refused header or CBadFileException
+// naming the reason, never in a crash or in records made of stray reads.
 #include "common/OSM/PBFReader.h"
 
 #include <functional>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -15,13 +12,12 @@
 
 namespace {
 
-using CBadFile = OSM::CDataReader::CBadFileException;
 using OSM::CPBFReaderAdapter;
 using test::PbfFile;
 using TBlock = OSMPBF::PrimitiveBlock;
 
-// The entities of a whole file, or why it was refused: the fault, and for a
-// bad blob where it starts.
+// The entities of a whole file, or why it was refused, and for a bad blob
+// where it starts.
 std::string Outcome(const std::string& bytes)
 {
     test::CMemoryReadStream stream(bytes);
@@ -31,7 +27,7 @@ std::string Outcome(const std::string& bytes)
     try {
         CPBFReaderAdapter reader(adapter);
         return test::Describe(reader);
-    } catch (const CBadFile& e) {
+    } catch (const OSM::CDataReader::CBadFileException& e) {
         return "bad at " + std::to_string(adapter.BlobOffset()) + ": " + e.reason;
     }
 }
@@ -52,53 +48,36 @@ OSMPBF::Node& AddPlainNode(TBlock& block, int64_t id, int64_t lat, int64_t lon)
     return node;
 }
 
-TBlock WayBlock(int64_t id, const std::vector<int64_t>& refs)
-{
-    TBlock block;
-    test::AddWay(block, *block.add_primitivegroup(), id, refs);
-    return block;
-}
-
 // What files written by this program never hold: plain nodes, granularities
 // and offsets, dense info shorter than the ids. +180 is clamped, latitudes
 // never. The rest of the decoding is checked by reading written files back.
 TEST(PBFReader, DecodesBlocks)
 {
-    const struct {
-        std::function<TBlock()> make;
-        std::string text;
-    } cases[] = {
-        {[] {
-             TBlock b = test::DenseBlock({{1, 51234567, -1234567, {{"a", "b"}}}});
-             b.set_granularity(1000);
-             b.set_lat_offset(123456789);
-             b.set_lon_offset(-987654321);
-             OSMPBF::Node& plain = AddPlainNode(b, 3, 42424242, -3131313);
-             plain.add_keys(test::StringIndex(b, "k"));
-             plain.add_vals(test::StringIndex(b, "v"));
-             return b;
-         },
-         "n1 v0 u0: c0 t0 vis0 a=b" + At(123456789 + 51234567000LL, -987654321 - 1234567000LL) +
-             "\nn3 v-1 u0: c0 t0 vis0 k=v" + At(123456789 + 42424242000, -987654321 - 3131313000) + "\n"},
-        {[] {
-             TBlock b = test::DenseBlock({{1, 900000000, 1800000000, {}}, {2, -900000000, -1800000000, {}}, {3, 0, 0, {}}});
-             AddPlainNode(b, 4, 0, 1800000000);
-             b.set_date_granularity(500);
-             OSMPBF::DenseInfo& info = *b.mutable_primitivegroup(0)->mutable_dense()->mutable_denseinfo();
-             info.add_version(3);
-             info.add_version(4);
-             info.add_timestamp(1600000000);
-             info.add_changeset(99);
-             info.add_uid(5);
-             info.add_user_sid(int32_t(test::StringIndex(b, "someone")));
-             info.add_visible(true);
-             return b;
-         },
-         "n1 v3 u5:someone c99 t800000000000 vis1 @1509949439,754974720\nn2 v4 u0: c0 t0 vis0 @-1509949440,-754974720\n"
-         "n3 v0 u0: c0 t0 vis0 @0,0\nn4 v-1 u0: c0 t0 vis0 @1509949439,0\n"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(Outcome(PbfFile({test::DataBlob(c.make())})), c.text);
+    TBlock b = test::DenseBlock({{1, 51234567, -1234567, {{"a", "b"}}}});
+    b.set_granularity(1000);
+    b.set_lat_offset(123456789);
+    b.set_lon_offset(-987654321);
+    OSMPBF::Node& plain = AddPlainNode(b, 3, 42424242, -3131313);
+    plain.add_keys(test::StringIndex(b, "k"));
+    plain.add_vals(test::StringIndex(b, "v"));
+    EXPECT_EQ(Outcome(PbfFile({test::DataBlob(b)})),
+              "n1 v0 u0: c0 t0 vis0 a=b" + At(123456789 + 51234567000LL, -987654321 - 1234567000LL) +
+                  "\nn3 v-1 u0: c0 t0 vis0 k=v" + At(123456789 + 42424242000, -987654321 - 3131313000) + "\n");
+
+    b = test::DenseBlock({{1, 900000000, 1800000000, {}}, {2, -900000000, -1800000000, {}}, {3, 0, 0, {}}});
+    AddPlainNode(b, 4, 0, 1800000000);
+    b.set_date_granularity(500);
+    OSMPBF::DenseInfo& info = *b.mutable_primitivegroup(0)->mutable_dense()->mutable_denseinfo();
+    info.add_version(3);
+    info.add_version(4);
+    info.add_timestamp(1600000000);
+    info.add_changeset(99);
+    info.add_uid(5);
+    info.add_user_sid(int32_t(test::StringIndex(b, "someone")));
+    info.add_visible(true);
+    EXPECT_EQ(Outcome(PbfFile({test::DataBlob(b)})),
+              "n1 v3 u5:someone c99 t800000000000 vis1 @1509949439,754974720\nn2 v4 u0: c0 t0 vis0 "
+              "@-1509949440,-754974720\nn3 v0 u0: c0 t0 vis0 @0,0\nn4 v-1 u0: c0 t0 vis0 @1509949439,0\n");
 }
 
 // Back by one after k entities, decoded or not, across the block boundary
@@ -106,9 +85,10 @@ TEST(PBFReader, DecodesBlocks)
 // sums. Before the first and past the last there is nothing to undo.
 TEST(PBFReader, StepBackDeliversTheSameEntityAgain)
 {
-    TBlock first = test::DenseBlock({{10, 1, 1, {{"k", "v"}}}, {12, 7, -2, {}}});
+    TBlock first = test::DenseBlock({{10, 1, 1, {{"k", "v"}}}, {12, 7, -2, {}}}), second;
     AddPlainNode(first, 30, 3, 3);
-    const std::string bytes = PbfFile({test::DataBlob(first), test::DataBlob(WayBlock(50, {10, 12}))});
+    test::AddWay(second, *second.add_primitivegroup(), 50, {10, 12});
+    const std::string bytes = PbfFile({test::DataBlob(first), test::DataBlob(second)});
     const std::string all = Outcome(bytes);
     std::vector<size_t> starts = {0};
     for (size_t at = all.find('\n'); at != std::string::npos; at = all.find('\n', at + 1))
@@ -211,12 +191,14 @@ TEST(PBFReader, DamageIsRefusedSayingWhatAndWhere)
     const int32_t size = int32_t(test::MakeBlob(payload).ByteSizeLong());
     const std::string bad = "bad at " + std::to_string(test::HeaderBlob().size()) + ": ";
     const std::string node = "n1 v0 u0: c0 t0 vis0" + At(200, 300) + "\n";
-    const std::vector<test::TBlobSpan> spans = test::SplitBlobs(Sample(0, [](TBlock&) {}));
-    auto badAt = [&spans](size_t k) { return "bad at " + std::to_string(spans[k + 1].offset) + ": "; };
+    const std::vector<test::TBlob> blobs = test::SplitBlobs(Sample(0, [](TBlock&) {}));
+    auto badAt = [&blobs](size_t k) { return "bad at " + std::to_string(blobs[k + 1].offset) + ": "; };
     auto dense = [](TBlock& b) { return b.mutable_primitivegroup(0)->mutable_dense(); };
     auto way = [](TBlock& b) { return b.mutable_primitivegroup(0)->mutable_ways(0); };
     auto relation = [](TBlock& b) { return b.mutable_primitivegroup(0)->mutable_relations(0); };
     auto tableSize = [](TBlock& b) { return b.stringtable().s_size(); };
+    const std::string different = "with ids, latitudes and longitudes of different counts";
+    const std::string outside = " outside the string table";
     const struct {
         std::string file, outcome;
     } cases[] = {
@@ -246,17 +228,21 @@ TEST(PBFReader, DamageIsRefusedSayingWhatAndWhere)
         {blob(keep, size + 1), bad + "the file ends inside the blob"},
         {PbfFile({data.substr(0, 10)}), bad + "the file ends inside the blob"},  // inside the blob header
         {blob(keep, CPBInputAdapter::kMaxBlobSize), bad + "blob size 33554432 is out of range"},
-        {Sample(0, [&](TBlock& b) { dense(b)->set_keys_vals(0, tableSize(b)); }), badAt(0) + "string index 6 outside the string table"},
+        {Sample(0, [&](TBlock& b) { dense(b)->set_keys_vals(0, tableSize(b)); }), badAt(0) + "string index 6" + outside},
         {Sample(0, [&](TBlock& b) { dense(b)->mutable_keys_vals()->Truncate(dense(b)->keys_vals_size() - 3); }),
-         badAt(0) + "dense node tags end with a key without a value"},  // a key without a value
-        {Sample(0, [&](TBlock& b) { dense(b)->mutable_denseinfo()->set_user_sid(1, -tableSize(b)); }), badAt(0) + "string index -1 outside the string table"},
-        {Sample(0, [&](TBlock& b) { dense(b)->add_id(1); }), badAt(0) + "dense nodes with ids, latitudes and longitudes of different counts"},
-        {Sample(0, [&](TBlock& b) { dense(b)->mutable_lon()->RemoveLast(); }), badAt(0) + "dense nodes with ids, latitudes and longitudes of different counts"},
+         badAt(0) + "dense node tags end with a key without a value"},
+        {Sample(0, [&](TBlock& b) { dense(b)->mutable_denseinfo()->set_user_sid(1, -tableSize(b)); }),
+         badAt(0) + "string index -1" + outside},
+        {Sample(0, [&](TBlock& b) { dense(b)->add_id(1); }), badAt(0) + "dense nodes " + different},
+        {Sample(0, [&](TBlock& b) { dense(b)->mutable_lon()->RemoveLast(); }), badAt(0) + "dense nodes " + different},
         {Sample(1, [&](TBlock& b) { way(b)->add_vals(0); }), badAt(1) + "tag keys and values of different counts"},
-        {Sample(1, [&](TBlock& b) { way(b)->mutable_info()->set_user_sid(1u << 31); }), badAt(1) + "string index 2147483648 outside the string table"},
-        {Sample(2, [&](TBlock& b) { relation(b)->set_roles_sid(0, tableSize(b)); }), badAt(2) + "string index 5 outside the string table"},
-        {Sample(2, [&](TBlock& b) { relation(b)->add_memids(1); }), badAt(2) + "relation members with ids, roles and types of different counts"},
-        {Sample(2, [&](TBlock& b) { relation(b)->mutable_types()->RemoveLast(); }), badAt(2) + "relation members with ids, roles and types of different counts"},
+        {Sample(1, [&](TBlock& b) { way(b)->mutable_info()->set_user_sid(1u << 31); }),
+         badAt(1) + "string index 2147483648" + outside},
+        {Sample(2, [&](TBlock& b) { relation(b)->set_roles_sid(0, tableSize(b)); }), badAt(2) + "string index 5" + outside},
+        {Sample(2, [&](TBlock& b) { relation(b)->add_memids(1); }),
+         badAt(2) + "relation members with ids, roles and types of different counts"},
+        {Sample(2, [&](TBlock& b) { relation(b)->mutable_types()->RemoveLast(); }),
+         badAt(2) + "relation members with ids, roles and types of different counts"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Outcome(c.file), c.outcome);

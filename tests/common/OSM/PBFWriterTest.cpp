@@ -22,41 +22,42 @@ using test::MakeWay;
 // The data blocks of a file, after checking its header blob.
 std::vector<OSMPBF::PrimitiveBlock> Blocks(const std::string& path)
 {
-    const std::string file = test::ReadFile(path);
     std::vector<OSMPBF::PrimitiveBlock> blocks;
-    for (const test::TBlobSpan& span : test::SplitBlobs(file)) {
-        const std::string payload = test::BlobPayload(std::string_view(file).substr(span.offset, span.size));
-        if (span.offset == 0) {
-            EXPECT_EQ(span.type + payload, "OSMHeader\"\016OsmSchema-V0.6\"\nDenseNodes*\021Sort.Type_then_ID"
-                                           "\202\001\034Tovimar OSM splitter 1.09.48");
+    for (const test::TBlob& blob : test::SplitBlobs(test::ReadFile(path))) {
+        if (blob.offset == 0) {
+            EXPECT_EQ(blob.type + blob.payload, "OSMHeader\"\016OsmSchema-V0.6\"\nDenseNodes*\021Sort.Type_then_ID"
+                                                "\202\001\034Tovimar OSM splitter 1.09.48");
             continue;
         }
-        EXPECT_EQ(span.type, "OSMData");
-        EXPECT_TRUE(blocks.emplace_back().ParseFromString(payload));
+        EXPECT_EQ(blob.type, "OSMData");
+        EXPECT_TRUE(blocks.emplace_back().ParseFromString(blob.payload));
         EXPECT_FALSE(blocks.back().has_granularity() || blocks.back().has_date_granularity() ||
                      blocks.back().has_lat_offset() || blocks.back().has_lon_offset());
     }
     return blocks;
 }
 
-// The blocks of a fresh file after write(writer) and Close().
-std::vector<OSMPBF::PrimitiveBlock> Write(const std::function<void(OSM::CPBFWriter&)>& write)
-{
+class PBFWriter : public testing::Test {
+protected:
+    // The path of a fresh file after write(writer) and Close().
+    std::string Write(const std::function<void(OSM::CPBFWriter&)>& write)
+    {
+        OSM::CPBFWriter writer;
+        EXPECT_TRUE(writer.Open(dir / "out.osm.pbf"));
+        write(writer);
+        writer.Close();
+        return dir / "out.osm.pbf";
+    }
     test::CTempDir dir;
-    OSM::CPBFWriter writer;
-    EXPECT_TRUE(writer.Open(dir / "out.osm.pbf"));
-    write(writer);
-    writer.Close();
-    return Blocks(dir / "out.osm.pbf");
-}
+};
 
 // Nodes sorted by id, negative ones first; dense info delta-coded but the
 // versions, milliseconds cut toward zero; keys_vals from the first node on;
 // strings sorted byte for byte; coordinates rounded half away from zero, 2^31
 // units are 256 degrees; ways and relations carry full info.
-TEST(PBFWriter, BlockFields)
+TEST_F(PBFWriter, BlockFields)
 {
-    const std::vector<OSMPBF::PrimitiveBlock> blocks = Write([](OSM::CPBFWriter& w) {
+    const std::vector<OSMPBF::PrimitiveBlock> blocks = Blocks(Write([](OSM::CPBFWriter& w) {
         w.WriteNode(MakeNode(-2, -2 * 8388608, 2 * 8388608, {}, {7, 100, "alice", 50, 1999, 1}));
         w.WriteNode(MakeNode(3, 3 * 8388608, -3 * 8388608, {{"name", "Main Street"}, {"Name", "MAIN STREET"}, {"b", "B"}},
                              {7, 90, "bob", 55, 5000, 1}));
@@ -65,7 +66,7 @@ TEST(PBFWriter, BlockFields)
         w.WriteWay(MakeWay(10, {5, 3, 8}, {{"highway", "track"}}, {-1, 0, "", 0, 0, 0}));
         w.WriteRelation(MakeRelation(11, {{OSM::kWay, 10, "outer"}, {OSM::kNode, 5, ""}, {OSM::kRelation, 12, "subarea"}},
                                      {{"type", "multipolygon"}}, {3, 4, "u", 5, 6999, 1}));
-    });
+    }));
     ASSERT_EQ(blocks.size(), 1u);
     std::string hex;
     for (unsigned char c : blocks[0].SerializeAsString())
@@ -81,13 +82,13 @@ TEST(PBFWriter, BlockFields)
 // The 126 most used strings take the one-byte indices, in byte order, the
 // rest follow in byte order: the "c" values sort before the "h" ones, yet
 // come after them. The key and the empty user name are used by every node.
-TEST(PBFWriter, TheStringTableKeepsItsOrder)
+TEST_F(PBFWriter, TheStringTableKeepsItsOrder)
 {
     auto value = [](char prefix, int i) { return prefix + std::to_string(1000 + i); };
-    const std::vector<OSMPBF::PrimitiveBlock> blocks = Write([&](OSM::CPBFWriter& w) {
+    const std::vector<OSMPBF::PrimitiveBlock> blocks = Blocks(Write([&](OSM::CPBFWriter& w) {
         for (int i = 0; i < 348; ++i)  // no string's uses in one run
             w.WriteNode(MakeNode(i + 1, 0, 0, {{"k", i < 248 ? value('h', i % 124) : value('c', i - 248)}}));
-    });
+    }));
     std::vector<std::string> expected = {"", ""};
     for (int i = 0; i < 124; ++i)
         expected.push_back(value('h', i));
@@ -110,17 +111,15 @@ std::string ReadBack(const std::string& path)
 // Metadata outside the format, from damaged input that readers would
 // refuse, is written as absent; times in whole seconds. Blocks hold 8000
 // entities of any kind.
-TEST(PBFWriter, FilesReadBackUnchanged)
+TEST_F(PBFWriter, FilesReadBackUnchanged)
 {
-    test::TEntitySet set = test::RandomEntities(7, 20000, 9000, 3001);
-    test::CTempDir dir;
-    OSM::CPBFWriter writer;
-    ASSERT_TRUE(writer.Open(dir / "out.osm.pbf"));
-    for (size_t i = 0; i < set.Count(); ++i)
-        set.Write(writer, i);
-    writer.Close();
+    const test::TEntitySet set = test::RandomEntities(7, 20000, 9000, 3001);
+    const std::string path = Write([&set](OSM::CPBFWriter& w) {
+        for (size_t i = 0; i < set.Count(); ++i)
+            set.Write(w, i);
+    });
     std::string groups;
-    for (const OSMPBF::PrimitiveBlock& block : Blocks(dir / "out.osm.pbf")) {
+    for (const OSMPBF::PrimitiveBlock& block : Blocks(path)) {
         for (const OSMPBF::PrimitiveGroup& g : block.primitivegroup())
             for (auto [kind, n] : {std::pair{"d", g.dense().id_size()}, {"w", g.ways_size()}, {"r", g.relations_size()}})
                 if (n != 0)
@@ -129,20 +128,19 @@ TEST(PBFWriter, FilesReadBackUnchanged)
     }
     EXPECT_EQ(groups, "d8000 | d8000 | d4000 w4000 | w5000 r3000 | r1 | ");
     std::string expected;
-    auto put = [&expected](OSM::EEntityType type, OSM::TEntity&& e) {
-        OSM::TInfo& info = e.info;
-        const bool changeset = info.changeset >= 0 && info.changeset <= int64_t(UINT32_MAX);
-        info = {std::max(info.version, -1), std::max(info.uid, 0), info.user, changeset ? info.changeset : 0,
-                info.timestamp / 1000 * 1000, 0};
-        expected += test::Describe(type, e);
+    auto put = [&expected](OSM::EEntityType type, const auto& entities) {
+        for (auto e : entities) {  // a copy, with the info as written
+            OSM::TInfo& info = e.info;
+            const bool changeset = info.changeset >= 0 && info.changeset <= int64_t(UINT32_MAX);
+            info = {std::max(info.version, -1), std::max(info.uid, 0), info.user, changeset ? info.changeset : 0,
+                    info.timestamp / 1000 * 1000, 0};
+            expected += test::Describe(type, e);
+        }
     };
-    for (const OSM::TNode& n : set.nodes)
-        put(OSM::kNode, OSM::TNode(n));
-    for (const OSM::TWay& w : set.ways)
-        put(OSM::kWay, OSM::TWay(w));
-    for (const OSM::TRelation& r : set.relations)
-        put(OSM::kRelation, OSM::TRelation(r));
-    EXPECT_EQ(ReadBack(dir / "out.osm.pbf"), expected);
+    put(OSM::kNode, set.nodes);
+    put(OSM::kWay, set.ways);
+    put(OSM::kRelation, set.relations);
+    EXPECT_EQ(ReadBack(path), expected);
 }
 
 // Refs that jump far take nine or ten bytes each.
@@ -154,41 +152,37 @@ OSM::TWay FarJumpingWay(OSM::TId id, int refs)
     return way;
 }
 
-TEST(PBFWriter, BlocksStayWithinTheSizeReadersAccept)
+// 2000 ways of 2000 such refs take 38 MB: one block would be unreadable.
+TEST_F(PBFWriter, BlocksStayWithinTheSizeReadersAccept)
 {
-    // 2000 ways of 2000 such refs take 38 MB: one block would be unreadable.
-    test::CTempDir dir;
-    OSM::CPBFWriter writer;
-    ASSERT_TRUE(writer.Open(dir / "big.osm.pbf"));
-    for (int i = 0; i < 2000; ++i)
-        writer.WriteWay(FarJumpingWay(i, 2000));
-    writer.Close();
-    const std::string file = test::ReadFile(dir / "big.osm.pbf");
-    const std::vector<test::TBlobSpan> spans = test::SplitBlobs(file);
-    EXPECT_EQ(spans.size(), 4u);
-    for (const test::TBlobSpan& span : spans)
-        EXPECT_LE(test::BlobPayload(std::string_view(file).substr(span.offset, span.size)).size(),
-                  OSM::CPBFWriter::kBlockBytes);
-    const std::string all = ReadBack(dir / "big.osm.pbf");
+    const std::string path = Write([](OSM::CPBFWriter& w) {
+        for (int i = 0; i < 2000; ++i)
+            w.WriteWay(FarJumpingWay(i, 2000));
+    });
+    const std::vector<test::TBlob> blobs = test::SplitBlobs(test::ReadFile(path));
+    EXPECT_EQ(blobs.size(), 4u);
+    for (const test::TBlob& blob : blobs)
+        EXPECT_LE(blob.payload.size(), OSM::CPBFWriter::kBlockBytes);
+    const std::string all = ReadBack(path);
     EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 2000);
 
     // An entity too large for any block is refused, and the file holds the
     // blocks before it.
-    ASSERT_TRUE(writer.Open(dir / "huge.osm.pbf"));
-    writer.WriteWay(FarJumpingWay(1, 3));
-    writer.WriteWay(FarJumpingWay(2, 1 << 20));  // 10 MB, written before the next
-    const std::string printed = test::CaptureStdout([&] {
-        try {
-            writer.WriteWay(FarJumpingWay(3, 3600000));
-            ADD_FAILURE() << "a way of 34 MB was written";
-        } catch (const TStreamException& e) {
-            EXPECT_EQ(e.code, TStreamException::kWrite);
-        }
-    });
-    EXPECT_NE(printed.find(dir / "huge.osm.pbf: way 3 takes 3"), std::string::npos) << printed;
+    std::string printed;
+    const std::string kept = test::DescribePbf(test::ReadFile(Write([&printed](OSM::CPBFWriter& w) {
+        w.WriteWay(FarJumpingWay(1, 3));
+        w.WriteWay(FarJumpingWay(2, 1 << 20));  // 10 MB, written before the next
+        printed = test::CaptureStdout([&w] {
+            try {
+                w.WriteWay(FarJumpingWay(3, 3600000));
+                ADD_FAILURE() << "a way of 34 MB was written";
+            } catch (const TStreamException& e) {
+                EXPECT_EQ(e.code, TStreamException::kWrite);
+            }
+        });
+    })));
+    EXPECT_NE(printed.find(dir / "out.osm.pbf: way 3 takes 3"), std::string::npos) << printed;
     EXPECT_NE(printed.find(" bytes, more than a PBF block may hold\n"), std::string::npos) << printed;
-    writer.Close();
-    const std::string kept = test::DescribePbf(test::ReadFile(dir / "huge.osm.pbf"));
     EXPECT_EQ(kept.substr(0, kept.find('\n')), "w1 v0 u0: c0 t0 vis0 0 4611686018427387904 0");
     EXPECT_EQ(std::count(kept.begin(), kept.end(), '\n'), 2);
 }

@@ -143,7 +143,7 @@ TEST(ReadAhead, ChangesNothingTheCallerSees)
     for (int b = 0; b < 5; ++b)
         good += test::DataBlob(Block(OSM::kRelation, 1 + 10 * b, 3));
 
-    const std::vector<test::TBlobSpan> spans = test::SplitBlobs(good);
+    const std::vector<test::TBlob> spans = test::SplitBlobs(good);
     OSMPBF::PrimitiveBlock badString = Block(OSM::kWay, 1000, 3);
     badString.mutable_primitivegroup(0)->mutable_ways(2)->set_keys(0, 999);
     OSMPBF::Blob notZlib = test::MakeBlob("payload");

@@ -3,8 +3,6 @@
 
 #include <cstdio>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -107,8 +105,8 @@ TEST(XMLWriter, BrokenUtf8BecomesReplacementCharacters)
             << c.in;
 }
 
-// Leap days in four-year cycles (2100 is past the range), and times before
-// 1970 wrapping to the unsigned 32-bit seconds the format can hold.
+// Leap days in four-year cycles (2100 is past the range); times before 1970
+// wrap to the unsigned 32-bit seconds the format holds.
 TEST(XMLWriter, TimestampsCountDaysInFourYearCycles)
 {
     const std::pair<int64_t, const char*> cases[] = {
@@ -123,9 +121,9 @@ TEST(XMLWriter, TimestampsCountDaysInFourYearCycles)
     }
 }
 
+// Odd multiples of 2^15 units end in an exact 5 behind the seventh decimal.
 TEST(XMLWriter, DegreesHaveTheDigitsOfPrintf)
 {
-    // Odd multiples of 2^15 units end in an exact 5 behind the seventh decimal.
     std::vector<int32_t> units = {INT32_MIN, INT32_MAX, -1, 1, 0x59FFFFFF, -0x5A000000};
     for (int32_t u = -(1 << 30); u < (1 << 30); u += 32768)
         units.push_back(u);

@@ -1,7 +1,5 @@
 #include "common/streams/SimpleXMLWriter.h"
 
-#include <string>
-
 #include <gtest/gtest.h>
 
 #include "common/streams/FileStream.h"

@@ -1,13 +1,12 @@
-// Growable arrays, file streams against plain strings, and the
-// file-system helpers.
+// Growable arrays, file streams against plain strings, and the file-system
+// helpers.
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <numeric>
 #include <random>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -60,14 +59,17 @@ TEST(GrowArray, GrowsByHalfAndKeepsItsElements)
     EXPECT_EQ(moved.Data(), nullptr);
 }
 
-uint32_t CodeOf(const std::function<void()>& body)
+constexpr uint32_t kNothing = ~0u;
+
+// The stream exception body throws, or one with code kNothing.
+TStreamException Caught(const std::function<void()>& body)
 {
     try {
         body();
     } catch (const TStreamException& e) {
-        return e.code;
+        return e;
     }
-    return 0;
+    return {kNothing, 0};
 }
 
 std::string Pattern(size_t n, uint32_t seed = 7)
@@ -105,17 +107,17 @@ TEST(FileReadStream, ServesTheFileThroughAnyWindow)
                 in.Seek(0);
         }
         in.Seek(data.size());  // the end itself is a position
-        EXPECT_EQ(CodeOf([&] { in.Get(1); }), TStreamException::kPosition);
-        EXPECT_EQ(CodeOf([&] { in.Seek(data.size() + 1); }), TStreamException::kPosition);
+        EXPECT_EQ(Caught([&] { in.Get(1); }).code, TStreamException::kPosition);
+        EXPECT_EQ(Caught([&] { in.Seek(data.size() + 1); }).code, TStreamException::kPosition);
         in.Seek(0);
-        EXPECT_EQ(CodeOf([&] { in.Get(in.MaxBlock() + 600); }), capacity == CFileReadStream::kWholeFile
+        EXPECT_EQ(Caught([&] { in.Get(in.MaxBlock() + 600); }).code, capacity == CFileReadStream::kWholeFile
                                                                      ? TStreamException::kPosition
                                                                      : TStreamException::kBuffer);
     }
     CFileReadStream raw(CFileReadStream::kUnbuffered);
     ASSERT_TRUE(raw.Open(dir / "f"));
-    EXPECT_EQ(CodeOf([&] { raw.Get(1); }), TStreamException::kBuffer);
-    EXPECT_EQ(CodeOf([&] { raw.ReadLine(); }), TStreamException::kBuffer);
+    EXPECT_EQ(Caught([&] { raw.Get(1); }).code, TStreamException::kBuffer);
+    EXPECT_EQ(Caught([&] { raw.ReadLine(); }).code, TStreamException::kBuffer);
     raw.Seek(15000);
     std::string got(100, 0);
     raw.Read(got.data(), 100);
@@ -126,30 +128,28 @@ TEST(FileReadStream, ServesTheFileThroughAnyWindow)
 // LF; a line longer than the window comes in pieces, nothing lost.
 TEST(FileReadStream, ReadLineEndsAtCrLfOrEither)
 {
-    std::string text;
-    std::vector<std::string> lines;
-    for (int i = 0; i < 600; ++i) {
-        lines.push_back(std::string(i % 5 == 4 ? 1023 : i % 97, char('a' + i % 26)));
-        text += lines.back() + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\n" : "\r");
-    }
     test::CTempDir dir;
-    test::WriteFile(dir / "f", text + "\r\rlast");
-    lines.insert(lines.end(), {"", "", "last"});
-    for (uint64_t capacity : {uint64_t(2048), CFileReadStream::kWholeFile}) {
+    auto lines = [&dir](uint64_t capacity) {
         CFileReadStream in(capacity);
-        ASSERT_TRUE(in.Open(dir / "f"));
+        EXPECT_TRUE(in.Open(dir / "f"));
         std::vector<std::string> got;
         while (char* line = in.ReadLine())
             got.emplace_back(line);
-        EXPECT_EQ(got, lines);
+        return got;
+    };
+    std::string text;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 600; ++i) {
+        expected.push_back(std::string(i % 5 == 4 ? 1023 : i % 97, char('a' + i % 26)));
+        text += expected.back() + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\n" : "\r");
     }
+    test::WriteFile(dir / "f", text + "\r\rlast");
+    expected.insert(expected.end(), {"", "", "last"});
+    EXPECT_EQ(lines(2048), expected);
+    EXPECT_EQ(lines(CFileReadStream::kWholeFile), expected);
     test::WriteFile(dir / "f", std::string(5000, 'z') + "\nend");
-    CFileReadStream in(1024);
-    ASSERT_TRUE(in.Open(dir / "f"));
-    std::string joined;
-    while (char* line = in.ReadLine())
-        joined += line;
-    EXPECT_EQ(joined, std::string(5000, 'z') + "end");
+    const std::vector<std::string> pieces = lines(1024);
+    EXPECT_EQ(std::accumulate(pieces.begin(), pieces.end(), std::string()), std::string(5000, 'z') + "end");
 }
 
 // Opening fails with the system's reason. On a full disk buffered bytes
@@ -160,32 +160,26 @@ TEST(FileStreams, FailuresSayWhyAndWhere)
     test::CTempDir dir;
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     CFileReadStream in(65536);
-    for (auto [path, reason] : {std::pair{dir / "missing", "No such file or directory"}, {dir.Path(), "Is a directory"},
-                                {dir / "fifo", "not a regular file"},  // refused at once, with no writer
-                                {std::string("/dev/null"), "not a regular file"}}) {
-        EXPECT_FALSE(in.Open(path)) << path;
-        EXPECT_STREQ(in.OpenError(), reason) << path;
-    }
     CFileWriteStream out(65536);
-    for (auto [path, reason] : {std::pair{dir / "no/such/dir/file", "No such file or directory"},
-                                {dir.Path(), "Is a directory"}}) {
-        EXPECT_FALSE(out.Open(path)) << path;
-        EXPECT_STREQ(out.OpenError(), reason) << path;
+    const std::tuple<bool, std::string, const char*> opens[] = {
+        {false, dir / "missing", "No such file or directory"},
+        {false, dir.Path(), "Is a directory"},
+        {false, dir / "fifo", "not a regular file"},  // refused at once, with no writer
+        {false, "/dev/null", "not a regular file"},
+        {true, dir / "no/such/dir/file", "No such file or directory"},
+        {true, dir.Path(), "Is a directory"}};
+    for (const auto& [write, path, reason] : opens) {
+        EXPECT_FALSE(write ? out.Open(path) : in.Open(path)) << path;
+        EXPECT_STREQ(write ? out.OpenError() : in.OpenError(), reason) << path;
     }
     ASSERT_TRUE(out.Open("/dev/full"));
     out.Write("abc", 3);
-    try {
-        out.Close();
-        ADD_FAILURE() << "no exception";
-    } catch (const TStreamException& e) {
-        EXPECT_EQ(e.code, TStreamException::kWrite);
-        EXPECT_EQ(e.error, ENOSPC);
-        EXPECT_EQ(e.file, "/dev/full");
-    }
+    const TStreamException full = Caught([&] { out.Close(); });
+    EXPECT_TRUE(full.code == TStreamException::kWrite && full.error == ENOSPC && full.file == "/dev/full");
     EXPECT_FALSE(out.IsOpen());
     ASSERT_TRUE(out.Open("/dev/full"));
     const std::string big = Pattern(200000);
-    EXPECT_EQ(CodeOf([&] { out.Write(big.data(), big.size()); }), TStreamException::kWrite);
+    EXPECT_EQ(Caught([&] { out.Write(big.data(), big.size()); }).code, TStreamException::kWrite);
     CFileWriteStream abandoned(65536);  // its destructor must not throw
     ASSERT_TRUE(abandoned.Open("/dev/full"));
     abandoned.Write("x", 1);
