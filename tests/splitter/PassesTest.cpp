@@ -18,11 +18,8 @@ TAreaList Runs(const std::vector<uint64_t>& sizes, std::vector<std::string>& sou
     TAreaList areas;
     for (size_t r = 0; r < sizes.size(); ++r) {
         sources[r] = std::to_string(r);
-        for (uint64_t i = 0; i < sizes[r]; ++i) {
-            TArea& area = areas.EmplaceBack();
-            area.source = &sources[r];
-            area.name = std::to_string(i);
-        }
+        for (uint64_t i = 0; i < sizes[r]; ++i)
+            areas.EmplaceBack() = {&sources[r], std::to_string(i), {}};
     }
     return areas;
 }
