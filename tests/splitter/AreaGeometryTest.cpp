@@ -144,23 +144,18 @@ TAreaList RandomTiling(std::mt19937& random, int columns, int rows, int samples,
         for (int s = 1; s < samples; ++s)
             xs.push_back(x0 + int32_t((int64_t(x1 - x0) * s) / samples) + int32_t(random() % 3) - 1);
         xs.push_back(x1);
-        // cuts[j][s]: y of cut j at xs[s], rising with j. Level rows one or
-        // two units high would lose the points of their bottom edge to the
-        // locator's rounding tolerance.
-        std::vector<std::vector<int32_t>> cuts(size_t(rows + 1), std::vector<int32_t>(xs.size()));
-        for (size_t s = 0; s < xs.size(); ++s) {
-            int32_t y = -5000;
-            for (size_t j = 0; j <= size_t(rows); ++j) {
-                cuts[j][s] = flat && s > 0 ? cuts[j][0] : y;
-                y += (flat ? 3 : 1) + int32_t(random() % 900);
-            }
-        }
-        for (size_t j = 0; j < size_t(rows); ++j) {
+        // Each row lies between the cut below and the one above it, at xs.
+        // Level rows one or two units high would lose the points of their
+        // bottom edge to the locator's rounding tolerance.
+        std::vector<int32_t> below(xs.size(), -5000), above(xs.size());
+        for (int j = 0; j < rows; ++j, below = above) {
+            for (size_t s = 0; s < xs.size(); ++s)
+                above[s] = flat && s > 0 ? above[0] : below[s] + (flat ? 3 : 1) + int32_t(random() % 900);
             TRing& ring = areas.EmplaceBack().ring;
             for (size_t s = 0; s < xs.size(); ++s)
-                ring.PushBack({xs[s], cuts[j + 1][s]});
+                ring.PushBack({xs[s], above[s]});
             for (size_t s = xs.size(); s-- > 0;)
-                ring.PushBack({xs[s], cuts[j][s]});
+                ring.PushBack({xs[s], below[s]});
             ring.PushBack(ring[0]);
         }
         x0 = x1;
@@ -351,11 +346,8 @@ TEST(PolygonDifference, PiecesCoverExactlyBOutsideAOnRandomGridPolygons)
             }
         }
         // Rings nested without touching are the containment test's business.
-        bool touch = false;
-        for (CGeoPoint p : b)
-            touch = touch || OnRing(before, p);
-        for (CGeoPoint p : before)
-            touch = touch || OnRing(b, p);
+        const bool touch = std::any_of(b.begin(), b.end(), [&](CGeoPoint p) { return OnRing(before, p); }) ||
+                           std::any_of(before.begin(), before.end(), [&](CGeoPoint p) { return OnRing(b, p); });
         const EOverlap expected = !touch && (both == 0 || onlyA == 0 || onlyB == 0) ? EOverlap::kApart
                                   : both == 0                                      ? EOverlap::kTouching
                                   : onlyB == 0                                     ? EOverlap::kCovered
@@ -399,9 +391,8 @@ TEST(PolygonDifference, ZigzagBordersTrimTheOverlapAway)
         a.PushBack(a[0]);
         for (size_t k = lo; k <= hi; ++k)
             b.PushBack(w[k]);
-        b.PushBack({10000000, w[hi].y});
-        b.PushBack({10000000, w[lo].y});
-        b.PushBack(b[0]);
+        for (CGeoPoint p : {CGeoPoint{10000000, w[hi].y}, CGeoPoint{10000000, w[lo].y}, w[lo]})
+            b.PushBack(p);
         // Twice the overlap, strip by strip: z - w is linear between vertices.
         double overlap = 0, tolerance = 0;
         for (size_t k = lo; k < hi; ++k) {
