@@ -227,27 +227,6 @@ TEST(AreaLocator, AgreesWithBruteForceOnRandomTilings)
     }
 }
 
-TEST(AreaLocator, RingsRunningOnPast180)
-{
-    // 178 to 182 degrees (-178), and the tile east of it: a point on -179 or
-    // -180 degrees lies in the first.
-    const TRing across = Square(178 * kDeg, 0, 182 * kDeg, 10), next = Square(-178 * kDeg, 0, -170 * kDeg, 10);
-    const TRing* rings[] = {&across, &next};
-    CAreaLocator locator;
-    locator.Build(rings, 2);
-    const struct {
-        int32_t lon, area;
-        bool border;
-    } cases[] = {{179 * kDeg, 0, false},  {-179 * kDeg, 0, false}, {MapUnits::kMinLon, 0, false},
-                 {-178 * kDeg, 1, true},  {-175 * kDeg, 1, false}, {-170 * kDeg, 1, true},
-                 {170 * kDeg, -1, false}, {-100 * kDeg, -1, false}};
-    for (const auto& c : cases) {
-        bool border = !c.border;
-        EXPECT_EQ(locator.Locate({c.lon, 5}, &border), c.area) << c.lon;
-        EXPECT_TRUE(c.area < 0 || border == c.border) << c.lon;
-    }
-}
-
 EOverlap Subtract(const TRing& b, TRing& a, CGrowArray<TRing>& pieces)
 {
     RTree::CRTree edges(100);
