@@ -105,7 +105,6 @@ TEST(AreaDescriptions, WritersFailWhenTheFileCannotBeCreated)
     std::filesystem::create_directory(dir / "two.mp");
     std::filesystem::create_directory(dir / "two.poly");
     test::CaptureStdout([&] {
-        EXPECT_FALSE(WriteKML(missing + "areas.kml", areas, "", false));
         EXPECT_FALSE(WriteMP(missing, areas, false, true));
         EXPECT_FALSE(WriteAreasPoly(missing, "Areas", areas, true));
         EXPECT_FALSE(WriteMP(dir.Path(), areas, false, true));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "common/rtree/RTree.h"
@@ -131,9 +132,8 @@ TEST(AreaGeometry, PointInRingCases)
         EXPECT_EQ(PointInRing(c.ring.Data(), c.ring.Count(), c.p), c.inside) << c.p.x << "," << c.p.y;
 }
 
-// Columns of random widths, each cut by random polylines that never meet
-// into clockwise areas with slanted edges (level ones when flat), vertices
-// shared along the cuts and T-junctions along the meridians between columns.
+// Columns cut by random polylines into clockwise areas with slanted (or
+// level) edges, shared vertices and T-junctions on the meridians between.
 TAreaList RandomTiling(std::mt19937& random, int columns, int rows, int samples, bool flat)
 {
     TAreaList areas;
@@ -144,9 +144,8 @@ TAreaList RandomTiling(std::mt19937& random, int columns, int rows, int samples,
         for (int s = 1; s < samples; ++s)
             xs.push_back(x0 + int32_t((int64_t(x1 - x0) * s) / samples) + int32_t(random() % 3) - 1);
         xs.push_back(x1);
-        // Each row lies between the cut below and the one above it, at xs.
-        // Level rows one or two units high would lose the points of their
-        // bottom edge to the locator's rounding tolerance.
+        // Level rows under three units high would lose their bottom edge to
+        // the locator's rounding tolerance.
         std::vector<int32_t> below(xs.size(), -5000), above(xs.size());
         for (int j = 0; j < rows; ++j, below = above) {
             for (size_t s = 0; s < xs.size(); ++s)
@@ -193,8 +192,7 @@ TEST(AreaLocator, AgreesWithBruteForceOnRandomTilings)
         CAreaLocator locator;
         locator.Build(areas);
 
-        // Every vertex and edge middle (where the ties lie), and random points
-        // over and around the areas.
+        // Every vertex, edge middle (where ties lie) and random points around.
         std::vector<CGeoPoint> probes;
         for (const TArea& area : areas)
             for (uint64_t i = 0; i + 1 < area.ring.Count(); ++i)
@@ -204,8 +202,8 @@ TEST(AreaLocator, AgreesWithBruteForceOnRandomTilings)
             probes.push_back({box.west - 100 + int32_t(random() % uint32_t(box.east - box.west + 200)),
                               box.south - 100 + int32_t(random() % uint32_t(box.north - box.south + 200))});
         for (CGeoPoint p : probes) {
-            // The tiles holding p; the enclosing area where none does or p
-            // lies on a tile's ring: then any area holding it will do.
+            // Any tile holding p will do; the enclosing area where none does
+            // or p lies on a tile's ring.
             std::vector<int32_t> holding;
             bool onRing = false;
             for (int32_t k = 0; k < int32_t(areas.Count()); ++k) {
@@ -310,14 +308,12 @@ TEST(PolygonDifference, PiecesCoverExactlyBOutsideAOnRandomGridPolygons)
         const EOverlap overlap = Subtract(b, a, pieces);
         ++seen[overlap];
         // Cell centres at odd doubled coordinates never lie on a ring.
-        int both = 0, onlyB = 0, onlyA = 0;
+        std::map<std::pair<bool, bool>, int> cells;  // by whether in A, in B
         for (int64_t cx = -15; cx < 40; cx += 2) {
             for (int64_t cy = -15; cy < 40; cy += 2) {
                 const bool inB = Inside(b, cx, cy, 2), inA = Inside(before, cx, cy, 2);
                 ASSERT_EQ(Inside(a, cx, cy, 2), inA) << i << ": A changed shape";
-                both += inA && inB;
-                onlyB += inB && !inA;
-                onlyA += inA && !inB;
+                ++cells[{inA, inB}];
                 int holders = 0;
                 for (const TRing& piece : pieces)
                     holders += Inside(piece, cx, cy, 2);
@@ -327,6 +323,7 @@ TEST(PolygonDifference, PiecesCoverExactlyBOutsideAOnRandomGridPolygons)
         // Rings nested without touching are the containment test's business.
         const bool touch = std::any_of(b.begin(), b.end(), [&](CGeoPoint p) { return OnRing(before, p); }) ||
                            std::any_of(before.begin(), before.end(), [&](CGeoPoint p) { return OnRing(b, p); });
+        const int both = cells[{true, true}], onlyA = cells[{true, false}], onlyB = cells[{false, true}];
         const EOverlap expected = !touch && (both == 0 || onlyA == 0 || onlyB == 0) ? EOverlap::kApart
                                   : both == 0                                      ? EOverlap::kTouching
                                   : onlyB == 0                                     ? EOverlap::kCovered
@@ -340,11 +337,10 @@ TEST(PolygonDifference, PiecesCoverExactlyBOutsideAOnRandomGridPolygons)
     EXPECT_GT(seen[EOverlap::kApart] + seen[EOverlap::kTouching], 100);
 }
 
-// A lies west of a zigzag border z and B east of another one, w, with
-// vertices at the same latitudes, between two of them: they overlap where w
-// lies west of z. Many edges share one longitude range, as where tiles follow
-// one meridian. B must keep its area less the overlap (up to the rounding of
-// the crossing points), and A its own.
+// A lies west of a zigzag border z, B east of another one, w, with vertices
+// at the same latitudes: many edges share one longitude range, as where tiles
+// follow a meridian. B keeps its area less the overlap (up to the rounding of
+// crossings), A its own.
 TEST(PolygonDifference, ZigzagBordersTrimTheOverlapAway)
 {
     std::mt19937 random(23);

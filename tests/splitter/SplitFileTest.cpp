@@ -87,10 +87,9 @@ TEST(SplitFile, WritesExactBytes)
     EXPECT_FALSE(WriteSplitFile(dir / "no/such/dir/areas.list", areas));
 }
 
-// Pairs of areas on both sides of a cut at c, the lower side ending at c and
-// the upper one starting at c + 1 as the automatic split leaves them, or
-// both at c as a loaded file does; their outer edges lie on the border of
-// the whole set. Six decimals of a degree are about 8.4 map units.
+// Pairs of areas either side of a cut at c, the upper one from c + 1 as the
+// split leaves them or from c as a loaded file does; their other edges are
+// the border of the set. Six decimals of a degree are about 8.4 map units.
 TEST(SplitFile, RoundTripKeepsNeighboursTogetherAndTheBorderOut)
 {
     std::mt19937 random(9);
@@ -98,8 +97,7 @@ TEST(SplitFile, RoundTripKeepsNeighboursTogetherAndTheBorderOut)
     TAreaList areas;
     std::vector<int32_t> cuts;
     for (int32_t k = 0; k < 600; ++k) {
-        // Cuts along a meridian (even pairs), along a parallel (odd), and
-        // along a meridian with the lower side from 179 degrees, across 180.
+        // Cuts along meridians (some with the lower side across 180) and parallels.
         const bool meridian = k % 2 == 0, across180 = meridian && random() % 2 == 0;
         const int64_t range = meridian ? 170 * d : 80 * d;
         const int32_t c = across180 ? -180 * d + 1 + int32_t(random() % uint32_t(d))
@@ -120,10 +118,8 @@ TEST(SplitFile, RoundTripKeepsNeighboursTogetherAndTheBorderOut)
     ASSERT_TRUE(WriteSplitFile(dir / "a", areas) && LoadSplitFile(dir / "a", loaded, nullptr));
     ASSERT_EQ(loaded.Count(), areas.Count());
     for (uint64_t i = 0; i < areas.Count(); ++i) {
-        // The border of the set comes back where it was or up to one step
-        // of 1e-6 degree further out, never further in. Sides: west, south,
-        // east, north; the cut is the lower area's east or north side and
-        // the upper one's west or south.
+        // The border of the set comes back where it was or up to 1e-6 degree
+        // further out, never further in; sides west, south, east, north.
         const CGeoRect x = RingBounds(areas[i].ring), y = RingBounds(loaded[i].ring);
         const bool meridian = i % 4 < 2, low = i % 2 == 0;
         const int64_t outward[] = {int64_t(x.west) - y.west, int64_t(x.south) - y.south,
