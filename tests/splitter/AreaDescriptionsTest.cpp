@@ -17,9 +17,8 @@ const std::string kMPHeader = "[IMG ID]\r\nLevels=2\r\nLevel0=24\r\nLevel1=8\r\n
 TAreaList UnitSquares(const std::vector<std::pair<const std::string*, std::string>>& named)
 {
     TAreaList areas;
-    for (const auto& [source, name] : named) {
+    for (const auto& [source, name] : named)
         areas.EmplaceBack() = {source, name, RectangleRing(0, 0, MapUnits::kPerDegree, MapUnits::kPerDegree)};
-    }
     return areas;
 }
 

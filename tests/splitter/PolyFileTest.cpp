@@ -1,7 +1,7 @@
 #include "splitter/PolyFile.h"
 
-#include <cstdio>
 #include <filesystem>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -14,17 +14,15 @@ const char kSquare[] = "germany\n1\n   0.0   0.0\n   0.0   1.0\n   1.0   1.0\n  
 // The areas as "name: lon,lat ...;" in degrees.
 std::string Text(const TAreaList& areas)
 {
-    std::string text;
+    std::ostringstream text;
+    text.precision(10);
     for (const TArea& area : areas) {
-        text += area.name + ":";
-        for (CGeoPoint p : area.ring) {
-            char point[64];
-            std::snprintf(point, sizeof point, " %.10g,%.10g", MapUnits::ToDegrees(p.x), MapUnits::ToDegrees(p.y));
-            text += point;
-        }
-        text += ";";
+        text << area.name << ":";
+        for (CGeoPoint p : area.ring)
+            text << " " << MapUnits::ToDegrees(p.x) << "," << MapUnits::ToDegrees(p.y);
+        text << ";";
     }
-    return text;
+    return text.str();
 }
 
 // Each section is an area; a file that adds nothing says why, and so does a
