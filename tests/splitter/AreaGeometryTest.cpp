@@ -147,7 +147,7 @@ TAreaList RandomTiling(std::mt19937& random, int columns, int rows, int samples,
         // Level rows under three units high would lose their bottom edge to
         // the locator's rounding tolerance.
         std::vector<int32_t> below(xs.size(), -5000), above(xs.size());
-        for (int j = 0; j < rows; ++j, below = above) {
+        for (int j = 0; j < rows; ++j) {
             for (size_t s = 0; s < xs.size(); ++s)
                 above[s] = flat && s > 0 ? above[0] : below[s] + (flat ? 3 : 1) + int32_t(random() % 900);
             TRing& ring = areas.EmplaceBack().ring;
@@ -156,6 +156,7 @@ TAreaList RandomTiling(std::mt19937& random, int columns, int rows, int samples,
             for (size_t s = xs.size(); s-- > 0;)
                 ring.PushBack({xs[s], below[s]});
             ring.PushBack(ring[0]);
+            below = above;
         }
         x0 = x1;
     }
