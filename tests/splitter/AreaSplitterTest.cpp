@@ -2,6 +2,7 @@
 // falls, and that a pass over its areas places every node exactly once.
 #include "splitter/AreaSplitter.h"
 
+#include <algorithm>
 #include <map>
 
 #include <gtest/gtest.h>
@@ -38,7 +39,7 @@ TEST(AreaSplitter, MedianCutPartsTheNodesAtTheLowerMiddle)
     // side that holds more of them past the middle.
     const struct {
         std::vector<double> lons;
-        size_t lower;  // nodes west of the cut
+        ptrdiff_t lower;  // nodes west of the cut
     } cases[] = {{{1, 2, 3, 4}, 2}, {{4, 3, 2, 1, 6, 5}, 3}, {{0, 1, 1, 1, 2, 3}, 4},
                  {{0, 1, 2, 2, 2, 3}, 2}, {{1, 2, 2, 3}, 1}, {{1, 2, 2, 3, 3, 3}, 3}};
     for (const auto& c : cases) {
@@ -48,78 +49,67 @@ TEST(AreaSplitter, MedianCutPartsTheNodesAtTheLowerMiddle)
         const std::string label = ::testing::PrintToString(c.lons);
         const TAreaList areas = SplitAutomatically(nodes, uint32_t(c.lons.size() - 1), label);
         ASSERT_EQ(areas.Count(), 2u) << label;
-        CGeoRect west = RingBounds(areas[0].ring), east = RingBounds(areas[1].ring);
-        if (west.west > east.west)
-            std::swap(west, east);
-        size_t lower = 0;
-        for (double lon : c.lons)
-            lower += MapUnits::FromDegrees(lon) <= west.east;
-        EXPECT_EQ(lower, c.lower) << label;
-        EXPECT_EQ(east.west, west.east + 1) << label;
+        const CGeoRect a = RingBounds(areas[0].ring), b = RingBounds(areas[1].ring);
+        const int32_t cut = std::min(a.east, b.east);  // the western area's east edge
+        EXPECT_EQ(std::max(a.west, b.west), cut + 1) << label;
+        auto west = [&](double lon) { return MapUnits::FromDegrees(lon) <= cut; };
+        EXPECT_EQ(std::count_if(c.lons.begin(), c.lons.end(), west), c.lower) << label;
     }
 }
 
-// columns x rows nodes from west eastward, on through 180 degrees.
-std::vector<TTestNode> Grid(double west, double south, double width, double height, int columns, int rows)
+// columns x rows nodes from west eastward, on through 180 degrees, and more.
+std::vector<TTestNode> Grid(double west, double south, double width, double height, int columns, int rows,
+                            std::vector<TTestNode> more = {})
 {
     std::vector<TTestNode> nodes;
-    for (int i = 0; i < columns; ++i) {
-        for (int j = 0; j < rows; ++j) {
-            double lon = west + width * i / (columns - 1);
-            nodes.push_back(NodeAt(int64_t(nodes.size()) + 1, lon >= 180 ? lon - 360 : lon,
-                                   south + height * j / (rows - 1)));
-        }
+    for (int i = 0; i < columns * rows; ++i) {
+        const double lon = west + width * (i / rows) / (columns - 1), lat = south + height * (i % rows) / (rows - 1);
+        nodes.push_back(NodeAt(i + 1, lon >= 180 ? lon - 360 : lon, lat));
     }
+    nodes.insert(nodes.end(), more.begin(), more.end());
     return nodes;
-}
-
-// Every node in exactly one of the areas, as the pass places them.
-void ExpectEveryNodeOnce(const TAreaList& areas, const std::vector<TTestNode>& nodes, const std::string& label)
-{
-    std::vector<TRing> rings;
-    for (const TArea& area : areas)
-        rings.push_back(area.ring);
-    CPassHarness pass(rings);
-    ASSERT_TRUE(pass.Run(PbfInput(nodes)).ok) << label;
-    std::map<int64_t, int> copies;
-    for (uint32_t o = 0; o < pass.OutputCount(); ++o)
-        for (const OSM::TNode& node : pass.Output(o).nodes)
-            ++copies[node.id];
-    for (const TTestNode& node : nodes)
-        ASSERT_EQ(copies[node.id], 1) << label << ": node " << node.id;
 }
 
 // Tiles cut inside the data have edges on node columns, and the split file
 // prints them with six decimals: loaded back, they still hold every node once.
 TEST(AreaSplitter, ExtractsAcrossTheAntimeridianKeepEveryNode)
 {
-    struct TCase {
+    std::vector<TTestNode> on180;  // a column on the meridian as +180, beside the grid's as -180
+    for (int j = 0; j < 9; ++j)
+        on180.push_back(NodeAt(100 + j, 180, 60 + j / 8.0));
+    const struct {
         const char* name;
         uint32_t maxNodes;
         std::vector<TTestNode> nodes;
     } cases[] = {
-        {"near 5E and one node on -180", 1600000, Grid(1, 10, 4, 35.54, 60, 50)},
-        {"near 5E, small tiles", 1000, Grid(1, 10, 4, 35.54, 60, 50)},
+        {"near 5E and one node on -180", 1600000, Grid(1, 10, 4, 35.54, 60, 50, {NodeAt(3001, -180, 10)})},
+        {"near 5E, small tiles", 1000, Grid(1, 10, 4, 35.54, 60, 50, {NodeAt(3001, -180, 10)})},
         {"175E to 175W", 1000, Grid(175, -20, 10, 5, 120, 50)},
         {"175E to 175W, one tile", 1600000, Grid(175, -20, 10, 5, 120, 50)},
-        {"on both names of 180", 30, Grid(178, 60, 4, 1, 9, 9)},  // a column on the meridian, as -180
+        {"on both names of 180", 30, Grid(178, 60, 4, 1, 9, 9, on180)},
         {"a wide extract across 180", 200, Grid(100, -50, 150, 20, 40, 20)},
         // The median cut runs along the extract's southern edge: nothing to part.
         {"two nodes, one area", 1, {NodeAt(1, 11.5753822, 48.1371079), NodeAt(2, 13.3888599, 52.5170365)}},
     };
-    for (int c : {0, 1})
-        cases[c].nodes.push_back(NodeAt(3001, -180, 10));
-    for (int j = 0; j < 9; ++j)
-        cases[4].nodes.push_back(NodeAt(100 + j, 180, 60 + j / 8.0));
-
-    for (TCase& c : cases) {
-        const TAreaList areas = SplitAutomatically(c.nodes, c.maxNodes, c.name);
-        ExpectEveryNodeOnce(areas, c.nodes, c.name);
+    for (const auto& c : cases) {
         CTempDir dir;
-        ASSERT_TRUE(WriteSplitFile(dir / "areas.list", areas));
         TAreaList loaded;
-        ASSERT_TRUE(LoadSplitFile(dir / "areas.list", loaded, nullptr)) << c.name;
-        ExpectEveryNodeOnce(loaded, c.nodes, std::string(c.name) + ", loaded back");
+        TAreaList areas = SplitAutomatically(c.nodes, c.maxNodes, c.name);
+        ASSERT_TRUE(WriteSplitFile(dir / "areas.list", areas) && LoadSplitFile(dir / "areas.list", loaded, nullptr));
+        for (TAreaList* tiles : {&areas, &loaded}) {
+            // Every node in exactly one of the areas, as the pass places them.
+            std::vector<TRing> rings;
+            for (const TArea& area : *tiles)
+                rings.push_back(area.ring);
+            CPassHarness pass(rings);
+            ASSERT_TRUE(pass.Run(PbfInput(c.nodes)).ok) << c.name;
+            std::map<int64_t, int> copies;
+            for (uint32_t o = 0; o < pass.OutputCount(); ++o)
+                for (const OSM::TNode& node : pass.Output(o).nodes)
+                    ++copies[node.id];
+            for (const TTestNode& node : c.nodes)
+                ASSERT_EQ(copies[node.id], 1) << c.name << (tiles == &loaded ? ", loaded back" : "") << ": " << node.id;
+        }
     }
 }
 

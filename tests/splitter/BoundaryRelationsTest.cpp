@@ -13,17 +13,6 @@ namespace {
 
 using namespace test;
 
-// The exit code of a run with arguments; what it printed goes to printed.
-int Split(std::vector<std::string> arguments, std::string& printed)
-{
-    std::vector<const char*> pointers;
-    for (const std::string& a : arguments)
-        pointers.push_back(a.c_str());
-    int code = -1;
-    printed = CaptureStdout([&] { code = RunSplitter(pointers.data(), int(pointers.size())); });
-    return code;
-}
-
 TEST(BoundaryRelations, EachBoundaryIsListedOnceAcrossAreasAndPasses)
 {
     auto relation = [](int64_t id, std::vector<int64_t> nodes, const char* type, const char* level) {
@@ -43,12 +32,12 @@ TEST(BoundaryRelations, EachBoundaryIsListedOnceAcrossAreasAndPasses)
               PbfInput({NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5), NodeAt(3, 2.5, 0.5)}, {}, relations));
     WriteSplitFile(dir / "areas.list", {{0, 0, 1, 1}, {1, 0, 2, 1}, {2, 0, 3, 1}});
     // Two passes: areas 1 and 2, then area 3.
-    std::string printed;
-    ASSERT_EQ(Split({"--admin-level=4", "--max-areas=2", "--split-file=" + (dir / "areas.list"),
-                     "--output-dir=" + (dir / "out"), dir / "in.osm.pbf"},
-                    printed),
-              kExitDone)
-        << printed;
+    const std::string splitFile = "--split-file=" + (dir / "areas.list"), output = "--output-dir=" + (dir / "out");
+    const std::string input = dir / "in.osm.pbf";
+    const char* arguments[] = {"--admin-level=4", "--max-areas=2", splitFile.c_str(), output.c_str(), input.c_str()};
+    int code = -1;
+    const std::string printed = CaptureStdout([&] { code = RunSplitter(arguments, 5); });
+    ASSERT_EQ(code, kExitDone) << printed;
     EXPECT_EQ(ReadFile(dir / "out/relations.txt"), "-5 > 5.poly\r\n7 > Homeland.poly\r\n10 > 10.poly\r\n");
     EXPECT_NE(printed.find("7 > Homeland.poly\n"), std::string::npos) << printed;
     EXPECT_TRUE(FileExists(dir / "out/3.osm"));

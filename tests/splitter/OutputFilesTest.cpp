@@ -51,10 +51,8 @@ TEST(OutputFiles, ClashingOutputsAreNamed)
     };
     for (const TCase& c : cases) {
         TAreaList areas;
-        for (const auto& [source, name] : c.areas) {
-            areas.EmplaceBack().source = source;
-            areas.Back().name = name;
-        }
+        for (const auto& [source, name] : c.areas)
+            areas.EmplaceBack() = {source, name, {}};
         CSettings settings;
         settings.outputDir = "out/";
         settings.multiContour = c.multiContour;

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "splitter/Options.h"
-#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -18,11 +17,8 @@ TAreaList Runs(const std::vector<uint64_t>& sizes, std::vector<std::string>& sou
     TAreaList areas;
     for (size_t r = 0; r < sizes.size(); ++r) {
         sources[r] = std::to_string(r);
-        for (uint64_t i = 0; i < sizes[r]; ++i) {
-            TArea& area = areas.EmplaceBack();
-            area.source = &sources[r];
-            area.name = std::to_string(i);
-        }
+        for (uint64_t i = 0; i < sizes[r]; ++i)
+            areas.EmplaceBack() = {&sources[r], std::to_string(i), {}};
     }
     return areas;
 }
@@ -54,15 +50,6 @@ TEST(Passes, GroupsSharingAFileAreNeverSplit)
             ends.push_back(PassEnd(areas, first, settings, c.maxFiles));
         EXPECT_EQ(ends, c.ends) << c.what;
     }
-
-    // A group larger than a pass is refused up front.
-    std::vector<std::string> sources;
-    const TAreaList areas = Runs({2, 32769}, sources);
-    CSettings settings;
-    EXPECT_TRUE(CheckPassGroups(areas, settings));
-    settings.multiContour = true;
-    EXPECT_EQ(test::CaptureStdout([&] { EXPECT_FALSE(CheckPassGroups(areas, settings)); }),
-              "The 32769 areas of \"1\" share one output file, but one pass can clip at most 32768 areas.\n");
 }
 
 }  // namespace
