@@ -74,13 +74,9 @@ bool WriteKML(const std::string& path, const TAreaList& areas, const std::string
         return false;
     Put(out, "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n");
     CSimpleXMLWriter xml(out);
-    CXMLElement kml("kml");
-    kml.SetAttribute("xmlns", "http://www.opengis.net/kml/2.2");
-    xml.Open(kml);
+    xml.Open("kml", "xmlns", "http://www.opengis.net/kml/2.2");
     xml.Open("Document");
-    CXMLElement style("Style");
-    style.SetAttribute("id", "polyStyle");
-    xml.Open(style);
+    xml.Open("Style", "id", "polyStyle");
     xml.Open("LineStyle");
     xml.TextElement("width", "1.5");
     xml.Close();

@@ -100,13 +100,6 @@ std::string_view FileNamePart(std::string_view path)
     return path.substr(i);
 }
 
-std::string_view DirectoryPart(std::string_view path)
-{
-    if (!path.empty() && IsSeparator(path.back()))
-        path.remove_suffix(1);
-    return path.substr(0, path.size() - FileNamePart(path).size());
-}
-
 std::string_view ExtensionPart(std::string_view path)
 {
     std::string_view name = FileNamePart(path);

@@ -46,9 +46,6 @@ private:
 
 // The text after the last '/' or '\\' (the whole path when there is none).
 std::string_view FileNamePart(std::string_view path);
-// The text up to and including the last separator, after dropping one
-// trailing separator; empty when there is none.
-std::string_view DirectoryPart(std::string_view path);
 // The extension of the file name part, from its last dot; empty when none.
 std::string_view ExtensionPart(std::string_view path);
 inline bool IsSeparator(char c) { return c == '/' || c == '\\'; }

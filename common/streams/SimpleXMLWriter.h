@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "common/streams/GrowArray.h"
 #include "common/streams/Stream.h"
@@ -14,42 +13,15 @@
 // byte: UTF-8 sequences and control characters pass unchanged.
 void WriteEscaped(CWriteStream& stream, std::string_view text);
 
-// A start tag with attributes in insertion order.
-class CXMLElement {
-public:
-    explicit CXMLElement(std::string name) : m_name(std::move(name)) {}
-
-    // Replaces the value of the attribute whose key equals key in any case,
-    // keeping that key's spelling; otherwise appends (key, value).
-    void SetAttribute(std::string_view key, std::string_view value);
-    // With the flag set, the attribute keyed exactly "text" is written as the
-    // element's text after the start tag instead of as an attribute.
-    void SetTextFlag(bool text) { m_text = text; }
-
-    const std::string& Name() const { return m_name; }
-    // Writes "<name key=\"value\"...>" and the text, values escaped, names
-    // and keys as they are.
-    void WriteStartTag(CWriteStream& stream) const;
-
-private:
-    struct TAttribute {
-        std::string key;
-        std::string value;
-    };
-    std::string m_name;
-    CGrowArray<TAttribute> m_attributes;
-    bool m_text = false;
-};
-
 // Keeps only the names of the open elements, to indent and close them.
 // Stream failures pass through as TStreamException.
 class CSimpleXMLWriter {
 public:
     explicit CSimpleXMLWriter(CWriteStream& stream) : m_stream(&stream) {}
 
-    // A start tag on a line of its own; the element stays open.
-    void Open(const CXMLElement& element);
-    void Open(std::string_view name);
+    // A start tag on a line of its own, with one attribute when key is not
+    // empty, its value escaped; the element stays open.
+    void Open(std::string_view name, std::string_view key = {}, std::string_view value = {});
     // "<name>text</name>" on one line; the depth does not change.
     void TextElement(std::string_view name, std::string_view text);
     void NameElement(std::string_view text) { TextElement("name", text); }
@@ -57,7 +29,6 @@ public:
     void Close();
     void CloseAll();
 
-    uint64_t Depth() const { return m_open.Count(); }
     // For content written between the writer's lines, such as coordinates.
     CWriteStream& Stream() { return *m_stream; }
 
