@@ -1,25 +1,23 @@
 #!/usr/bin/python3
-"""Checks a split against its input with independent readers.
+"""Checks a run of the program with independent readers.
 
-usage: check.py INPUT OUTPUT_DIR [--max-nodes=N] [--split] [--partial] [--list]
-                [--poly=DIR] [--areas] [--uncut=DIR] [--by-name=TOL]
-       check.py --grid-cases DIR
+usage: check.py PROGRAM ARGUMENTS LOG [CHECK...]
+       check.py --make=WHAT DIR
 
-Every output is read whole by xmllint, osmium check-refs and osmium fileinfo
--e (sorted by type and id). --split: every input node in exactly one output
-(--partial: at most one), none with more than N input nodes, ways whole or cut
-into runs through every output that holds their nodes, highway pieces ending
-in border nodes, relations in every output that holds a member. --list: the
-rectangles of areas.list do not overlap and hold the nodes of their tiles.
---poly, with --split: every node inside the polygons of DIR's .poly files is in
-an output; areas.kml has a placemark per area. --areas: GDAL area features
-valid in the input stay valid, and the copies of a multipolygon add up to it
-(to its copy in the outputs of --uncut, a split into one area: rounding moves
-positions). --by-name: the features summed by name add up within TOL.
---grid-cases writes multipolygons around the corners of a grid and the split
-file of that grid: DIR/cases.osm.pbf and DIR/grid.list.
+PROGRAM ran with ARGUMENTS (one string: -o=DIR among them, the input last)
+and printed LOG. Every tile a check reads is read whole by xmllint, osmium
+check-refs and osmium fileinfo -e (sorted by type and id) first. CHECKs:
+  --read                      only that
+  --split [--partial]         check_split        --list      check_list
+  --poly=DIR                  check_poly         --areas [--uncut] [--by-name=TOL]  check_areas
+  --again=OPTIONS             check_again        --same=OPTIONS, --reference=PROGRAM  check_same
+  --jobs                      check_jobs         --package=BUILD_DIR  check_package
+  --expect-poly=FILE          areas.poly holds the areas of FILE
+  --present=PATHS, --absent=PATHS  (comma-separated) files the run leaves
+--make writes the inputs WHAT names (see make) into DIR.
 Prints the faults and exits 1 when there is any.
 """
+import filecmp
 import glob
 import os
 import subprocess
@@ -32,6 +30,7 @@ import osmium
 from osgeo import gdal, ogr
 
 FIRST_NEW_ID = 10000000000
+CONTRIB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../contrib/")
 gdal.PushErrorHandler("CPLQuietErrorHandler")  # the verdict is in the faults
 faults = []
 
@@ -42,13 +41,37 @@ def fault(text):
     faults.append(text)
 
 
+def call(*command, **options):
+    return subprocess.run(command, capture_output=True, text=True, **options)
+
+
+class Run:
+    """The program's first run: its command, arguments and output directory."""
+
+    def __init__(self, program, arguments, log):
+        self.program, self.arguments, self.log = program, arguments, log
+        words = arguments.split()
+        self.source, self.outdir = words[-1], next(w[3:] for w in words if w.startswith("-o="))
+        self.max_nodes = int(next((w[12:] for w in words if w.startswith("--max-nodes=")), 1600000))
+
+    def again(self, name, options="", program=None):
+        """Runs the program again into a directory of its own, options first
+        (of an option given twice the first counts); returns the directory and
+        what the run printed."""
+        outdir = self.outdir.rstrip("/") + "-" + name + "/"
+        again = call("sh", "-c", f"{program or self.program} -o={outdir} {options} {self.arguments}")
+        if again.returncode != 0:
+            fault(f"{name} run: exit code {again.returncode}: {again.stdout}")
+        return outdir, again.stdout
+
+
 class Collector(osmium.SimpleHandler):
+    """nodes: id -> (x, y in 1e-7 degrees, has the border node tag); ways: id
+    -> (node refs, tags); relations: id -> ([(type, ref, role)], tags)."""
+
     def __init__(self):
         super().__init__()
-        self.nodes = {}  # id -> (x, y in 1e-7 degrees, has the border node tag)
-        self.ways = {}  # id -> (node refs, tags)
-        self.relations = {}  # id -> ([(type, ref, role)], tags)
-        self.duplicates = []
+        self.nodes, self.ways, self.relations, self.duplicates = {}, {}, {}, []
 
     def keep(self, kind, table, id_, value):
         if id_ in table:
@@ -71,19 +94,25 @@ def read(path):
     return c
 
 
-def run(*command):
-    return subprocess.run(command, capture_output=True, text=True)
+def tiles(outdir):
+    return sorted(glob.glob(os.path.join(outdir, "*.osm")) + glob.glob(os.path.join(outdir, "*.osm.pbf")))
 
 
 def check_readable(path):
     name = os.path.basename(path)
-    if not path.endswith(".pbf") and run("xmllint", "--noout", path).returncode != 0:
+    if not path.endswith(".pbf") and call("xmllint", "--noout", path).returncode != 0:
         fault(f"{name}: not well-formed XML")
-    check = run("osmium", "check-refs", "--no-progress", path)
+    check = call("osmium", "check-refs", "--no-progress", path)
     if check.returncode != 0:
         fault(f"{name}: osmium check-refs: {check.stdout.strip()} {check.stderr.strip()}")
-    if "Objects ordered (by type and id): yes" not in run("osmium", "fileinfo", "-e", "--no-progress", path).stdout:
+    if "Objects ordered (by type and id): yes" not in call("osmium", "fileinfo", "-e", "--no-progress", path).stdout:
         fault(f"{name}: not ordered by type and id")
+
+
+def same_files(first, second):
+    diff = call("diff", "-r", first, second)
+    if diff.returncode != 0:
+        fault(f"{first} and {second} differ: {diff.stdout[:2000]}{diff.stderr}")
 
 
 def is_run(refs, original, nodes):
@@ -96,6 +125,10 @@ def is_run(refs, original, nodes):
 
 
 def check_split(original, outputs, new_base, max_nodes, partial):
+    """Every input node in exactly one output (--partial: at most one), none
+    with more than max_nodes input nodes, ways whole or cut into runs through
+    every output that holds their nodes, highway pieces ending in border nodes,
+    relations in every output that holds a member. Returns node -> output."""
     node_file = {}
     way_files = defaultdict(set)  # input way -> outputs holding it under its id
     for name, out in outputs.items():
@@ -188,8 +221,9 @@ def read_list(path):
 
 
 def check_list(outputs, rects, new_base):
-    """Longitudes count from 0 to 360 degrees when an area crosses 180. The
-    degree lines round edges to 1e-6 degree, outward on the outer border."""
+    """The rectangles of areas.list do not overlap and hold the nodes of their
+    tiles. Longitudes count from 0 to 360 degrees when an area crosses 180.
+    The degree lines round edges to 1e-6 degree, outward on the outer border."""
     if not rects:
         return fault("areas.list: no areas")
     across = any(w > e for w, _, e, _ in rects.values())
@@ -236,8 +270,9 @@ def inside(ring, x, y):
 
 
 def check_poly(original, node_file, poly_dir, outdir):
-    """Every node inside the polygons by more than the unit of 1e-7 degree
-    that the program rounds them to is in an output."""
+    """Every node inside the polygons of DIR's .poly files, by more than the
+    unit of 1e-7 degree the program rounds them to, is in an output; areas.kml
+    has a placemark per area of areas.poly."""
     polygons = [ring for path in sorted(glob.glob(os.path.join(poly_dir, "*.poly"))) for _, ring in read_poly(path)]
     near = ((0, 0), (1, 0), (-1, 0), (0, 1), (0, -1))
     for nid, (x, y, _) in original.nodes.items():
@@ -300,10 +335,14 @@ def rings_join_by_ids(original, rid):
 
 
 def check_areas(original, outputs, source, files, rects, uncut, by_name, new_base):
+    """GDAL area features valid in the input stay valid, and the copies of a
+    multipolygon add up to it (to its copy in the outputs of --uncut, the run
+    into one area: rounding moves positions). --by-name: the features summed
+    by name add up within TOL."""
     with tempfile.TemporaryDirectory() as temp:
         # GDAL refuses blobs that inflate more than a hundredfold, as those of made inputs do.
         plain = os.path.join(temp, "input.osm.pbf")
-        run("osmium", "cat", "--no-progress", "-f", "pbf,pbf_compression=none", "-o", plain, source)
+        call("osmium", "cat", "--no-progress", "-f", "pbf,pbf_compression=none", "-o", plain, source)
         inputs = gdal_areas(plain)
     invalid, expected = {k for k, v in inputs.items() if not v[1]}, {k: v[2] for k, v in inputs.items()}
     for path in uncut:
@@ -344,6 +383,168 @@ def check_areas(original, outputs, source, files, rects, uncut, by_name, new_bas
         if valid and abs(names[label] - size) > by_name * size:
             fault(f"{label}: pieces add up to {names[label]:.9f}, the input has {size:.9f}")
     print(f"areas: {len(sums)} multipolygons in pieces")
+
+
+def check_again(first, options):
+    """A run on the areas the first one wrote (OPTIONS name its areas.list or
+    areas.poly) writes the same areas: the degree lines of areas.list; or
+    areas.poly, but for the "Areas_" its title puts before every name, and the
+    same tiles under those names. Returns the directory of that run."""
+    outdir, _ = first.again("again", options)
+    written = os.path.join(first.outdir, "areas.poly")
+    if os.path.exists(written):
+        if read_poly(os.path.join(outdir, "areas.poly")) != [("Areas_" + n, ring) for n, ring in read_poly(written)]:
+            fault("areas.poly loads back as other areas")
+        for path in tiles(first.outdir):
+            if not filecmp.cmp(path, os.path.join(outdir, "Areas_" + os.path.basename(path)), shallow=False):
+                fault(f"{path} differs when its areas load back")
+    elif read_list(os.path.join(outdir, "areas.list")) != read_list(os.path.join(first.outdir, "areas.list")):
+        fault("areas.list loads back as other areas")
+    return outdir
+
+
+def check_same(first, name, options="", program=None):
+    """Another run writes the same files; another build prints the same too."""
+    outdir, printed = first.again(name, options, program)
+    same_files(first.outdir, outdir)
+    with open(first.log) as log:
+        if program is not None and printed != log.read():
+            fault(f"{program} prints otherwise:\n{printed}")
+
+
+def check_jobs(first):
+    """Jobs of uneven area ranges from splitter-ranges, two at a time into one
+    fresh directory, write the files of the first run."""
+    listed = os.path.join(first.outdir, "areas.list")
+    ranges = ["0-0"] + call(CONTRIB + "splitter-ranges", listed, str(len(read_list(listed)) // 3), "1").stdout.split()
+    outdir = first.outdir.rstrip("/") + "-jobs/"
+    jobs = call("parallel", "--will-cite", "-j2", "--halt", "now,fail=1",
+                f"{first.program} -o={outdir} --ar={{}} {first.arguments}", ":::", *ranges)
+    if jobs.returncode != 0:
+        fault(f"jobs {ranges}: {jobs.stdout}{jobs.stderr}")
+    same_files(first.outdir, outdir)
+    if call("bash", "-n", CONTRIB + "splitter-array.sbatch").returncode != 0:
+        fault("splitter-array.sbatch does not parse")
+
+
+def check_package(first, build):
+    """The package of the build installs a program that writes the same files
+    and a manual page that reads without a warning."""
+    root = first.outdir.rstrip("/") + "-deb/"
+    pack = call("cpack", "-G", "DEB", "-B", root, cwd=build)
+    debs = glob.glob(root + "splitter64_*_amd64.deb")
+    if pack.returncode != 0 or not debs:
+        return fault(f"cpack: {pack.stdout}{pack.stderr}")
+    call("dpkg-deb", "-x", debs[0], root)
+    if "libprotobuf-lite32" not in call("dpkg-deb", "-f", debs[0], "Depends").stdout:
+        fault("the package does not depend on libprotobuf-lite32")
+    same_files(first.outdir, first.again("installed", program=root + "usr/bin/splitter64")[0])
+    page = root + "usr/share/man/man1/splitter64.1"
+    man = call("sh", "-c", f"MANWIDTH=80 man -l {page} >/dev/null && groff -ww -man -z {page}")
+    if man.returncode != 0 or man.stdout + man.stderr:
+        fault(f"manual page: {man.stdout}{man.stderr}")
+
+
+def write_osm(path, nodes, ways=(), relations=()):
+    """nodes (id, lon, lat); ways (id, refs, tags); relations (id, [(type, ref, role)], tags)."""
+    writer, mutable = osmium.SimpleWriter(path), osmium.osm.mutable
+    for i, x, y in nodes:
+        writer.add_node(mutable.Node(id=i, version=1, location=(x, y)))
+    for i, refs, tags in ways:
+        writer.add_way(mutable.Way(id=i, version=1, nodes=refs, tags=tags))
+    for i, members, tags in relations:
+        writer.add_relation(mutable.Relation(id=i, version=1, members=members, tags=tags))
+    writer.close()
+
+
+def write_poly(path, sections, title=None):
+    """sections: "name:x,y x,y ...|..." in degrees ("!" before a name marks a
+    hole); the title is the file's name unless given."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    lines = [title or os.path.basename(path).removesuffix(".poly")]
+    for section in sections.split("|"):
+        name, points = section.split(":")
+        lines += [name] + [point.replace(",", "   ") for point in points.split()] + ["END"]
+    with open(path, "w") as f:
+        f.write("\n".join(lines + ["END", ""]))
+
+
+POLYGONS = {
+    # Liechtenstein in two: a rectangle, and north of it a concave U whose notch holds Vaduz.
+    "liechtenstein": {
+        "south": "1:9.47,47.04 9.56,47.04 9.56,47.15 9.47,47.15 9.47,47.04",
+        "north": "1:9.50,47.15 9.64,47.15 9.64,47.27 9.58,47.27 9.58,47.20 9.54,47.20 9.54,47.27 9.50,47.27"},
+    # West has an exclave inside east and a hole of its own; the two overlap
+    # in a band and run along the same parallel at 47.04.
+    "overlap0": {
+        "west": "1:9.47,47.04 9.47,47.20 9.56,47.20 9.56,47.04|2:9.58,47.22 9.58,47.25 9.62,47.25 9.62,47.22|"
+                "!3:9.50,47.10 9.50,47.12 9.52,47.12 9.52,47.10",
+        "east": "1:9.53,47.04 9.53,47.27 9.64,47.27 9.64,47.04"},
+    # A node in a sliver that rounded crossings open between areas.
+    "overlap1": {
+        "f0": "1:9.5850352,47.046009 9.5904205,47.0511269 9.6113237,47.0621264 9.5730899,47.056922 9.583375,47.071573 "
+              "9.5720935,47.0661382 9.565917,47.0734629 9.5584473,47.0804875 9.5534648,47.0837253 "
+              "9.5319205,47.0871953 9.5399187,47.0615077 9.5359395,47.0628955 9.5221444,47.0608766 "
+              "9.5002981,47.0683831 9.5075011,47.0574126 9.5233033,47.0477168 9.4913659,47.0432005 "
+              "9.5165207,47.0403633 9.5255547,47.0365114 9.5015545,47.0212031 9.5177419,47.0197049 "
+              "9.534414,47.0240593 9.5347474,47.0167716 9.5448932,47.022074 9.5517318,47.0219557 "
+              "9.5565367,47.0020916 9.5692527,47.0149371 9.5695768,47.0209006 9.5838874,47.0150286 "
+              "9.5755402,47.0286569 9.5814537,47.0323453 9.6096229,47.0322709 9.5980152,47.0415695|"
+              "2:9.5660538,47.0423223 9.5433588,47.0558965 9.5178839,47.0453714 9.5207565,47.0374009 "
+              "9.551667,47.0255136 9.5567973,47.0364553",
+        "f1": "1:9.6480366,47.0725223 9.671318,47.0792371 9.6424842,47.0769699 9.6549664,47.0834764 "
+              "9.6408686,47.0813016 9.6454495,47.0891286 9.6373656,47.0936148 9.6340661,47.0934379 "
+              "9.6285334,47.0946985 9.6214436,47.1046922 9.6164794,47.0941427 9.6063782,47.1029675 "
+              "9.6109824,47.0887566 9.5969351,47.0939131 9.5940956,47.0891576 9.592586,47.0837849 "
+              "9.5763393,47.0840198 9.5776661,47.0798026 9.5751965,47.0731695 9.57437,47.0709924 "
+              "9.5747944,47.0616101 9.5967984,47.0618762 9.602216,47.0615244 9.5871788,47.0480906 "
+              "9.6022746,47.054808 9.6085204,47.0556776 9.6139577,47.0560851 9.6179505,47.0381332 "
+              "9.6220691,47.04105 9.6293846,47.0462207 9.6351072,47.0441173 9.6362251,47.0536759 "
+              "9.6460534,47.0489014 9.6425564,47.0586739 9.6623139,47.0534069 9.6602984,47.0611151 "
+              "9.6542877,47.0638815 9.6444703,47.0688845|2:9.55,47.21 9.6,47.21 9.6,47.26 9.55,47.26"},
+    # Two on the same meridians, and the areas they give: the earlier keeps the common part.
+    "trim": {"areas": "a:7,43 7,44 8,44 8,43|b:7,43.5 7,44.5 8,44.5 8,43.5",
+             "expected": "areas_a:7,43 7,44 8,44 8,43 7,43|areas_b:7,44 7,44.5 8,44.5 8,44 7,44"},
+}
+
+
+def write_across_180(out):
+    """From 175E to 175W: 120 columns x 50 rows of nodes, a road along every
+    row, a node on 180W and a lake from 178.5E to 178.5W of two ways; and split
+    files, by degrees, of tiles meeting at 180 and of one across it."""
+    nodes, ways = [], []
+    for j in range(50):
+        for i in range(120):
+            lon = 175 + 10 * i / 119
+            nodes.append((len(nodes) + 1, lon - 360 if lon >= 180 else lon, 10 + 0.5 * j))
+        ways.append((j + 1, [n[0] for n in nodes[-120:]], {"highway": "track"}))
+    nodes.append((len(nodes) + 1, -180, 10))
+    lake = len(nodes) + 1
+    nodes += [(lake + k, x, y) for k, (x, y) in enumerate([(178.5, 41), (-178.5, 41), (-178.5, 40), (178.5, 40)])]
+    ways += [(100, [lake, lake + 1, lake + 2], {}), (101, [lake + 2, lake + 3, lake], {})]
+    write_osm(os.path.join(out, "in.osm.pbf"), nodes, ways,
+              [(1, [("w", 100, "outer"), ("w", 101, "outer")], {"type": "multipolygon", "natural": "water"})])
+    for name, columns in {"meeting": [(170, 180), (-180, -170)], "across": [(165, 175), (175, -175), (-175, -165)]}.items():
+        with open(os.path.join(out, name + ".list"), "w") as f:
+            f.writelines(f"{k + 1}: 0,0 to 0,0\n# : 0,{w} to 60,{e}\n\n" for k, (w, e) in enumerate(columns))
+
+
+def write_failure_inputs(out):
+    """Inputs of runs that fail or are refused, and outputs in their way."""
+    for name, west in (("a", 7.40), ("b", 7.42)):
+        write_poly(os.path.join(out, f"polys/{name}.poly"),
+                   f"1:{west},43.72 {west + 0.02:.2f},43.72 {west + 0.02:.2f},43.76 {west},43.76", "none")
+    write_poly(os.path.join(out, "hostile.poly"), "1:7.40,43.72 7.44,43.72 7.44,43.76", "../../escaped")
+    for name, count, label in (("one", 1, 7), ("two", 2, 0), ("group", 32769, 0), ("many", 1200, 0), ("empty", 0, 0)):
+        with open(os.path.join(out, name + ".list"), "w") as f:
+            f.write("# made for a test\n")
+            f.writelines(f"{label or k + 1}: 0,{k * 10} to 10,{k * 10 + 10}\n" for k in range(count))
+    write_osm(os.path.join(out, "whole.pbf"), [(k + 1, 7.4 + k / 1000, 43.7) for k in range(100)])
+    with open(os.path.join(out, "whole.pbf"), "rb") as whole, open(os.path.join(out, "cut.pbf"), "wb") as cut:
+        cut.write(whole.read()[:-10])
+    for blocked in ("two/2.osm", "d2/areas.list", "d3/relations.txt", "d4/areas.mp", "full"):
+        os.makedirs(os.path.join(out, blocked))
+    os.symlink("/dev/full", os.path.join(out, "full/7.osm"))
 
 
 STEP = 0.703125  # the grid, 2^15 split-file units: exact in 1e-7 degrees and in map units
@@ -389,33 +590,24 @@ CASES = {
 
 
 def write_grid_cases(out):
+    """Multipolygons and buildings around the corners of a grid, and the split
+    file of that grid: cases.osm.pbf and grid.list."""
     nodes, ways, relations = [], [], []
     for index, (name, rings) in enumerate(CASES.items()):
         cx, cy = (2 * (index % COLUMNS) + 1) * STEP, (2 * (index // COLUMNS) + 1) * STEP
         ids, members = {}, []
         for role, parts in rings:
             for part in parts:
-                refs = []
                 for p in part:
                     if p not in ids:
                         ids[p] = len(nodes) + 1
                         nodes.append((ids[p], cx + p[0] * CELL, cy + p[1] * CELL))
-                    refs.append(ids[p])
-                refs += refs[:1] if len(parts) == 1 else []
+                refs = [ids[p] for p in part + (part[:1] if len(parts) == 1 else [])]
                 ways.append((len(ways) + 1, refs, {"building": "yes", "name": name} if role is None else {}))
-                members.append((ways[-1][0], role))
+                members.append(("w", ways[-1][0], role))
         if rings[0][0] is not None:
             relations.append((len(relations) + 1, members, {"type": "multipolygon", "landuse": "grass", "name": name}))
-
-    writer, mutable = osmium.SimpleWriter(os.path.join(out, "cases.osm.pbf")), osmium.osm.mutable
-    for i, x, y in nodes:
-        writer.add_node(mutable.Node(id=i, version=1, location=(x, y)))
-    for i, refs, tags in ways:
-        writer.add_way(mutable.Way(id=i, version=1, nodes=refs, tags=tags))
-    for i, members, tags in relations:
-        members = [("w", r, role) for r, role in members]
-        writer.add_relation(mutable.Relation(id=i, version=1, members=members, tags=tags))
-    writer.close()
+    write_osm(os.path.join(out, "cases.osm.pbf"), nodes, ways, relations)
     rows, unit = (len(CASES) + COLUMNS - 1) // COLUMNS, 1 << 15  # STEP in split-file units
     with open(os.path.join(out, "grid.list"), "w") as f:
         for k in range(2 * rows * 2 * COLUMNS):
@@ -423,32 +615,61 @@ def write_grid_cases(out):
             f.write(f"{k + 1:08d}: {row * unit},{column * unit} to {(row + 1) * unit},{(column + 1) * unit}\n")
 
 
+def make(what, out):
+    if what in POLYGONS:
+        for name, sections in POLYGONS[what].items():
+            write_poly(os.path.join(out, "polys", name + ".poly"), sections)
+    else:
+        {"grid": write_grid_cases, "across180": write_across_180, "failures": write_failure_inputs}[what](out)
+
 
 def main():
-    if sys.argv[1] == "--grid-cases":
-        return write_grid_cases(sys.argv[2])
-    source, outdir = sys.argv[1:3]
-    options = dict((a[2:] + "=").split("=")[:2] for a in sys.argv[3:])
-    files = sorted(glob.glob(os.path.join(outdir, "*.osm")) + glob.glob(os.path.join(outdir, "*.osm.pbf")))
-    if not files:
-        fault("no output files")
+    if sys.argv[1].startswith("--make="):
+        return make(sys.argv[1][len("--make="):], sys.argv[2])
+    first = Run(*sys.argv[1:4])
+    options = dict(a[2:].partition("=")[::2] for a in sys.argv[4:])
+    for path in filter(None, options.get("present", "").split(",")):
+        if not os.path.exists(path):
+            fault(f"{path} is missing")
+    for path in filter(None, options.get("absent", "").split(",")):
+        if os.path.exists(path):
+            fault(f"{path} is left behind")
+    if "same" in options:
+        check_same(first, "same", options["same"])
+    if "reference" in options:
+        check_same(first, "reference", program=options["reference"])
+    if "jobs" in options:
+        check_jobs(first)
+    if "package" in options:
+        check_package(first, options["package"])
+    if "expect-poly" in options and \
+            read_poly(os.path.join(first.outdir, "areas.poly")) != read_poly(options["expect-poly"]):
+        fault(f"areas.poly holds other areas than {options['expect-poly']}")
+    outdir, max_nodes = first.outdir, first.max_nodes
+    if "again" in options:
+        # Nodes within a few map units of a cut may change sides.
+        outdir, max_nodes = check_again(first, options["again"]), max_nodes + max_nodes // 500
+    files = tiles(outdir) if options.keys() & {"read", "split", "list", "poly", "areas"} else []
     for path in files:
         check_readable(path)
-    outputs = {os.path.basename(path): read(path) for path in files}
-    original = read(source)
-    new_base = max(FIRST_NEW_ID, max([0] + list(original.nodes) + list(original.ways) + list(original.relations)) + 1)
-    listed = os.path.join(outdir, "areas.list")
-    rects = read_list(listed) if os.path.exists(listed) else {}
-    node_file = check_split(original, outputs, new_base, int(options["max-nodes"]), "partial" in options) \
-        if "split" in options else {}
-    if "list" in options:
-        check_list(outputs, rects, new_base)
-    if "poly" in options:
-        check_poly(original, node_file, options["poly"], outdir)
-    if "areas" in options:
-        uncut = sorted(glob.glob(os.path.join(options["uncut"], "*.osm*"))) if options.get("uncut") else []
-        by_name = float(options["by-name"]) if "by-name" in options else None
-        check_areas(original, outputs, source, files, rects, uncut, by_name, new_base)
+    if options.keys() & {"split", "list", "poly", "areas"}:
+        if not files:
+            fault("no output files")
+        outputs = {os.path.basename(path): read(path) for path in files}
+        original = read(first.source)
+        new_base = max(FIRST_NEW_ID, max([0, *original.nodes, *original.ways, *original.relations]) + 1)
+        listed = os.path.join(outdir, "areas.list")
+        rects = read_list(listed) if os.path.exists(listed) else {}
+        node_file = check_split(original, outputs, new_base, max_nodes, "partial" in options) \
+            if "split" in options else {}
+        if "list" in options:
+            check_list(outputs, rects, new_base)
+        if "poly" in options:
+            check_poly(original, node_file, options["poly"], outdir)
+        if "areas" in options:
+            uncut = tiles(first.again("whole", "--max-nodes=1600000")[0]) if "uncut" in options else []
+            by_name = float(options["by-name"]) if "by-name" in options else None
+            check_areas(original, outputs, first.source, files, rects, uncut, by_name, new_base)
     if faults:
         print(f"{len(faults)} faults")
     return 1 if faults else 0
