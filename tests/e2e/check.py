@@ -1,28 +1,16 @@
 #!/usr/bin/python3
 """Checks a run of the program with independent readers.
 
-usage: check.py PROGRAM ARGUMENTS LOG [CHECK...]
-       check.py --make=WHAT DIR
-
-PROGRAM ran with ARGUMENTS (one string: -o=DIR among them, the input last)
-and printed LOG. Every tile a check reads is read whole by xmllint, osmium
-check-refs and osmium fileinfo -e (sorted by type and id) first. CHECKs:
-  --read                      only that
-  --split [--partial]         check_split        --list      check_list
-  --poly=DIR                  check_poly         --areas [--uncut] [--by-name=TOL]  check_areas
-  --again=OPTIONS             check_again        --same=OPTIONS, --reference=PROGRAM  check_same
-  --jobs                      check_jobs         --package=BUILD_DIR  check_package
-  --expect-poly=FILE          areas.poly holds the areas of FILE
-  --present=PATHS, --absent=PATHS  (comma-separated) files the run leaves
---make writes the inputs WHAT names (see make) into DIR.
-Prints the faults and exits 1 when there is any.
+usage: check.py PROGRAM ARGUMENTS LOG [CHECK...]   (the checks: see main)
+       check.py --make=WHAT DIR                     (the inputs: see make)
+PROGRAM ran with ARGUMENTS (one string: -o=DIR among them, the input last) and
+printed LOG. Prints the faults and exits 1 when there is any.
 """
 import filecmp
 import glob
 import os
 import subprocess
 import sys
-import tempfile
 import xml.etree.ElementTree as ET
 from collections import defaultdict
 
@@ -46,7 +34,7 @@ def call(*command, **options):
 
 
 class Run:
-    """The program's first run: its command, arguments and output directory."""
+    """The program's run: its command, arguments and output directory."""
 
     def __init__(self, program, arguments, log):
         self.program, self.arguments, self.log = program, arguments, log
@@ -55,9 +43,8 @@ class Run:
         self.max_nodes = int(next((w[12:] for w in words if w.startswith("--max-nodes=")), 1600000))
 
     def again(self, name, options="", program=None):
-        """Runs the program again into a directory of its own, options first
-        (of an option given twice the first counts); returns the directory and
-        what the run printed."""
+        """Runs it again into OUTDIR-name/, options first (of an option given
+        twice the first counts); returns that directory and what it printed."""
         outdir = self.outdir.rstrip("/") + "-" + name + "/"
         again = call("sh", "-c", f"{program or self.program} -o={outdir} {options} {self.arguments}")
         if again.returncode != 0:
@@ -69,29 +56,19 @@ class Collector(osmium.SimpleHandler):
     """nodes: id -> (x, y in 1e-7 degrees, has the border node tag); ways: id
     -> (node refs, tags); relations: id -> ([(type, ref, role)], tags)."""
 
-    def __init__(self):
+    def __init__(self, path):
         super().__init__()
-        self.nodes, self.ways, self.relations, self.duplicates = {}, {}, {}, []
-
-    def keep(self, kind, table, id_, value):
-        if id_ in table:
-            self.duplicates.append((kind, id_))
-        table[id_] = value
+        self.nodes, self.ways, self.relations = {}, {}, {}
+        self.apply_file(path, locations=False)
 
     def node(self, n):
-        self.keep("node", self.nodes, n.id, (n.location.x, n.location.y, n.tags.get("garmin:extnode") == "yes"))
+        self.nodes[n.id] = (n.location.x, n.location.y, n.tags.get("garmin:extnode") == "yes")
 
     def way(self, w):
-        self.keep("way", self.ways, w.id, ([r.ref for r in w.nodes], dict(w.tags)))
+        self.ways[w.id] = ([r.ref for r in w.nodes], dict(w.tags))
 
     def relation(self, r):
-        self.keep("relation", self.relations, r.id, ([(m.type, m.ref, m.role) for m in r.members], dict(r.tags)))
-
-
-def read(path):
-    c = Collector()
-    c.apply_file(path, locations=False)
-    return c
+        self.relations[r.id] = ([(m.type, m.ref, m.role) for m in r.members], dict(r.tags))
 
 
 def tiles(outdir):
@@ -99,14 +76,16 @@ def tiles(outdir):
 
 
 def check_readable(path):
+    """xmllint, osmium check-refs and fileinfo read it whole: sorted by type and id, each once."""
     name = os.path.basename(path)
     if not path.endswith(".pbf") and call("xmllint", "--noout", path).returncode != 0:
         fault(f"{name}: not well-formed XML")
     check = call("osmium", "check-refs", "--no-progress", path)
     if check.returncode != 0:
         fault(f"{name}: osmium check-refs: {check.stdout.strip()} {check.stderr.strip()}")
-    if "Objects ordered (by type and id): yes" not in call("osmium", "fileinfo", "-e", "--no-progress", path).stdout:
-        fault(f"{name}: not ordered by type and id")
+    info = call("osmium", "fileinfo", "-e", "--no-progress", path).stdout
+    if "Objects ordered (by type and id): yes" not in info or "Multiple versions of same object: no" not in info:
+        fault(f"{name}: not sorted by type and id, or an object written twice")
 
 
 def same_files(first, second):
@@ -125,15 +104,12 @@ def is_run(refs, original, nodes):
 
 
 def check_split(original, outputs, new_base, max_nodes, partial):
-    """Every input node in exactly one output (--partial: at most one), none
-    with more than max_nodes input nodes, ways whole or cut into runs through
-    every output that holds their nodes, highway pieces ending in border nodes,
+    """Every input node in exactly one output (partial: at most one), none with
+    more than max_nodes input nodes, ways whole or cut into runs through every
+    output that holds their nodes, highway pieces ending in border nodes,
     relations in every output that holds a member. Returns node -> output."""
-    node_file = {}
-    way_files = defaultdict(set)  # input way -> outputs holding it under its id
+    node_file, way_files = {}, defaultdict(set)  # input way -> outputs holding it under its id
     for name, out in outputs.items():
-        for kind, id_ in out.duplicates:
-            fault(f"{name}: {kind} {id_} written twice")
         inputs = [n for n in out.nodes if n < new_base]
         if len(inputs) > max_nodes:
             fault(f"{name}: {len(inputs)} input nodes, more than {max_nodes}")
@@ -157,9 +133,7 @@ def check_split(original, outputs, new_base, max_nodes, partial):
         # A cut highway ends in a border node, unless that node was made for
         # another way through the same place.
         for wid, (refs, tags) in out.ways.items():
-            if wid < new_base or "highway" not in tags or not refs:
-                continue
-            for r in {refs[0], refs[-1]}:
+            for r in {refs[0], refs[-1]} if wid >= new_base and "highway" in tags and refs else ():
                 if r >= new_base and not out.nodes.get(r, (0, 0, True))[2] and \
                         all("highway" in out.ways[w][1] for w in out.referenced[r]):
                     fault(f"{name}: new node {r} of highway piece {wid} lacks garmin:extnode")
@@ -203,10 +177,6 @@ def check_split(original, outputs, new_base, max_nodes, partial):
     return node_file
 
 
-def number(name):
-    return int(name.split(".")[0])
-
-
 def read_list(path):
     """The rectangles of areas.list by area number: (west, south, east, north)
     in degrees, from the degree line under each area's line."""
@@ -237,7 +207,7 @@ def check_list(outputs, rects, new_base):
             if a < b and w < e2 and w2 < e and s < n2 and s2 < n:
                 fault(f"areas {a} and {b} overlap")
     for name, out in outputs.items():
-        w, s, e, n = boxes.get(number(name), (0, 0, -1, -1))
+        w, s, e, n = boxes.get(int(name.split(".")[0]), (0, 0, -1, -1))
         outside = [nid for nid, (x, y, _) in out.nodes.items()
                    if nid < new_base and not (w - 2e-6 <= lon(x / 1e7) <= e + 2e-6 and s - 2e-6 <= y / 1e7 <= n + 2e-6)]
         if outside:
@@ -246,17 +216,16 @@ def check_list(outputs, rects, new_base):
 
 
 def read_poly(path):
-    """The sections of a polygon file: (name, [(x, y), ...]) in 1e-7 degrees."""
+    """The sections of a polygon file: [(name, [(x, y), ...])] in 1e-7 degrees."""
+    sections, points = [], None
     with open(path, encoding="latin-1") as f:
-        lines = [line.strip() for line in f]
-    sections, i = [], 1  # the first line is the file's title
-    while i < len(lines) and lines[i] != "END":
-        sections.append((lines[i], []))
-        for i in range(i + 1, len(lines)):
-            if lines[i] == "END":
-                break
-            sections[-1][1].append(tuple(round(float(v) * 1e7) for v in lines[i].split()))
-        i += 1
+        for line in list(f)[1:]:  # the first line is the file's title
+            if line.strip() == "END":
+                points = None
+            elif points is None:
+                sections.append((line.strip(), points := []))
+            else:
+                points.append(tuple(round(float(v) * 1e7) for v in line.split()))
     return sections
 
 
@@ -279,12 +248,9 @@ def check_poly(original, node_file, poly_dir, outdir):
         if nid not in node_file and any(all(inside(ring, x + dx, y + dy) for dx, dy in near) for ring in polygons):
             fault(f"node {nid} lies in a polygon but in no output")
     areas = read_poly(os.path.join(outdir, "areas.poly"))
-    try:
-        placemarks = [e for e in ET.parse(os.path.join(outdir, "areas.kml")).iter() if e.tag.endswith("Placemark")]
-        if len(placemarks) != len(areas):
-            fault(f"areas.kml has {len(placemarks)} placemarks for {len(areas)} areas")
-    except (OSError, ET.ParseError) as e:
-        fault(f"areas.kml: {e}")
+    placemarks = [e for e in ET.parse(os.path.join(outdir, "areas.kml")).iter() if e.tag.endswith("Placemark")]
+    if len(placemarks) != len(areas):
+        fault(f"areas.kml has {len(placemarks)} placemarks for {len(areas)} areas")
     print(f"areas.poly: {len(areas)} areas over {len(polygons)} polygons")
 
 
@@ -316,12 +282,10 @@ def gdal_areas(path):
 
 
 def rings_join_by_ids(original, rid):
-    """Whether the member ways form rings joined at their end nodes only.
-
-    Assemblers that join rings by position accept rings whose ways meet at
-    two nodes of one position, or rings that touch; joining by node ids, as
-    the split does, cannot close the first, and cutting the second along a
-    border gives rings that share a stretch of it."""
+    """Whether the member ways form rings joined at their end nodes only. Joined
+    by position, ways meeting at two nodes of one place close a ring, and rings
+    may touch; by ids, as the split joins them, the first stays open, and the
+    second, cut along a border, gives rings sharing a stretch of it."""
     ways = [original.ways[ref][0] for kind, ref, _ in original.relations[rid][0]
             if kind == "w" and ref in original.ways]
     ends = defaultdict(int)
@@ -334,16 +298,14 @@ def rings_join_by_ids(original, rid):
         not any(i != j and inner & set(nodes) for i, inner in enumerate(interior) for j, nodes in enumerate(ways))
 
 
-def check_areas(original, outputs, source, files, rects, uncut, by_name, new_base):
+def check_areas(source, outdir, original, outputs, rects, uncut, by_name, new_base):
     """GDAL area features valid in the input stay valid, and the copies of a
-    multipolygon add up to it (to its copy in the outputs of --uncut, the run
-    into one area: rounding moves positions). --by-name: the features summed
-    by name add up within TOL."""
-    with tempfile.TemporaryDirectory() as temp:
-        # GDAL refuses blobs that inflate more than a hundredfold, as those of made inputs do.
-        plain = os.path.join(temp, "input.osm.pbf")
-        call("osmium", "cat", "--no-progress", "-f", "pbf,pbf_compression=none", "-o", plain, source)
-        inputs = gdal_areas(plain)
+    multipolygon add up to it (to its copy in the uncut tiles, of a run into one
+    area: rounding moves positions); by_name: so do all features of a name."""
+    # GDAL refuses blobs that inflate more than a hundredfold, as those of made inputs do.
+    plain = outdir.rstrip("/") + "-input.osm.pbf"
+    call("osmium", "cat", "--no-progress", "-f", "pbf,pbf_compression=none", "-o", plain, source)
+    inputs = gdal_areas(plain)
     invalid, expected = {k for k, v in inputs.items() if not v[1]}, {k: v[2] for k, v in inputs.items()}
     for path in uncut:
         for key, (_, valid, size, _) in gdal_areas(path).items():
@@ -351,10 +313,10 @@ def check_areas(original, outputs, source, files, rects, uncut, by_name, new_bas
             if not valid:
                 invalid.add(key)
     sums, holders, names = defaultdict(float), defaultdict(set), defaultdict(float)
-    for path in files:
-        name, out, found = os.path.basename(path), outputs[os.path.basename(path)], gdal_areas(path)
+    for name, out in outputs.items():
+        found = gdal_areas(os.path.join(outdir, name))
         for rid, (_, tags) in out.relations.items():
-            holders[rid].add(number(name))
+            holders[rid].add(int(name.split(".")[0]))
             if tags.get("type") == "multipolygon" and ("r", rid) in inputs and ("r", rid) not in invalid and \
                     rings_join_by_ids(original, rid):
                 if found.get(("r", rid), (0, False))[1]:
@@ -401,15 +363,6 @@ def check_again(first, options):
     elif read_list(os.path.join(outdir, "areas.list")) != read_list(os.path.join(first.outdir, "areas.list")):
         fault("areas.list loads back as other areas")
     return outdir
-
-
-def check_same(first, name, options="", program=None):
-    """Another run writes the same files; another build prints the same too."""
-    outdir, printed = first.again(name, options, program)
-    same_files(first.outdir, outdir)
-    with open(first.log) as log:
-        if program is not None and printed != log.read():
-            fault(f"{program} prints otherwise:\n{printed}")
 
 
 def check_jobs(first):
@@ -482,16 +435,16 @@ POLYGONS = {
         "east": "1:9.53,47.04 9.53,47.27 9.64,47.27 9.64,47.04"},
     # A node in a sliver that rounded crossings open between areas.
     "overlap1": {
-        "f0": "1:9.5850352,47.046009 9.5904205,47.0511269 9.6113237,47.0621264 9.5730899,47.056922 9.583375,47.071573 "
-              "9.5720935,47.0661382 9.565917,47.0734629 9.5584473,47.0804875 9.5534648,47.0837253 "
-              "9.5319205,47.0871953 9.5399187,47.0615077 9.5359395,47.0628955 9.5221444,47.0608766 "
-              "9.5002981,47.0683831 9.5075011,47.0574126 9.5233033,47.0477168 9.4913659,47.0432005 "
-              "9.5165207,47.0403633 9.5255547,47.0365114 9.5015545,47.0212031 9.5177419,47.0197049 "
-              "9.534414,47.0240593 9.5347474,47.0167716 9.5448932,47.022074 9.5517318,47.0219557 "
-              "9.5565367,47.0020916 9.5692527,47.0149371 9.5695768,47.0209006 9.5838874,47.0150286 "
-              "9.5755402,47.0286569 9.5814537,47.0323453 9.6096229,47.0322709 9.5980152,47.0415695|"
-              "2:9.5660538,47.0423223 9.5433588,47.0558965 9.5178839,47.0453714 9.5207565,47.0374009 "
-              "9.551667,47.0255136 9.5567973,47.0364553",
+        "f0": "1:9.5850352,47.046009 9.5904205,47.0511269 9.6113237,47.0621264 9.5730899,47.056922 "
+              "9.583375,47.071573 9.5720935,47.0661382 9.565917,47.0734629 9.5584473,47.0804875 "
+              "9.5534648,47.0837253 9.5319205,47.0871953 9.5399187,47.0615077 9.5359395,47.0628955 "
+              "9.5221444,47.0608766 9.5002981,47.0683831 9.5075011,47.0574126 9.5233033,47.0477168 "
+              "9.4913659,47.0432005 9.5165207,47.0403633 9.5255547,47.0365114 9.5015545,47.0212031 "
+              "9.5177419,47.0197049 9.534414,47.0240593 9.5347474,47.0167716 9.5448932,47.022074 "
+              "9.5517318,47.0219557 9.5565367,47.0020916 9.5692527,47.0149371 9.5695768,47.0209006 "
+              "9.5838874,47.0150286 9.5755402,47.0286569 9.5814537,47.0323453 9.6096229,47.0322709 "
+              "9.5980152,47.0415695|2:9.5660538,47.0423223 9.5433588,47.0558965 9.5178839,47.0453714 "
+              "9.5207565,47.0374009 9.551667,47.0255136 9.5567973,47.0364553",
         "f1": "1:9.6480366,47.0725223 9.671318,47.0792371 9.6424842,47.0769699 9.6549664,47.0834764 "
               "9.6408686,47.0813016 9.6454495,47.0891286 9.6373656,47.0936148 9.6340661,47.0934379 "
               "9.6285334,47.0946985 9.6214436,47.1046922 9.6164794,47.0941427 9.6063782,47.1029675 "
@@ -524,7 +477,8 @@ def write_across_180(out):
     ways += [(100, [lake, lake + 1, lake + 2], {}), (101, [lake + 2, lake + 3, lake], {})]
     write_osm(os.path.join(out, "in.osm.pbf"), nodes, ways,
               [(1, [("w", 100, "outer"), ("w", 101, "outer")], {"type": "multipolygon", "natural": "water"})])
-    for name, columns in {"meeting": [(170, 180), (-180, -170)], "across": [(165, 175), (175, -175), (-175, -165)]}.items():
+    meeting, across = [(170, 180), (-180, -170)], [(165, 175), (175, -175), (-175, -165)]
+    for name, columns in {"meeting": meeting, "across": across}.items():
         with open(os.path.join(out, name + ".list"), "w") as f:
             f.writelines(f"{k + 1}: 0,0 to 0,0\n# : 0,{w} to 60,{e}\n\n" for k, (w, e) in enumerate(columns))
 
@@ -547,75 +501,63 @@ def write_failure_inputs(out):
     os.symlink("/dev/full", os.path.join(out, "full/7.osm"))
 
 
-STEP = 0.703125  # the grid, 2^15 split-file units: exact in 1e-7 degrees and in map units
-CELL = STEP / 8  # case coordinates are in eighths of a tile
-COLUMNS = 6
-
-
-def square(x0, y0, x1, y1, clockwise=True):
-    ring = [(x0, y0), (x0, y1), (x1, y1), (x1, y0)]
-    return ring if clockwise else ring[::-1]
-
-
-# name: [(role, [ways of the ring, each a list of (x, y)])]; a ring of one way
-# is closed by repeating its first point. Role None: a closed way. Each case
-# lies around a corner of the grid; coordinates of 0 lie on a border.
-CASES = {
-    "inner_at_corner": [("outer", [square(-6, -6, 6, 6)]), ("inner", [square(-3, -3, 3, 3, False)])],
-    "inner_cut_once": [("outer", [square(-6, -6, 6, 6, False)]), ("inner", [square(1, -3, 5, 3)])],
-    "two_inners": [("outer", [square(-6, -6, 6, 6)]), ("inner", [square(1, -3, 5, 3)]),
-                   ("inner", [square(-5, 1, -2, 4)])],
-    "inner_touches_outer_on_border": [("outer", [[(-6, -6), (-6, 6), (6, 6), (6, 0), (6, -6)]]),
-                                      ("inner", [[(6, 0), (2, -3), (2, 3)]])],
-    "two_outers": [("outer", [square(-6, -5, -1, 5)]), ("outer", [square(1, -5, 6, 5, False)])],
-    "outers_touch_on_border": [("outer", [[(-5, -5), (-5, 5), (0, 3), (-1, -5)]]),
-                               ("outer", [[(0, 3), (5, 5), (5, -5), (1, -5)]])],
-    "outer_along_border": [("outer", [square(0, -5, 5, 5)]), ("inner", [square(1, -2, 3, 2)])],
-    "inner_along_border": [("outer", [square(-6, -6, 6, 6)]), ("inner", [square(0, -3, 3, 3)])],
-    "inner_along_border_from_corner": [("outer", [[(0, -1), (-3, -2), (-2, 0), (1, 2)]]),
-                                       ("inner", [[(0, 0), (-1, -1), (-1, 0), (0, 1)]])],
-    "inner_meets_outer_on_border": [("outer", [[(2, -2), (-5, -1), (4, 2)]]),
-                                    ("inner", [[(2, 1), (-2, 0), (1, -1)]])],
-    "inner_touches_border": [("outer", [square(-6, -6, 6, 6)]), ("inner", [[(0, 2), (3, 4), (3, 1)]])],
-    "island_in_hole": [("outer", [square(-6, -6, 6, 6)]), ("inner", [square(-4, -4, 4, 4)]),
-                       ("outer", [square(-2, -2, 2, 2)])],
-    "rings_of_two_ways": [("outer", [[(-6, -6), (-6, 6), (6, 6)], [(6, 6), (6, -6), (-6, -6)]]),
-                          ("inner", [[(-3, -3), (3, -3), (3, 3)], [(-3, -3), (-3, 3), (3, 3)]])],
-    "u_shape": [("outer", [[(-5, -4), (5, -4), (5, 4), (3, 4), (3, -2), (-3, -2), (-3, 4), (-5, 4)]])],
-    "building_at_corner": [(None, [square(-3, -3, 3, 3)])],
-    "building_vertices_on_borders": [(None, [[(0, -4), (4, 0), (0, 4), (-4, 0)]])],
-    "building_along_border": [(None, [square(0, -3, 3, 3, False)])],
-    "u_building": [(None, [[(-5, -4), (5, -4), (5, 4), (3, 4), (3, -2), (-3, -2), (-3, 4), (-5, 4)]])],
-}
+# Multipolygons and buildings, each around a corner of a grid of tiles, in
+# eighths of a tile (0 lies on a border): rings "role x,y x,y ...", apart by
+# ";", the ways of a ring apart by "/" (a ring of one way closes on its first
+# point). Role "-": a building, a closed way.
+CASES = """
+inner_at_corner: outer -6,-6 -6,6 6,6 6,-6; inner 3,-3 3,3 -3,3 -3,-3
+inner_cut_once: outer 6,-6 6,6 -6,6 -6,-6; inner 1,-3 1,3 5,3 5,-3
+two_inners: outer -6,-6 -6,6 6,6 6,-6; inner 1,-3 1,3 5,3 5,-3; inner -5,1 -5,4 -2,4 -2,1
+inner_touches_outer_on_border: outer -6,-6 -6,6 6,6 6,0 6,-6; inner 6,0 2,-3 2,3
+two_outers: outer -6,-5 -6,5 -1,5 -1,-5; outer 6,-5 6,5 1,5 1,-5
+outers_touch_on_border: outer -5,-5 -5,5 0,3 -1,-5; outer 0,3 5,5 5,-5 1,-5
+outer_along_border: outer 0,-5 0,5 5,5 5,-5; inner 1,-2 1,2 3,2 3,-2
+inner_along_border: outer -6,-6 -6,6 6,6 6,-6; inner 0,-3 0,3 3,3 3,-3
+inner_along_border_from_corner: outer 0,-1 -3,-2 -2,0 1,2; inner 0,0 -1,-1 -1,0 0,1
+inner_meets_outer_on_border: outer 2,-2 -5,-1 4,2; inner 2,1 -2,0 1,-1
+inner_touches_border: outer -6,-6 -6,6 6,6 6,-6; inner 0,2 3,4 3,1
+island_in_hole: outer -6,-6 -6,6 6,6 6,-6; inner -4,-4 -4,4 4,4 4,-4; outer -2,-2 -2,2 2,2 2,-2
+rings_of_two_ways: outer -6,-6 -6,6 6,6 / 6,6 6,-6 -6,-6; inner -3,-3 3,-3 3,3 / -3,-3 -3,3 3,3
+u_shape: outer -5,-4 5,-4 5,4 3,4 3,-2 -3,-2 -3,4 -5,4
+building_at_corner: - -3,-3 -3,3 3,3 3,-3
+building_vertices_on_borders: - 0,-4 4,0 0,4 -4,0
+building_along_border: - 3,-3 3,3 0,3 0,-3
+u_building: - -5,-4 5,-4 5,4 3,4 3,-2 -3,-2 -3,4 -5,4
+""".strip().splitlines()
 
 
 def write_grid_cases(out):
-    """Multipolygons and buildings around the corners of a grid, and the split
-    file of that grid: cases.osm.pbf and grid.list."""
+    """The CASES, in cases.osm.pbf, and the split file of the grid, grid.list."""
+    step, columns = 0.703125, 6  # 2^15 split-file units: exact in 1e-7 degrees and in map units
     nodes, ways, relations = [], [], []
-    for index, (name, rings) in enumerate(CASES.items()):
-        cx, cy = (2 * (index % COLUMNS) + 1) * STEP, (2 * (index // COLUMNS) + 1) * STEP
+    for index, case in enumerate(CASES):
+        name, rings = case.split(": ")
+        cx, cy = (2 * (index % columns) + 1) * step, (2 * (index // columns) + 1) * step
         ids, members = {}, []
-        for role, parts in rings:
+        for ring in rings.split("; "):
+            role, parts = ring.split(" ", 1)
+            parts = [[tuple(int(v) for v in p.split(",")) for p in part.split()] for part in parts.split(" / ")]
             for part in parts:
                 for p in part:
                     if p not in ids:
                         ids[p] = len(nodes) + 1
-                        nodes.append((ids[p], cx + p[0] * CELL, cy + p[1] * CELL))
-                refs = [ids[p] for p in part + (part[:1] if len(parts) == 1 else [])]
-                ways.append((len(ways) + 1, refs, {"building": "yes", "name": name} if role is None else {}))
+                        nodes.append((ids[p], cx + p[0] * step / 8, cy + p[1] * step / 8))
+                ways.append((len(ways) + 1, [ids[p] for p in part + (part[:1] if len(parts) == 1 else [])],
+                             {"building": "yes", "name": name} if role == "-" else {}))
                 members.append(("w", ways[-1][0], role))
-        if rings[0][0] is not None:
+        if role != "-":
             relations.append((len(relations) + 1, members, {"type": "multipolygon", "landuse": "grass", "name": name}))
     write_osm(os.path.join(out, "cases.osm.pbf"), nodes, ways, relations)
-    rows, unit = (len(CASES) + COLUMNS - 1) // COLUMNS, 1 << 15  # STEP in split-file units
+    rows, unit = (len(CASES) + columns - 1) // columns, 1 << 15
     with open(os.path.join(out, "grid.list"), "w") as f:
-        for k in range(2 * rows * 2 * COLUMNS):
-            row, column = divmod(k, 2 * COLUMNS)
+        for k in range(2 * rows * 2 * columns):
+            row, column = divmod(k, 2 * columns)
             f.write(f"{k + 1:08d}: {row * unit},{column * unit} to {(row + 1) * unit},{(column + 1) * unit}\n")
 
 
 def make(what, out):
+    """Polygon files of POLYGONS[what] in out/polys, or the inputs a writer makes."""
     if what in POLYGONS:
         for name, sections in POLYGONS[what].items():
             write_poly(os.path.join(out, "polys", name + ".poly"), sections)
@@ -628,16 +570,22 @@ def main():
         return make(sys.argv[1][len("--make="):], sys.argv[2])
     first = Run(*sys.argv[1:4])
     options = dict(a[2:].partition("=")[::2] for a in sys.argv[4:])
+    # Files the run leaves, or not: comma-separated paths.
     for path in filter(None, options.get("present", "").split(",")):
         if not os.path.exists(path):
             fault(f"{path} is missing")
     for path in filter(None, options.get("absent", "").split(",")):
         if os.path.exists(path):
             fault(f"{path} is left behind")
+    # Reruns that write the same files: with other options; by another build,
+    # which must print the same too; as jobs of area ranges; from the package.
     if "same" in options:
-        check_same(first, "same", options["same"])
+        same_files(first.outdir, first.again("same", options["same"])[0])
     if "reference" in options:
-        check_same(first, "reference", program=options["reference"])
+        outdir, printed = first.again("reference", program=options["reference"])
+        same_files(first.outdir, outdir)
+        if printed != open(first.log).read():
+            fault(f"{options['reference']} prints otherwise:\n{printed}")
     if "jobs" in options:
         check_jobs(first)
     if "package" in options:
@@ -655,8 +603,8 @@ def main():
     if options.keys() & {"split", "list", "poly", "areas"}:
         if not files:
             fault("no output files")
-        outputs = {os.path.basename(path): read(path) for path in files}
-        original = read(first.source)
+        outputs = {os.path.basename(path): Collector(path) for path in files}
+        original = Collector(first.source)
         new_base = max(FIRST_NEW_ID, max([0, *original.nodes, *original.ways, *original.relations]) + 1)
         listed = os.path.join(outdir, "areas.list")
         rects = read_list(listed) if os.path.exists(listed) else {}
@@ -669,7 +617,7 @@ def main():
         if "areas" in options:
             uncut = tiles(first.again("whole", "--max-nodes=1600000")[0]) if "uncut" in options else []
             by_name = float(options["by-name"]) if "by-name" in options else None
-            check_areas(original, outputs, first.source, files, rects, uncut, by_name, new_base)
+            check_areas(first.source, outdir, original, outputs, rects, uncut, by_name, new_base)
     if faults:
         print(f"{len(faults)} faults")
     return 1 if faults else 0
