@@ -1,6 +1,6 @@
 // Runs the program on real extracts and made ones, one row at a time, and
 // hands what it wrote to check.py, which holds every check of the outputs.
-#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -11,22 +11,15 @@
 namespace {
 
 struct TRun {
-    int exitCode = -1;
+    int exitCode;
     std::string output;  // standard output and error
 };
 
-TRun RunCommand(const std::string& command)
+// Runs command in a shell, its output kept in the file log.
+TRun RunCommand(const std::string& command, const std::string& log)
 {
-    TRun run;
-    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return run;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        run.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    const int status = std::system((command + " >" + log + " 2>&1").c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::ReadFile(log)};
 }
 
 // One run of the program; "{}" anywhere stands for the test's directory.
@@ -45,7 +38,7 @@ const std::string kCheck = "/usr/bin/python3 " SPLITTER_TESTS_DIR "/e2e/check.py
 
 std::vector<TRow> Rows()
 {
-    const std::string monaco = test::DataFile("monaco.osm.pbf"), liechtenstein = test::DataFile("liechtenstein.osm.pbf");
+    const auto monaco = test::DataFile("monaco.osm.pbf"), liechtenstein = test::DataFile("liechtenstein.osm.pbf");
     const std::string out = " -o={}out/ ", areas = "--split --list --areas", make = kCheck + "--make=";
     const std::string across = make + "across180 {}", fail = make + "failures {}", one = " -s={}one.list -o={}bad/ ";
     std::vector<TRow> rows = {
@@ -159,19 +152,18 @@ TEST_P(SplitEndToEnd, Checked)
         return text;
     };
     if (!row.make.empty()) {
-        const TRun make = RunCommand(in(row.make));
+        const TRun make = RunCommand(in(row.make), dir / "made");
         ASSERT_EQ(make.exitCode, 0) << make.output;
     }
     const std::string arguments = in(row.arguments);
-    const TRun run = RunCommand("ulimit -n 1024 && " SPLITTER_COMMAND " " + arguments);
+    const TRun run = RunCommand("ulimit -n 1024 && " SPLITTER_COMMAND " " + arguments, dir / "printed");
     ASSERT_EQ(run.exitCode, row.exitCode) << arguments << "\n" << run.output;
     EXPECT_NE(run.output.find(in(row.printed)), std::string::npos) << run.output;
     if (row.checks.empty())
         return;
-    test::WriteFile(dir / "printed", run.output);
-    const TRun check = RunCommand(kCheck + "'" SPLITTER_COMMAND "' '" + arguments + "' " + dir / "printed " +
-                                  in(row.checks));
-    EXPECT_EQ(check.exitCode, 0) << check.output;
+    const auto check = kCheck + "'" SPLITTER_COMMAND "' '" + arguments + "' " + dir / "printed " + in(row.checks);
+    const TRun checked = RunCommand(check, dir / "checked");
+    EXPECT_EQ(checked.exitCode, 0) << checked.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, SplitEndToEnd, ::testing::ValuesIn(Rows()),
