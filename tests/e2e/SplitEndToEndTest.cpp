@@ -44,7 +44,6 @@ std::vector<TRow> Rows()
     std::vector<TRow> rows = {
         {"Real_MaltaPasses", "", "--pbf --max-areas=4 --max-nodes=30000" + out + test::DataFile("malta.osm.pbf"),
          areas + " --uncut"},
-        {"Real_MonacoXml", "", "--max-nodes=5000" + out + monaco, "--split --list"},
         {"Real_Liechtenstein", "", "--max-nodes=10000" + out + liechtenstein, areas + " --uncut"},
         {"Real_Testadmins", "", "--max-nodes=100" + out + test::DataFile("testadmins.osm.pbf"), areas + " --uncut"},
         {"Made_GridMultipolygons", make + "grid {}", "-s={}grid.list" + out + "{}cases.osm.pbf",
@@ -73,7 +72,7 @@ std::vector<TRow> Rows()
          "--split --partial --poly={}polys --again=-p={}out/areas.poly"},
         // The tiles depend neither on how many areas a pass takes nor on the
         // run: the program works in several threads.
-        {"SameTiles_Xml", "", "--max-nodes=5000" + out + monaco, "--same=--max-areas=1"},
+        {"SameTiles_Xml", "", "--max-nodes=5000" + out + monaco, "--split --list --same=--max-areas=1"},
         {"SameTiles_Pbf", "", "--pbf --max-nodes=5000" + out + monaco, "--same=--max-areas=3"},
         {"OverlappingPolygonsOnTheSameMeridiansAreTrimmed", make + "trim {}",
          "--max-nodes=0 -p={}polys/areas.poly" + out + monaco, "--expect-poly={}polys/expected.poly", 0,

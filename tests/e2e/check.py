@@ -43,9 +43,9 @@ class Run:
         self.max_nodes = int(next((w[12:] for w in words if w.startswith("--max-nodes=")), 1600000))
 
     def again(self, name, options="", program=None):
-        """Runs it again into OUTDIR-name/, options first (of an option given
+        """Runs it again into OUTDIR-name, options first (of an option given
         twice the first counts); returns that directory and what it printed."""
-        outdir = self.outdir.rstrip("/") + "-" + name + "/"
+        outdir = self.outdir.rstrip("/") + "-" + name
         again = call("sh", "-c", f"{program or self.program} -o={outdir} {options} {self.arguments}")
         if again.returncode != 0:
             fault(f"{name} run: exit code {again.returncode}: {again.stdout}")
@@ -133,7 +133,9 @@ def check_split(original, outputs, new_base, max_nodes, partial):
         # A cut highway ends in a border node, unless that node was made for
         # another way through the same place.
         for wid, (refs, tags) in out.ways.items():
-            for r in {refs[0], refs[-1]} if wid >= new_base and "highway" in tags and refs else ():
+            if wid < new_base or "highway" not in tags or not refs:
+                continue
+            for r in {refs[0], refs[-1]}:
                 if r >= new_base and not out.nodes.get(r, (0, 0, True))[2] and \
                         all("highway" in out.ways[w][1] for w in out.referenced[r]):
                     fault(f"{name}: new node {r} of highway piece {wid} lacks garmin:extnode")
@@ -365,7 +367,7 @@ def check_jobs(first):
     fresh directory, write the files of the first run."""
     listed = os.path.join(first.outdir, "areas.list")
     ranges = ["0-0"] + call(CONTRIB + "splitter-ranges", listed, str(len(read_list(listed)) // 3), "1").stdout.split()
-    outdir = first.outdir.rstrip("/") + "-jobs/"
+    outdir = first.outdir.rstrip("/") + "-jobs"
     jobs = call("parallel", "--will-cite", "-j2", "--halt", "now,fail=1",
                 f"{first.program} -o={outdir} --ar={{}} {first.arguments}", ":::", *ranges)
     if jobs.returncode != 0:
