@@ -2,6 +2,7 @@
 // hands what it wrote to check.py, which holds every check of the outputs.
 #include <cstdlib>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 #include <gtest/gtest.h>

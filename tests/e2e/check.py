@@ -490,8 +490,8 @@ def write_failure_inputs(out):
         with open(os.path.join(out, name + ".list"), "w") as f:
             f.write("# made for a test\n")
             f.writelines(f"{label or k + 1}: 0,{k * 10} to 10,{k * 10 + 10}\n" for k in range(count))
-    # Three blobs of nodes, the last one cut short.
-    write_osm(os.path.join(out, "whole.pbf"), [(k + 1, 7.4 + k / 1e6, 43.7) for k in range(20000)])
+    # Two blobs of nodes, the second cut short.
+    write_osm(os.path.join(out, "whole.pbf"), [(k + 1, 7.4 + k / 1e6, 43.7) for k in range(10000)])
     with open(os.path.join(out, "whole.pbf"), "rb") as whole, open(os.path.join(out, "cut.pbf"), "wb") as cut:
         cut.write(whole.read()[:-10])
     for blocked in ("two/2.osm", "d2/areas.list", "d3/relations.txt", "d4/areas.mp", "full"):
