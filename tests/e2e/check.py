@@ -1,30 +1,16 @@
 #!/usr/bin/python3
-"""Checks a split against its input with independent readers.
+"""Checks a run of the program with independent readers.
 
-usage: check.py INPUT OUTPUT_DIR [--max-nodes=N] [--split] [--partial] [--list]
-                [--poly=DIR] [--areas] [--uncut=DIR] [--by-name=TOL]
-       check.py --grid-cases DIR
-
-Every output is read whole by xmllint, osmium check-refs and osmium fileinfo
--e (sorted by type and id). --split: every input node in exactly one output
-(--partial: at most one), none with more than N input nodes, ways whole or cut
-into runs through every output that holds their nodes, highway pieces ending
-in border nodes, relations in every output that holds a member. --list: the
-rectangles of areas.list do not overlap and hold the nodes of their tiles.
---poly, with --split: every node inside the polygons of DIR's .poly files is in
-an output; areas.kml has a placemark per area. --areas: GDAL area features
-valid in the input stay valid, and the copies of a multipolygon add up to it
-(to its copy in the outputs of --uncut, a split into one area: rounding moves
-positions). --by-name: the features summed by name add up within TOL.
---grid-cases writes multipolygons around the corners of a grid and the split
-file of that grid: DIR/cases.osm.pbf and DIR/grid.list.
-Prints the faults and exits 1 when there is any.
+usage: check.py PROGRAM ARGUMENTS LOG [CHECK...]   (the checks: see main)
+       check.py --make=WHAT DIR                     (the inputs: see make)
+PROGRAM ran with ARGUMENTS (one string: -o=DIR among them, the input last) and
+printed LOG. Prints the faults and exits 1 when there is any.
 """
+import filecmp
 import glob
 import os
 import subprocess
 import sys
-import tempfile
 import xml.etree.ElementTree as ET
 from collections import defaultdict
 
@@ -32,6 +18,7 @@ import osmium
 from osgeo import gdal, ogr
 
 FIRST_NEW_ID = 10000000000
+CONTRIB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../contrib/")
 gdal.PushErrorHandler("CPLQuietErrorHandler")  # the verdict is in the faults
 faults = []
 
@@ -42,48 +29,69 @@ def fault(text):
     faults.append(text)
 
 
-class Collector(osmium.SimpleHandler):
-    def __init__(self):
-        super().__init__()
-        self.nodes = {}  # id -> (x, y in 1e-7 degrees, has the border node tag)
-        self.ways = {}  # id -> (node refs, tags)
-        self.relations = {}  # id -> ([(type, ref, role)], tags)
-        self.duplicates = []
+def call(*command, **options):
+    return subprocess.run(command, capture_output=True, text=True, **options)
 
-    def keep(self, kind, table, id_, value):
-        if id_ in table:
-            self.duplicates.append((kind, id_))
-        table[id_] = value
+
+class Run:
+    """The program's run: its command, arguments and output directory."""
+
+    def __init__(self, program, arguments, log):
+        self.program, self.arguments, self.log = program, arguments, log
+        words = arguments.split()
+        self.source, self.outdir = words[-1], next(w[3:] for w in words if w.startswith("-o="))
+        self.max_nodes = int(next((w[12:] for w in words if w.startswith("--max-nodes=")), 1600000))
+
+    def again(self, name, options="", program=None):
+        """Runs it again into OUTDIR-name, options first (of an option given
+        twice the first counts); returns that directory and what it printed."""
+        outdir = self.outdir.rstrip("/") + "-" + name
+        again = call("sh", "-c", f"{program or self.program} -o={outdir} {options} {self.arguments}")
+        if again.returncode != 0:
+            fault(f"{name} run: exit code {again.returncode}: {again.stdout}")
+        return outdir, again.stdout
+
+
+class Collector(osmium.SimpleHandler):
+    """nodes: id -> (x, y in 1e-7 degrees, has the border node tag); ways: id
+    -> (node refs, tags); relations: id -> ([(type, ref, role)], tags)."""
+
+    def __init__(self, path):
+        super().__init__()
+        self.nodes, self.ways, self.relations = {}, {}, {}
+        self.apply_file(path, locations=False)
 
     def node(self, n):
-        self.keep("node", self.nodes, n.id, (n.location.x, n.location.y, n.tags.get("garmin:extnode") == "yes"))
+        self.nodes[n.id] = (n.location.x, n.location.y, n.tags.get("garmin:extnode") == "yes")
 
     def way(self, w):
-        self.keep("way", self.ways, w.id, ([r.ref for r in w.nodes], dict(w.tags)))
+        self.ways[w.id] = ([r.ref for r in w.nodes], dict(w.tags))
 
     def relation(self, r):
-        self.keep("relation", self.relations, r.id, ([(m.type, m.ref, m.role) for m in r.members], dict(r.tags)))
+        self.relations[r.id] = ([(m.type, m.ref, m.role) for m in r.members], dict(r.tags))
 
 
-def read(path):
-    c = Collector()
-    c.apply_file(path, locations=False)
-    return c
-
-
-def run(*command):
-    return subprocess.run(command, capture_output=True, text=True)
+def tiles(outdir):
+    return sorted(glob.glob(os.path.join(outdir, "*.osm")) + glob.glob(os.path.join(outdir, "*.osm.pbf")))
 
 
 def check_readable(path):
+    """xmllint, osmium check-refs and fileinfo read it whole: sorted by type and id, each once."""
     name = os.path.basename(path)
-    if not path.endswith(".pbf") and run("xmllint", "--noout", path).returncode != 0:
+    if not path.endswith(".pbf") and call("xmllint", "--noout", path).returncode != 0:
         fault(f"{name}: not well-formed XML")
-    check = run("osmium", "check-refs", "--no-progress", path)
+    check = call("osmium", "check-refs", "--no-progress", path)
     if check.returncode != 0:
         fault(f"{name}: osmium check-refs: {check.stdout.strip()} {check.stderr.strip()}")
-    if "Objects ordered (by type and id): yes" not in run("osmium", "fileinfo", "-e", "--no-progress", path).stdout:
-        fault(f"{name}: not ordered by type and id")
+    info = call("osmium", "fileinfo", "-e", "--no-progress", path).stdout
+    if "Objects ordered (by type and id): yes" not in info or "Multiple versions of same object: no" not in info:
+        fault(f"{name}: not sorted by type and id, or an object written twice")
+
+
+def same_files(first, second):
+    diff = call("diff", "-r", first, second)
+    if diff.returncode != 0:
+        fault(f"{first} and {second} differ: {diff.stdout[:2000]}{diff.stderr}")
 
 
 def is_run(refs, original, nodes):
@@ -96,11 +104,12 @@ def is_run(refs, original, nodes):
 
 
 def check_split(original, outputs, new_base, max_nodes, partial):
-    node_file = {}
-    way_files = defaultdict(set)  # input way -> outputs holding it under its id
+    """Every input node in exactly one output (partial: at most one), none with
+    more than max_nodes input nodes, ways whole or cut into runs through every
+    output that holds their nodes, highway pieces ending in border nodes,
+    relations in every output that holds a member. Returns node -> output."""
+    node_file, way_files = {}, defaultdict(set)  # input way -> outputs holding it under its id
     for name, out in outputs.items():
-        for kind, id_ in out.duplicates:
-            fault(f"{name}: {kind} {id_} written twice")
         inputs = [n for n in out.nodes if n < new_base]
         if len(inputs) > max_nodes:
             fault(f"{name}: {len(inputs)} input nodes, more than {max_nodes}")
@@ -131,15 +140,12 @@ def check_split(original, outputs, new_base, max_nodes, partial):
                         all("highway" in out.ways[w][1] for w in out.referenced[r]):
                     fault(f"{name}: new node {r} of highway piece {wid} lacks garmin:extnode")
 
-    lost = [] if partial else [n for n in original.nodes if n not in node_file]
-    for nid in lost[:20]:
-        fault(f"node {nid} is in no output")
-    if lost:
-        fault(f"{len(lost)} input nodes in no output")
+    for nid in [] if partial else original.nodes:
+        if nid not in node_file:
+            fault(f"node {nid} is in no output")
 
     # Every way reaches every output holding one of its nodes, whole or as a
     # piece through that node.
-    missing = 0
     for wid, (refs, _) in original.ways.items():
         for i, r in enumerate(refs if len(refs) > 1 else []):
             name = node_file.get(r)
@@ -152,9 +158,7 @@ def check_split(original, outputs, new_base, max_nodes, partial):
                     outputs[name].nodes[r][2] and all(node_file.get(n) != name for n in neighbours):
                 continue
             if not any(w >= new_base for w in outputs[name].referenced.get(r, [])):
-                missing += 1
-                if missing <= 20:
-                    fault(f"way {wid} does not reach {name} through node {r}")
+                fault(f"way {wid} does not reach {name} through node {r}")
                 break
 
     holders = defaultdict(set)
@@ -168,10 +172,6 @@ def check_split(original, outputs, new_base, max_nodes, partial):
                 fault(f"relation {rid} with member {kind}{ref} is missing from {name}")
     print(f"split: {len(outputs)} files, {len(node_file)} nodes, {len(original.ways)} ways")
     return node_file
-
-
-def number(name):
-    return int(name.split(".")[0])
 
 
 def read_list(path):
@@ -188,8 +188,9 @@ def read_list(path):
 
 
 def check_list(outputs, rects, new_base):
-    """Longitudes count from 0 to 360 degrees when an area crosses 180. The
-    degree lines round edges to 1e-6 degree, outward on the outer border."""
+    """The rectangles of areas.list do not overlap and hold the nodes of their
+    tiles. Longitudes count from 0 to 360 degrees when an area crosses 180.
+    The degree lines round edges to 1e-6 degree, outward on the outer border."""
     if not rects:
         return fault("areas.list: no areas")
     across = any(w > e for w, _, e, _ in rects.values())
@@ -203,7 +204,7 @@ def check_list(outputs, rects, new_base):
             if a < b and w < e2 and w2 < e and s < n2 and s2 < n:
                 fault(f"areas {a} and {b} overlap")
     for name, out in outputs.items():
-        w, s, e, n = boxes.get(number(name), (0, 0, -1, -1))
+        w, s, e, n = boxes.get(int(name.split(".")[0]), (0, 0, -1, -1))
         outside = [nid for nid, (x, y, _) in out.nodes.items()
                    if nid < new_base and not (w - 2e-6 <= lon(x / 1e7) <= e + 2e-6 and s - 2e-6 <= y / 1e7 <= n + 2e-6)]
         if outside:
@@ -212,17 +213,16 @@ def check_list(outputs, rects, new_base):
 
 
 def read_poly(path):
-    """The sections of a polygon file: (name, [(x, y), ...]) in 1e-7 degrees."""
+    """The sections of a polygon file: [(name, [(x, y), ...])] in 1e-7 degrees."""
+    sections, points = [], None
     with open(path, encoding="latin-1") as f:
-        lines = [line.strip() for line in f]
-    sections, i = [], 1  # the first line is the file's title
-    while i < len(lines) and lines[i] != "END":
-        sections.append((lines[i], []))
-        for i in range(i + 1, len(lines)):
-            if lines[i] == "END":
-                break
-            sections[-1][1].append(tuple(round(float(v) * 1e7) for v in lines[i].split()))
-        i += 1
+        for line in list(f)[1:]:  # the first line is the file's title
+            if line.strip() == "END":
+                points = None
+            elif points is None:
+                sections.append((line.strip(), points := []))
+            else:
+                points.append(tuple(round(float(v) * 1e7) for v in line.split()))
     return sections
 
 
@@ -236,20 +236,18 @@ def inside(ring, x, y):
 
 
 def check_poly(original, node_file, poly_dir, outdir):
-    """Every node inside the polygons by more than the unit of 1e-7 degree
-    that the program rounds them to is in an output."""
+    """Every node inside the polygons of DIR's .poly files, by more than the
+    unit of 1e-7 degree the program rounds them to, is in an output; areas.kml
+    has a placemark per area of areas.poly."""
     polygons = [ring for path in sorted(glob.glob(os.path.join(poly_dir, "*.poly"))) for _, ring in read_poly(path)]
     near = ((0, 0), (1, 0), (-1, 0), (0, 1), (0, -1))
     for nid, (x, y, _) in original.nodes.items():
         if nid not in node_file and any(all(inside(ring, x + dx, y + dy) for dx, dy in near) for ring in polygons):
             fault(f"node {nid} lies in a polygon but in no output")
     areas = read_poly(os.path.join(outdir, "areas.poly"))
-    try:
-        placemarks = [e for e in ET.parse(os.path.join(outdir, "areas.kml")).iter() if e.tag.endswith("Placemark")]
-        if len(placemarks) != len(areas):
-            fault(f"areas.kml has {len(placemarks)} placemarks for {len(areas)} areas")
-    except (OSError, ET.ParseError) as e:
-        fault(f"areas.kml: {e}")
+    placemarks = [e for e in ET.parse(os.path.join(outdir, "areas.kml")).iter() if e.tag.endswith("Placemark")]
+    if len(placemarks) != len(areas):
+        fault(f"areas.kml has {len(placemarks)} placemarks for {len(areas)} areas")
     print(f"areas.poly: {len(areas)} areas over {len(polygons)} polygons")
 
 
@@ -281,12 +279,10 @@ def gdal_areas(path):
 
 
 def rings_join_by_ids(original, rid):
-    """Whether the member ways form rings joined at their end nodes only.
-
-    Assemblers that join rings by position accept rings whose ways meet at
-    two nodes of one position, or rings that touch; joining by node ids, as
-    the split does, cannot close the first, and cutting the second along a
-    border gives rings that share a stretch of it."""
+    """Whether the member ways form rings joined at their end nodes only. Joined
+    by position, ways meeting at two nodes of one place close a ring, and rings
+    may touch; by ids, as the split joins them, the first stays open, and the
+    second, cut along a border, gives rings sharing a stretch of it."""
     ways = [original.ways[ref][0] for kind, ref, _ in original.relations[rid][0]
             if kind == "w" and ref in original.ways]
     ends = defaultdict(int)
@@ -299,12 +295,14 @@ def rings_join_by_ids(original, rid):
         not any(i != j and inner & set(nodes) for i, inner in enumerate(interior) for j, nodes in enumerate(ways))
 
 
-def check_areas(original, outputs, source, files, rects, uncut, by_name, new_base):
-    with tempfile.TemporaryDirectory() as temp:
-        # GDAL refuses blobs that inflate more than a hundredfold, as those of made inputs do.
-        plain = os.path.join(temp, "input.osm.pbf")
-        run("osmium", "cat", "--no-progress", "-f", "pbf,pbf_compression=none", "-o", plain, source)
-        inputs = gdal_areas(plain)
+def check_areas(source, outdir, original, outputs, rects, uncut, by_name, new_base):
+    """GDAL area features valid in the input stay valid, and the copies of a
+    multipolygon add up to it (to its copy in the uncut tiles, of a run into one
+    area: rounding moves positions); by_name: so do all features of a name."""
+    # GDAL refuses blobs that inflate more than a hundredfold, as those of made inputs do.
+    plain = outdir.rstrip("/") + "-input.osm.pbf"
+    call("osmium", "cat", "--no-progress", "-f", "pbf,pbf_compression=none", "-o", plain, source)
+    inputs = gdal_areas(plain)
     invalid, expected = {k for k, v in inputs.items() if not v[1]}, {k: v[2] for k, v in inputs.items()}
     for path in uncut:
         for key, (_, valid, size, _) in gdal_areas(path).items():
@@ -312,10 +310,10 @@ def check_areas(original, outputs, source, files, rects, uncut, by_name, new_bas
             if not valid:
                 invalid.add(key)
     sums, holders, names = defaultdict(float), defaultdict(set), defaultdict(float)
-    for path in files:
-        name, out, found = os.path.basename(path), outputs[os.path.basename(path)], gdal_areas(path)
+    for name, out in outputs.items():
+        found = gdal_areas(os.path.join(outdir, name))
         for rid, (_, tags) in out.relations.items():
-            holders[rid].add(number(name))
+            holders[rid].add(int(name.split(".")[0]))
             if tags.get("type") == "multipolygon" and ("r", rid) in inputs and ("r", rid) not in invalid and \
                     rings_join_by_ids(original, rid):
                 if found.get(("r", rid), (0, False))[1]:
@@ -346,109 +344,276 @@ def check_areas(original, outputs, source, files, rects, uncut, by_name, new_bas
     print(f"areas: {len(sums)} multipolygons in pieces")
 
 
-STEP = 0.703125  # the grid, 2^15 split-file units: exact in 1e-7 degrees and in map units
-CELL = STEP / 8  # case coordinates are in eighths of a tile
-COLUMNS = 6
+def check_again(first, options):
+    """A run on the areas the first one wrote (OPTIONS name its areas.list or
+    areas.poly) writes the same areas: the degree lines of areas.list; or
+    areas.poly, but for the "Areas_" its title puts before every name, and the
+    same tiles under those names. Returns the directory of that run."""
+    outdir, _ = first.again("again", options)
+    written = os.path.join(first.outdir, "areas.poly")
+    if os.path.exists(written):
+        if read_poly(os.path.join(outdir, "areas.poly")) != [("Areas_" + n, ring) for n, ring in read_poly(written)]:
+            fault("areas.poly loads back as other areas")
+        for path in tiles(first.outdir):
+            if not filecmp.cmp(path, os.path.join(outdir, "Areas_" + os.path.basename(path)), shallow=False):
+                fault(f"{path} differs when its areas load back")
+    elif read_list(os.path.join(outdir, "areas.list")) != read_list(os.path.join(first.outdir, "areas.list")):
+        fault("areas.list loads back as other areas")
+    return outdir
 
 
-def square(x0, y0, x1, y1, clockwise=True):
-    ring = [(x0, y0), (x0, y1), (x1, y1), (x1, y0)]
-    return ring if clockwise else ring[::-1]
+def check_jobs(first):
+    """Jobs of uneven area ranges from splitter-ranges, two at a time into one
+    fresh directory, write the files of the first run."""
+    listed = os.path.join(first.outdir, "areas.list")
+    ranges = ["0-0"] + call(CONTRIB + "splitter-ranges", listed, str(len(read_list(listed)) // 3), "1").stdout.split()
+    outdir = first.outdir.rstrip("/") + "-jobs"
+    jobs = call("parallel", "--will-cite", "-j2", "--halt", "now,fail=1",
+                f"{first.program} -o={outdir} --ar={{}} {first.arguments}", ":::", *ranges)
+    if jobs.returncode != 0:
+        fault(f"jobs {ranges}: {jobs.stdout}{jobs.stderr}")
+    same_files(first.outdir, outdir)
+    if call("bash", "-n", CONTRIB + "splitter-array.sbatch").returncode != 0:
+        fault("splitter-array.sbatch does not parse")
 
 
-# name: [(role, [ways of the ring, each a list of (x, y)])]; a ring of one way
-# is closed by repeating its first point. Role None: a closed way. Each case
-# lies around a corner of the grid; coordinates of 0 lie on a border.
-CASES = {
-    "inner_at_corner": [("outer", [square(-6, -6, 6, 6)]), ("inner", [square(-3, -3, 3, 3, False)])],
-    "inner_cut_once": [("outer", [square(-6, -6, 6, 6, False)]), ("inner", [square(1, -3, 5, 3)])],
-    "two_inners": [("outer", [square(-6, -6, 6, 6)]), ("inner", [square(1, -3, 5, 3)]),
-                   ("inner", [square(-5, 1, -2, 4)])],
-    "inner_touches_outer_on_border": [("outer", [[(-6, -6), (-6, 6), (6, 6), (6, 0), (6, -6)]]),
-                                      ("inner", [[(6, 0), (2, -3), (2, 3)]])],
-    "two_outers": [("outer", [square(-6, -5, -1, 5)]), ("outer", [square(1, -5, 6, 5, False)])],
-    "outers_touch_on_border": [("outer", [[(-5, -5), (-5, 5), (0, 3), (-1, -5)]]),
-                               ("outer", [[(0, 3), (5, 5), (5, -5), (1, -5)]])],
-    "outer_along_border": [("outer", [square(0, -5, 5, 5)]), ("inner", [square(1, -2, 3, 2)])],
-    "inner_along_border": [("outer", [square(-6, -6, 6, 6)]), ("inner", [square(0, -3, 3, 3)])],
-    "inner_along_border_from_corner": [("outer", [[(0, -1), (-3, -2), (-2, 0), (1, 2)]]),
-                                       ("inner", [[(0, 0), (-1, -1), (-1, 0), (0, 1)]])],
-    "inner_meets_outer_on_border": [("outer", [[(2, -2), (-5, -1), (4, 2)]]),
-                                    ("inner", [[(2, 1), (-2, 0), (1, -1)]])],
-    "inner_touches_border": [("outer", [square(-6, -6, 6, 6)]), ("inner", [[(0, 2), (3, 4), (3, 1)]])],
-    "island_in_hole": [("outer", [square(-6, -6, 6, 6)]), ("inner", [square(-4, -4, 4, 4)]),
-                       ("outer", [square(-2, -2, 2, 2)])],
-    "rings_of_two_ways": [("outer", [[(-6, -6), (-6, 6), (6, 6)], [(6, 6), (6, -6), (-6, -6)]]),
-                          ("inner", [[(-3, -3), (3, -3), (3, 3)], [(-3, -3), (-3, 3), (3, 3)]])],
-    "u_shape": [("outer", [[(-5, -4), (5, -4), (5, 4), (3, 4), (3, -2), (-3, -2), (-3, 4), (-5, 4)]])],
-    "building_at_corner": [(None, [square(-3, -3, 3, 3)])],
-    "building_vertices_on_borders": [(None, [[(0, -4), (4, 0), (0, 4), (-4, 0)]])],
-    "building_along_border": [(None, [square(0, -3, 3, 3, False)])],
-    "u_building": [(None, [[(-5, -4), (5, -4), (5, 4), (3, 4), (3, -2), (-3, -2), (-3, 4), (-5, 4)]])],
-}
+def check_package(first, build):
+    """The package of the build installs a program that writes the same files
+    and a manual page that reads without a warning."""
+    root = first.outdir.rstrip("/") + "-deb/"
+    pack = call("cpack", "-G", "DEB", "-B", root, cwd=build)
+    debs = glob.glob(root + "splitter64_*_amd64.deb")
+    if pack.returncode != 0 or not debs:
+        return fault(f"cpack: {pack.stdout}{pack.stderr}")
+    call("dpkg-deb", "-x", debs[0], root)
+    if "libprotobuf-lite32" not in call("dpkg-deb", "-f", debs[0], "Depends").stdout:
+        fault("the package does not depend on libprotobuf-lite32")
+    same_files(first.outdir, first.again("installed", program=root + "usr/bin/splitter64")[0])
+    page = root + "usr/share/man/man1/splitter64.1"
+    man = call("sh", "-c", f"MANWIDTH=80 man -l {page} >/dev/null && groff -ww -man -z {page}")
+    if man.returncode != 0 or man.stdout + man.stderr:
+        fault(f"manual page: {man.stdout}{man.stderr}")
 
 
-def write_grid_cases(out):
-    nodes, ways, relations = [], [], []
-    for index, (name, rings) in enumerate(CASES.items()):
-        cx, cy = (2 * (index % COLUMNS) + 1) * STEP, (2 * (index // COLUMNS) + 1) * STEP
-        ids, members = {}, []
-        for role, parts in rings:
-            for part in parts:
-                refs = []
-                for p in part:
-                    if p not in ids:
-                        ids[p] = len(nodes) + 1
-                        nodes.append((ids[p], cx + p[0] * CELL, cy + p[1] * CELL))
-                    refs.append(ids[p])
-                refs += refs[:1] if len(parts) == 1 else []
-                ways.append((len(ways) + 1, refs, {"building": "yes", "name": name} if role is None else {}))
-                members.append((ways[-1][0], role))
-        if rings[0][0] is not None:
-            relations.append((len(relations) + 1, members, {"type": "multipolygon", "landuse": "grass", "name": name}))
-
-    writer, mutable = osmium.SimpleWriter(os.path.join(out, "cases.osm.pbf")), osmium.osm.mutable
+def write_osm(path, nodes, ways=(), relations=()):
+    """nodes (id, lon, lat); ways (id, refs, tags); relations (id, [(type, ref, role)], tags)."""
+    writer, mutable = osmium.SimpleWriter(path), osmium.osm.mutable
     for i, x, y in nodes:
         writer.add_node(mutable.Node(id=i, version=1, location=(x, y)))
     for i, refs, tags in ways:
         writer.add_way(mutable.Way(id=i, version=1, nodes=refs, tags=tags))
     for i, members, tags in relations:
-        members = [("w", r, role) for r, role in members]
         writer.add_relation(mutable.Relation(id=i, version=1, members=members, tags=tags))
     writer.close()
-    rows, unit = (len(CASES) + COLUMNS - 1) // COLUMNS, 1 << 15  # STEP in split-file units
+
+
+def write_poly(path, sections, title=None):
+    """sections: "name:x,y x,y ...|..." in degrees ("!" before a name marks a
+    hole); the title is the file's name unless given."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    lines = [title or os.path.basename(path).removesuffix(".poly")]
+    for section in sections.split("|"):
+        name, points = section.split(":")
+        lines += [name] + [point.replace(",", "   ") for point in points.split()] + ["END"]
+    with open(path, "w") as f:
+        f.write("\n".join(lines + ["END", ""]))
+
+
+POLYGONS = {
+    # Liechtenstein in two: a rectangle, and north of it a concave U whose notch holds Vaduz.
+    "liechtenstein": {
+        "south": "1:9.47,47.04 9.56,47.04 9.56,47.15 9.47,47.15 9.47,47.04",
+        "north": "1:9.50,47.15 9.64,47.15 9.64,47.27 9.58,47.27 9.58,47.20 9.54,47.20 9.54,47.27 9.50,47.27"},
+    # West has an exclave inside east and a hole of its own; the two overlap
+    # in a band and run along the same parallel at 47.04.
+    "overlap0": {
+        "west": "1:9.47,47.04 9.47,47.20 9.56,47.20 9.56,47.04|2:9.58,47.22 9.58,47.25 9.62,47.25 9.62,47.22|"
+                "!3:9.50,47.10 9.50,47.12 9.52,47.12 9.52,47.10",
+        "east": "1:9.53,47.04 9.53,47.27 9.64,47.27 9.64,47.04"},
+    # A node in a sliver that rounded crossings open between areas.
+    "overlap1": {
+        "f0": "1:9.5850352,47.046009 9.5904205,47.0511269 9.6113237,47.0621264 9.5730899,47.056922 "
+              "9.583375,47.071573 9.5720935,47.0661382 9.565917,47.0734629 9.5584473,47.0804875 "
+              "9.5534648,47.0837253 9.5319205,47.0871953 9.5399187,47.0615077 9.5359395,47.0628955 "
+              "9.5221444,47.0608766 9.5002981,47.0683831 9.5075011,47.0574126 9.5233033,47.0477168 "
+              "9.4913659,47.0432005 9.5165207,47.0403633 9.5255547,47.0365114 9.5015545,47.0212031 "
+              "9.5177419,47.0197049 9.534414,47.0240593 9.5347474,47.0167716 9.5448932,47.022074 "
+              "9.5517318,47.0219557 9.5565367,47.0020916 9.5692527,47.0149371 9.5695768,47.0209006 "
+              "9.5838874,47.0150286 9.5755402,47.0286569 9.5814537,47.0323453 9.6096229,47.0322709 "
+              "9.5980152,47.0415695|2:9.5660538,47.0423223 9.5433588,47.0558965 9.5178839,47.0453714 "
+              "9.5207565,47.0374009 9.551667,47.0255136 9.5567973,47.0364553",
+        "f1": "1:9.6480366,47.0725223 9.671318,47.0792371 9.6424842,47.0769699 9.6549664,47.0834764 "
+              "9.6408686,47.0813016 9.6454495,47.0891286 9.6373656,47.0936148 9.6340661,47.0934379 "
+              "9.6285334,47.0946985 9.6214436,47.1046922 9.6164794,47.0941427 9.6063782,47.1029675 "
+              "9.6109824,47.0887566 9.5969351,47.0939131 9.5940956,47.0891576 9.592586,47.0837849 "
+              "9.5763393,47.0840198 9.5776661,47.0798026 9.5751965,47.0731695 9.57437,47.0709924 "
+              "9.5747944,47.0616101 9.5967984,47.0618762 9.602216,47.0615244 9.5871788,47.0480906 "
+              "9.6022746,47.054808 9.6085204,47.0556776 9.6139577,47.0560851 9.6179505,47.0381332 "
+              "9.6220691,47.04105 9.6293846,47.0462207 9.6351072,47.0441173 9.6362251,47.0536759 "
+              "9.6460534,47.0489014 9.6425564,47.0586739 9.6623139,47.0534069 9.6602984,47.0611151 "
+              "9.6542877,47.0638815 9.6444703,47.0688845|2:9.55,47.21 9.6,47.21 9.6,47.26 9.55,47.26"},
+    # Two on the same meridians, and the areas they give: the earlier keeps the common part.
+    "trim": {"areas": "a:7,43 7,44 8,44 8,43|b:7,43.5 7,44.5 8,44.5 8,43.5",
+             "expected": "areas_a:7,43 7,44 8,44 8,43 7,43|areas_b:7,44 7,44.5 8,44.5 8,44 7,44"},
+}
+
+
+def write_across_180(out):
+    """From 175E to 175W: 120 columns x 50 rows of nodes, a road along every
+    row, a node on 180W and a lake from 178.5E to 178.5W of two ways; and split
+    files, by degrees, of tiles meeting at 180 and of one across it."""
+    nodes, ways = [], []
+    for j in range(50):
+        for i in range(120):
+            lon = 175 + 10 * i / 119
+            nodes.append((len(nodes) + 1, lon - 360 if lon >= 180 else lon, 10 + 0.5 * j))
+        ways.append((j + 1, [n[0] for n in nodes[-120:]], {"highway": "track"}))
+    nodes.append((len(nodes) + 1, -180, 10))
+    lake = len(nodes) + 1
+    nodes += [(lake + k, x, y) for k, (x, y) in enumerate([(178.5, 41), (-178.5, 41), (-178.5, 40), (178.5, 40)])]
+    ways += [(100, [lake, lake + 1, lake + 2], {}), (101, [lake + 2, lake + 3, lake], {})]
+    write_osm(os.path.join(out, "in.osm.pbf"), nodes, ways,
+              [(1, [("w", 100, "outer"), ("w", 101, "outer")], {"type": "multipolygon", "natural": "water"})])
+    meeting, across = [(170, 180), (-180, -170)], [(165, 175), (175, -175), (-175, -165)]
+    for name, columns in {"meeting": meeting, "across": across}.items():
+        with open(os.path.join(out, name + ".list"), "w") as f:
+            f.writelines(f"{k + 1}: 0,0 to 0,0\n# : 0,{w} to 60,{e}\n\n" for k, (w, e) in enumerate(columns))
+
+
+def write_failure_inputs(out):
+    """Inputs of runs that fail or are refused, and outputs in their way."""
+    for name, west in (("a", 7.40), ("b", 7.42)):
+        write_poly(os.path.join(out, f"polys/{name}.poly"),
+                   f"1:{west},43.72 {west + 0.02:.2f},43.72 {west + 0.02:.2f},43.76 {west},43.76", "none")
+    write_poly(os.path.join(out, "hostile.poly"), "1:7.40,43.72 7.44,43.72 7.44,43.76", "../../escaped")
+    for name, count, label in (("one", 1, 7), ("two", 2, 0), ("group", 32769, 0), ("many", 1200, 0), ("empty", 0, 0)):
+        with open(os.path.join(out, name + ".list"), "w") as f:
+            f.write("# made for a test\n")
+            f.writelines(f"{label or k + 1}: 0,{k * 10} to 10,{k * 10 + 10}\n" for k in range(count))
+    # Two blobs of nodes, the second cut short.
+    write_osm(os.path.join(out, "whole.pbf"), [(k + 1, 7.4 + k / 1e6, 43.7) for k in range(10000)])
+    with open(os.path.join(out, "whole.pbf"), "rb") as whole, open(os.path.join(out, "cut.pbf"), "wb") as cut:
+        cut.write(whole.read()[:-10])
+    for blocked in ("two/2.osm", "d2/areas.list", "d3/relations.txt", "d4/areas.mp", "full"):
+        os.makedirs(os.path.join(out, blocked))
+    os.symlink("/dev/full", os.path.join(out, "full/7.osm"))
+
+
+# Multipolygons and buildings, each around a corner of a grid of tiles, in
+# eighths of a tile (0 lies on a border): rings "role x,y x,y ...", apart by
+# ";", the ways of a ring apart by "/" (a ring of one way closes on its first
+# point). Role "-": a building, a closed way.
+CASES = """
+inner_at_corner: outer -6,-6 -6,6 6,6 6,-6; inner 3,-3 3,3 -3,3 -3,-3
+inner_cut_once: outer 6,-6 6,6 -6,6 -6,-6; inner 1,-3 1,3 5,3 5,-3
+two_inners: outer -6,-6 -6,6 6,6 6,-6; inner 1,-3 1,3 5,3 5,-3; inner -5,1 -5,4 -2,4 -2,1
+inner_touches_outer_on_border: outer -6,-6 -6,6 6,6 6,0 6,-6; inner 6,0 2,-3 2,3
+two_outers: outer -6,-5 -6,5 -1,5 -1,-5; outer 6,-5 6,5 1,5 1,-5
+outers_touch_on_border: outer -5,-5 -5,5 0,3 -1,-5; outer 0,3 5,5 5,-5 1,-5
+outer_along_border: outer 0,-5 0,5 5,5 5,-5; inner 1,-2 1,2 3,2 3,-2
+inner_along_border: outer -6,-6 -6,6 6,6 6,-6; inner 0,-3 0,3 3,3 3,-3
+inner_along_border_from_corner: outer 0,-1 -3,-2 -2,0 1,2; inner 0,0 -1,-1 -1,0 0,1
+inner_meets_outer_on_border: outer 2,-2 -5,-1 4,2; inner 2,1 -2,0 1,-1
+inner_touches_border: outer -6,-6 -6,6 6,6 6,-6; inner 0,2 3,4 3,1
+island_in_hole: outer -6,-6 -6,6 6,6 6,-6; inner -4,-4 -4,4 4,4 4,-4; outer -2,-2 -2,2 2,2 2,-2
+rings_of_two_ways: outer -6,-6 -6,6 6,6 / 6,6 6,-6 -6,-6; inner -3,-3 3,-3 3,3 / -3,-3 -3,3 3,3
+u_shape: outer -5,-4 5,-4 5,4 3,4 3,-2 -3,-2 -3,4 -5,4
+building_at_corner: - -3,-3 -3,3 3,3 3,-3
+building_vertices_on_borders: - 0,-4 4,0 0,4 -4,0
+building_along_border: - 3,-3 3,3 0,3 0,-3
+u_building: - -5,-4 5,-4 5,4 3,4 3,-2 -3,-2 -3,4 -5,4
+""".strip().splitlines()
+
+
+def write_grid_cases(out):
+    """The CASES, in cases.osm.pbf, and the split file of the grid, grid.list."""
+    step, columns = 0.703125, 6  # 2^15 split-file units: exact in 1e-7 degrees and in map units
+    nodes, ways, relations = [], [], []
+    for index, case in enumerate(CASES):
+        name, rings = case.split(": ")
+        cx, cy = (2 * (index % columns) + 1) * step, (2 * (index // columns) + 1) * step
+        ids, members = {}, []
+        for ring in rings.split("; "):
+            role, parts = ring.split(" ", 1)
+            parts = [[tuple(int(v) for v in p.split(",")) for p in part.split()] for part in parts.split(" / ")]
+            for part in parts:
+                for p in part:
+                    if p not in ids:
+                        ids[p] = len(nodes) + 1
+                        nodes.append((ids[p], cx + p[0] * step / 8, cy + p[1] * step / 8))
+                ways.append((len(ways) + 1, [ids[p] for p in part + (part[:1] if len(parts) == 1 else [])],
+                             {"building": "yes", "name": name} if role == "-" else {}))
+                members.append(("w", ways[-1][0], role))
+        if role != "-":
+            relations.append((len(relations) + 1, members, {"type": "multipolygon", "landuse": "grass", "name": name}))
+    write_osm(os.path.join(out, "cases.osm.pbf"), nodes, ways, relations)
+    rows, unit = (len(CASES) + columns - 1) // columns, 1 << 15
     with open(os.path.join(out, "grid.list"), "w") as f:
-        for k in range(2 * rows * 2 * COLUMNS):
-            row, column = divmod(k, 2 * COLUMNS)
+        for k in range(2 * rows * 2 * columns):
+            row, column = divmod(k, 2 * columns)
             f.write(f"{k + 1:08d}: {row * unit},{column * unit} to {(row + 1) * unit},{(column + 1) * unit}\n")
 
 
+def make(what, out):
+    """Polygon files of POLYGONS[what] in out/polys, or the inputs a writer makes."""
+    if what in POLYGONS:
+        for name, sections in POLYGONS[what].items():
+            write_poly(os.path.join(out, "polys", name + ".poly"), sections)
+    else:
+        {"grid": write_grid_cases, "across180": write_across_180, "failures": write_failure_inputs}[what](out)
+
 
 def main():
-    if sys.argv[1] == "--grid-cases":
-        return write_grid_cases(sys.argv[2])
-    source, outdir = sys.argv[1:3]
-    options = dict((a[2:] + "=").split("=")[:2] for a in sys.argv[3:])
-    files = sorted(glob.glob(os.path.join(outdir, "*.osm")) + glob.glob(os.path.join(outdir, "*.osm.pbf")))
-    if not files:
-        fault("no output files")
+    if sys.argv[1].startswith("--make="):
+        return make(sys.argv[1][len("--make="):], sys.argv[2])
+    first = Run(*sys.argv[1:4])
+    options = dict(a[2:].partition("=")[::2] for a in sys.argv[4:])
+    # Files the run leaves, or not: comma-separated paths.
+    for path in filter(None, options.get("present", "").split(",")):
+        if not os.path.exists(path):
+            fault(f"{path} is missing")
+    for path in filter(None, options.get("absent", "").split(",")):
+        if os.path.exists(path):
+            fault(f"{path} is left behind")
+    # Reruns that write the same files: with other options; by another build,
+    # which must print the same too; as jobs of area ranges; from the package.
+    if options.keys() & {"same", "reference"}:
+        outdir, printed = first.again("same", options.get("same", ""), options.get("reference"))
+        same_files(first.outdir, outdir)
+        if "reference" in options and printed != open(first.log).read():
+            fault(f"{options['reference']} prints otherwise:\n{printed}")
+    if "jobs" in options:
+        check_jobs(first)
+    if "package" in options:
+        check_package(first, options["package"])
+    if "expect-poly" in options and \
+            read_poly(os.path.join(first.outdir, "areas.poly")) != read_poly(options["expect-poly"]):
+        fault(f"areas.poly holds other areas than {options['expect-poly']}")
+    outdir, max_nodes = first.outdir, first.max_nodes
+    if "again" in options:
+        # Nodes within a few map units of a cut may change sides.
+        outdir, max_nodes = check_again(first, options["again"]), max_nodes + max_nodes // 500
+    files = tiles(outdir) if options.keys() & {"read", "split", "list", "poly", "areas"} else []
     for path in files:
         check_readable(path)
-    outputs = {os.path.basename(path): read(path) for path in files}
-    original = read(source)
-    new_base = max(FIRST_NEW_ID, max([0] + list(original.nodes) + list(original.ways) + list(original.relations)) + 1)
-    listed = os.path.join(outdir, "areas.list")
-    rects = read_list(listed) if os.path.exists(listed) else {}
-    node_file = check_split(original, outputs, new_base, int(options["max-nodes"]), "partial" in options) \
-        if "split" in options else {}
-    if "list" in options:
-        check_list(outputs, rects, new_base)
-    if "poly" in options:
-        check_poly(original, node_file, options["poly"], outdir)
-    if "areas" in options:
-        uncut = sorted(glob.glob(os.path.join(options["uncut"], "*.osm*"))) if options.get("uncut") else []
-        by_name = float(options["by-name"]) if "by-name" in options else None
-        check_areas(original, outputs, source, files, rects, uncut, by_name, new_base)
+    if options.keys() & {"split", "list", "poly", "areas"}:
+        if not files:
+            fault("no output files")
+        outputs = {os.path.basename(path): Collector(path) for path in files}
+        original = Collector(first.source)
+        new_base = max(FIRST_NEW_ID, max([0, *original.nodes, *original.ways, *original.relations]) + 1)
+        listed = os.path.join(outdir, "areas.list")
+        rects = read_list(listed) if os.path.exists(listed) else {}
+        node_file = check_split(original, outputs, new_base, max_nodes, "partial" in options) \
+            if "split" in options else {}
+        if "list" in options:
+            check_list(outputs, rects, new_base)
+        if "poly" in options:
+            check_poly(original, node_file, options["poly"], outdir)
+        if "areas" in options:
+            uncut = tiles(first.again("whole", "--max-nodes=1600000")[0]) if "uncut" in options else []
+            by_name = float(options["by-name"]) if "by-name" in options else None
+            check_areas(first.source, outdir, original, outputs, rects, uncut, by_name, new_base)
     if faults:
         print(f"{len(faults)} faults")
     return 1 if faults else 0
