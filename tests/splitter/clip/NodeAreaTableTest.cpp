@@ -1,3 +1,4 @@
+// The node area table against a plain binary search over the same pairs.
 #include "splitter/clip/NodeAreaTable.h"
 
 #include <algorithm>
@@ -10,15 +11,7 @@ namespace {
 
 using Clip::CNodeAreaTable;
 
-// The plain answer: the lowest area of id among the pairs, or none.
-int32_t Expected(const std::vector<std::pair<OSM::TId, int32_t>>& sorted, OSM::TId id)
-{
-    auto at = std::lower_bound(sorted.begin(), sorted.end(), std::make_pair(id, INT32_MIN));
-    return at != sorted.end() && at->first == id ? at->second : Clip::kNoArea;
-}
-
-// Every id of the set, its neighbours and ids beyond its ends are looked up
-// in the table and in a plain binary search over the same pairs.
+// Every id of the set, its neighbours and ids beyond its ends are looked up.
 TEST(NodeAreaTable, FindsWhatABinarySearchFinds)
 {
     std::mt19937_64 random(16);
@@ -26,7 +19,7 @@ TEST(NodeAreaTable, FindsWhatABinarySearchFinds)
         const char* name;
         uint64_t count;
         OSM::TId first;
-        OSM::TId gap;  // ids advance by 1 .. gap
+        OSM::TId gap;   // ids advance by 1 .. gap
         bool clusters;  // runs of dense ids far apart
     } cases[] = {
         {"empty", 0, 1, 1, false},
@@ -70,8 +63,41 @@ TEST(NodeAreaTable, FindsWhatABinarySearchFinds)
         for (const auto& pair : pairs)
             for (OSM::TId d = -2; d <= 2; ++d)
                 probes.push_back(pair.first + d);
-        for (OSM::TId probe : probes)
-            ASSERT_EQ(table.Find(probe), Expected(pairs, probe)) << "id " << probe;
+        for (OSM::TId probe : probes) {
+            // The lowest area of the id among the pairs, or none.
+            auto at = std::lower_bound(pairs.begin(), pairs.end(), std::make_pair(probe, INT32_MIN));
+            ASSERT_EQ(table.Find(probe), at != pairs.end() && at->first == probe ? at->second : Clip::kNoArea)
+                << "id " << probe;
+        }
+    }
+}
+
+// Looking a node up next to the one looked up before finds what a search of
+// the whole table finds.
+TEST(NodeAreaTable, LookupAfterThePreviousKeyAsAnywhere)
+{
+    std::mt19937_64 random(16);
+    for (int round = 0; round < 20; ++round) {
+        // Runs of consecutive ids, some ids in several areas, gaps between.
+        CNodeAreaTable table;
+        OSM::TId id = OSM::TId(random() % 100) - 50;
+        for (int n = 0; n < 400; ++n) {
+            id += random() % 4 == 0 ? 1 + OSM::TId(random() % 5) : 1;
+            for (uint64_t k = random() % 8 == 0 ? 3 : 1; k > 0; --k)
+                table.Append(id, int32_t(random() % 5));
+        }
+        table.Finish();
+        // Queries as the nodes of ways give them: mostly the next id, some
+        // repeated, some far off or absent.
+        const Clip::TIdAreaKey* previous = nullptr;
+        OSM::TId query = OSM::TId(random() % 100) - 60;
+        for (int q = 0; q < 2000; ++q) {
+            const uint64_t step = random() % 10;
+            query = step < 6 ? query + 1 : step < 8 ? query : OSM::TId(random() % 1400) - 100;
+            const Clip::TIdAreaKey* after = table.FindKeyAfter(query, previous);
+            ASSERT_EQ(after, table.FindKey(query)) << "round " << round << ", id " << query;
+            previous = random() % 16 == 0 ? nullptr : after;
+        }
     }
 }
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
 
 #include "common/OSM/DataWriter.h"
@@ -32,6 +32,7 @@ struct TTestMember {
     OSM::EEntityType type = OSM::kNode;
     int64_t ref = 0;
     std::string role;
+    bool operator==(const TTestMember&) const = default;
 };
 
 struct TTestRelation {
@@ -46,12 +47,14 @@ struct TTestInput {
     std::vector<TTestRelation> relations = {};
 };
 
-// One "OSMData" blob holding one group of the given entities.
-std::string NodeBlob(const std::vector<TTestNode>& nodes);
-std::string WayBlob(const std::vector<TTestWay>& ways);
-std::string RelationBlob(const std::vector<TTestRelation>& relations);
+// Entities separated by ';', each a kind and id, then its fields, then
+// key=value tags: "n1 <lon> <lat>", "w10 <ref> <ref>...", "r20 w10:outer n1".
+TTestInput ParseInput(std::string_view text);
 
-// A whole file: the header, then one blob per kind that has entities.
+// One "OSMData" blob per kind that has entities, each of one group.
+std::string DataBlobs(const TTestInput& input);
+
+// A whole file: the header, then DataBlobs.
 std::string PbfInput(const std::vector<TTestNode>& nodes, const std::vector<TTestWay>& ways = {},
                      const std::vector<TTestRelation>& relations = {});
 inline std::string PbfInput(const TTestInput& input) { return PbfInput(input.nodes, input.ways, input.relations); }
@@ -73,6 +76,7 @@ public:
     const OSM::TNode* Node(int64_t id) const;
     const OSM::TWay* Way(int64_t id) const;
     const OSM::TRelation* Relation(int64_t id) const;
+    bool Has(OSM::EEntityType type, int64_t id) const;
 
     std::vector<OSM::TNode> nodes;
     std::vector<OSM::TWay> ways;
