@@ -101,44 +101,6 @@ void WriteSplitFile(const std::string& path, const std::vector<std::vector<doubl
     WriteFile(path, text);
 }
 
-namespace {
-
-template <typename T>
-const T* FindById(const std::vector<T>& records, int64_t id)
-{
-    auto at = std::find_if(records.begin(), records.end(), [id](const T& record) { return record.id == id; });
-    return at == records.end() ? nullptr : &*at;
-}
-
-}  // namespace
-
-void CRecordingWriter::WriteRelation(const OSM::TRelation& relation)
-{
-    relations.push_back(relation);
-    kinds += 'r';
-}
-
-void CRecordingWriter::WriteWay(const OSM::TWay& way)
-{
-    ways.push_back(way);
-    kinds += 'w';
-}
-
-void CRecordingWriter::WriteNode(const OSM::TNode& node)
-{
-    nodes.push_back(node);
-    kinds += 'n';
-}
-
-const OSM::TNode* CRecordingWriter::Node(int64_t id) const { return FindById(nodes, id); }
-const OSM::TWay* CRecordingWriter::Way(int64_t id) const { return FindById(ways, id); }
-const OSM::TRelation* CRecordingWriter::Relation(int64_t id) const { return FindById(relations, id); }
-
-bool CRecordingWriter::Has(OSM::EEntityType type, int64_t id) const
-{
-    return type == OSM::kNode ? Node(id) != nullptr : type == OSM::kWay ? Way(id) != nullptr : Relation(id) != nullptr;
-}
-
 CPassHarness::CPassHarness(std::vector<TRing> rings, std::vector<uint32_t> outputOf)
     : m_rings(std::move(rings)), m_outputOf(std::move(outputOf))
 {
@@ -276,15 +238,14 @@ bool IsMember(const OSM::TRelation& relation, OSM::EEntityType type, int64_t ref
 }
 
 // Whether the outer and the inner way members close into rings apart:
-// every end node is the end of an even number of ways of each kind. ways
-// gives the ways' nodes.
-bool RingsClose(const std::vector<TTestMember>& members, const std::map<int64_t, TRefs>& ways)
+// every end node is the end of an even number of ways of each kind.
+bool RingsClose(const std::vector<TTestMember>& members, const std::map<int64_t, TTestWay>& ways)
 {
     std::map<std::pair<bool, int64_t>, int> ends;
     for (const TTestMember& m : members)
-        if (const auto way = ways.find(m.ref); m.type == OSM::kWay && way != ways.end() && !way->second.empty()) {
-            ++ends[{m.role == "inner", way->second.front()}];
-            ++ends[{m.role == "inner", way->second.back()}];
+        if (const auto way = ways.find(m.ref); m.type == OSM::kWay && way != ways.end() && !way->second.refs.empty()) {
+            ++ends[{m.role == "inner", way->second.refs.front()}];
+            ++ends[{m.role == "inner", way->second.refs.back()}];
         }
     return std::all_of(ends.begin(), ends.end(), [](const auto& end) { return end.second % 2 == 0; });
 }
@@ -387,7 +348,7 @@ public:
         }
         for (const TTestWay& way : input.ways) {
             m_maxId[OSM::kWay] = std::max(m_maxId[OSM::kWay], way.id);
-            m_ways[way.id] = way.refs;
+            m_ways[way.id] = way;
             const std::vector<TSegment> edges = InputSegments(way.refs);
             m_edges.insert(m_edges.end(), edges.begin(), edges.end());
         }
@@ -453,8 +414,8 @@ public:
 
         for (const OSM::TWay& way : out.ways) {
             expectId(OSM::kWay, way.id);
-            if (const TTestWay* in = InputWay(way.id); in != nullptr && Inside(in->refs)) {
-                EXPECT_TRUE(RefsOf(way) == in->refs && TagsOf(way) == in->tags) << "way " << way.id << " changed";
+            if (const auto in = m_ways.find(way.id); in != m_ways.end() && Inside(in->second.refs)) {
+                EXPECT_TRUE(RefsOf(way) == in->second.refs && TagsOf(way) == in->second.tags) << "way " << way.id << " changed";
             }
             // Roads and lone barriers are never closed along a border.
             const bool line = way.FindTag("highway") || (way.FindTag("barrier") && way.tags.Count() == 1);
@@ -523,7 +484,7 @@ public:
             std::vector<TSegment> edges;
             bool inside = true;
             for (const TTestMember& m : relation.members) {
-                const TRefs refs = m.type == OSM::kWay && m_ways.count(m.ref) ? m_ways.at(m.ref) : TRefs();
+                const TRefs refs = m.type == OSM::kWay && m_ways.count(m.ref) ? m_ways.at(m.ref).refs : TRefs();
                 const std::vector<TSegment> more = InputSegments(refs);
                 inside = inside && Inside(refs);
                 edges.insert(edges.end(), more.begin(), more.end());
@@ -538,9 +499,9 @@ public:
             }, "relation " + std::to_string(relation.id));
         }
         for (uint32_t o = 0; o < m_pass.OutputCount(); ++o) {
-            std::map<int64_t, TRefs> ways;
+            std::map<int64_t, TTestWay> ways;
             for (const OSM::TWay& way : m_pass.Output(o).ways)
-                ways[way.id] = RefsOf(way);
+                ways[way.id] = {way.id, RefsOf(way)};
             for (const OSM::TRelation& relation : m_pass.Output(o).relations)
                 EXPECT_TRUE((relation.id <= m_maxId[OSM::kRelation] && !closing.count(relation.id)) ||
                             RingsClose(MembersOf(relation), ways))
@@ -549,12 +510,6 @@ public:
     }
 
 private:
-    const TTestWay* InputWay(int64_t id) const
-    {
-        auto at = std::find_if(m_input.ways.begin(), m_input.ways.end(), [&](const TTestWay& w) { return w.id == id; });
-        return at == m_input.ways.end() ? nullptr : &*at;
-    }
-
     // The edges between those of refs that lie on the globe.
     std::vector<TSegment> InputSegments(const TRefs& refs) const
     {
@@ -638,7 +593,7 @@ private:
     const EChecks m_checks;
     int64_t m_maxId[3] = {0, 0, 0};
     std::map<int64_t, CGeoPoint> m_points;  // of the input nodes on the globe
-    std::map<int64_t, TRefs> m_ways;        // the input ways' nodes
+    std::map<int64_t, TTestWay> m_ways;
     std::map<int64_t, TRefs> m_listedBy;    // way -> input relations listing it
     std::vector<TSegment> m_edges;          // of the input ways, between nodes on the globe
     std::map<int64_t, int> m_copies;        // of each input node

@@ -69,19 +69,39 @@ void WriteSplitFile(const std::string& path, const std::vector<std::vector<doubl
 // Keeps a copy of every record written, in order.
 class CRecordingWriter : public OSM::CDataWriter {
 public:
-    void WriteRelation(const OSM::TRelation& relation) override;
-    void WriteWay(const OSM::TWay& way) override;
-    void WriteNode(const OSM::TNode& node) override;
+    void WriteNode(const OSM::TNode& node) override { Keep(nodes, node, 'n'); }
+    void WriteWay(const OSM::TWay& way) override { Keep(ways, way, 'w'); }
+    void WriteRelation(const OSM::TRelation& relation) override { Keep(relations, relation, 'r'); }
 
-    const OSM::TNode* Node(int64_t id) const;
-    const OSM::TWay* Way(int64_t id) const;
-    const OSM::TRelation* Relation(int64_t id) const;
-    bool Has(OSM::EEntityType type, int64_t id) const;
+    // The record of that id, or nullptr.
+    const OSM::TNode* Node(int64_t id) const { return Find(nodes, id); }
+    const OSM::TWay* Way(int64_t id) const { return Find(ways, id); }
+    const OSM::TRelation* Relation(int64_t id) const { return Find(relations, id); }
+    bool Has(OSM::EEntityType type, int64_t id) const
+    {
+        return type == OSM::kNode ? Node(id) != nullptr : type == OSM::kWay ? Way(id) != nullptr : Relation(id) != nullptr;
+    }
 
     std::vector<OSM::TNode> nodes;
     std::vector<OSM::TWay> ways;
     std::vector<OSM::TRelation> relations;
     std::string kinds;  // 'n', 'w' or 'r' per record, in the order written
+
+private:
+    template <typename T>
+    void Keep(std::vector<T>& records, const T& record, char kind)
+    {
+        records.push_back(record);
+        kinds += kind;
+    }
+    template <typename T>
+    static const T* Find(const std::vector<T>& records, int64_t id)
+    {
+        for (const T& record : records)
+            if (record.id == id)
+                return &record;
+        return nullptr;
+    }
 };
 
 struct TPassResult {
