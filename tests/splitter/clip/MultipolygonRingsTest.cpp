@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <map>
 #include <random>
+#include <utility>
 
 #include "splitter/AreaGeometry.h"
 #include "splitter/clip/MultipolygonRings.h"
@@ -110,11 +111,12 @@ void MakeCase(std::mt19937& random, TCase& c)
         if (below(60) != 0)
             c.nodes.points[id] = {int32_t(below(1000)), int32_t(below(1000))};
     auto add = [&c](const std::vector<OSM::TId>& refs, const char* role) {
-        OSM::TWay& way = c.stored.EmplaceBack();
-        way.id = OSM::TId(98 + 2 * c.stored.Count());
+        OSM::TWay way;
+        way.id = OSM::TId(100 + 2 * c.stored.Count());
         for (OSM::TId ref : refs)
             way.nodeRefs.PushBack(ref);
         c.relation.members.PushBack({OSM::kWay, way.id, role});
+        c.stored.PushBack(std::move(way));
     };
     for (uint32_t r = 1 + below(6); r > 0; --r) {
         const char* role = below(3) == 0 ? "inner" : below(2) == 0 ? "outer" : "";
@@ -155,7 +157,7 @@ std::pair<std::string, std::string> ExpectSameAsTheScan(const TCase& c, const st
     printed[0] = test::CaptureStdout([&] { ScanRings(c.relation, c.stored, c.nodes, rings[0]); });
     printed[1] = test::CaptureStdout([&] { AssembleRings(c.relation, c.stored, c.nodes, rings[1]); });
     for (int k = 0; k < 2; ++k)
-        for (const TRingWay& w : rings[k])
+        for (const TRingWay& w : std::as_const(rings[k]))
             text[k] += std::to_string(w.ring) + ":" + std::to_string(w.way->id) + (w.reversed ? "r" : "") +
                        (w.outer ? "o " : "i ");
     EXPECT_EQ(text[1], text[0]) << label;
