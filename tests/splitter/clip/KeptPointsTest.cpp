@@ -38,21 +38,18 @@ std::string RandomInput(std::mt19937& random, bool negativeIds, bool repeatedNod
         ways.push_back({5, {nodes[100].id, nodes[102].id}, {}});
     }
     for (int64_t w = 1; w <= 50; ++w) {
-        TTestWay way{w * 10, {}, {}};
+        TTestWay& way = ways.emplace_back(TTestWay{w * 10, {}, {{w % 3 == 0 ? "highway" : "building", "yes"}}});
         const int length = 2 + int(random() % 6);
         for (int k = 0; k < length; ++k)
             way.refs.push_back(random() % 30 == 0 ? 9999 : nodes[random() % nodes.size()].id);
         if (w % 4 == 0 && length >= 3)
             way.refs.push_back(way.refs.front());
-        way.tags = {{w % 3 == 0 ? "highway" : "building", "yes"}};
-        ways.push_back(way);
     }
     std::vector<TTestRelation> relations;
     for (int64_t r = 1; r <= 8; ++r) {
-        TTestRelation relation{r, {}, {{"type", "multipolygon"}}};
+        TTestRelation& relation = relations.emplace_back(TTestRelation{r, {}, {{"type", "multipolygon"}}});
         for (int m = 0; m < 1 + int(random() % 3); ++m)
             relation.members.push_back({OSM::kWay, ways[random() % ways.size()].id, m == 0 ? "outer" : "inner"});
-        relations.push_back(relation);
     }
     std::string file = HeaderBlob();
     for (size_t first = 0; first < nodes.size(); first += 50)

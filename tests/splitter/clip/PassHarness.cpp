@@ -33,12 +33,11 @@ TTestInput ParseInput(std::string_view text)
         std::vector<std::string> fields;
         TTags tags;
         words >> head;
-        while (words >> word) {
+        while (words >> word)
             if (const size_t equals = word.find('='); equals != std::string::npos)
                 tags.emplace_back(word.substr(0, equals), word.substr(equals + 1));
             else
                 fields.push_back(word);
-        }
         const int64_t id = std::stoll(head.substr(1));
         if (head[0] == 'n') {
             input.nodes.push_back(NodeAt(id, std::stod(fields.at(0)), std::stod(fields.at(1)), tags));
@@ -123,14 +122,14 @@ TPassResult CPassHarness::Run(const std::string& pbf, uint32_t maxAreas, std::op
         ADD_FAILURE() << "the test input has no valid header";
         return result;
     }
+    const uint32_t count = uint32_t(m_rings.size()), perPass = maxAreas == 0 ? count : maxAreas;
     std::vector<const TRing*> polygons;
     std::vector<TAreaOutput*> outputs;
-    for (uint32_t i = 0; i < m_rings.size(); ++i) {
+    for (uint32_t i = 0; i < count; ++i) {
         polygons.push_back(&m_rings[i]);
         outputs.push_back(m_outputs[m_outputOf[i]].get());
     }
-    Clip::CRunAreas run(polygons.data(), uint32_t(polygons.size()));
-    const uint32_t count = uint32_t(polygons.size()), perPass = maxAreas == 0 ? count : maxAreas;
+    Clip::CRunAreas run(polygons.data(), count);
     CStdOutLog log;
     log.enabled = false;
     std::exception_ptr failure;
