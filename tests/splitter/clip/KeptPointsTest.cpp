@@ -91,7 +91,8 @@ TEST(KeptPoints, PointNextToTheOriginIsKnown)
 {
     for (uint64_t kept : {0, 1000}) {
         CPassHarness pass({DegreeRect(-1, -1, 0, 1), DegreeRect(0, -1, 1, 1)});
-        const TPassResult result = pass.Run(PbfInput(ParseInput("n1 -0.5 0.5; n2 -1e-7 -1e-7; n3 0.5 0.5; w10 1 2 3")), 0, kept);
+        const std::string input = PbfInput(ParseInput("n1 -0.5 0.5; n2 -1e-7 -1e-7; n3 0.5 0.5; w10 1 2 3"));
+        const TPassResult result = pass.Run(input, 0, kept);
         EXPECT_TRUE(result.ok && result.printed.empty()) << "limit " << kept << ": " << result.printed;
         const CRecordingWriter& west = pass.Output(0);
         ASSERT_TRUE(west.ways.size() == 1 && west.Node(2) != nullptr) << "limit " << kept;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <cmath>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -77,8 +76,9 @@ void ScanRings(const OSM::TRelation& relation, const CGrowArray<OSM::TWay>& stor
         std::vector<CGeoPoint> points;
         bool known = true;
         for (size_t k = s; k <= end && known; ++k) {
+            const CGrowArray<OSM::TId>& refs = ways[k].way->nodeRefs;
             std::vector<CGeoPoint> way;
-            for (const OSM::TId* ref = ways[k].way->nodeRefs.begin(); known && ref != ways[k].way->nodeRefs.end(); ++ref)
+            for (const OSM::TId* ref = refs.begin(); known && ref != refs.end(); ++ref)
                 if (!(known = nodes.NodePoint(*ref, way.emplace_back())))
                     std::printf("Node %" PRId64 " is missing\n", *ref);
             if (ways[k].reversed)

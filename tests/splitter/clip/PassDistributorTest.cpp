@@ -57,11 +57,13 @@ TEST(PassDistributor, SmallInputsSplitSoundly)
         {"a path along the shared border, a wall on it",
          "n1 0.5 0.25; n2 1 0.25; n3 1 0.75; n4 1.5 0.75; w10 1 2 3 4 highway=path; w11 2 3 barrier=wall"},
         {"roads across 180 degrees",
-         "n1 179.5 0.5; n2 -179.5 0.5; n3 179.75 0.25; n4 -179.75 0.75; w10 1 2 highway=primary; w11 3 4 highway=service",
+         "n1 179.5 0.5; n2 -179.5 0.5; n3 179.75 0.25; n4 -179.75 0.75; w10 1 2 highway=primary;"
+         "w11 3 4 highway=service",
          {DegreeRect(179, 0, 180, 1), DegreeRect(-180, 0, -179, 1)}},
         {"areas of 340 degrees",  // their edges taken the short way would miss the cut at 10 east
          "n1 10 0.5; n2 10 1.5; w10 1 2 highway=primary", {DegreeRect(-170, 0, 170, 1), DegreeRect(-170, 1, 170, 2)}},
-        {"ways of one node, of one node twice, of none", "n1 0.5 0.5; n2 1.5 0.5; n3 3 0.5; w10 1 name=a; w11 3; w12 2 2; w13; w14 2"},
+        {"ways of one node, of one node twice, of none",
+         "n1 0.5 0.5; n2 1.5 0.5; n3 3 0.5; w10 1 name=a; w11 3; w12 2 2; w13; w14 2"},
         {"highway pieces, ids above the first new id", highways},
         {"highway pieces, one output", highways, TwoAreas(), {0, 0}},
         {"ways whose nodes the input lacks",
@@ -108,8 +110,8 @@ TTestInput RandomInput(std::mt19937& random)
     const uint32_t pool = 3 + below(20);
     for (uint32_t i = 1; i <= pool; ++i) {
         const uint32_t tag = below(10);
-        input.nodes.push_back(NodeAt(i, below(21) / 8.0 - 0.25, below(21) / 8.0 - 0.25,
-                                     tag == 0 ? TTags{{"garmin:extnode", "no"}} : tag == 1 ? TTags{{"name", "a"}} : TTags{}));
+        const TTags tags = tag == 0 ? TTags{{"garmin:extnode", "no"}} : tag == 1 ? TTags{{"name", "a"}} : TTags{};
+        input.nodes.push_back(NodeAt(i, below(21) / 8.0 - 0.25, below(21) / 8.0 - 0.25, tags));
     }
     const char* kinds[] = {"highway", "barrier", "waterway", "landuse", nullptr};
     for (uint32_t n = below(6); n > 0; --n) {

@@ -219,7 +219,8 @@ bool HasKey(const TTags& tags, const std::string& key)
 // Whether every tag of some is one of tags.
 bool Holds(const TTags& tags, const TTags& some)
 {
-    return std::all_of(some.begin(), some.end(), [&](const auto& tag) { return std::count(tags.begin(), tags.end(), tag); });
+    return std::all_of(some.begin(), some.end(),
+                       [&](const auto& tag) { return std::count(tags.begin(), tags.end(), tag) > 0; });
 }
 
 std::vector<TTestMember> MembersOf(const OSM::TRelation& relation)
@@ -402,7 +403,8 @@ public:
                     continue;
                 bool edge = false;
                 const std::vector<uint32_t> areas = Holding(m_rings, InputPoint(in), &edge);
-                EXPECT_TRUE(std::any_of(areas.begin(), areas.end(), [&](uint32_t a) { return m_pass.OutputOf(a) == o; }))
+                EXPECT_TRUE(std::any_of(areas.begin(), areas.end(),
+                                        [&](uint32_t area) { return m_pass.OutputOf(area) == o; }))
                     << "node " << node.id << " in no area of the output";
                 tags = in.tags;
                 if (edge && !HasKey(tags, "garmin:extnode"))
@@ -414,7 +416,8 @@ public:
         for (const OSM::TWay& way : out.ways) {
             expectId(OSM::kWay, way.id);
             if (const auto in = m_ways.find(way.id); in != m_ways.end() && Inside(in->second.refs)) {
-                EXPECT_TRUE(RefsOf(way) == in->second.refs && TagsOf(way) == in->second.tags) << "way " << way.id << " changed";
+                EXPECT_TRUE(RefsOf(way) == in->second.refs && TagsOf(way) == in->second.tags)
+                    << "way " << way.id << " is not the input way";
             }
             // Roads and lone barriers are never closed along a border.
             const bool line = way.FindTag("highway") || (way.FindTag("barrier") && way.tags.Count() == 1);

@@ -79,7 +79,9 @@ public:
     const OSM::TRelation* Relation(int64_t id) const { return Find(relations, id); }
     bool Has(OSM::EEntityType type, int64_t id) const
     {
-        return type == OSM::kNode ? Node(id) != nullptr : type == OSM::kWay ? Way(id) != nullptr : Relation(id) != nullptr;
+        return type == OSM::kNode  ? Node(id) != nullptr
+               : type == OSM::kWay ? Way(id) != nullptr
+                                   : Relation(id) != nullptr;
     }
 
     std::vector<OSM::TNode> nodes;
