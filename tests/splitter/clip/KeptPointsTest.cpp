@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "tests/splitter/clip/PassHarness.h"
 
@@ -14,35 +12,21 @@ namespace {
 
 using namespace test;
 
-// Every record of every output, and what the pass printed.
-std::string Dump(CPassHarness& pass, const TPassResult& result)
-{
-    return std::to_string(result.ok) + ' ' + result.printed + '\n' + PassText(pass);
-}
-
-struct TCase {
-    const char* name;
-    bool negativeIds;   // the first ids negative, in file order -1, -2, ...
-    bool repeatedNode;  // one node twice, at two places
-    uint32_t maxAreas;  // 0: one pass
-};
-
 // Nodes in several blocks, some outside every area; ways of a few nodes,
-// open and closed, some through a node the input lacks; multipolygons.
-std::string RandomInput(std::mt19937& random, const TCase& c)
+// open and closed, some through a node the input lacks; multipolygons. With
+// negativeIds the first ids are -1, -2, ... in file order; with repeatedNode
+// one node comes twice, at two places.
+std::string RandomInput(std::mt19937& random, bool negativeIds, bool repeatedNode)
 {
     std::uniform_real_distribution<double> lon(-0.5, 3.5), lat(-0.5, 2.5);
     std::vector<TTestNode> nodes;
-    const int count = 240;
-    for (int i = 0; i < count; ++i) {
-        const int64_t id = c.negativeIds && i < 40 ? -1 - i : 1 + 2 * i + int64_t(random() % 2);
-        TTags tags;
-        if (random() % 10 == 0)
-            tags = {{"name", std::to_string(i)}};
+    for (int i = 0; i < 240; ++i) {
+        const int64_t id = negativeIds && i < 40 ? -1 - i : 1 + 2 * i + int64_t(random() % 2);
+        const TTags tags = random() % 10 == 0 ? TTags{{"name", std::to_string(i)}} : TTags{};
         nodes.push_back(NodeAt(id, lon(random), lat(random), tags));
     }
     std::vector<TTestWay> ways;
-    if (c.repeatedNode) {
+    if (repeatedNode) {
         // Read again, its last position counts; the way through it crosses
         // a border either way. Its block holds no other position to read.
         std::uniform_real_distribution<double> inLon(0, 3), inLat(0, 2);
@@ -54,47 +38,44 @@ std::string RandomInput(std::mt19937& random, const TCase& c)
         ways.push_back({5, {nodes[100].id, nodes[102].id}, {}});
     }
     for (int64_t w = 1; w <= 50; ++w) {
-        TTestWay way{w * 10, {}, {}};
+        TTestWay& way = ways.emplace_back(TTestWay{w * 10, {}, {{w % 3 == 0 ? "highway" : "building", "yes"}}});
         const int length = 2 + int(random() % 6);
         for (int k = 0; k < length; ++k)
             way.refs.push_back(random() % 30 == 0 ? 9999 : nodes[random() % nodes.size()].id);
         if (w % 4 == 0 && length >= 3)
             way.refs.push_back(way.refs.front());
-        way.tags = {{w % 3 == 0 ? "highway" : "building", "yes"}};
-        ways.push_back(way);
     }
     std::vector<TTestRelation> relations;
     for (int64_t r = 1; r <= 8; ++r) {
-        TTestRelation relation{r, {}, {{"type", "multipolygon"}}};
+        TTestRelation& relation = relations.emplace_back(TTestRelation{r, {}, {{"type", "multipolygon"}}});
         for (int m = 0; m < 1 + int(random() % 3); ++m)
             relation.members.push_back({OSM::kWay, ways[random() % ways.size()].id, m == 0 ? "outer" : "inner"});
-        relations.push_back(relation);
     }
-    std::vector<std::string> blobs;
+    std::string file = HeaderBlob();
     for (size_t first = 0; first < nodes.size(); first += 50)
-        blobs.push_back(NodeBlob({nodes.begin() + first, nodes.begin() + std::min(first + 50, nodes.size())}));
-    blobs.push_back(WayBlob(ways));
-    blobs.push_back(RelationBlob(relations));
-    return PbfFile(blobs);
+        file += DataBlobs({{nodes.begin() + first, nodes.begin() + std::min(first + 50, nodes.size())}});
+    return file + DataBlobs({{}, ways, relations});
 }
 
 TEST(KeptPoints, AnyLimitGivesTheOutputsOfReadingAgain)
 {
-    const TCase cases[] = {
-        {"one pass", false, false, 0},
-        {"passes of two areas", false, false, 2},
-        {"negative ids", true, false, 0},
-        {"a node twice", false, true, 0},
-    };
+    const struct {
+        const char* name;
+        bool negativeIds, repeatedNode;
+        uint32_t maxAreas;  // 0: one pass
+    } cases[] = {{"one pass", false, false, 0},
+                 {"passes of two areas", false, false, 2},
+                 {"negative ids", true, false, 0},
+                 {"a node twice", false, true, 0}};
     std::mt19937 random(16);
-    for (const TCase& c : cases) {
+    for (const auto& c : cases) {
         for (int round = 0; round < 6; ++round) {
-            const std::string input = RandomInput(random, c);
+            const std::string input = RandomInput(random, c.negativeIds, c.repeatedNode);
             auto run = [&](std::optional<uint64_t> kept) {
                 CPassHarness pass({DegreeRect(0, 0, 1, 1), DegreeRect(1, 0, 2, 1), DegreeRect(0, 1, 2, 2),
                                    DegreeRect(2, 0, 3, 2)});
                 const TPassResult result = pass.Run(input, c.maxAreas, kept);
-                return Dump(pass, result);
+                return std::to_string(result.ok) + ' ' + result.printed + '\n' + PassText(pass);
             };
             const std::string reread = run(0);
             for (std::optional<uint64_t> kept : {std::optional<uint64_t>(), std::optional<uint64_t>(1),
@@ -110,17 +91,13 @@ TEST(KeptPoints, PointNextToTheOriginIsKnown)
 {
     for (uint64_t kept : {0, 1000}) {
         CPassHarness pass({DegreeRect(-1, -1, 0, 1), DegreeRect(0, -1, 1, 1)});
-        const TPassResult result = pass.Run(
-            PbfInput({NodeAt(1, -0.5, 0.5), NodeAt(2, -1e-7, -1e-7), NodeAt(3, 0.5, 0.5)}, {{10, {1, 2, 3}, {}}}), 0,
-            kept);
-        ASSERT_TRUE(result.ok);
-        EXPECT_EQ(result.printed, "") << "limit " << kept;
-        ASSERT_EQ(pass.Output(0).ways.size(), 1u) << "limit " << kept;
-        EXPECT_EQ(pass.Output(0).ways[0].nodeRefs.Count(), 3u) << "limit " << kept;
-        const auto& nodes = pass.Output(0).nodes;
-        auto two = std::find_if(nodes.begin(), nodes.end(), [](const OSM::TNode& n) { return n.id == 2; });
-        ASSERT_NE(two, nodes.end()) << "limit " << kept;
-        EXPECT_EQ(two->position, (CGeoPoint{-1, -1})) << "limit " << kept;
+        const std::string input = PbfInput(ParseInput("n1 -0.5 0.5; n2 -1e-7 -1e-7; n3 0.5 0.5; w10 1 2 3"));
+        const TPassResult result = pass.Run(input, 0, kept);
+        EXPECT_TRUE(result.ok && result.printed.empty()) << "limit " << kept << ": " << result.printed;
+        const CRecordingWriter& west = pass.Output(0);
+        ASSERT_TRUE(west.ways.size() == 1 && west.Node(2) != nullptr) << "limit " << kept;
+        EXPECT_EQ(west.ways[0].nodeRefs.Count(), 3u) << "limit " << kept;
+        EXPECT_EQ(west.Node(2)->position, (CGeoPoint{-1, -1})) << "limit " << kept;
     }
 }
 

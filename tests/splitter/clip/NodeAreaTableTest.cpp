@@ -1,3 +1,4 @@
+// The node area table against a plain binary search over the same pairs.
 #include "splitter/clip/NodeAreaTable.h"
 
 #include <algorithm>
@@ -10,15 +11,8 @@ namespace {
 
 using Clip::CNodeAreaTable;
 
-// The plain answer: the lowest area of id among the pairs, or none.
-int32_t Expected(const std::vector<std::pair<OSM::TId, int32_t>>& sorted, OSM::TId id)
-{
-    auto at = std::lower_bound(sorted.begin(), sorted.end(), std::make_pair(id, INT32_MIN));
-    return at != sorted.end() && at->first == id ? at->second : Clip::kNoArea;
-}
-
-// Every id of the set, its neighbours and ids beyond its ends are looked up
-// in the table and in a plain binary search over the same pairs.
+// Every id of the set, twice, its neighbours and ids beyond its ends are
+// looked up, as anywhere and after the key found before.
 TEST(NodeAreaTable, FindsWhatABinarySearchFinds)
 {
     std::mt19937_64 random(16);
@@ -26,7 +20,7 @@ TEST(NodeAreaTable, FindsWhatABinarySearchFinds)
         const char* name;
         uint64_t count;
         OSM::TId first;
-        OSM::TId gap;  // ids advance by 1 .. gap
+        OSM::TId gap;   // ids advance by 1 .. gap
         bool clusters;  // runs of dense ids far apart
     } cases[] = {
         {"empty", 0, 1, 1, false},
@@ -68,10 +62,18 @@ TEST(NodeAreaTable, FindsWhatABinarySearchFinds)
         std::vector<OSM::TId> probes = {Clip::kMinKeyId, Clip::kMaxKeyId, Clip::kMinKeyId - 1, Clip::kMaxKeyId + 1,
                                         INT64_MIN, INT64_MAX, 0};
         for (const auto& pair : pairs)
-            for (OSM::TId d = -2; d <= 2; ++d)
+            for (OSM::TId d : {-2, -1, 0, 0, 1, 2})
                 probes.push_back(pair.first + d);
-        for (OSM::TId probe : probes)
-            ASSERT_EQ(table.Find(probe), Expected(pairs, probe)) << "id " << probe;
+        const Clip::TIdAreaKey* previous = nullptr;
+        for (OSM::TId probe : probes) {
+            // The lowest area of the id among the pairs, or none.
+            auto at = std::lower_bound(pairs.begin(), pairs.end(), std::make_pair(probe, INT32_MIN));
+            ASSERT_EQ(table.Find(probe), at != pairs.end() && at->first == probe ? at->second : Clip::kNoArea)
+                << "id " << probe;
+            const Clip::TIdAreaKey* key = table.FindKeyAfter(probe, previous);
+            ASSERT_EQ(key, table.FindKey(probe)) << "id " << probe << " after the key found before";
+            previous = key;
+        }
     }
 }
 

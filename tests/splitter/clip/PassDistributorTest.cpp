@@ -21,125 +21,81 @@ std::vector<TRing> FourAreas()
     return {DegreeRect(0, 0, 1, 1), DegreeRect(1, 0, 2, 1), DegreeRect(0, 1, 1, 2), DegreeRect(1, 1, 2, 2)};
 }
 
-struct TCase {
-    const char* name;
-    TTestInput input;
-    std::vector<TRing> rings = TwoAreas();
-    std::vector<uint32_t> outputOf = {};
-    const char* printed = "";
-};
-
-TTestInput AcrossTheAntimeridian(bool clockwise)
+// A road, a lake of one way (its refs given) and one of two ways around 180
+// degrees, nodes on both names of the meridian.
+std::string AcrossTheAntimeridian(const std::string& lake)
 {
-    std::vector<int64_t> lake = {11, 12, 13, 14, 11};
-    if (!clockwise)
-        std::reverse(lake.begin(), lake.end());
-    return {{NodeAt(1, 172, 5.25), NodeAt(2, 180, 5.25), NodeAt(3, -179, 5.75), NodeAt(4, -180, 6.25),
-             NodeAt(5, -172, 6.25), NodeAt(11, 178, 4), NodeAt(12, -178, 4), NodeAt(13, -178, 2), NodeAt(14, 178, 2),
-             NodeAt(21, 176, 8), NodeAt(22, -176, 8), NodeAt(23, -176, 7), NodeAt(24, 176, 7), NodeAt(30, -180, 9.5),
-             NodeAt(31, 180, 0.5)},
-            {{100, {1, 2, 3, 4, 5}, {{"highway", "primary"}}},
-             {101, lake, {{"natural", "water"}}},
-             {102, {21, 22, 23}, {}},
-             {103, {23, 24, 21}, {}}},
-            {{200, {{OSM::kWay, 102, "outer"}, {OSM::kWay, 103, "outer"}}, {{"type", "multipolygon"}}}}};
+    return "n1 172 5.25; n2 180 5.25; n3 -179 5.75; n4 -180 6.25; n5 -172 6.25; n11 178 4; n12 -178 4; n13 -178 2;"
+           "n14 178 2; n21 176 8; n22 -176 8; n23 -176 7; n24 176 7; n30 -180 9.5; n31 180 0.5;"
+           "w100 1 2 3 4 5 highway=primary; w101 " + lake + " natural=water; w102 21 22 23; w103 23 24 21;"
+           "r200 w102:outer w103:outer type=multipolygon";
 }
 
 TEST(PassDistributor, SmallInputsSplitSoundly)
 {
-    const int64_t n = 20000000000, w = 30000000000;  // input ids above the first new id
-    const TTestInput highways = {
-        {NodeAt(n + 1, 0.5, 0.5), NodeAt(n + 2, 1.5, 0.5), NodeAt(n + 3, 0.125, 0.5), NodeAt(n + 4, 0.375, 1.5),
-         NodeAt(n + 5, 0.125, 1.5), NodeAt(n + 6, 0.375, 0.5), NodeAt(n + 7, 0.625, 0.5), NodeAt(n + 8, 0.875, 1.5),
-         NodeAt(n + 9, 0.625, 1.5), NodeAt(n + 10, 0.875, 0.5)},
-        {{w, {n + 1, n + 2}, {{"highway", "residential"}}},
-         {w + 1, {n + 3, n + 4, n + 5, n + 6}, {{"barrier", "fence"}}},
-         {w + 2, {n + 7, n + 8, n + 9, n + 10}, {{"highway", "track"}}}}};
-    const TTestInput relations = {
-        {NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5), NodeAt(3, 0.25, 0.25), NodeAt(4, 1.75, 0.75), NodeAt(5, 3, 3)},
-        {{10, {1, 2}, {{"highway", "primary"}}}},
-        {{1, {{OSM::kRelation, 2, "sub"}}, {{"name", "grandparent"}}},  // ancestors before the route
-         {2, {{OSM::kRelation, 3, "route"}}},
-         {3, {{OSM::kWay, 10, "forward"}}, {{"type", "route"}}},
-         {4, {{OSM::kRelation, 3, ""}}},  // and after it
-         {5, {{OSM::kRelation, 4, ""}}},
-         {6, {{OSM::kRelation, 7, ""}, {OSM::kNode, 3, "stop"}}},  // a cycle, in the west only
-         {7, {{OSM::kRelation, 6, ""}}},
-         {8, {{OSM::kRelation, 8, "self"}, {OSM::kNode, 4, ""}}},
-         {9, {{OSM::kNode, 5, ""}, {OSM::kWay, 77, ""}, {OSM::kRelation, 99, ""}}}}};
-    const TTestInput withoutWays = {
-        {NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5)},
-        {},
-        {{5, {{OSM::kNode, 1, "a"}, {OSM::kNode, 2, "b"}}, {{"type", "route"}}},
-         {6, {{OSM::kRelation, 5, "child"}, {OSM::kNode, 2, "c"}}, {{"type", "superroute"}}}}};
-    const TCase cases[] = {
+    // Input ids above the first new id.
+    const char* highways = "n20000000001 0.5 0.5; n20000000002 1.5 0.5; n20000000003 0.125 0.5;"
+                           "n20000000004 0.375 1.5; n20000000005 0.125 1.5; n20000000006 0.375 0.5;"
+                           "n20000000007 0.625 0.5; n20000000008 0.875 1.5; n20000000009 0.625 1.5;"
+                           "n20000000010 0.875 0.5; w30000000000 20000000001 20000000002 highway=residential;"
+                           "w30000000001 20000000003 20000000004 20000000005 20000000006 barrier=fence;"
+                           "w30000000002 20000000007 20000000008 20000000009 20000000010 highway=track";
+    // Ancestors of the route before and after it, a cycle in the west only.
+    const char* relations = "n1 0.5 0.5; n2 1.5 0.5; n3 0.25 0.25; n4 1.75 0.75; n5 3 3; w10 1 2 highway=primary;"
+                            "r1 r2:sub name=grandparent; r2 r3:route; r3 w10:forward type=route; r4 r3; r5 r4;"
+                            "r6 r7 n3:stop; r7 r6; r8 r8:self n4; r9 n5 w77 r99";
+    const char* withoutWays = "n1 0.5 0.5; n2 1.5 0.5; r5 n1:a n2:b type=route; r6 r5:child n2:c type=superroute";
+    const std::vector<TRing> quarters180 = {DegreeRect(170, 0, 179, 5), DegreeRect(179, 0, -170, 5),
+                                            DegreeRect(170, 5, -179, 10), DegreeRect(-179, 5, -170, 10)};
+    const struct {
+        const char* name;
+        std::string input;
+        std::vector<TRing> rings = TwoAreas();
+        std::vector<uint32_t> outputOf = {};
+        const char* printed = "";
+    } cases[] = {
         {"a path along the shared border, a wall on it",
-         {{NodeAt(1, 0.5, 0.25), NodeAt(2, 1, 0.25), NodeAt(3, 1, 0.75), NodeAt(4, 1.5, 0.75)},
-          {{10, {1, 2, 3, 4}, {{"highway", "path"}}}, {11, {2, 3}, {{"barrier", "wall"}}}}}},
+         "n1 0.5 0.25; n2 1 0.25; n3 1 0.75; n4 1.5 0.75; w10 1 2 3 4 highway=path; w11 2 3 barrier=wall"},
         {"roads across 180 degrees",
-         {{NodeAt(1, 179.5, 0.5), NodeAt(2, -179.5, 0.5), NodeAt(3, 179.75, 0.25), NodeAt(4, -179.75, 0.75)},
-          {{10, {1, 2}, {{"highway", "primary"}}}, {11, {3, 4}, {{"highway", "service"}}}}},
+         "n1 179.5 0.5; n2 -179.5 0.5; n3 179.75 0.25; n4 -179.75 0.75; w10 1 2 highway=primary;"
+         "w11 3 4 highway=service",
          {DegreeRect(179, 0, 180, 1), DegreeRect(-180, 0, -179, 1)}},
         {"areas of 340 degrees",  // their edges taken the short way would miss the cut at 10 east
-         {{NodeAt(1, 10, 0.5), NodeAt(2, 10, 1.5)}, {{10, {1, 2}, {{"highway", "primary"}}}}},
-         {DegreeRect(-170, 0, 170, 1), DegreeRect(-170, 1, 170, 2)}},
+         "n1 10 0.5; n2 10 1.5; w10 1 2 highway=primary", {DegreeRect(-170, 0, 170, 1), DegreeRect(-170, 1, 170, 2)}},
         {"ways of one node, of one node twice, of none",
-         {{NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5), NodeAt(3, 3, 0.5)},
-          {{10, {1}, {{"name", "a"}}}, {11, {3}}, {12, {2, 2}}, {13, {}}, {14, {2}}}}},
+         "n1 0.5 0.5; n2 1.5 0.5; n3 3 0.5; w10 1 name=a; w11 3; w12 2 2; w13; w14 2"},
         {"highway pieces, ids above the first new id", highways},
         {"highway pieces, one output", highways, TwoAreas(), {0, 0}},
         {"ways whose nodes the input lacks",
-         {{NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5), NodeAt(4, 0.5, 91), NodeAt(5, 200, 0.5), NodeAt(6, 0.25, 0.25),
-           NodeAt(7, 1.25, 0.25), NodeAt(8, 1.25, 0.75), NodeAt(9, 0.2, 0.8), NodeAt(10, 0.3, 0.8),
-           NodeAt(11, 0.25, 0.9)},
-          {{20, {1, 2, 999}, {{"highway", "road"}}},
-           {21, {1, 4}, {{"highway", "road"}}},
-           {22, {5, 1}, {{"highway", "road"}}},
-           {23, {6, 7, 8, 998, 6}, {{"building", "yes"}}},
-           {24, {1, 2}, {{"highway", "road"}}},
-           {25, {1, 6, 997, 7, 8}, {{"highway", "path"}}},
-           {26, {9, 10, 996, 11, 9}, {{"landuse", "grass"}}}},
-          {{30, {{OSM::kWay, 25, "a"}, {OSM::kWay, 23, "b"}}}}},
-         TwoAreas(),
-         {},
+         "n1 0.5 0.5; n2 1.5 0.5; n4 0.5 91; n5 200 0.5; n6 0.25 0.25; n7 1.25 0.25; n8 1.25 0.75; n9 0.2 0.8;"
+         "n10 0.3 0.8; n11 0.25 0.9; w20 1 2 999 highway=road; w21 1 4 highway=road; w22 5 1 highway=road;"
+         "w23 6 7 8 998 6 building=yes; w24 1 2 highway=road; w25 1 6 997 7 8 highway=path;"
+         "w26 9 10 996 11 9 landuse=grass; r30 w25:a w23:b",
+         TwoAreas(), {},
          "Node 999 is missing\nNode 4 is missing\nNode 5 is missing\nNode 998 is missing\n"
          "Node 997 is missing\nNode 996 is missing\n"},
         {"a way through an area without a node in it",
-         {{NodeAt(1, 0.5, 0.5), NodeAt(2, 2.5, 0.6), NodeAt(3, 1, 0.25), NodeAt(4, 1.5, 0.25), NodeAt(5, 2, 0.75),
-           NodeAt(6, 0.5, 0.9)},
-          {{10, {1, 2}, {{"highway", "primary"}}}, {11, {3, 4, 5}, {{"highway", "path"}}},
-           {12, {6, 2}, {{"waterway", "river"}}}},
-          {{20, {{OSM::kWay, 10, ""}, {OSM::kWay, 11, ""}}}}},
+         "n1 0.5 0.5; n2 2.5 0.6; n3 1 0.25; n4 1.5 0.25; n5 2 0.75; n6 0.5 0.9; w10 1 2 highway=primary;"
+         "w11 3 4 5 highway=path; w12 6 2 waterway=river; r20 w10 w11",
          {DegreeRect(0, 0, 1, 1), DegreeRect(1, 0, 2, 1), DegreeRect(2, 0, 3, 1)}},
         {"relations, their ancestors and cycles", relations},
         {"relations in a file without ways", withoutWays},
         {"relations in a file without ways, one output", withoutWays, TwoAreas(), {0, 0}},
         {"children whose pieces are only a border node",
-         {{NodeAt(1, 1, 0.5), NodeAt(2, 0.5, 0.5), NodeAt(3, 1.5, 0.5)},
-          {{10, {1, 2}}, {11, {1, 3}}},
-          {{20, {{OSM::kWay, 10, ""}}}, {21, {{OSM::kWay, 11, ""}}}, {30, {{OSM::kRelation, 20, ""}}},
-           {31, {{OSM::kRelation, 21, ""}}}}}},
-        {"a way along a border from a corner, to a node of one tile",
-         {{NodeAt(1, 1, 1.5), NodeAt(2, 1, 0.5)}, {{10, {1, 2}}}},
-         FourAreas()},
-        {"a way along a border from outside", {{NodeAt(1, 0, -0.5), NodeAt(2, 0, 0.5)}, {{10, {1, 2}}}}, FourAreas()},
-        {"a way along a border turning off it",
-         {{NodeAt(1, 1, 1), NodeAt(2, 1.5, 1), NodeAt(3, 1.5, 1.5)}, {{10, {1, 2, 3}}}},
-         FourAreas()},
-        {"across 180: tiles meeting there", AcrossTheAntimeridian(true),
+         "n1 1 0.5; n2 0.5 0.5; n3 1.5 0.5; w10 1 2; w11 1 3; r20 w10; r21 w11; r30 r20; r31 r21"},
+        {"a way along a border from a corner, to a node of one tile", "n1 1 1.5; n2 1 0.5; w10 1 2", FourAreas()},
+        {"a way along a border from outside", "n1 0 -0.5; n2 0 0.5; w10 1 2", FourAreas()},
+        {"a way along a border turning off it", "n1 1 1; n2 1.5 1; n3 1.5 1.5; w10 1 2 3", FourAreas()},
+        {"across 180: tiles meeting there", AcrossTheAntimeridian("11 12 13 14 11"),
          {DegreeRect(170, 0, 180, 10), DegreeRect(-180, 0, -170, 10)}},
-        {"across 180: a tile across it", AcrossTheAntimeridian(false),
+        {"across 180: a tile across it", AcrossTheAntimeridian("11 14 13 12 11"),
          {DegreeRect(165, 0, 177, 10), DegreeRect(177, 0, -177, 10), DegreeRect(-177, 0, -165, 10)}},
-        {"across 180: quarters", AcrossTheAntimeridian(true),
-         {DegreeRect(170, 0, 179, 5), DegreeRect(179, 0, -170, 5), DegreeRect(170, 5, -179, 10),
-          DegreeRect(-179, 5, -170, 10)}},
-        {"across 180: quarters, the lake drawn back", AcrossTheAntimeridian(false),
-         {DegreeRect(170, 0, 179, 5), DegreeRect(179, 0, -170, 5), DegreeRect(170, 5, -179, 10),
-          DegreeRect(-179, 5, -170, 10)}},
+        {"across 180: quarters", AcrossTheAntimeridian("11 12 13 14 11"), quarters180},
+        {"across 180: quarters, the lake drawn back", AcrossTheAntimeridian("11 14 13 12 11"), quarters180},
     };
-    for (const TCase& c : cases) {
+    for (const auto& c : cases) {
         CPassHarness pass(c.rings, c.outputOf);
-        EXPECT_EQ(ExpectSoundSplit(pass, c.input, c.name).printed, c.printed) << c.name;
+        EXPECT_EQ(ExpectSoundSplit(pass, ParseInput(c.input), c.name).printed, c.printed) << c.name;
     }
 }
 
@@ -153,11 +109,9 @@ TTestInput RandomInput(std::mt19937& random)
     TTestInput input;
     const uint32_t pool = 3 + below(20);
     for (uint32_t i = 1; i <= pool; ++i) {
-        const uint32_t tags = below(10);
-        input.nodes.push_back(NodeAt(i, below(21) / 8.0 - 0.25, below(21) / 8.0 - 0.25,
-                                     tags == 0   ? TTags{{"garmin:extnode", "no"}}
-                                     : tags == 1 ? TTags{{"name", "a"}}
-                                                 : TTags{}));
+        const uint32_t tag = below(10);
+        const TTags tags = tag == 0 ? TTags{{"garmin:extnode", "no"}} : tag == 1 ? TTags{{"name", "a"}} : TTags{};
+        input.nodes.push_back(NodeAt(i, below(21) / 8.0 - 0.25, below(21) / 8.0 - 0.25, tags));
     }
     const char* kinds[] = {"highway", "barrier", "waterway", "landuse", nullptr};
     for (uint32_t n = below(6); n > 0; --n) {
@@ -228,9 +182,7 @@ TEST(PassDistributor, RandomInputsSplitSoundly)
 {
     for (uint32_t seed = 0; seed < 600 && !HasFailure(); ++seed) {
         std::mt19937 random(seed);
-        CPassHarness pass({DegreeRect(0, 0, 1, 1), DegreeRect(1, 0, 2, 1), DegreeRect(0, 1, 1, 2),
-                           DegreeRect(1, 1, 2, 2)},
-                          seed % 4 == 3 ? std::vector<uint32_t>{0, 0, 1, 1} : std::vector<uint32_t>{});
+        CPassHarness pass(FourAreas(), seed % 4 == 3 ? std::vector<uint32_t>{0, 0, 1, 1} : std::vector<uint32_t>{});
         ExpectSoundSplit(pass, RandomInput(random), "seed " + std::to_string(seed));
     }
 }
@@ -246,10 +198,10 @@ TEST(PassDistributor, OverlappingAreasGiveSelfContainedOutputs)
     }
 }
 
+// Every parent has a smaller id than its child, the order that needs the most
+// propagation.
 TEST(PassDistributor, DeepChainOfNestedRelationsIsCopiedWhole)
 {
-    // Every parent has a smaller id than its child, the order that needs the
-    // most propagation.
     constexpr int64_t kDepth = 100000;
     std::vector<TTestRelation> relations;
     for (int64_t k = 1; k < kDepth; ++k)
@@ -261,9 +213,7 @@ TEST(PassDistributor, DeepChainOfNestedRelationsIsCopiedWhole)
     ASSERT_EQ(west.relations.size(), size_t(kDepth));
     for (int64_t k = 1; k <= kDepth; ++k) {
         const OSM::TRelation& copy = west.relations[size_t(k - 1)];
-        ASSERT_EQ(copy.id, k);
-        ASSERT_EQ(copy.members.Count(), 1u);
-        ASSERT_EQ(copy.members[0].ref, k < kDepth ? k + 1 : 1);
+        ASSERT_TRUE(copy.id == k && copy.members.Count() == 1 && copy.members[0].ref == (k < kDepth ? k + 1 : 1)) << k;
     }
     EXPECT_TRUE(pass.Output(1).relations.empty());
 }
@@ -272,11 +222,11 @@ TEST(PassDistributor, MalformedInputsEndTheRun)
 {
     const int64_t tooLarge = int64_t(1) << 47, tooSmall = -(int64_t(1) << 47) - 1;
     const std::vector<TTestNode> fine = {NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5)};
-    const std::string nodes = NodeBlob(fine), moreNodes = NodeBlob({NodeAt(3, 0.25, 0.5)});
-    const std::string ways = WayBlob({{10, {1, 2}}}), relations = RelationBlob({{20, {{OSM::kNode, 1, ""}}}});
+    auto blobs = [](const char* text) { return DataBlobs(ParseInput(text)); };
+    const std::string header = HeaderBlob(), nodes = blobs("n1 0.5 0.5; n2 1.5 0.5"), moreNodes = blobs("n3 0.25 0.5");
+    const std::string ways = blobs("w10 1 2"), relations = blobs("r20 n1");
     // Negative ids come first, by absolute value.
-    const std::string negative = NodeBlob({NodeAt(0, 0.5, 0.5), NodeAt(-1, 0.5, 0.5), NodeAt(-2, 1.5, 0.5)});
-    const std::string header = HeaderBlob();
+    const std::string negative = blobs("n0 0.5 0.5; n-1 0.5 0.5; n-2 1.5 0.5");
     const std::string inputs[] = {
         // Ids that do not fit in 47 bits.
         PbfInput({NodeAt(1, 0.5, 0.5), NodeAt(tooLarge, 5, 5)}),
@@ -289,8 +239,8 @@ TEST(PassDistributor, MalformedInputsEndTheRun)
         header + nodes + relations + ways,
         header + nodes + ways + relations + moreNodes,
         header + moreNodes + nodes,
-        header + nodes + WayBlob({{11, {1, 2}}, {10, {2, 1}}}),
-        header + nodes + RelationBlob({{21}}) + relations,
+        header + nodes + blobs("w11 1 2; w10 2 1"),
+        header + nodes + blobs("r21") + relations,
         header + nodes + negative,
     };
     for (const std::string& input : inputs) {

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
-#include <functional>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -23,35 +23,61 @@ TTestNode NodeAt(int64_t id, double lon, double lat, TTags tags)
     return TTestNode{id, std::llround(lat * 1e7), std::llround(lon * 1e7), std::move(tags)};
 }
 
-std::string NodeBlob(const std::vector<TTestNode>& nodes) { return DataBlob(DenseBlock(nodes)); }
-
-std::string WayBlob(const std::vector<TTestWay>& ways)
+TTestInput ParseInput(std::string_view text)
 {
-    OSMPBF::PrimitiveBlock block;
-    OSMPBF::PrimitiveGroup& group = *block.add_primitivegroup();
-    for (const TTestWay& way : ways)
-        AddWay(block, group, way.id, way.refs, way.tags);
-    return DataBlob(block);
+    TTestInput input;
+    std::istringstream entities{std::string(text)};
+    for (std::string entity; std::getline(entities, entity, ';');) {
+        std::istringstream words(entity);
+        std::string head, word;
+        std::vector<std::string> fields;
+        TTags tags;
+        words >> head;
+        while (words >> word)
+            if (const size_t equals = word.find('='); equals != std::string::npos)
+                tags.emplace_back(word.substr(0, equals), word.substr(equals + 1));
+            else
+                fields.push_back(word);
+        const int64_t id = std::stoll(head.substr(1));
+        if (head[0] == 'n') {
+            input.nodes.push_back(NodeAt(id, std::stod(fields.at(0)), std::stod(fields.at(1)), tags));
+        } else if (head[0] == 'w') {
+            TTestWay& way = input.ways.emplace_back(TTestWay{id, {}, tags});
+            for (const std::string& ref : fields)
+                way.refs.push_back(std::stoll(ref));
+        } else {
+            TTestRelation& relation = input.relations.emplace_back(TTestRelation{id, {}, tags});
+            for (const std::string& member : fields) {
+                const size_t colon = member.find(':');
+                relation.members.push_back({OSM::EEntityType(std::string_view("nwr").find(member[0])),
+                                            std::stoll(member.substr(1, colon - 1)),
+                                            colon == std::string::npos ? "" : member.substr(colon + 1)});
+            }
+        }
+    }
+    return input;
 }
 
-std::string RelationBlob(const std::vector<TTestRelation>& relations)
+std::string DataBlobs(const TTestInput& input)
 {
-    OSMPBF::PrimitiveBlock block;
-    OSMPBF::PrimitiveGroup& group = *block.add_primitivegroup();
-    for (const TTestRelation& relation : relations) {
+    OSMPBF::PrimitiveBlock ways, relations;
+    OSMPBF::PrimitiveGroup &wayGroup = *ways.add_primitivegroup(), &relationGroup = *relations.add_primitivegroup();
+    for (const TTestWay& way : input.ways)
+        AddWay(ways, wayGroup, way.id, way.refs, way.tags);
+    for (const TTestRelation& relation : input.relations) {
         std::vector<TMemberSpec> members;
         for (const TTestMember& member : relation.members)
             members.emplace_back(member.type, member.ref, member.role);
-        AddRelation(block, group, relation.id, members, relation.tags);
+        AddRelation(relations, relationGroup, relation.id, members, relation.tags);
     }
-    return DataBlob(block);
+    return (input.nodes.empty() ? "" : DataBlob(DenseBlock(input.nodes))) + (input.ways.empty() ? "" : DataBlob(ways)) +
+           (input.relations.empty() ? "" : DataBlob(relations));
 }
 
 std::string PbfInput(const std::vector<TTestNode>& nodes, const std::vector<TTestWay>& ways,
                      const std::vector<TTestRelation>& relations)
 {
-    return HeaderBlob() + (nodes.empty() ? "" : NodeBlob(nodes)) + (ways.empty() ? "" : WayBlob(ways)) +
-           (relations.empty() ? "" : RelationBlob(relations));
+    return HeaderBlob() + DataBlobs({nodes, ways, relations});
 }
 
 TRing DegreeRect(double west, double south, double east, double north)
@@ -73,39 +99,6 @@ void WriteSplitFile(const std::string& path, const std::vector<std::vector<doubl
     }
     WriteFile(path, text);
 }
-
-namespace {
-
-template <typename T>
-const T* FindById(const std::vector<T>& records, int64_t id)
-{
-    auto at = std::find_if(records.begin(), records.end(), [id](const T& record) { return record.id == id; });
-    return at == records.end() ? nullptr : &*at;
-}
-
-}  // namespace
-
-void CRecordingWriter::WriteRelation(const OSM::TRelation& relation)
-{
-    relations.push_back(relation);
-    kinds += 'r';
-}
-
-void CRecordingWriter::WriteWay(const OSM::TWay& way)
-{
-    ways.push_back(way);
-    kinds += 'w';
-}
-
-void CRecordingWriter::WriteNode(const OSM::TNode& node)
-{
-    nodes.push_back(node);
-    kinds += 'n';
-}
-
-const OSM::TNode* CRecordingWriter::Node(int64_t id) const { return FindById(nodes, id); }
-const OSM::TWay* CRecordingWriter::Way(int64_t id) const { return FindById(ways, id); }
-const OSM::TRelation* CRecordingWriter::Relation(int64_t id) const { return FindById(relations, id); }
 
 CPassHarness::CPassHarness(std::vector<TRing> rings, std::vector<uint32_t> outputOf)
     : m_rings(std::move(rings)), m_outputOf(std::move(outputOf))
@@ -129,14 +122,14 @@ TPassResult CPassHarness::Run(const std::string& pbf, uint32_t maxAreas, std::op
         ADD_FAILURE() << "the test input has no valid header";
         return result;
     }
+    const uint32_t count = uint32_t(m_rings.size()), perPass = maxAreas == 0 ? count : maxAreas;
     std::vector<const TRing*> polygons;
     std::vector<TAreaOutput*> outputs;
-    for (uint32_t i = 0; i < m_rings.size(); ++i) {
+    for (uint32_t i = 0; i < count; ++i) {
         polygons.push_back(&m_rings[i]);
         outputs.push_back(m_outputs[m_outputOf[i]].get());
     }
-    Clip::CRunAreas run(polygons.data(), uint32_t(polygons.size()));
-    const uint32_t count = uint32_t(polygons.size()), perPass = maxAreas == 0 ? count : maxAreas;
+    Clip::CRunAreas run(polygons.data(), count);
     CStdOutLog log;
     log.enabled = false;
     std::exception_ptr failure;
@@ -180,30 +173,25 @@ std::string PassText(CPassHarness& pass)
 void ExpectSelfContained(const CRecordingWriter& output, const std::string& label)
 {
     EXPECT_TRUE(std::is_sorted(output.kinds.begin(), output.kinds.end(),
-                               [](char a, char b) { return std::string("nwr").find(a) < std::string("nwr").find(b); }))
+                               [](char a, char b) { return (a == 'n' && b != 'n') || (a == 'w' && b == 'r'); }))
         << label << ": kinds out of order: " << output.kinds;
-    auto byId = [](const auto& a, const auto& b) { return OSM::IdBefore(a.id, b.id); };
-    EXPECT_TRUE(std::is_sorted(output.nodes.begin(), output.nodes.end(), byId)) << label << ": nodes out of order";
-    EXPECT_TRUE(std::is_sorted(output.ways.begin(), output.ways.end(), byId)) << label << ": ways out of order";
-    EXPECT_TRUE(std::is_sorted(output.relations.begin(), output.relations.end(), byId))
-        << label << ": relations out of order";
-    std::set<int64_t> ids[3];
-    for (const OSM::TNode& node : output.nodes)
-        EXPECT_TRUE(ids[OSM::kNode].insert(node.id).second) << label << ": node " << node.id << " written twice";
+    auto increasing = [](const auto& records) {
+        return std::adjacent_find(records.begin(), records.end(), [](const auto& a, const auto& b) {
+                   return !OSM::IdBefore(a.id, b.id);
+               }) == records.end();
+    };
+    EXPECT_TRUE(increasing(output.nodes) && increasing(output.ways) && increasing(output.relations))
+        << label << ": ids out of order or written twice";
     for (const OSM::TWay& way : output.ways) {
-        EXPECT_TRUE(ids[OSM::kWay].insert(way.id).second) << label << ": way " << way.id << " written twice";
         // Input ways of one node stay as they are; pieces have two at least.
         EXPECT_GE(way.nodeRefs.Count(), way.id < TAreaOutput::kFirstNewId ? 1u : 2u) << label << ": way " << way.id;
         for (int64_t ref : way.nodeRefs)
-            EXPECT_TRUE(ids[OSM::kNode].count(ref)) << label << ": way " << way.id << " refers to absent node " << ref;
+            EXPECT_TRUE(output.Has(OSM::kNode, ref)) << label << ": way " << way.id << " refers to absent node " << ref;
     }
-    for (const OSM::TRelation& relation : output.relations)
-        EXPECT_TRUE(ids[OSM::kRelation].insert(relation.id).second)
-            << label << ": relation " << relation.id << " written twice";
     for (const OSM::TRelation& relation : output.relations) {
         EXPECT_FALSE(relation.members.Empty()) << label << ": relation " << relation.id << " without members";
         for (const OSM::TMember& m : relation.members)
-            EXPECT_TRUE(ids[m.type].count(m.ref))
+            EXPECT_TRUE(output.Has(m.type, m.ref))
                 << label << ": relation " << relation.id << " lists absent member " << "nwr"[m.type] << m.ref;
     }
 }
@@ -215,28 +203,24 @@ using TRefs = std::vector<int64_t>;
 
 constexpr double kSlack = 2;  // map units a computed position may be off
 
-// Whether the outer and the inner way members close into rings apart:
-// every end node is the end of an even number of ways of each kind. refs
-// gives a way's node references, none when it is absent.
-template <typename Refs>
-bool RingsClose(const std::vector<TTestMember>& members, const Refs& refs)
+TTags TagsOf(const OSM::TEntity& entity)
 {
-    std::map<std::pair<bool, int64_t>, int> ends;
-    for (const TTestMember& m : members)
-        if (const TRefs way = refs(m.ref); m.type == OSM::kWay && !way.empty()) {
-            ++ends[{m.role == "inner", way.front()}];
-            ++ends[{m.role == "inner", way.back()}];
-        }
-    return std::all_of(ends.begin(), ends.end(), [](const auto& end) { return end.second % 2 == 0; });
+    TTags tags;
+    for (const OSM::TTag& tag : entity.tags)
+        tags.emplace_back(tag.key, tag.value);
+    return tags;
 }
 
-// The node references of output's ways, none for a way it lacks.
-auto OutputRefs(const CRecordingWriter& output)
+bool HasKey(const TTags& tags, const std::string& key)
 {
-    return [&output](int64_t id) {
-        const OSM::TWay* way = output.Way(id);
-        return way == nullptr ? TRefs() : TRefs(way->nodeRefs.begin(), way->nodeRefs.end());
-    };
+    return std::any_of(tags.begin(), tags.end(), [&](const auto& tag) { return tag.first == key; });
+}
+
+// Whether every tag of some is one of tags.
+bool Holds(const TTags& tags, const TTags& some)
+{
+    return std::all_of(some.begin(), some.end(),
+                       [&](const auto& tag) { return std::count(tags.begin(), tags.end(), tag) > 0; });
 }
 
 std::vector<TTestMember> MembersOf(const OSM::TRelation& relation)
@@ -245,6 +229,25 @@ std::vector<TTestMember> MembersOf(const OSM::TRelation& relation)
     for (const OSM::TMember& m : relation.members)
         members.push_back({m.type, m.ref, m.role});
     return members;
+}
+
+bool IsMember(const OSM::TRelation& relation, OSM::EEntityType type, int64_t ref)
+{
+    return std::any_of(relation.members.begin(), relation.members.end(),
+                       [&](const OSM::TMember& m) { return m.type == type && m.ref == ref; });
+}
+
+// Whether the outer and the inner way members close into rings apart:
+// every end node is the end of an even number of ways of each kind.
+bool RingsClose(const std::vector<TTestMember>& members, const std::map<int64_t, TTestWay>& ways)
+{
+    std::map<std::pair<bool, int64_t>, int> ends;
+    for (const TTestMember& m : members)
+        if (const auto way = ways.find(m.ref); m.type == OSM::kWay && way != ways.end() && !way->second.refs.empty()) {
+            ++ends[{m.role == "inner", way->second.refs.front()}];
+            ++ends[{m.role == "inner", way->second.refs.back()}];
+        }
+    return std::all_of(ends.begin(), ends.end(), [](const auto& end) { return end.second % 2 == 0; });
 }
 
 // The position the reader gives node.
@@ -302,10 +305,8 @@ double EvenOddArea(const std::vector<TSegment>& segments)
         return 0;
     auto x = [origin = segments[0].first.x](CGeoPoint p) { return double(Geometry::LonDiff(origin, p.x)); };
     std::vector<double> ys, xs;
-    for (const auto& [a, b] : segments) {
-        ys.push_back(a.y);
-        ys.push_back(b.y);
-    }
+    for (const auto& [a, b] : segments)
+        ys.insert(ys.end(), {double(a.y), double(b.y)});
     std::sort(ys.begin(), ys.end());
     double area = 0;
     for (size_t k = 0; k + 1 < ys.size(); ++k) {
@@ -321,96 +322,8 @@ double EvenOddArea(const std::vector<TSegment>& segments)
     return area;
 }
 
-bool SameTags(const OSM::TEntity& entity, const TTags& tags)
-{
-    return std::equal(entity.tags.begin(), entity.tags.end(), tags.begin(), tags.end(),
-                      [](const OSM::TTag& a, const auto& b) { return a.key == b.first && a.value == b.second; });
-}
-
-bool HoldsTags(const OSM::TEntity& entity, const TTags& tags)
-{
-    return std::all_of(tags.begin(), tags.end(), [&](const auto& tag) {
-        const std::string* value = entity.FindTag(tag.first);
-        return value != nullptr && *value == tag.second;
-    });
-}
-
-bool HasKey(const TTags& tags, const std::string& key)
-{
-    return std::any_of(tags.begin(), tags.end(), [&](const auto& tag) { return tag.first == key; });
-}
-
-bool HasTag(const TTags& tags, const std::string& key, const std::string& value)
-{
-    return std::count(tags.begin(), tags.end(), std::pair(key, value)) > 0;
-}
-
-bool IsMember(const OSM::TRelation& relation, OSM::EEntityType type, int64_t ref)
-{
-    return std::any_of(relation.members.begin(), relation.members.end(),
-                       [&](const OSM::TMember& m) { return m.type == type && m.ref == ref; });
-}
-
-// What a split must give, checked output by output.
-class CSplitCheck {
-public:
-    CSplitCheck(CPassHarness& pass, const TTestInput& input, EChecks checks);
-    void Output(uint32_t o);
-    void Finish();
-
-private:
-    bool Inside(const TRefs& refs) const;
-    std::vector<TSegment> Segments(const CRecordingWriter& out, const OSM::TWay& way) const;
-    bool StandsFor(const CRecordingWriter& out, const OSM::TWay& piece, const TTestWay& way) const;
-    void ExpectCovered(const TTestWay& way);
-    void ExpectArea(double want, const std::function<bool(const CRecordingWriter&, const OSM::TWay&)>& picks,
-                    const std::string& what) const;
-
-    CPassHarness& m_pass;
-    const TTestInput& m_input;
-    const std::vector<TRing>& m_rings;
-    const EChecks m_checks;
-    int64_t m_maxId[3] = {0, 0, 0};
-    std::map<int64_t, CGeoPoint> m_points;  // of the nodes on the globe
-    std::map<int64_t, const TTestWay*> m_ways;
-    std::map<int64_t, std::vector<int64_t>> m_listedBy;  // way -> input relations listing it
-    std::vector<TSegment> m_edges;                       // of the input ways, between nodes on the globe
-    std::map<int64_t, int> m_copies;                     // of each input node
-    std::vector<std::vector<std::vector<TSegment>>> m_written;  // edges of each output's ways
-};
-
-CSplitCheck::CSplitCheck(CPassHarness& pass, const TTestInput& input, EChecks checks)
-    : m_pass(pass), m_input(input), m_rings(pass.Rings()), m_checks(checks)
-{
-    for (const TTestNode& node : input.nodes) {
-        m_maxId[OSM::kNode] = std::max(m_maxId[OSM::kNode], node.id);
-        if (const CGeoPoint p = InputPoint(node);
-            std::abs(p.y) <= MapUnits::k90 && p.x >= MapUnits::kMinLon && p.x <= MapUnits::kMaxLon)
-            m_points[node.id] = p;
-    }
-    for (const TTestWay& way : input.ways) {
-        m_maxId[OSM::kWay] = std::max(m_maxId[OSM::kWay], way.id);
-        m_ways[way.id] = &way;
-        for (size_t i = 0; i + 1 < way.refs.size(); ++i)
-            if (m_points.count(way.refs[i]) && m_points.count(way.refs[i + 1]))
-                m_edges.emplace_back(m_points[way.refs[i]], m_points[way.refs[i + 1]]);
-    }
-    for (const TTestRelation& relation : input.relations) {
-        m_maxId[OSM::kRelation] = std::max(m_maxId[OSM::kRelation], relation.id);
-        for (const TTestMember& m : relation.members)
-            if (m.type == OSM::kWay)
-                m_listedBy[m.ref].push_back(relation.id);
-    }
-}
-
-bool CSplitCheck::Inside(const TRefs& refs) const
-{
-    return std::all_of(refs.begin(), refs.end(), [this](int64_t ref) {
-        return m_points.count(ref) && !Holding(m_rings, m_points.at(ref)).empty();
-    });
-}
-
-std::vector<TSegment> CSplitCheck::Segments(const CRecordingWriter& out, const OSM::TWay& way) const
+// The edges of way between nodes out holds.
+std::vector<TSegment> Segments(const CRecordingWriter& out, const OSM::TWay& way)
 {
     std::vector<TSegment> segments;
     for (size_t i = 0; i + 1 < way.nodeRefs.Count(); ++i)
@@ -419,231 +332,274 @@ std::vector<TSegment> CSplitCheck::Segments(const CRecordingWriter& out, const O
     return segments;
 }
 
-// Pieces keep the way's tags, or are members of a copy of a relation that
-// lists the way, or of a new multipolygon that took the way's tags.
-bool CSplitCheck::StandsFor(const CRecordingWriter& out, const OSM::TWay& piece, const TTestWay& way) const
-{
-    if (piece.id == way.id || SameTags(piece, way.tags))
-        return true;
-    const auto lists = m_listedBy.find(way.id);
-    return std::any_of(out.relations.begin(), out.relations.end(), [&](const OSM::TRelation& r) {
-        if (!IsMember(r, OSM::kWay, piece.id))
+TRefs RefsOf(const OSM::TWay& way) { return TRefs(way.nodeRefs.begin(), way.nodeRefs.end()); }
+
+// What a split must give, checked output by output, then over all outputs.
+class CSplitCheck {
+public:
+    CSplitCheck(CPassHarness& pass, const TTestInput& input, EChecks checks)
+        : m_pass(pass), m_input(input), m_rings(pass.Rings()), m_checks(checks)
+    {
+        for (const TTestNode& node : input.nodes) {
+            m_maxId[OSM::kNode] = std::max(m_maxId[OSM::kNode], node.id);
+            if (const CGeoPoint p = InputPoint(node);
+                std::abs(p.y) <= MapUnits::k90 && p.x >= MapUnits::kMinLon && p.x <= MapUnits::kMaxLon)
+                m_points[node.id] = p;
+        }
+        for (const TTestWay& way : input.ways) {
+            m_maxId[OSM::kWay] = std::max(m_maxId[OSM::kWay], way.id);
+            m_ways[way.id] = way;
+            const std::vector<TSegment> edges = InputSegments(way.refs);
+            m_edges.insert(m_edges.end(), edges.begin(), edges.end());
+        }
+        for (const TTestRelation& relation : input.relations) {
+            m_maxId[OSM::kRelation] = std::max(m_maxId[OSM::kRelation], relation.id);
+            for (const TTestMember& m : relation.members)
+                if (m.type == OSM::kWay)
+                    m_listedBy[m.ref].push_back(relation.id);
+        }
+    }
+
+    void Output(uint32_t o)
+    {
+        const CRecordingWriter& out = m_pass.Output(o);
+        SCOPED_TRACE("output " + std::to_string(o));
+        ExpectSelfContained(out, "output");
+        const TAreaOutput& counters = m_pass.Counters(o);
+        const int64_t next[3] = {counters.nextNodeId, counters.nextWayId, counters.nextRelationId};
+        auto expectId = [&](OSM::EEntityType kind, int64_t id) {
+            const int64_t first = std::max(TAreaOutput::kFirstNewId, m_maxId[kind] + 1);
+            EXPECT_TRUE(id <= m_maxId[kind] || (id >= first && id < next[kind]))
+                << "nwr"[kind] << id << " beside the new ids " << first << " to " << next[kind];
+        };
+        auto onBorder = [&](CGeoPoint p, CGeoPoint q) {
+            for (uint32_t area = 0; area < m_rings.size(); ++area)
+                if (m_pass.OutputOf(area) == o && OnSide(m_rings[area], p, q))
+                    return true;
             return false;
-        if (r.id > m_maxId[OSM::kRelation])
-            return !way.tags.empty() && HoldsTags(r, way.tags);
-        return lists != m_listedBy.end() && std::count(lists->second.begin(), lists->second.end(), r.id) > 0;
-    });
-}
+        };
 
-void CSplitCheck::Output(uint32_t o)
-{
-    const CRecordingWriter& out = m_pass.Output(o);
-    const TAreaOutput& counters = m_pass.Counters(o);
-    SCOPED_TRACE("output " + std::to_string(o));
-    ExpectSelfContained(out, "output");
-    auto onBorder = [&](CGeoPoint p, CGeoPoint q) {
-        for (uint32_t area = 0; area < m_rings.size(); ++area)
-            if (m_pass.OutputOf(area) == o && OnSide(m_rings[area], p, q))
-                return true;
-        return false;
-    };
-    auto expectNewIds = [this](const auto& records, OSM::EEntityType kind, int64_t next) {
-        const int64_t first = std::max(TAreaOutput::kFirstNewId, m_maxId[kind] + 1);
-        for (const auto& record : records)
-            EXPECT_TRUE(record.id <= m_maxId[kind] || (record.id >= first && record.id < next))
-                << "nwr"[kind] << record.id << " beside the new ids " << first << " to " << next;
-    };
-    expectNewIds(out.nodes, OSM::kNode, counters.nextNodeId);
-    expectNewIds(out.ways, OSM::kWay, counters.nextWayId);
-    expectNewIds(out.relations, OSM::kRelation, counters.nextRelationId);
-
-    for (const OSM::TNode& node : out.nodes) {
-        if (node.id > m_maxId[OSM::kNode]) {
-            EXPECT_TRUE(onBorder(node.position, node.position)) << "node " << node.id << " off the border";
-            // On 180 degrees a node takes the name the area's corners there have.
-            const bool named = std::any_of(m_rings.begin(), m_rings.end(), [&](const TRing& ring) {
-                return std::any_of(ring.begin(), ring.end(), [&](CGeoPoint p) { return MapUnits::Natural(p.x) == node.position.x; });
-            });
-            EXPECT_TRUE(std::abs(node.position.x) < MapUnits::k180 || named) << "node " << node.id << " on 180";
-            const bool highway = std::any_of(out.ways.begin(), out.ways.end(), [&](const OSM::TWay& w) {
-                return w.FindTag("highway") && std::count(w.nodeRefs.begin(), w.nodeRefs.end(), node.id);
-            });
-            EXPECT_TRUE(SameTags(node, highway ? TTags{{"garmin:extnode", "yes"}} : TTags{})) << "node " << node.id;
-            continue;
-        }
-        ++m_copies[node.id];
-        const TTestNode& in = *FindById(m_input.nodes, node.id);
-        EXPECT_EQ(node.position, InputPoint(in)) << "node " << node.id;
-        bool edge = false;
-        const std::vector<uint32_t> areas = Holding(m_rings, InputPoint(in), &edge);
-        if (m_checks == EChecks::kOverlapping)
-            continue;
-        EXPECT_TRUE(std::any_of(areas.begin(), areas.end(), [&](uint32_t a) { return m_pass.OutputOf(a) == o; }))
-            << "node " << node.id << " in no area of the output";
-        TTags tags = in.tags;
-        if (edge && !HasKey(tags, "garmin:extnode"))
-            tags.emplace_back("garmin:extnode", "yes");
-        EXPECT_TRUE(SameTags(node, tags)) << "node " << node.id;
-    }
-
-    for (const OSM::TWay& way : out.ways) {
-        if (const auto in = m_ways.find(way.id); in != m_ways.end() && Inside(in->second->refs)) {
-            EXPECT_TRUE(std::equal(way.nodeRefs.begin(), way.nodeRefs.end(), in->second->refs.begin(),
-                                   in->second->refs.end()) &&
-                        SameTags(way, in->second->tags))
-                << "way " << way.id << " is not the input way";
-        }
-        // Roads and lone barriers are never closed along a border.
-        const bool line = way.FindTag("highway") || (way.FindTag("barrier") && way.tags.Count() == 1);
-        for (const TSegment& s : Segments(out, way)) {
-            const bool alongInput = std::any_of(m_edges.begin(), m_edges.end(), [&s](const TSegment& e) {
-                return Distance(s.first, e) <= kSlack && Distance(s.second, e) <= kSlack;
-            });
-            EXPECT_TRUE(alongInput || (!line && onBorder(s.first, s.second)))
-                << "way " << way.id << " has an edge " << testing::PrintToString(s.first) << " - "
-                << testing::PrintToString(s.second) << " along no input edge";
-        }
-    }
-
-    for (const TTestRelation& relation : m_input.relations) {
-        std::vector<TTestMember> expected;  // its nodes and relations in this output
-        bool reached = false;
-        for (const TTestMember& m : relation.members) {
-            const bool present = m.type == OSM::kNode  ? out.Node(m.ref) != nullptr
-                                 : m.type == OSM::kWay ? out.Way(m.ref) != nullptr
-                                                       : out.Relation(m.ref) != nullptr;
-            reached = reached || present;
-            if (present && m.type != OSM::kWay)
-                expected.push_back(m);
-        }
-        const OSM::TRelation* copy = out.Relation(relation.id);
-        EXPECT_TRUE(copy != nullptr || !reached) << "relation " << relation.id << " missing";
-        if (copy == nullptr)
-            continue;
-        std::vector<TTestMember> got = MembersOf(*copy);
-        got.erase(std::remove_if(got.begin(), got.end(), [](const TTestMember& m) { return m.type == OSM::kWay; }),
-                  got.end());
-        EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin(), expected.end(), [](const auto& a, const auto& b) {
-            return a.type == b.type && a.ref == b.ref && a.role == b.role;
-        })) << "relation " << relation.id << " lists other nodes or relations";
-    }
-}
-
-// Every point of an input way with a node in some area lies on a way that
-// stands for it in its tile, or in either tile next to a border.
-void CSplitCheck::ExpectCovered(const TTestWay& way)
-{
-    for (size_t i = 0; i + 1 < way.refs.size(); ++i) {
-        if (!m_points.count(way.refs[i]) || !m_points.count(way.refs[i + 1]))
-            continue;  // the runs of nodes the input has are kept
-        const CGeoPoint a = m_points[way.refs[i]], b = m_points[way.refs[i + 1]];
-        for (double t : {0.125, 0.375, 0.625, 0.875}) {
-            const CGeoPoint q{Geometry::LonAdd(a.x, std::llround(t * double(Geometry::LonDiff(a.x, b.x)))),
-                              int32_t(std::llround(a.y + t * (double(b.y) - a.y)))};
-            if (Holding(m_rings, q).empty())
-                continue;
-            std::set<uint32_t> outputs;
-            for (auto [dx, dy] : {std::pair{-2, 0}, {2, 0}, {0, -2}, {0, 2}})
-                for (uint32_t area : Holding(m_rings, {Geometry::LonAdd(q.x, dx), q.y + dy}))
-                    outputs.insert(m_pass.OutputOf(area));
-            const bool found = std::any_of(outputs.begin(), outputs.end(), [&](uint32_t o) {
-                const CRecordingWriter& out = m_pass.Output(o);
-                for (size_t w = 0; w < out.ways.size(); ++w) {
-                    const std::vector<TSegment>& s = m_written[o][w];
-                    if (std::any_of(s.begin(), s.end(), [&](const TSegment& e) { return Distance(q, e) <= kSlack; }) &&
-                        StandsFor(out, out.ways[w], way))
-                        return true;
-                }
-                return false;
-            });
-            EXPECT_TRUE(found) << "way " << way.id << " has no piece through " << testing::PrintToString(q);
-        }
-    }
-}
-
-void CSplitCheck::ExpectArea(double want, const std::function<bool(const CRecordingWriter&, const OSM::TWay&)>& picks,
-                             const std::string& what) const
-{
-    double got = 0;
-    for (uint32_t o = 0; o < m_pass.OutputCount(); ++o) {
-        std::vector<TSegment> segments;
-        for (const OSM::TWay& way : m_pass.Output(o).ways)
-            if (picks(m_pass.Output(o), way))
-                for (const TSegment& s : Segments(m_pass.Output(o), way))
-                    segments.push_back(s);
-        got += EvenOddArea(segments);
-    }
-    EXPECT_NEAR(got, want, want * 1e-6 + 1e6) << what;
-}
-
-void CSplitCheck::Finish()
-{
-    for (const TTestNode& node : m_input.nodes)
-        EXPECT_EQ(m_copies[node.id], Holding(m_rings, InputPoint(node)).empty() ? 0 : 1) << "copies of node " << node.id;
-    if (m_checks == EChecks::kOverlapping)
-        return;
-    for (uint32_t o = 0; o < m_pass.OutputCount(); ++o) {
-        m_written.emplace_back();
-        for (const OSM::TWay& way : m_pass.Output(o).ways)
-            m_written.back().push_back(Segments(m_pass.Output(o), way));
-    }
-    for (const TTestWay& way : m_input.ways)
-        if (std::any_of(way.refs.begin(), way.refs.end(),
-                        [&](int64_t r) { return m_points.count(r) && !Holding(m_rings, m_points[r]).empty(); }))
-            ExpectCovered(way);
-
-    // Cut areas keep their size: closed ways with area tags, summed over ways
-    // of equal tags, and multipolygons whose rings close inside the areas.
-    auto segments = [this](const TRefs& refs, std::vector<TSegment>& to) {
-        for (size_t i = 0; i + 1 < refs.size(); ++i)
-            to.emplace_back(m_points.at(refs[i]), m_points.at(refs[i + 1]));
-    };
-    std::map<TTags, double> areas;  // NaN when one of the ways cannot be measured
-    for (const TTestWay& way : m_input.ways) {
-        const TTags& tags = way.tags;
-        if (way.refs.size() < 4 || way.refs.front() != way.refs.back() || m_listedBy.count(way.id) ||
-            HasKey(tags, "highway") || !(HasKey(tags, "building") || HasKey(tags, "landuse") || HasKey(tags, "natural")))
-            continue;
-        std::vector<TSegment> s;
-        if (Inside(way.refs))
-            segments(way.refs, s);
-        areas[tags] += s.empty() ? std::nan("") : EvenOddArea(s);
-    }
-    for (const auto& [tags, want] : areas)
-        if (!std::isnan(want))
-            ExpectArea(want, [&, &tags = tags](const CRecordingWriter& out, const OSM::TWay& way) {
-                return (way.nodeRefs[0] == way.nodeRefs.Back() && SameTags(way, tags)) ||
-                       std::any_of(out.relations.begin(), out.relations.end(), [&](const OSM::TRelation& r) {
-                           return r.id > m_maxId[OSM::kRelation] && HoldsTags(r, tags) && IsMember(r, OSM::kWay, way.id);
-                       });
-            }, "ways tagged " + tags.front().first + "=" + tags.front().second);
-    auto inputRefs = [this](int64_t id) { return m_ways.count(id) ? m_ways[id]->refs : TRefs(); };
-    for (const TTestRelation& relation : m_input.relations) {
-        std::vector<TSegment> s;
-        bool inside = true;
-        for (const TTestMember& m : relation.members)
-            if (m.type == OSM::kWay && m_ways.count(m.ref)) {
-                inside = inside && Inside(m_ways[m.ref]->refs);
-                if (inside)
-                    segments(m_ways[m.ref]->refs, s);
+        for (const OSM::TNode& node : out.nodes) {
+            expectId(OSM::kNode, node.id);
+            TTags tags;
+            if (node.id > m_maxId[OSM::kNode]) {
+                EXPECT_TRUE(onBorder(node.position, node.position)) << "node " << node.id << " off the border";
+                // On 180 degrees a node takes the name the area's corners there have.
+                const bool named = std::any_of(m_rings.begin(), m_rings.end(), [&](const TRing& ring) {
+                    return std::any_of(ring.begin(), ring.end(),
+                                       [&](CGeoPoint p) { return MapUnits::Natural(p.x) == node.position.x; });
+                });
+                EXPECT_TRUE(std::abs(node.position.x) < MapUnits::k180 || named) << "node " << node.id << " on 180";
+                if (std::any_of(out.ways.begin(), out.ways.end(), [&](const OSM::TWay& w) {
+                        return w.FindTag("highway") && std::count(w.nodeRefs.begin(), w.nodeRefs.end(), node.id);
+                    }))
+                    tags.emplace_back("garmin:extnode", "yes");
+            } else {
+                ++m_copies[node.id];
+                const TTestNode& in = *std::find_if(m_input.nodes.begin(), m_input.nodes.end(),
+                                                    [&](const TTestNode& n) { return n.id == node.id; });
+                EXPECT_EQ(node.position, InputPoint(in)) << "node " << node.id;
+                if (m_checks == EChecks::kOverlapping)
+                    continue;
+                bool edge = false;
+                const std::vector<uint32_t> areas = Holding(m_rings, InputPoint(in), &edge);
+                EXPECT_TRUE(std::any_of(areas.begin(), areas.end(),
+                                        [&](uint32_t area) { return m_pass.OutputOf(area) == o; }))
+                    << "node " << node.id << " in no area of the output";
+                tags = in.tags;
+                if (edge && !HasKey(tags, "garmin:extnode"))
+                    tags.emplace_back("garmin:extnode", "yes");
             }
-        if ((!HasTag(relation.tags, "type", "multipolygon") && !HasTag(relation.tags, "type", "boundary")) ||
-            !inside || !RingsClose(relation.members, inputRefs))
-            continue;
-        for (uint32_t o = 0; o < m_pass.OutputCount(); ++o)
-            if (const OSM::TRelation* copy = m_pass.Output(o).Relation(relation.id)) {
-                EXPECT_TRUE(RingsClose(MembersOf(*copy), OutputRefs(m_pass.Output(o)))) << "relation " << relation.id << " open";
+            EXPECT_EQ(TagsOf(node), tags) << "node " << node.id;
+        }
+
+        for (const OSM::TWay& way : out.ways) {
+            expectId(OSM::kWay, way.id);
+            if (const auto in = m_ways.find(way.id); in != m_ways.end() && Inside(in->second.refs)) {
+                EXPECT_TRUE(RefsOf(way) == in->second.refs && TagsOf(way) == in->second.tags)
+                    << "way " << way.id << " is not the input way";
             }
-        ExpectArea(EvenOddArea(s), [&](const CRecordingWriter& out, const OSM::TWay& way) {
+            // Roads and lone barriers are never closed along a border.
+            const bool line = way.FindTag("highway") || (way.FindTag("barrier") && way.tags.Count() == 1);
+            for (const auto& [p, q] : Segments(out, way)) {
+                const bool alongInput = std::any_of(m_edges.begin(), m_edges.end(), [&](const TSegment& e) {
+                    return Distance(p, e) <= kSlack && Distance(q, e) <= kSlack;
+                });
+                EXPECT_TRUE(alongInput || (!line && onBorder(p, q)))
+                    << "way " << way.id << " has an edge " << testing::PrintToString(p) << " - "
+                    << testing::PrintToString(q) << " along no input edge";
+            }
+        }
+
+        for (const OSM::TRelation& relation : out.relations)
+            expectId(OSM::kRelation, relation.id);
+        for (const TTestRelation& relation : m_input.relations) {
+            std::vector<TTestMember> expected;  // its nodes and relations in this output
+            bool reached = false;
+            for (const TTestMember& m : relation.members) {
+                reached = reached || out.Has(m.type, m.ref);
+                if (out.Has(m.type, m.ref) && m.type != OSM::kWay)
+                    expected.push_back(m);
+            }
             const OSM::TRelation* copy = out.Relation(relation.id);
-            return copy != nullptr && IsMember(*copy, OSM::kWay, way.id);
-        }, "relation " + std::to_string(relation.id));
+            EXPECT_TRUE(copy != nullptr || !reached) << "relation " << relation.id << " missing";
+            if (copy == nullptr)
+                continue;
+            std::vector<TTestMember> got = MembersOf(*copy);
+            std::erase_if(got, [](const TTestMember& m) { return m.type == OSM::kWay; });
+            EXPECT_TRUE(got == expected) << "relation " << relation.id << " lists other nodes or relations";
+        }
     }
-    for (uint32_t o = 0; o < m_pass.OutputCount(); ++o)
-        for (const OSM::TRelation& relation : m_pass.Output(o).relations)
-            EXPECT_TRUE(relation.id <= m_maxId[OSM::kRelation] || RingsClose(MembersOf(relation), OutputRefs(m_pass.Output(o))))
-                << "relation " << relation.id << " open";
-}
+
+    void Finish()
+    {
+        for (const TTestNode& node : m_input.nodes)
+            EXPECT_EQ(m_copies[node.id], Holding(m_rings, InputPoint(node)).empty() ? 0 : 1)
+                << "copies of node " << node.id;
+        if (m_checks == EChecks::kOverlapping)
+            return;
+        for (const TTestWay& way : m_input.ways)
+            if (std::any_of(way.refs.begin(), way.refs.end(), [&](int64_t ref) { return Inside({ref}); }))
+                ExpectCovered(way);
+
+        // Cut areas keep their size: closed ways with area tags, summed over
+        // ways of equal tags, and multipolygons whose rings close inside the
+        // areas.
+        std::map<TTags, double> areas;  // NaN when one of the ways cannot be measured
+        for (const TTestWay& way : m_input.ways)
+            if (way.refs.size() >= 4 && way.refs.front() == way.refs.back() && !m_listedBy.count(way.id) &&
+                !HasKey(way.tags, "highway") &&
+                (HasKey(way.tags, "building") || HasKey(way.tags, "landuse") || HasKey(way.tags, "natural")))
+                areas[way.tags] += Inside(way.refs) ? EvenOddArea(InputSegments(way.refs)) : std::nan("");
+        for (const auto& [tags, want] : areas)
+            if (!std::isnan(want))
+                ExpectArea(want, [&, &tags = tags](const CRecordingWriter& out, const OSM::TWay& way) {
+                    return (way.nodeRefs[0] == way.nodeRefs.Back() && TagsOf(way) == tags) ||
+                           std::any_of(out.relations.begin(), out.relations.end(), [&](const OSM::TRelation& r) {
+                               return r.id > m_maxId[OSM::kRelation] && Holds(TagsOf(r), tags) &&
+                                      IsMember(r, OSM::kWay, way.id);
+                           });
+                }, "ways tagged " + tags.front().first + "=" + tags.front().second);
+
+        std::set<int64_t> closing;  // input relations whose rings close inside the areas
+        for (const TTestRelation& relation : m_input.relations) {
+            std::vector<TSegment> edges;
+            bool inside = true;
+            for (const TTestMember& m : relation.members) {
+                const TRefs refs = m.type == OSM::kWay && m_ways.count(m.ref) ? m_ways.at(m.ref).refs : TRefs();
+                const std::vector<TSegment> more = InputSegments(refs);
+                inside = inside && Inside(refs);
+                edges.insert(edges.end(), more.begin(), more.end());
+            }
+            if ((!Holds(relation.tags, {{"type", "multipolygon"}}) && !Holds(relation.tags, {{"type", "boundary"}})) ||
+                !inside || !RingsClose(relation.members, m_ways))
+                continue;
+            closing.insert(relation.id);
+            ExpectArea(EvenOddArea(edges), [&](const CRecordingWriter& out, const OSM::TWay& way) {
+                const OSM::TRelation* copy = out.Relation(relation.id);
+                return copy != nullptr && IsMember(*copy, OSM::kWay, way.id);
+            }, "relation " + std::to_string(relation.id));
+        }
+        for (uint32_t o = 0; o < m_pass.OutputCount(); ++o) {
+            std::map<int64_t, TTestWay> ways;
+            for (const OSM::TWay& way : m_pass.Output(o).ways)
+                ways[way.id] = {way.id, RefsOf(way)};
+            for (const OSM::TRelation& relation : m_pass.Output(o).relations)
+                EXPECT_TRUE((relation.id <= m_maxId[OSM::kRelation] && !closing.count(relation.id)) ||
+                            RingsClose(MembersOf(relation), ways))
+                    << "relation " << relation.id << " open in output " << o;
+        }
+    }
+
+private:
+    // The edges between those of refs that lie on the globe.
+    std::vector<TSegment> InputSegments(const TRefs& refs) const
+    {
+        std::vector<TSegment> segments;
+        for (size_t i = 0; i + 1 < refs.size(); ++i)
+            if (m_points.count(refs[i]) && m_points.count(refs[i + 1]))
+                segments.emplace_back(m_points.at(refs[i]), m_points.at(refs[i + 1]));
+        return segments;
+    }
+
+    // Whether every node of refs lies in an area.
+    bool Inside(const TRefs& refs) const
+    {
+        return std::all_of(refs.begin(), refs.end(), [this](int64_t ref) {
+            return m_points.count(ref) && !Holding(m_rings, m_points.at(ref)).empty();
+        });
+    }
+
+    // Pieces keep the way's tags, or are members of a copy of a relation
+    // that lists the way, or of a new multipolygon that took the way's tags.
+    bool StandsFor(const CRecordingWriter& out, const OSM::TWay& piece, const TTestWay& way) const
+    {
+        if (piece.id == way.id || TagsOf(piece) == way.tags)
+            return true;
+        const TRefs lists = m_listedBy.count(way.id) ? m_listedBy.at(way.id) : TRefs();
+        return std::any_of(out.relations.begin(), out.relations.end(), [&](const OSM::TRelation& r) {
+            if (!IsMember(r, OSM::kWay, piece.id))
+                return false;
+            if (r.id > m_maxId[OSM::kRelation])
+                return !way.tags.empty() && Holds(TagsOf(r), way.tags);
+            return std::count(lists.begin(), lists.end(), r.id) > 0;
+        });
+    }
+
+    // Every point of an input way with a node in some area lies on a way
+    // that stands for it in its tile, or in either tile next to a border.
+    void ExpectCovered(const TTestWay& way) const
+    {
+        for (const auto& [a, b] : InputSegments(way.refs))
+            for (double t : {0.125, 0.375, 0.625, 0.875}) {
+                const CGeoPoint q{Geometry::LonAdd(a.x, std::llround(t * double(Geometry::LonDiff(a.x, b.x)))),
+                                  int32_t(std::llround(a.y + t * (double(b.y) - a.y)))};
+                if (Holding(m_rings, q).empty())
+                    continue;
+                std::set<uint32_t> outputs;
+                for (auto [dx, dy] : {std::pair{-2, 0}, {2, 0}, {0, -2}, {0, 2}})
+                    for (uint32_t area : Holding(m_rings, {Geometry::LonAdd(q.x, dx), q.y + dy}))
+                        outputs.insert(m_pass.OutputOf(area));
+                bool found = false;
+                for (uint32_t o : outputs)
+                    for (const OSM::TWay& piece : m_pass.Output(o).ways) {
+                        const std::vector<TSegment> edges = Segments(m_pass.Output(o), piece);
+                        found = found || (std::any_of(edges.begin(), edges.end(),
+                                                      [&](const TSegment& e) { return Distance(q, e) <= kSlack; }) &&
+                                          StandsFor(m_pass.Output(o), piece, way));
+                    }
+                EXPECT_TRUE(found) << "way " << way.id << " has no piece through " << testing::PrintToString(q);
+            }
+    }
+
+    // The areas of the ways picks takes, over all outputs, add up to want.
+    template <typename Picks>
+    void ExpectArea(double want, const Picks& picks, const std::string& what) const
+    {
+        double got = 0;
+        for (uint32_t o = 0; o < m_pass.OutputCount(); ++o) {
+            std::vector<TSegment> edges;
+            for (const OSM::TWay& way : m_pass.Output(o).ways)
+                if (picks(m_pass.Output(o), way)) {
+                    const std::vector<TSegment> more = Segments(m_pass.Output(o), way);
+                    edges.insert(edges.end(), more.begin(), more.end());
+                }
+            got += EvenOddArea(edges);
+        }
+        EXPECT_NEAR(got, want, want * 1e-6 + 1e6) << what;
+    }
+
+    CPassHarness& m_pass;
+    const TTestInput& m_input;
+    const std::vector<TRing>& m_rings;
+    const EChecks m_checks;
+    int64_t m_maxId[3] = {0, 0, 0};
+    std::map<int64_t, CGeoPoint> m_points;  // of the input nodes on the globe
+    std::map<int64_t, TTestWay> m_ways;
+    std::map<int64_t, TRefs> m_listedBy;    // way -> input relations listing it
+    std::vector<TSegment> m_edges;          // of the input ways, between nodes on the globe
+    std::map<int64_t, int> m_copies;        // of each input node
+};
 
 }  // namespace
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
 
 #include "common/OSM/DataWriter.h"
@@ -32,6 +32,7 @@ struct TTestMember {
     OSM::EEntityType type = OSM::kNode;
     int64_t ref = 0;
     std::string role;
+    bool operator==(const TTestMember&) const = default;
 };
 
 struct TTestRelation {
@@ -46,12 +47,14 @@ struct TTestInput {
     std::vector<TTestRelation> relations = {};
 };
 
-// One "OSMData" blob holding one group of the given entities.
-std::string NodeBlob(const std::vector<TTestNode>& nodes);
-std::string WayBlob(const std::vector<TTestWay>& ways);
-std::string RelationBlob(const std::vector<TTestRelation>& relations);
+// Entities separated by ';', each a kind and id, then its fields, then
+// key=value tags: "n1 <lon> <lat>", "w10 <ref> <ref>...", "r20 w10:outer n1".
+TTestInput ParseInput(std::string_view text);
 
-// A whole file: the header, then one blob per kind that has entities.
+// One "OSMData" blob per kind that has entities, each of one group.
+std::string DataBlobs(const TTestInput& input);
+
+// A whole file: the header, then DataBlobs.
 std::string PbfInput(const std::vector<TTestNode>& nodes, const std::vector<TTestWay>& ways = {},
                      const std::vector<TTestRelation>& relations = {});
 inline std::string PbfInput(const TTestInput& input) { return PbfInput(input.nodes, input.ways, input.relations); }
@@ -66,18 +69,41 @@ void WriteSplitFile(const std::string& path, const std::vector<std::vector<doubl
 // Keeps a copy of every record written, in order.
 class CRecordingWriter : public OSM::CDataWriter {
 public:
-    void WriteRelation(const OSM::TRelation& relation) override;
-    void WriteWay(const OSM::TWay& way) override;
-    void WriteNode(const OSM::TNode& node) override;
+    void WriteNode(const OSM::TNode& node) override { Keep(nodes, node, 'n'); }
+    void WriteWay(const OSM::TWay& way) override { Keep(ways, way, 'w'); }
+    void WriteRelation(const OSM::TRelation& relation) override { Keep(relations, relation, 'r'); }
 
-    const OSM::TNode* Node(int64_t id) const;
-    const OSM::TWay* Way(int64_t id) const;
-    const OSM::TRelation* Relation(int64_t id) const;
+    // The record of that id, or nullptr.
+    const OSM::TNode* Node(int64_t id) const { return Find(nodes, id); }
+    const OSM::TWay* Way(int64_t id) const { return Find(ways, id); }
+    const OSM::TRelation* Relation(int64_t id) const { return Find(relations, id); }
+    bool Has(OSM::EEntityType type, int64_t id) const
+    {
+        return type == OSM::kNode  ? Node(id) != nullptr
+               : type == OSM::kWay ? Way(id) != nullptr
+                                   : Relation(id) != nullptr;
+    }
 
     std::vector<OSM::TNode> nodes;
     std::vector<OSM::TWay> ways;
     std::vector<OSM::TRelation> relations;
     std::string kinds;  // 'n', 'w' or 'r' per record, in the order written
+
+private:
+    template <typename T>
+    void Keep(std::vector<T>& records, const T& record, char kind)
+    {
+        records.push_back(record);
+        kinds += kind;
+    }
+    template <typename T>
+    static const T* Find(const std::vector<T>& records, int64_t id)
+    {
+        for (const T& record : records)
+            if (record.id == id)
+                return &record;
+        return nullptr;
+    }
 };
 
 struct TPassResult {
