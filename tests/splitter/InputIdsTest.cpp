@@ -35,7 +35,7 @@ std::string Blocks(const std::vector<TId>& ids, bool ways, size_t per)
             nodes.push_back({ids[i], 0, 0, {}});
             wayList.push_back({ids[i], {1}});
         }
-        out += ways ? WayBlob(wayList) : NodeBlob(nodes);
+        out += ways ? DataBlobs({.ways = wayList}) : DataBlobs({.nodes = nodes});
     }
     return out;
 }
@@ -63,7 +63,7 @@ void ExpectFirstOutside(const std::vector<TId>& nodes, const std::vector<TId>& w
                 want = "in.pbf: " + std::string(kind) + " " + std::to_string(id) + " lies outside";
     const std::string other = FrameBlob("OSMOther", MakeBlob("x"));
     CMemoryReadStream stream(HeaderBlob() + Blocks(nodes, false, per) + other + Blocks(ways, true, per) +
-                             RelationBlob({{1}}) + other);
+                             DataBlobs({.relations = {{1}}}) + other);
     CPBInputAdapter input;
     ASSERT_TRUE(input.Open(stream));
     bool fits = false;
