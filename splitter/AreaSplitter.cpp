@@ -256,7 +256,8 @@ void CAreaSplitter::ResolveOverlaps()
 template <typename TEach>
 void CAreaSplitter::ReadNodeBlocks(CPBInputAdapter& input, TEach each)
 {
-    // Positions are all this takes from a block: reading is the work.
+    // Positions are all this takes from a block: reading is the work, so
+    // a thread for each block read ahead.
     OSM::CReadAhead blocks(input, 0, OSM::kReadAheadBlocks, OSM::kReadAheadBlocks);
     TPoints points;
     points.Reserve(65536);

@@ -23,7 +23,7 @@ uint32_t Kinds(const OSMPBF::PrimitiveBlock& block)
 }  // namespace
 
 CReadAhead::CReadAhead(CPBInputAdapter& source, uint64_t start, uint32_t depth, uint32_t threads)
-    : m_source(source), m_framer(source.Stream()), m_depth(depth), m_position(start)
+    : m_source(source), m_framer(source.Stream()), m_position(start)
 {
     // The caller's slot, and the ones read ahead.
     for (uint32_t i = 0; i <= depth; ++i) {
@@ -60,9 +60,10 @@ void CReadAhead::Frame(TSlot& slot)
         while (!found && m_framer.ReadRawBlob(error)) {
             found = m_framer.BlobType() == "OSMData";
             // A malformed blob of another type stops the reading here too.
-            error = !found && !CPBInputAdapter::DecodeBlob(m_framer.RawBlob(), m_skipped, m_skipFault);
-            if (error)
-                throw CDataReader::CBadFileException{m_skipFault};
+            CGrowArray<uint8_t> skipped;
+            std::string fault;
+            if (!found && !CPBInputAdapter::DecodeBlob(m_framer.RawBlob(), skipped, fault))
+                throw CDataReader::CBadFileException{fault};
         }
         if (error)
             throw CDataReader::CBadFileException{m_framer.Fault()};

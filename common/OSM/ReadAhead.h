@@ -8,7 +8,6 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -88,11 +87,8 @@ private:
     // Frames the blobs on the reading threads, so that the source's own
     // state stays the caller's.
     CPBInputAdapter m_framer;
-    CGrowArray<uint8_t> m_skipped;  // the data of a blob of another type
     CGrowArray<uint8_t> m_payload;  // the caller's, when no thread reads ahead
-    std::string m_skipFault;
     std::atomic<uint32_t> m_lastKinds = 0;  // of the block parsed last
-    const uint32_t m_depth;
     std::vector<std::unique_ptr<TSlot>> m_slots;
     TSlot* m_current = nullptr;  // the caller's
     uint64_t m_position = 0;
