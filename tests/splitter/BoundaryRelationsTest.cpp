@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "splitter/Driver.h"
 #include "tests/splitter/clip/PassHarness.h"
@@ -15,21 +14,15 @@ using namespace test;
 
 TEST(BoundaryRelations, EachBoundaryIsListedOnceAcrossAreasAndPasses)
 {
-    auto relation = [](int64_t id, std::vector<int64_t> nodes, const char* type, const char* level) {
-        TTestRelation r{id, {}, {{"type", type}, {"boundary", "administrative"}, {"admin_level", level}}};
-        for (int64_t node : nodes)
-            r.members.push_back({OSM::kNode, node, ""});
-        return r;
-    };
-    std::vector<TTestRelation> relations = {
-        relation(-5, {1, 2, 3}, "BOUNDARY", "4"), relation(7, {3, 1}, "boundary", " 4"),
-        relation(8, {1, 2}, "boundary", "2"), relation(9, {2, 3}, "multipolygon", "4"),
-        relation(10, {3}, "boundary", "4")};
-    relations[0].tags[1].second = "ADMINISTRATIVE";
-    relations[1].tags.insert(relations[1].tags.end(), {{"name", "Heimat"}, {"name:en", "Homeland"}});
     CTempDir dir;
     WriteFile(dir / "in.osm.pbf",
-              PbfInput({NodeAt(1, 0.5, 0.5), NodeAt(2, 1.5, 0.5), NodeAt(3, 2.5, 0.5)}, {}, relations));
+              PbfInput(ParseInput("n1 0.5 0.5; n2 1.5 0.5; n3 2.5 0.5;"
+                                  "r-5 n1 n2 n3 type=BOUNDARY boundary=ADMINISTRATIVE admin_level=4;"
+                                  "r7 n3 n1 type=boundary boundary=administrative admin_level=4 name=Heimat"
+                                  " name:en=Homeland;"
+                                  "r8 n1 n2 type=boundary boundary=administrative admin_level=2;"
+                                  "r9 n2 n3 type=multipolygon boundary=administrative admin_level=4;"
+                                  "r10 n3 type=boundary boundary=administrative admin_level=4")));
     WriteSplitFile(dir / "areas.list", {{0, 0, 1, 1}, {1, 0, 2, 1}, {2, 0, 3, 1}});
     // Two passes: areas 1 and 2, then area 3.
     const std::string splitFile = "--split-file=" + (dir / "areas.list"), output = "--output-dir=" + (dir / "out");

@@ -9,25 +9,12 @@
 
 namespace {
 
-// Areas in runs of one source each, run sizes given; sources and names
-// are numbers.
-TAreaList Runs(const std::vector<uint64_t>& sizes, std::vector<std::string>& sources)
-{
-    sources.resize(sizes.size());
-    TAreaList areas;
-    for (size_t r = 0; r < sizes.size(); ++r) {
-        sources[r] = std::to_string(r);
-        for (uint64_t i = 0; i < sizes[r]; ++i)
-            areas.EmplaceBack() = {&sources[r], std::to_string(i), {}};
-    }
-    return areas;
-}
-
 TEST(Passes, GroupsSharingAFileAreNeverSplit)
 {
+    const std::string sources[] = {"0", "1", "2"};
     const struct {
         const char* what;
-        std::vector<uint64_t> runs;
+        std::vector<uint64_t> runs;  // of areas of one source each
         bool multiContour;
         uint32_t maxAreas, maxFiles;
         std::vector<uint64_t> ends;  // of the passes, in order
@@ -40,8 +27,10 @@ TEST(Passes, GroupsSharingAFileAreNeverSplit)
         {"single areas fill the pass", {32770}, false, 40000, 40000, {32768, 32770}},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> sources;
-        const TAreaList areas = Runs(c.runs, sources);
+        TAreaList areas;
+        for (size_t r = 0; r < c.runs.size(); ++r)
+            for (uint64_t i = 0; i < c.runs[r]; ++i)
+                areas.EmplaceBack().source = &sources[r];
         CSettings settings;
         settings.multiContour = c.multiContour;
         settings.maxAreas = c.maxAreas;
