@@ -9,19 +9,6 @@
 
 namespace {
 
-TEST(OutputFiles, SafeFileNamesStayInTheirDirectory)
-{
-    const struct {
-        const char* name;
-        const char* safe;
-    } cases[] = {{"germany", "germany"},     {"../../escaped", "___.._escaped"}, {"..", "__"},
-                 {".hidden", "_hidden"},     {"a/b\\c", "a_b_c"},                {"tab\there\x7f", "tab_here_"},
-                 {"line\r\nend", "line__end"}, {"", "_"},                         {"x.y", "x.y"},
-                 {"K\xc3\xb6ln", "K\xc3\xb6ln"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(SafeFileName(c.name), c.safe) << c.name;
-}
-
 // Two polygon files with one title, a split file naming one area twice,
 // names that clash only once made safe, and an area named like a
 // description file.

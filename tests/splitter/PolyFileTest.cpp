@@ -92,22 +92,7 @@ TEST(PolyFile, FileNameSourcesAndDirectories)
     EXPECT_EQ(*areas[0].source + " " + Text(areas), "de.south de.south: 0,0 0,1 1,1 1,0 0,0;");
     EXPECT_FALSE(LoadPolygons(dir / "missing.poly", names, areas, true));
 
-    // The entries ending with .poly in any case, in name order; the broken
-    // one adds nothing.
     std::filesystem::create_directories(dir / "dir/none");
-    test::WriteFile(dir / "dir/b.poly", "bee\n1\n0 0\n0 1\n1 1\nEND\nEND\n");
-    test::WriteFile(dir / "dir/A.POLY", "ay\n1\n0 0\n0 1\n1 1\nEND\n2\n3 3\n3 4\n4 4\nEND\nEND\n");
-    test::WriteFile(dir / "dir/broken.poly", "broken\n1\n0 0\n0 1\n1 1\nEND\n2\nbad\n");
-    test::WriteFile(dir / "dir/.poly", kSquare);
-    test::WriteFile(dir / "dir/c.poly.txt", kSquare);
-    for (std::string path : {dir / "dir/", dir / "dir"}) {
-        TSourceNames sources;
-        areas.EmplaceBack().name = "stale";
-        test::CaptureStdout([&] { ASSERT_TRUE(LoadPolygons(path, sources, areas, true)); });
-        EXPECT_EQ(Text(areas), "ay_1: 0,0 0,1 1,1 0,0;ay_2: 3,3 3,4 4,4 3,3;bee: 0,0 0,1 1,1 0,0;");
-        ASSERT_EQ(sources.Count(), 2u);
-        EXPECT_EQ(areas[2].source, sources[1].get());
-    }
     test::WriteFile(dir / "dir/none/.poly", kSquare);
     bool loaded = true;
     EXPECT_EQ(test::CaptureStdout([&] { loaded = LoadPolygons(dir / "dir/none", names, areas, true); }),
