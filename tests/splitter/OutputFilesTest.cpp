@@ -25,10 +25,8 @@ TEST(OutputFiles, ClashingOutputsAreNamed)
          "areas 0 - 1 \"none\" and area 2 \"none_000000\" would both write out/none.osm.\n"
          "Use --out-filenames=filename to name the outputs after their polygon files.\n"
          "Output file names are not unique.\n"},
-        {"titles, one file each", false, false, true, {{&none1, "none_000000"}, {&none2, "none_000001"}}, ""},
         {"split file", false, false, false, {{&list, "1"}, {&list, "2"}, {&list, "1"}},
          "area 0 \"1\" and area 2 \"1\" would both write out/1.osm.\nOutput file names are not unique.\n"},
-        {"split file, multi contour", true, false, false, {{&list, "1"}, {&list, "1"}}, ""},
         {"made safe", false, false, false, {{&list, "a/b"}, {&list, "a_b"}},
          "area 0 \"a/b\" and area 1 \"a_b\" would both write out/a_b.osm.\nOutput file names are not unique.\n"},
         {"description", false, true, true, {{&none1, "areas"}},

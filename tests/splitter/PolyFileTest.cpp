@@ -1,6 +1,7 @@
 #include "splitter/PolyFile.h"
 
 #include <filesystem>
+#include <optional>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -31,10 +32,11 @@ TEST(PolyFile, SectionsBecomeAreasOrTheFileSaysWhyNot)
 {
     test::CTempDir dir;
     const std::string path = dir / "p.poly";
-    const struct {
-        const char* text;  // null: no file
+    struct TCase {
+        std::optional<std::string> text;  // none: no file
         std::string loaded;
-    } cases[] = {
+    };
+    std::vector<TCase> cases = {
         // One section is named by the file's title alone.
         {kSquare, "germany: 0,0 0,1 1,1 1,0 0,0;"},
         // Every section is an area, whatever its header, taken as read.
@@ -51,22 +53,19 @@ TEST(PolyFile, SectionsBecomeAreasOrTheFileSaysWhyNot)
         // Degrees in any number format; longitudes stay below 180 degrees.
         {"t\n1\n180 90\n180 -90\n-180 -90\n-180 90\n180 90\nEND\n2\n1.5e0 -0.25 trailing text\n2 -0.25\n2 1\nEND\n",
          "t_1: 179.9999999,90 179.9999999,-90 -180,-90 -180,90 179.9999999,90;t_2: 1.5,-0.25 2,-0.25 2,1 1.5,-0.25;"},
-        {nullptr, "Cannot open " + path + ": No such file or directory\n"},
+        {std::nullopt, "Cannot open " + path + ": No such file or directory\n"},
         {"", path + ": the file is empty\n"},
         {"title only\n", path + ": no contour of at least three points\n"},
         {"t\n1\n0 0\n1 1\nEND\n2\n0 0\n0 1\n0 0\nEND\n", path + ": no contour of at least three points\n"},
-        {"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 0\n 0 one\n", path + ": bad point line \" 0 one\"\n"},
-        {"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 0\n 0 1\n 1 1\nEND \nEND\n", path + ": bad point line \"END \"\n"},
-        {"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 0\n 7\n", path + ": bad point line \" 7\"\n"},
-        {"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n nan 0\n", path + ": bad point line \" nan 0\"\n"},
-        {"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 180.0000001 0\n", path + ": bad point line \" 180.0000001 0\"\n"},
-        {"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 90.5\n", path + ": bad point line \" 0 90.5\"\n"},
     };
+    for (std::string bad : {" 0 one", "END ", " 7", " nan 0", " 180.0000001 0", " 0 90.5"})
+        cases.push_back({"x\n1\n 0 0\n 0 1\n 1 1\nEND\n2\n 0 0\n" + bad + "\n 1 1\nEND\nEND\n",
+                         path + ": bad point line \"" + bad + "\"\n"});
     test::WriteFile(dir / "first.poly", kSquare);
     for (const auto& c : cases) {
         std::filesystem::remove(path);
-        if (c.text != nullptr)
-            test::WriteFile(path, c.text);
+        if (c.text)
+            test::WriteFile(path, *c.text);
         // After the areas of another file, which stay whatever happens.
         TSourceNames names;
         TAreaList areas;
@@ -82,22 +81,20 @@ TEST(PolyFile, SectionsBecomeAreasOrTheFileSaysWhyNot)
     }
 }
 
+// Named after the file when not by its title; a directory without polygon
+// files adds nothing and says so.
 TEST(PolyFile, FileNameSourcesAndDirectories)
 {
     test::CTempDir dir;
     test::WriteFile(dir / "de.south.poly", kSquare);
+    std::filesystem::create_directory(dir / "none");
+    test::WriteFile(dir / "none/.poly", kSquare);
     TSourceNames names;
     TAreaList areas;
     ASSERT_TRUE(LoadPolygons(dir / "de.south.poly", names, areas, false));
     EXPECT_EQ(*areas[0].source + " " + Text(areas), "de.south de.south: 0,0 0,1 1,1 1,0 0,0;");
-    EXPECT_FALSE(LoadPolygons(dir / "missing.poly", names, areas, true));
-
-    std::filesystem::create_directories(dir / "dir/none");
-    test::WriteFile(dir / "dir/none/.poly", kSquare);
-    bool loaded = true;
-    EXPECT_EQ(test::CaptureStdout([&] { loaded = LoadPolygons(dir / "dir/none", names, areas, true); }),
-              dir / "dir/none: no .poly files in the directory\n");
-    EXPECT_FALSE(loaded);
+    EXPECT_EQ(test::CaptureStdout([&] { EXPECT_FALSE(LoadPolygons(dir / "none", names, areas, true)); }),
+              dir / "none: no .poly files in the directory\n");
     EXPECT_TRUE(areas.Empty());
 }
 

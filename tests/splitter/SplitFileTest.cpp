@@ -55,9 +55,6 @@ TEST(SplitFile, LoadsAreaLinesAndTheirDegreeLines)
         EXPECT_EQ(RingBounds(areas.Back().ring), c.last) << c.lines;
         EXPECT_EQ(areas.Back().ring[0], (CGeoPoint{c.last.west, c.last.north})) << c.lines;
     }
-    TAreaList areas;
-    EXPECT_EQ(test::CaptureStdout([&] { EXPECT_FALSE(LoadSplitFile(dir / "missing", areas, nullptr)); }),
-              "Cannot open " + dir / "missing: No such file or directory\n");
 }
 
 TEST(SplitFile, WritesExactBytes)
