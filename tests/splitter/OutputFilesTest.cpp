@@ -9,9 +9,8 @@
 
 namespace {
 
-// Two polygon files with one title, a split file naming one area twice,
-// names that clash only once made safe, and an area named like a
-// description file.
+// Two polygon files with one title, names of a split file that clash only
+// once made safe, and an area named like a description file.
 TEST(OutputFiles, ClashingOutputsAreNamed)
 {
     const std::string none1 = "none", none2 = "none", list = "areas.list";
@@ -25,8 +24,6 @@ TEST(OutputFiles, ClashingOutputsAreNamed)
          "areas 0 - 1 \"none\" and area 2 \"none_000000\" would both write out/none.osm.\n"
          "Use --out-filenames=filename to name the outputs after their polygon files.\n"
          "Output file names are not unique.\n"},
-        {"split file", false, false, false, {{&list, "1"}, {&list, "2"}, {&list, "1"}},
-         "area 0 \"1\" and area 2 \"1\" would both write out/1.osm.\nOutput file names are not unique.\n"},
         {"made safe", false, false, false, {{&list, "a/b"}, {&list, "a_b"}},
          "area 0 \"a/b\" and area 1 \"a_b\" would both write out/a_b.osm.\nOutput file names are not unique.\n"},
         {"description", false, true, true, {{&none1, "areas"}},
