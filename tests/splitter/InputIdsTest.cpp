@@ -83,7 +83,6 @@ TEST(InputIds, TheCheckFindsTheFirstIdOutsideAmongManyBlocks)
     // Unsorted within its one block: checked whole all the same.
     ExpectFirstOutside({5, kHigh + 7, 6, kLow - 3}, {}, 10);
     ExpectFirstOutside({0, 0, 1, 2, 3}, {kHigh + 1}, 2);
-
 }
 
 // Splits two nodes either side of the meridian 1 and a way between them,

@@ -84,8 +84,9 @@ TEST(Options, ArgumentsAndWhatTheyGive)
     for (const auto& c : cases)
         EXPECT_EQ(Parse(c.args), c.result) << ::testing::PrintToString(c.args);
     // Refused under the name given.
-    for (std::string bad : {"ma=0", "ma=5x", "MAX-NODES=4294967296", "al= ", "v=-1", "wsc=1 ", "ar=", "ar=5", "ar=2-1",
-                            "ar=-3", "ar=3-", "ar=1--2", "ar=+1-2", "ar= 1-2", "ar=1-2 ", "ar=0x1-2", "ar=1-4294967296"})
+    for (std::string bad : {"ma=0", "ma=5x", "MAX-NODES=4294967296", "al= ", "v=-1", "wsc=1 ", "ar=", "ar=5",
+                            "ar=2-1", "ar=-3", "ar=3-", "ar=1--2", "ar=+1-2", "ar= 1-2", "ar=1-2 ", "ar=0x1-2",
+                            "ar=1-4294967296"})
         EXPECT_EQ(Parse({"x.pbf", "--" + bad}), "Bad \"" + bad.substr(0, bad.find('=')) + "\" value.\n") << bad;
 }
 
