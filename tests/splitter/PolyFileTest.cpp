@@ -96,6 +96,14 @@ TEST(PolyFile, FileNameSourcesAndDirectories)
     EXPECT_EQ(test::CaptureStdout([&] { EXPECT_FALSE(LoadPolygons(dir / "none", names, areas, true)); }),
               dir / "none: no .poly files in the directory\n");
     EXPECT_TRUE(areas.Empty());
+
+    // The entries ending in .poly in any case, in name order; a broken one adds nothing.
+    test::WriteFile(dir / "none/b.poly", "bee\n1\n0 0\n0 1\n1 1\nEND\nEND\n");
+    test::WriteFile(dir / "none/A.POLY", "ay\n1\n0 0\n0 1\n1 1\nEND\nEND\n");
+    test::WriteFile(dir / "none/broken.poly", "broken\n1\n0 0\nbad\n");
+    test::WriteFile(dir / "none/c.poly.txt", kSquare);
+    test::CaptureStdout([&] { EXPECT_TRUE(LoadPolygons(dir / "none", names, areas, true)); });
+    EXPECT_EQ(Text(areas), "ay: 0,0 0,1 1,1 0,0;bee: 0,0 0,1 1,1 0,0;");
 }
 
 }  // namespace
