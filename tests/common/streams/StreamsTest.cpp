@@ -34,7 +34,7 @@ TEST(GrowArray, GrowsByHalfAndKeepsItsElements)
     // Short strings point into themselves: a bitwise move would leave them
     // pointing into freed memory. Appending an element of the array itself
     // must grow while reading from the old storage.
-    auto text = [](int i) { return i % 2 ? std::to_string(i) : std::string(40, char('a' + i % 26)) + std::to_string(i); };
+    auto text = [](int i) { return i % 2 ? std::to_string(i) : std::string(40, 'x') + std::to_string(i); };
     CGrowArray<std::string> s;
     for (int i = 0; i < 1000; ++i)
         s.PushBack(text(i));
@@ -57,9 +57,7 @@ TEST(GrowArray, GrowsByHalfAndKeepsItsElements)
     EXPECT_EQ(moved.Data(), nullptr);
 }
 
-constexpr uint32_t kNothing = ~0u;
-
-// The stream exception body throws, or one with code kNothing.
+// The stream exception body throws, or one with code ~0 when none.
 TStreamException Caught(const std::function<void()>& body)
 {
     try {
@@ -67,7 +65,7 @@ TStreamException Caught(const std::function<void()>& body)
     } catch (const TStreamException& e) {
         return e;
     }
-    return {kNothing, 0};
+    return {~0u, 0};
 }
 
 std::string Pattern(size_t n, uint32_t seed = 7)
@@ -121,26 +119,24 @@ TEST(FileReadStream, ServesTheFileThroughAnyWindow)
     EXPECT_EQ(got, data.substr(15000, 100));
 }
 
-// Lines of every length across every window position end at CR LF, CR or LF.
+// Lines end at CR LF, CR or LF, also where a CR LF straddles the edge of a full window.
 TEST(FileReadStream, ReadLineEndsAtCrLfOrEither)
 {
     test::CTempDir dir;
     std::string text;
     std::vector<std::string> expected;
     for (int i = 0; i < 600; ++i) {
-        expected.push_back(std::string(i % 97, char('a' + i % 26)));
+        expected.push_back(std::string(i == 0 ? 1023 : i % 97, char('a' + i % 26)));  // the first fills the window
         text += expected.back() + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\n" : "\r");
     }
     test::WriteFile(dir / "f", text + "\r\rlast");
     expected.insert(expected.end(), {"", "", "last"});
-    for (uint64_t capacity : {uint64_t(1024), CFileReadStream::kWholeFile}) {
-        CFileReadStream in(capacity);
-        ASSERT_TRUE(in.Open(dir / "f"));
-        std::vector<std::string> lines;
-        while (char* line = in.ReadLine())
-            lines.emplace_back(line);
-        EXPECT_EQ(lines, expected);
-    }
+    CFileReadStream in(1024);
+    ASSERT_TRUE(in.Open(dir / "f"));
+    std::vector<std::string> lines;
+    while (char* line = in.ReadLine())
+        lines.emplace_back(line);
+    EXPECT_EQ(lines, expected);
 }
 
 // Opening fails with the system's reason. On a full disk buffered bytes
