@@ -27,7 +27,8 @@ public:
 
     // Returns the next line, zero-terminated inside the window, or nullptr at
     // the end of the stream. A line ends at CR, LF or CR LF; the last line
-    // needs no end. Lines longer than the window come in window-sized pieces.
+    // needs no end. A line longer than the window less 511 bytes may come in
+    // pieces: the window slides in steps of 512 bytes.
     // The pointer is valid until the next call on the stream.
     char* ReadLine();
 
