@@ -11,8 +11,7 @@ import os
 import re
 import subprocess
 import sys
-import xml.etree.ElementTree as ET
-from collections import defaultdict
+from collections import Counter, defaultdict
 from pathlib import Path
 
 import osmium
@@ -78,15 +77,14 @@ def tiles(outdir):
 
 def check_readable(path):
     """xmllint, osmium check-refs and fileinfo read it whole: sorted by type and id, each once."""
-    name = os.path.basename(path)
     if not path.endswith(".pbf") and call("xmllint", "--noout", path).returncode != 0:
-        fault(f"{name}: not well-formed XML")
+        fault(f"{path}: not well-formed XML")
     check = call("osmium", "check-refs", "--no-progress", path)
     if check.returncode != 0:
-        fault(f"{name}: osmium check-refs: {check.stdout.strip()} {check.stderr.strip()}")
+        fault(f"{path}: osmium check-refs: {check.stdout.strip()} {check.stderr.strip()}")
     info = call("osmium", "fileinfo", "-e", "--no-progress", path).stdout
     if "Objects ordered (by type and id): yes" not in info or "Multiple versions of same object: no" not in info:
-        fault(f"{name}: not sorted by type and id, or an object written twice")
+        fault(f"{path}: not sorted by type and id, or an object written twice")
 
 
 def same_files(first, second):
@@ -95,21 +93,12 @@ def same_files(first, second):
         fault(f"{first} and {second} differ: {diff.stdout[:2000]}{diff.stderr}")
 
 
-def is_run(refs, original, nodes):
-    """Whether refs is a run of the original refs between nodes the input
-    lacks; a closed way's runs go on across its closing node."""
-    if all(r in nodes for r in original):
-        return False
-    ring = original[:-1] * 2 if len(original) > 2 and original[0] == original[-1] else original
-    return any(ring[k:k + len(refs)] == refs for k in range(len(ring) - len(refs) + 1))
-
-
 def check_split(original, outputs, new_base, max_nodes, partial):
     """Every input node in exactly one output (partial: at most one), none with
-    more than max_nodes input nodes, ways whole or cut into runs through every
+    more than max_nodes input nodes, ways whole or in pieces through every
     output that holds their nodes, highway pieces ending in border nodes,
     relations in every output that holds a member. Returns node -> output."""
-    node_file, way_files, holders = {}, defaultdict(set), defaultdict(set)  # way, relation -> outputs
+    node_file, way_files, holders = {}, defaultdict(set), defaultdict(set)  # node -> output; way, relation -> outputs
     for name, out in outputs.items():
         for rid in out.relations:
             holders[rid].add(name)
@@ -125,11 +114,8 @@ def check_split(original, outputs, new_base, max_nodes, partial):
         out.referenced = defaultdict(list)  # node -> ways of this output through it
         for wid, (refs, tags) in out.ways.items():
             if wid < new_base:
-                if wid not in original.ways:
-                    fault(f"{name}: way {wid} is not in the input")
-                    continue
-                if refs != original.ways[wid][0] and not is_run(refs, original.ways[wid][0], original.nodes):
-                    fault(f"{name}: way {wid} written with other nodes")
+                if refs != original.ways.get(wid, (None,))[0]:
+                    fault(f"{name}: way {wid} is not in the input, or written with other nodes")
                 way_files[wid].add(name)
             for r in refs:
                 out.referenced[r].append(wid)
@@ -154,11 +140,9 @@ def check_split(original, outputs, new_base, max_nodes, partial):
             name = node_file.get(r)
             if name is None or name in way_files[wid]:
                 continue
+            # A way that touches an area at a border node only has no piece there.
             neighbours = [refs[k] for k in (i - 1, i + 1) if 0 <= k < len(refs)]
-            # A node whose neighbours the input lacks is a run of its own, and
-            # a way that touches an area at a border node only has no piece there.
-            if all(n not in original.nodes for n in neighbours) or \
-                    outputs[name].nodes[r][2] and all(node_file.get(n) != name for n in neighbours):
+            if outputs[name].nodes[r][2] and all(node_file.get(n) != name for n in neighbours):
                 continue
             if not any(w >= new_base for w in outputs[name].referenced.get(r, [])):
                 fault(f"way {wid} does not reach {name} through node {r}")
@@ -169,7 +153,6 @@ def check_split(original, outputs, new_base, max_nodes, partial):
             places = {node_file[ref]} if kind == "n" and ref in node_file else way_files[ref] if kind == "w" else set()
             for name in places - holders[rid]:
                 fault(f"relation {rid} with member {kind}{ref} is missing from {name}")
-    print(f"split: {len(outputs)} files, {len(node_file)} nodes, {len(original.ways)} ways")
     return node_file
 
 
@@ -202,7 +185,6 @@ def check_list(outputs, rects, new_base):
                    if nid < new_base and not (w - 2e-6 <= lon(x / 1e7) <= e + 2e-6 and s - 2e-6 <= y / 1e7 <= n + 2e-6)]
         if outside:
             fault(f"{name}: {len(outside)} nodes outside its area in areas.list, node {outside[0]} first")
-    print(f"areas.list: {len(rects)} areas")
 
 
 def read_poly(path):
@@ -228,20 +210,14 @@ def inside(ring, x, y):
     return result
 
 
-def check_poly(original, node_file, poly_dir, outdir):
+def check_poly(original, node_file, poly_dir):
     """Every node inside the polygons of DIR's .poly files, by more than the
-    unit of 1e-7 degree the program rounds them to, is in an output; areas.kml
-    has a placemark per area of areas.poly."""
+    unit of 1e-7 degree the program rounds them to, is in an output."""
     polygons = [ring for path in sorted(glob.glob(os.path.join(poly_dir, "*.poly"))) for _, ring in read_poly(path)]
     near = ((0, 0), (1, 0), (-1, 0), (0, 1), (0, -1))
     for nid, (x, y, _) in original.nodes.items():
         if nid not in node_file and any(all(inside(ring, x + dx, y + dy) for dx, dy in near) for ring in polygons):
             fault(f"node {nid} lies in a polygon but in no output")
-    areas = read_poly(os.path.join(outdir, "areas.poly"))
-    placemarks = len(ET.parse(os.path.join(outdir, "areas.kml")).findall(".//{*}Placemark"))
-    if placemarks != len(areas):
-        fault(f"areas.kml has {placemarks} placemarks for {len(areas)} areas")
-    print(f"areas.poly: {len(areas)} areas over {len(polygons)} polygons")
 
 
 def ring_area(points):
@@ -278,11 +254,7 @@ def rings_join_by_ids(original, rid):
     second, cut along a border, gives rings sharing a stretch of it."""
     ways = [original.ways[ref][0] for kind, ref, _ in original.relations[rid][0]
             if kind == "w" and ref in original.ways]
-    ends = defaultdict(int)
-    for nodes in ways:
-        if nodes and nodes[0] != nodes[-1]:
-            ends[nodes[0]] += 1
-            ends[nodes[-1]] += 1
+    ends = Counter(end for nodes in ways if nodes and nodes[0] != nodes[-1] for end in (nodes[0], nodes[-1]))
     interior = [set(nodes[1:-1]) for nodes in ways]
     return not any(count % 2 for count in ends.values()) and \
         not any(i != j and inner & set(nodes) for i, inner in enumerate(interior) for j, nodes in enumerate(ways))
@@ -326,7 +298,6 @@ def check_areas(source, outdir, original, outputs, rects, uncut, new_base):
         want = expected[("r", rid)][1]
         if meeting <= holders[rid] and abs(total - want) > 0.001 * want:
             fault(f"multipolygon {rid}: pieces add up to {total:.9f}, the input has {want:.9f}")
-    print(f"areas: {len(sums)} multipolygons in pieces")
 
 
 def check_again(first, options):
@@ -351,15 +322,9 @@ def check_jobs(first):
     """Jobs of uneven area ranges from splitter-ranges, two at a time into one
     fresh directory, write the files of the first run."""
     listed = os.path.join(first.outdir, "areas.list")
-    ranges = ["0-0"] + call(CONTRIB + "splitter-ranges", listed, str(len(read_list(listed)) // 3), "1").stdout.split()
-    outdir = first.outdir.rstrip("/") + "-jobs"
-    jobs = call("parallel", "--will-cite", "-j2", "--halt", "now,fail=1",
-                f"{first.program} -o={outdir} --ar={{}} {first.arguments}", ":::", *ranges)
-    if jobs.returncode != 0:
-        fault(f"jobs {ranges}: {jobs.stdout}{jobs.stderr}")
-    same_files(first.outdir, outdir)
-    if call("bash", "-n", CONTRIB + "splitter-array.sbatch").returncode != 0:
-        fault("splitter-array.sbatch does not parse")
+    ranges = call(CONTRIB + "splitter-ranges", listed, str(len(read_list(listed)) // 3), "1").stdout.split()
+    jobs = f"printf '%s\\n' 0-0 {' '.join(ranges)} | parallel --will-cite -j2 --halt now,fail=1 {first.program}"
+    same_files(first.outdir, first.again("jobs", "--ar={}", jobs)[0])
 
 
 def write_osm(path, nodes, ways=(), relations=()):
@@ -426,12 +391,9 @@ def write_across_180():
     """From 175E to 175W: 120 columns x 50 rows of nodes, a road along every
     row, a node on 180W and a lake from 178.5E to 178.5W of two ways; and a
     split file, by degrees, of three tiles, the middle one across 180."""
-    nodes, ways = [], []
-    for j in range(50):
-        for i in range(120):
-            lon = 175 + 10 * i / 119
-            nodes.append((len(nodes) + 1, lon - 360 if lon >= 180 else lon, 10 + 0.5 * j))
-        ways.append((j + 1, [n[0] for n in nodes[-120:]], {"highway": "track"}))
+    lons = [lon - 360 if lon >= 180 else lon for lon in (175 + 10 * i / 119 for i in range(120))]
+    nodes = [(120 * j + i + 1, lon, 10 + 0.5 * j) for j in range(50) for i, lon in enumerate(lons)]
+    ways = [(j + 1, list(range(120 * j + 1, 120 * j + 121)), {"highway": "track"}) for j in range(50)]
     nodes.append((len(nodes) + 1, -180, 10))
     lake = len(nodes) + 1
     nodes += [(lake + k, x, y) for k, (x, y) in enumerate([(178.5, 41), (-178.5, 41), (-178.5, 40), (178.5, 40)])]
@@ -490,12 +452,12 @@ def main():
     if "again" in options:
         # Nodes within a few map units of a cut may change sides.
         outdir, max_nodes = check_again(first, options["again"]), max_nodes + max_nodes // 500
-    files = tiles(outdir) if options.keys() & {"read", "split", "list", "poly", "areas"} else []
-    for path in files:
-        check_readable(path)
     if options.keys() & {"split", "list", "poly", "areas"}:
+        files = tiles(outdir)
         if not files:
             fault("no output files")
+        for path in files:
+            check_readable(path)
         outputs = {os.path.basename(path): Collector(path) for path in files}
         original = Collector(first.source)
         new_base = max(FIRST_NEW_ID, max([0, *original.nodes, *original.ways, *original.relations]) + 1)
@@ -506,12 +468,10 @@ def main():
         if "list" in options:
             check_list(outputs, rects, new_base)
         if "poly" in options:
-            check_poly(original, node_file, options["poly"], outdir)
+            check_poly(original, node_file, options["poly"])
         if "areas" in options:
             uncut = tiles(first.again("whole", "--max-nodes=1600000")[0]) if "uncut" in options else []
             check_areas(first.source, outdir, original, outputs, rects, uncut, new_base)
-    if faults:
-        print(f"{len(faults)} faults")
     return 1 if faults else 0
 
 
