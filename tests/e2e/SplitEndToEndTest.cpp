@@ -101,7 +101,7 @@ std::vector<TRow> Rows()
         rows.push_back({"SameBytes_Xml", "", "--max-nodes=5000 --write-kml=areas.kml" + out + monaco, same});
         rows.push_back({"SameBytes_Pbf", "", "--pbf --max-nodes=5000 --max-areas=3" + out + monaco, same});
         rows.push_back({"SameBytes_Polygons", make + "liechtenstein",
-                        "--pbf --max-nodes=20000 -p=polys" + out + liechtenstein, "--split " + same});
+                        "--pbf --max-nodes=20000 -p=polys" + out + liechtenstein, "--split --partial " + same});
     }
     // Beyond any 32-bit address space; a 64-bit build may well grant it, untouched.
     if (sizeof(void*) == 4)
