@@ -45,8 +45,14 @@ std::vector<TRow> Rows()
          areas + " --uncut"},
         {"Real_Liechtenstein", "", "--max-nodes=10000" + out + liechtenstein, areas + " --uncut"},
         {"Real_Testadmins", "", "--max-nodes=100" + out + test::DataFile("testadmins.osm.pbf"), areas + " --uncut"},
-        // Across 180 degrees, automatic and from a split file whose middle tile crosses it.
+        {"Made_GridMultipolygons", make + "grid", "-s=grid.list" + out + "cases.osm.pbf", areas + " --by-name=0.0001"},
+        // A plain bounding-box extract keeps ways whole but drops their nodes outside the box.
+        {"Made_BoxWithIncompleteWays",
+         "osmium extract --no-progress -b 9.50,47.10,9.56,47.16 -s simple -o box.osm.pbf " + liechtenstein,
+         "--max-nodes=8000" + out + "box.osm.pbf", "--split", 0, " is missing"},
+        // Across 180 degrees, automatic and from split files: tiles meeting at it, and one across it.
         {"Made_AntimeridianAcross", across, "--max-nodes=1000" + out + "in.osm.pbf", areas},
+        {"Made_AntimeridianMeeting", across, "-s=meeting.list" + out + "in.osm.pbf", areas},
         {"Made_AntimeridianAcrossFile", across, "-s=across.list" + out + "in.osm.pbf", areas},
         {"Real_OverlappingPolygons0", make + "overlap0", outer, "--split"},
         {"Real_OverlappingPolygons1", make + "overlap1", outer, "--split"},
@@ -66,6 +72,7 @@ std::vector<TRow> Rows()
         // of open files: they say which file and why, and leave no partial output.
         {"Runs_ManyAreas", fail, "--max-areas=1200 -s=many.list" + out + monaco, "--present=out/1.osm,out/1200.osm"},
         {"Runs_NoArguments", "", "", "", 1, "Usage: "},
+        {"Runs_BadConfig", "", "--cfg= " + monaco, "", 1, "Error loading config file."},
         {"Runs_MissingInput", fail, one + "missing.pbf", "", 2, "missing.pbf: No such file or directory\nBad input"},
         {"Runs_DamagedInputBeforeAnyOutput", fail, one + "cut.pbf", "--absent=bad/7.osm", 2,
          "cut.pbf: the file ends inside the blob (blob at byte "},
@@ -83,9 +90,15 @@ std::vector<TRow> Rows()
         // The second output of a pass cannot be created: the first one goes too.
         {"Runs_OutputBlocked", fail, "-s=two.list -o=two/ " + monaco, "--absent=two/1.osm", 4,
          "Cannot create two/2.osm: Is a directory\nError creating output file."},
-        // A description file that cannot be created fails the run, after the tiles.
+        // Description files that cannot be created fail the run, after the tiles.
+        {"Runs_KmlBlocked", fail, "--write-kml=nodir/a.kml" + one + monaco, "--present=bad/7.osm", 5,
+         "Cannot create bad/nodir/a.kml: No such file or directory"},
+        {"Runs_ListBlocked", fail, "-s=one.list -o=d2/ " + monaco, "--present=d2/7.osm", 5,
+         "Cannot create d2/areas.list: Is a directory"},
         {"Runs_RelationsBlocked", fail, "--admin-level=2 -s=one.list -o=d3/ " + monaco, "--present=d3/7.osm", 5,
          "Cannot create d3/relations.txt: Is a directory"},
+        {"Runs_MpBlocked", fail, "-s=one.list -o=d4/ " + monaco, "--present=d4/7.osm", 5,
+         "Cannot create d4/areas.mp: Is a directory"},
         // A tile on a full disk; only plain files are removed.
         {"Runs_DiskFull", fail, "-s=one.list -o=full/ " + monaco, "--present=full/7.osm", 5,
          "full/7.osm: No space left on device\nError writing output file."},
@@ -103,6 +116,9 @@ std::vector<TRow> Rows()
         rows.push_back({"SameBytes_Polygons", make + "liechtenstein",
                         "--pbf --max-nodes=20000 -p=polys" + out + liechtenstein, "--split --partial " + same});
     }
+    if (sizeof(void*) == 8 && std::string(SPLITTER_COMMAND).find(' ') == std::string::npos)
+        rows.push_back({"PackageInstallsTheProgramAndItsManualPage", "", "--max-nodes=10000" + out + monaco,
+                        "--package=" SPLITTER_BUILD_DIR});
     // Beyond any 32-bit address space; a 64-bit build may well grant it, untouched.
     if (sizeof(void*) == 4)
         rows.push_back({"Runs_ReserveBeyondTheAddressSpace", "", "--reserve-nodes=4294967295 " + monaco, "", 5,

@@ -93,9 +93,18 @@ def same_files(first, second):
         fault(f"{first} and {second} differ: {diff.stdout[:2000]}{diff.stderr}")
 
 
+def is_run(refs, original, nodes):
+    """Whether refs is a run of the original refs between nodes the input
+    lacks; a closed way's runs go on across its closing node."""
+    if all(r in nodes for r in original):
+        return False
+    ring = original[:-1] * 2 if len(original) > 2 and original[0] == original[-1] else original
+    return any(ring[k:k + len(refs)] == refs for k in range(len(ring) - len(refs) + 1))
+
+
 def check_split(original, outputs, new_base, max_nodes, partial):
     """Every input node in exactly one output (partial: at most one), none with
-    more than max_nodes input nodes, ways whole or in pieces through every
+    more than max_nodes input nodes, ways whole or cut into runs through every
     output that holds their nodes, highway pieces ending in border nodes,
     relations in every output that holds a member. Returns node -> output."""
     node_file, way_files, holders = {}, defaultdict(set), defaultdict(set)  # node -> output; way, relation -> outputs
@@ -114,7 +123,8 @@ def check_split(original, outputs, new_base, max_nodes, partial):
         out.referenced = defaultdict(list)  # node -> ways of this output through it
         for wid, (refs, tags) in out.ways.items():
             if wid < new_base:
-                if refs != original.ways.get(wid, (None,))[0]:
+                if refs != original.ways.get(wid, (None,))[0] and \
+                        not is_run(refs, original.ways.get(wid, ([],))[0], original.nodes):
                     fault(f"{name}: way {wid} is not in the input, or written with other nodes")
                 way_files[wid].add(name)
             for r in refs:
@@ -140,9 +150,11 @@ def check_split(original, outputs, new_base, max_nodes, partial):
             name = node_file.get(r)
             if name is None or name in way_files[wid]:
                 continue
-            # A way that touches an area at a border node only has no piece there.
+            # A node whose neighbours the input lacks is a run of its own, and
+            # a way that touches an area at a border node only has no piece there.
             neighbours = [refs[k] for k in (i - 1, i + 1) if 0 <= k < len(refs)]
-            if outputs[name].nodes[r][2] and all(node_file.get(n) != name for n in neighbours):
+            if all(n not in original.nodes for n in neighbours) or \
+                    outputs[name].nodes[r][2] and all(node_file.get(n) != name for n in neighbours):
                 continue
             if not any(w >= new_base for w in outputs[name].referenced.get(r, [])):
                 fault(f"way {wid} does not reach {name} through node {r}")
@@ -230,7 +242,7 @@ def ring_area(points):
 
 
 def gdal_areas(path):
-    """GDAL's area features: {(kind, id): (valid, size, (west, east, south, north))}."""
+    """GDAL's area features: {(kind, id): (valid, size, (west, east, south, north), name)}."""
     gdal.ErrorReset()
     features, source = {}, ogr.Open(path)  # the layer lives only as long as its source
     for f in source.GetLayerByName("multipolygons"):
@@ -241,7 +253,7 @@ def gdal_areas(path):
                    sum(ring_area(p.GetGeometryRef(k).GetPoints()) for k in range(1, p.GetGeometryCount()))
                    for p in (g.GetGeometryRef(i) for i in range(g.GetGeometryCount())))
         key = ("r", int(f["osm_id"])) if f["osm_id"] else ("w", int(f["osm_way_id"]))
-        features[key] = (g.IsValid(), size, g.GetEnvelope())
+        features[key] = (g.IsValid(), size, g.GetEnvelope(), f["name"])
     if gdal.GetLastErrorType() >= gdal.CE_Failure:
         fault(f"{os.path.basename(path)}: GDAL: {gdal.GetLastErrorMsg()}")
     return features
@@ -260,17 +272,17 @@ def rings_join_by_ids(original, rid):
         not any(i != j and inner & set(nodes) for i, inner in enumerate(interior) for j, nodes in enumerate(ways))
 
 
-def check_areas(source, outdir, original, outputs, rects, uncut, new_base):
+def check_areas(source, outdir, original, outputs, rects, uncut, by_name, new_base):
     """GDAL area features valid in the input stay valid, and the copies of a
     multipolygon add up to it (to its copy in the uncut tiles, of a run into one
-    area: rounding moves positions)."""
+    area: rounding moves positions); by_name: so do all features of a name."""
     # GDAL refuses blobs that inflate more than a hundredfold, as those of made inputs do.
     plain = outdir.rstrip("/") + "-input.osm.pbf"
     call("osmium", "cat", "--no-progress", "-f", "pbf,pbf_compression=none", "-o", plain, source)
     inputs = gdal_areas(plain)
     expected = inputs | {key: area for path in uncut for key, area in gdal_areas(path).items()}
     invalid = {key for key, area in [*inputs.items(), *expected.items()] if not area[0]}
-    sums, holders = defaultdict(float), defaultdict(set)
+    sums, holders, names = defaultdict(float), defaultdict(set), defaultdict(float)
     for name, out in outputs.items():
         found = gdal_areas(os.path.join(outdir, name))
         for rid, (_, tags) in out.relations.items():
@@ -281,7 +293,8 @@ def check_areas(source, outdir, original, outputs, rects, uncut, new_base):
                     sums[rid] += found[("r", rid)][1]
                 else:
                     fault(f"{name}: multipolygon {rid} is no valid area")
-        for (kind, id_), (valid, _, _) in found.items():
+        for (kind, id_), (valid, size, _, label) in found.items():
+            names[label] += size
             if valid or (kind, id_) in invalid:
                 continue
             # A new way or relation stands for the input way whose nodes it holds.
@@ -298,6 +311,9 @@ def check_areas(source, outdir, original, outputs, rects, uncut, new_base):
         want = expected[("r", rid)][1]
         if meeting <= holders[rid] and abs(total - want) > 0.001 * want:
             fault(f"multipolygon {rid}: pieces add up to {total:.9f}, the input has {want:.9f}")
+    for valid, size, _, label in inputs.values() if by_name is not None else []:
+        if valid and abs(names[label] - size) > by_name * size:
+            fault(f"{label}: pieces add up to {names[label]:.9f}, the input has {size:.9f}")
 
 
 def check_again(first, options):
@@ -325,6 +341,26 @@ def check_jobs(first):
     ranges = call(CONTRIB + "splitter-ranges", listed, str(len(read_list(listed)) // 3), "1").stdout.split()
     jobs = f"printf '%s\\n' 0-0 {' '.join(ranges)} | parallel --will-cite -j2 --halt now,fail=1 {first.program}"
     same_files(first.outdir, first.again("jobs", "--ar={}", jobs)[0])
+
+
+def check_package(first, build):
+    """The package of the build depends on the libraries the program links,
+    and installs a program that writes the same files and a manual page that
+    reads without a warning."""
+    root = os.path.abspath("deb") + "/"
+    pack = call("cpack", "-G", "DEB", "-B", root, cwd=build)
+    debs = glob.glob(root + "splitter64_*_amd64.deb")
+    if pack.returncode != 0 or not debs:
+        return fault(f"cpack: {pack.stdout}{pack.stderr}")
+    call("dpkg-deb", "-x", debs[0], root)
+    depends = call("dpkg-deb", "-f", debs[0], "Depends").stdout
+    if "libprotobuf-lite32" not in depends or "libdeflate0" not in depends:
+        fault(f"the package depends on {depends}")
+    same_files(first.outdir, first.again("installed", program=root + "usr/bin/splitter64")[0])
+    page = root + "usr/share/man/man1/splitter64.1"
+    man = call("sh", "-c", f"MANWIDTH=80 man -l {page} >/dev/null && groff -ww -man -z {page}")
+    if man.returncode != 0 or man.stdout + man.stderr:
+        fault(f"manual page: {man.stdout}{man.stderr}")
 
 
 def write_osm(path, nodes, ways=(), relations=()):
@@ -389,8 +425,8 @@ POLYGONS = {
 
 def write_across_180():
     """From 175E to 175W: 120 columns x 50 rows of nodes, a road along every
-    row, a node on 180W and a lake from 178.5E to 178.5W of two ways; and a
-    split file, by degrees, of three tiles, the middle one across 180."""
+    row, a node on 180W and a lake from 178.5E to 178.5W of two ways; and split
+    files, by degrees, of tiles meeting at 180 and of three, the middle one across it."""
     lons = [lon - 360 if lon >= 180 else lon for lon in (175 + 10 * i / 119 for i in range(120))]
     nodes = [(120 * j + i + 1, lon, 10 + 0.5 * j) for j in range(50) for i, lon in enumerate(lons)]
     ways = [(j + 1, list(range(120 * j + 1, 120 * j + 121)), {"highway": "track"}) for j in range(50)]
@@ -400,8 +436,10 @@ def write_across_180():
     ways += [(100, [lake, lake + 1, lake + 2], {}), (101, [lake + 2, lake + 3, lake], {})]
     write_osm("in.osm.pbf", nodes, ways,
               [(1, [("w", 100, "outer"), ("w", 101, "outer")], {"type": "multipolygon", "natural": "water"})])
-    columns = enumerate([(165, 175), (175, -175), (-175, -165)])
-    Path("across.list").write_text("".join(f"{k + 1}: 0,0 to 0,0\n# : 0,{w} to 60,{e}\n\n" for k, (w, e) in columns))
+    meeting, across = [(170, 180), (-180, -170)], [(165, 175), (175, -175), (-175, -165)]
+    for name, columns in {"meeting": meeting, "across": across}.items():
+        areas = (f"{k + 1}: 0,0 to 0,0\n# : 0,{w} to 60,{e}\n\n" for k, (w, e) in enumerate(columns))
+        Path(name + ".list").write_text("".join(areas))
 
 
 def write_failure_inputs():
@@ -415,9 +453,63 @@ def write_failure_inputs():
     # Two blobs of nodes, the second cut short.
     write_osm("whole.pbf", [(k + 1, 7.4 + k / 1e6, 43.7) for k in range(10000)])
     Path("cut.pbf").write_bytes(Path("whole.pbf").read_bytes()[:-10])
-    for blocked in ("two/2.osm", "d3/relations.txt", "full"):
+    for blocked in ("two/2.osm", "d2/areas.list", "d3/relations.txt", "d4/areas.mp", "full"):
         os.makedirs(blocked)
     os.symlink("/dev/full", "full/7.osm")
+
+
+# Multipolygons and buildings, each around a corner of a grid of tiles, in
+# eighths of a tile (0 lies on a border): rings "role x,y x,y ...", apart by
+# ";", the ways of a ring apart by "/" (a ring of one way closes on its first
+# point). Role "-": a building, a closed way.
+CASES = """
+inner_at_corner: outer -6,-6 -6,6 6,6 6,-6; inner 3,-3 3,3 -3,3 -3,-3
+inner_cut_once: outer 6,-6 6,6 -6,6 -6,-6; inner 1,-3 1,3 5,3 5,-3
+two_inners: outer -6,-6 -6,6 6,6 6,-6; inner 1,-3 1,3 5,3 5,-3; inner -5,1 -5,4 -2,4 -2,1
+inner_touches_outer_on_border: outer -6,-6 -6,6 6,6 6,0 6,-6; inner 6,0 2,-3 2,3
+two_outers: outer -6,-5 -6,5 -1,5 -1,-5; outer 6,-5 6,5 1,5 1,-5
+outers_touch_on_border: outer -5,-5 -5,5 0,3 -1,-5; outer 0,3 5,5 5,-5 1,-5
+outer_along_border: outer 0,-5 0,5 5,5 5,-5; inner 1,-2 1,2 3,2 3,-2
+inner_along_border: outer -6,-6 -6,6 6,6 6,-6; inner 0,-3 0,3 3,3 3,-3
+inner_along_border_from_corner: outer 0,-1 -3,-2 -2,0 1,2; inner 0,0 -1,-1 -1,0 0,1
+inner_meets_outer_on_border: outer 2,-2 -5,-1 4,2; inner 2,1 -2,0 1,-1
+inner_touches_border: outer -6,-6 -6,6 6,6 6,-6; inner 0,2 3,4 3,1
+island_in_hole: outer -6,-6 -6,6 6,6 6,-6; inner -4,-4 -4,4 4,4 4,-4; outer -2,-2 -2,2 2,2 2,-2
+rings_of_two_ways: outer -6,-6 -6,6 6,6 / 6,6 6,-6 -6,-6; inner -3,-3 3,-3 3,3 / -3,-3 -3,3 3,3
+u_shape: outer -5,-4 5,-4 5,4 3,4 3,-2 -3,-2 -3,4 -5,4
+building_at_corner: - -3,-3 -3,3 3,3 3,-3
+building_vertices_on_borders: - 0,-4 4,0 0,4 -4,0
+building_along_border: - 3,-3 3,3 0,3 0,-3
+u_building: - -5,-4 5,-4 5,4 3,4 3,-2 -3,-2 -3,4 -5,4
+""".strip().splitlines()
+
+
+def write_grid_cases():
+    """The CASES, in cases.osm.pbf, and the split file of the grid, grid.list."""
+    step, columns = 0.703125, 6  # 2^15 split-file units: exact in 1e-7 degrees and in map units
+    nodes, ways, relations = [], [], []
+    for index, case in enumerate(CASES):
+        name, rings = case.split(": ")
+        cx, cy = (2 * (index % columns) + 1) * step, (2 * (index // columns) + 1) * step
+        ids, members = {}, []
+        for ring in rings.split("; "):
+            role, parts = ring.split(" ", 1)
+            parts = [[tuple(int(v) for v in p.split(",")) for p in part.split()] for part in parts.split(" / ")]
+            for part in parts:
+                for p in part:
+                    if p not in ids:
+                        ids[p] = len(nodes) + 1
+                        nodes.append((ids[p], cx + p[0] * step / 8, cy + p[1] * step / 8))
+                ways.append((len(ways) + 1, [ids[p] for p in part + (part[:1] if len(parts) == 1 else [])],
+                             {"building": "yes", "name": name} if role == "-" else {}))
+                members.append(("w", ways[-1][0], role))
+        if role != "-":
+            relations.append((len(relations) + 1, members, {"type": "multipolygon", "landuse": "grass", "name": name}))
+    write_osm("cases.osm.pbf", nodes, ways, relations)
+    rows, unit = (len(CASES) + columns - 1) // columns, 1 << 15
+    grid = (divmod(k, 2 * columns) for k in range(2 * rows * 2 * columns))
+    Path("grid.list").write_text("".join(f"{row * 2 * columns + column + 1:08d}: {row * unit},{column * unit} to "
+                                         f"{(row + 1) * unit},{(column + 1) * unit}\n" for row, column in grid))
 
 
 def make(what):
@@ -426,7 +518,7 @@ def make(what):
         for name, sections in POLYGONS[what].items():
             write_poly(f"polys/{name}.poly", sections)
     else:
-        {"across180": write_across_180, "failures": write_failure_inputs}[what]()
+        {"grid": write_grid_cases, "across180": write_across_180, "failures": write_failure_inputs}[what]()
 
 
 def main():
@@ -440,7 +532,7 @@ def main():
             if os.path.exists(path) != wanted:
                 fault(f"{path} {problem}")
     # Reruns that write the same files: with other options; by another build,
-    # which must print the same too; as jobs of area ranges.
+    # which must print the same too; as jobs of area ranges; from the package.
     if options.keys() & {"same", "reference"}:
         outdir, printed = first.again("same", options.get("same", ""), options.get("reference"))
         same_files(first.outdir, outdir)
@@ -448,6 +540,8 @@ def main():
             fault(f"{options['reference']} prints otherwise:\n{printed}")
     if "jobs" in options:
         check_jobs(first)
+    if "package" in options:
+        check_package(first, options["package"])
     outdir, max_nodes = first.outdir, first.max_nodes
     if "again" in options:
         # Nodes within a few map units of a cut may change sides.
@@ -471,7 +565,8 @@ def main():
             check_poly(original, node_file, options["poly"])
         if "areas" in options:
             uncut = tiles(first.again("whole", "--max-nodes=1600000")[0]) if "uncut" in options else []
-            check_areas(first.source, outdir, original, outputs, rects, uncut, new_base)
+            by_name = float(options["by-name"]) if "by-name" in options else None
+            check_areas(first.source, outdir, original, outputs, rects, uncut, by_name, new_base)
     return 1 if faults else 0
 
 
