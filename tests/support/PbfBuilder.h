@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -23,8 +24,9 @@ enum class ECompression { kRaw, kZlib };
 
 // A Blob holding payload; compressed, it sets raw_size.
 OSMPBF::Blob MakeBlob(std::string_view payload, ECompression compression = ECompression::kZlib);
-// The 4-byte big-endian header length, the BlobHeader and the Blob.
-std::string FrameBlob(std::string_view type, const OSMPBF::Blob& blob);
+// The 4-byte big-endian header length, the BlobHeader and the Blob; the
+// header states dataSize, when given, as the Blob's size.
+std::string FrameBlob(std::string_view type, const OSMPBF::Blob& blob, std::optional<int32_t> dataSize = {});
 std::string HeaderBlob(const std::vector<std::string>& requiredFeatures = {"OsmSchema-V0.6", "DenseNodes"});
 std::string DataBlob(const OSMPBF::PrimitiveBlock& block, ECompression compression = ECompression::kZlib);
 // The default header blob followed by dataBlobs.
@@ -41,9 +43,7 @@ struct TTestNode {
     int64_t lon = 0;
     TTagList tags;
 };
-// Fills group's (empty) dense nodes, with keys_vals only when some node has tags.
-void AddDenseNodes(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group,
-                   const std::vector<TTestNode>& nodes);
+// One group of dense nodes, with keys_vals only when some node has tags.
 OSMPBF::PrimitiveBlock DenseBlock(const std::vector<TTestNode>& nodes);
 void AddWay(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group, int64_t id,
             const std::vector<int64_t>& refs, const TTagList& tags = {});
@@ -100,8 +100,8 @@ TEntitySet RandomEntities(uint32_t seed, int nodes, int ways, int relations);
 std::string Describe(OSM::EEntityType type, const OSM::TEntity& entity);
 // The lines of every entity the reader delivers from here on.
 std::string Describe(OSM::CDataReader& reader);
-// Describe of a whole file in memory, "refused" when its header is; throws
-// what the reader throws.
+// Describe of a whole file in memory; for a refused header "refused: " and
+// the reason, for a bad blob "bad at " its offset, ": " and the reason.
 std::string DescribePbf(const std::string& bytes);
 
 }  // namespace test
