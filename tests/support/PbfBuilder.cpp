@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <sstream>
 #include <random>
 #include <stdexcept>
@@ -58,10 +59,7 @@ std::string DataBlob(const OSMPBF::PrimitiveBlock& block, ECompression compressi
 
 std::string PbfFile(const std::vector<std::string>& dataBlobs)
 {
-    std::string bytes = HeaderBlob();
-    for (const std::string& blob : dataBlobs)
-        bytes += blob;
-    return bytes;
+    return std::accumulate(dataBlobs.begin(), dataBlobs.end(), HeaderBlob());
 }
 
 uint32_t StringIndex(OSMPBF::PrimitiveBlock& block, std::string_view s)

@@ -62,7 +62,7 @@ TEST(PBFReader, DecodesBlocks)
               "@-1509949440,-754974720\nn3 v0 u0: c0 t0 vis0 @0,0\nn4 v-1 u0: c0 t0 vis0 @1509949439,0\n");
 }
 
-// Dense nodes with tags and metadata, a way and a relation, with block k
+// Dense nodes with tags and user names, a way and a relation, with block k
 // changed by mutate: the blocks whose string indices and array lengths the
 // reader checks.
 std::string Sample(size_t k, const std::function<void(TBlock&)>& mutate)
@@ -73,15 +73,9 @@ std::string Sample(size_t k, const std::function<void(TBlock&)>& mutate)
     nodes[19].tags.clear();
     std::vector<TBlock> blocks = {test::DenseBlock(nodes), {}, {}};
     OSMPBF::DenseInfo& info = *blocks[0].mutable_primitivegroup(0)->mutable_dense()->mutable_denseinfo();
-    for (int i = 0; i < 20; ++i) {
-        info.add_version(1);
-        info.add_timestamp(i);
-        info.add_changeset(i);
-        info.add_uid(i);
+    for (int i = 0; i < 20; ++i)
         info.add_user_sid(i == 0 ? int32_t(test::StringIndex(blocks[0], "u")) : 0);
-    }
     test::AddWay(blocks[1], *blocks[1].add_primitivegroup(), 1, {1, 2, 3}, {{"highway", "track"}});
-    blocks[1].mutable_primitivegroup(0)->mutable_ways(0)->mutable_info()->set_user_sid(test::StringIndex(blocks[1], "u"));
     test::AddRelation(blocks[2], *blocks[2].add_primitivegroup(), 1, {{OSM::kNode, 1, "a"}, {OSM::kWay, 1, "b"}},
                       {{"type", "route"}});
     mutate(blocks[k]);
