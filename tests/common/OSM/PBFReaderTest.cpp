@@ -44,10 +44,6 @@ TEST(PBFReader, DecodesBlocks)
                   "\nn3 v-1 u0: c0 t0 vis0 k=v" + At(123456789 + 42424242000, -987654321 - 3131313000) + "\n");
 
     b = test::DenseBlock({{1, 900000000, 1800000000, {}}, {2, -900000000, -1800000000, {}}, {3, 0, 0, {}}});
-    OSMPBF::Node& bare = *b.mutable_primitivegroup(0)->add_nodes();
-    bare.set_id(4);
-    bare.set_lat(0);
-    bare.set_lon(1800000000);
     b.set_date_granularity(500);
     OSMPBF::DenseInfo& info = *b.mutable_primitivegroup(0)->mutable_dense()->mutable_denseinfo();
     info.add_version(3);
@@ -59,7 +55,7 @@ TEST(PBFReader, DecodesBlocks)
     info.add_visible(true);
     EXPECT_EQ(DescribePbf(PbfFile({test::DataBlob(b)})),
               "n1 v3 u5:someone c99 t800000000000 vis1 @1509949439,754974720\nn2 v4 u0: c0 t0 vis0 "
-              "@-1509949440,-754974720\nn3 v0 u0: c0 t0 vis0 @0,0\nn4 v-1 u0: c0 t0 vis0 @1509949439,0\n");
+              "@-1509949440,-754974720\nn3 v0 u0: c0 t0 vis0 @0,0\n");
 }
 
 // Dense nodes with tags and user names, a way and a relation, with block k

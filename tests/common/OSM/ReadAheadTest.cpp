@@ -61,7 +61,10 @@ TLines Scenario(const std::string& bytes, uint32_t depth, uint32_t threads)
             const uint64_t offset = reader.FirstBlockOffset(kind).value_or(0);
             got.push_back("seek " + std::to_string(offset));
             EXPECT_TRUE(reader.Seek(offset));
-            append(Read(in, reader, 20 + 30 * kind));
+            const TLines more = Read(in, reader, 20 + 30 * kind);
+            // Each kind's first entity is the first of its first block, and every kind starts at id 1.
+            EXPECT_NE(more.front().find(std::string(" ") + "nwr"[kind] + "1 "), std::string::npos) << more.front();
+            append(more);
         }
         EXPECT_TRUE(reader.Seek(0));
         EXPECT_TRUE(reader.Seek(0));
