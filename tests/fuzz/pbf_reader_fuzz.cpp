@@ -1,6 +1,5 @@
-// libFuzzer target for the PBF reader, the input a whole file: it must end in
-// a refused header or CBadFileException; anything else (a crash, a sanitizer
-// report, another exception, a hang) is a finding. Built only with clang and
+// libFuzzer target for the PBF reader: a whole file must end in a refused
+// header or CBadFileException, nothing else. Built with clang and
 // -DSPLITTER_FUZZ=ON; `ctest -R fuzz` seeds the corpus, then fuzzes for 20 s.
 #include "common/OSM/PBFReader.h"
 #include "common/OSM/PBInputAdapter.h"

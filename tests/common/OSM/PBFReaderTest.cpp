@@ -1,6 +1,5 @@
-// The PBF blob framing and block decoder: synthetic blocks against their
-// exact decoding; damaged input ends in a refused header or CBadFileException
-// naming the reason, never in a crash or in records made of stray reads.
+// The PBF blob framing and block decoder: exact decoding, and damage refused
+// with its reason, never a crash or records made of stray reads.
 #include "common/OSM/PBFReader.h"
 
 #include <functional>
@@ -24,9 +23,8 @@ std::string At(int64_t latNano, int64_t lonNano)
            std::to_string(MapUnits::FromDegrees(1e-9 * double(latNano)));
 }
 
-// What files written by this program never hold: plain nodes, granularities
-// and offsets, dense info shorter than the ids. +180 is clamped, latitudes
-// never. The rest of the decoding is checked by reading written files back.
+// What files written by this program never hold (the rest is read back from
+// written files): plain nodes, granularities, short dense info; +180 clamped.
 TEST(PBFReader, DecodesBlocks)
 {
     TBlock b = test::DenseBlock({{1, 51234567, -1234567, {{"a", "b"}}}});
@@ -58,9 +56,7 @@ TEST(PBFReader, DecodesBlocks)
               "@-1509949440,-754974720\nn3 v0 u0: c0 t0 vis0 @0,0\n");
 }
 
-// Dense nodes with tags and user names, a way and a relation, with block k
-// changed by mutate: the blocks whose string indices and array lengths the
-// reader checks.
+// Dense nodes, a way and a relation, with block k changed by mutate.
 std::string Sample(size_t k, const std::function<void(TBlock&)>& mutate)
 {
     std::vector<test::TTestNode> nodes;

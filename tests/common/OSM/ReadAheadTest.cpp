@@ -1,6 +1,4 @@
-// Reading ahead on a thread changes nothing a reader's caller sees: the
-// entities, the failures and where they are met, the positions, the seeks,
-// and the blocks as the automatic split takes them.
+// Reading ahead on threads changes nothing the caller sees, failures included.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,8 +21,7 @@ struct TInput {
     CPBInputAdapter adapter;
 };
 
-// The entities read up to the end or to the first failure, whose reason and
-// blob offset close the record; every fifth is read again after StepBack.
+// The entities up to the end or the first failure; every fifth read twice.
 TLines Read(TInput& in, CPBFReaderAdapter& reader, uint64_t limit = UINT64_MAX)
 {
     TLines out;
@@ -46,9 +43,7 @@ TLines Read(TInput& in, CPBFReaderAdapter& reader, uint64_t limit = UINT64_MAX)
     return out;
 }
 
-// Everything read, then, when that ends well, reads from seeks to the first
-// block of each kind, back to the start twice in a row, to the end and
-// beyond it; then the blocks with their offsets.
+// Everything, then, if that ends well, reads after seeks; then the blocks.
 TLines Scenario(const std::string& bytes, uint32_t depth, uint32_t threads)
 {
     TInput in(bytes);
@@ -62,7 +57,7 @@ TLines Scenario(const std::string& bytes, uint32_t depth, uint32_t threads)
             got.push_back("seek " + std::to_string(offset));
             EXPECT_TRUE(reader.Seek(offset));
             const TLines more = Read(in, reader, 20 + 30 * kind);
-            // Each kind's first entity is the first of its first block, and every kind starts at id 1.
+            // Every kind's first id is 1.
             EXPECT_NE(more.front().find(std::string(" ") + "nwr"[kind] + "1 "), std::string::npos) << more.front();
             append(more);
         }
@@ -112,10 +107,8 @@ OSMPBF::PrimitiveBlock Block(OSM::EEntityType kind, int64_t first, int count)
     return kind == OSM::kNode ? test::DenseBlock(nodes) : block;
 }
 
-// Many small blocks of every kind, with blobs of other types and blocks
-// without groups between them, so that the queue fills and wraps; and the
-// same with a malformed blob at places far enough into the file that the
-// reading thread runs ahead to them.
+// Many small blocks, with other blobs between them, so that the queue wraps;
+// and the same with a malformed blob at places the threads run ahead to.
 TEST(ReadAhead, ChangesNothingTheCallerSees)
 {
     std::string good = test::HeaderBlob();

@@ -37,19 +37,16 @@ std::string Body(const std::function<void(OSM::CXMLWriter&)>& write)
 
 std::string Node(const std::string& attributes) { return "\t<node id=\"1\"" + attributes + "/>\r\n"; }
 
-// Zero metadata is left out but the version, metadata outside the format
-// as absent; times count leap days in four-year cycles, and before 1970 wrap
-// to the unsigned 32-bit seconds the format holds; ways and relations always
-// take the long form; entities keep the order of the calls. Markup is
-// escaped, apostrophes are not; tabs and line ends become references, other
-// control characters U+FFFD; an empty key or value leaves its attribute out.
+// Metadata outside the format as absent; times before 1970 wrap to unsigned
+// 32-bit seconds; markup escaped, apostrophes not; control characters U+FFFD.
 TEST(XMLWriter, Entities)
 {
     EXPECT_EQ(Body([](auto& w) {
                   w.WriteNode(MakeNode(1, 0x59FFFFFF, -1, {}, kNoInfo));
                   w.WriteNode(MakeNode(-5, -2 * 8388608, 8388608, {{"name", "Main"}, {"amenity", "cafe"}},
                                        {3, 42, "Zo\xC3\xAB", 99, 4102444799000, 1}));
-                  w.WriteNode(MakeNode(INT64_MAX, INT32_MIN, 90 * 8388608, {}, {-1, INT32_MAX, "", UINT32_MAX, -31536000000, 0}));
+                  w.WriteNode(MakeNode(INT64_MAX, INT32_MIN, 90 * 8388608, {},
+                                       {-1, INT32_MAX, "", UINT32_MAX, -31536000000, 0}));
                   w.WriteNode(MakeNode(1, 0, 0, {}, {INT32_MIN, INT32_MIN, "", INT64_MIN, -1, 0}));
                   w.WriteNode(MakeNode(1, 0, 0, {}, {0, 1, "", int64_t(UINT32_MAX) + 1, -1000, 0}));
                   w.WriteWay(MakeWay(10, {}, {}, {-1, 0, "", 0, 1999, 0}));
@@ -76,7 +73,8 @@ TEST(XMLWriter, Entities)
                   "\t\t<member type=\"node\" ref=\"1\" role=\"admin_centre\"/>\r\n"
                   "\t\t<member type=\"relation\" ref=\"3\"/>\r\n\t\t<member type=\"relation\" ref=\"4\" role=\"in&#10;er\"/>\r\n"
                   "\t\t<tag k=\"type\" v=\"boundary\"/>\r\n\t</relation>\r\n"
-                  "\t<node id=\"1\" user=\"&lt;me&gt;\" version=\"-1\" timestamp=\"2000-03-01T00:00:00Z\"" + kAtZero + ">\r\n"
+                  "\t<node id=\"1\" user=\"&lt;me&gt;\" version=\"-1\" timestamp=\"2000-03-01T00:00:00Z\"" +
+                  kAtZero + ">\r\n"
                   "\t\t<tag k=\"a&amp;b\" v=\"x&amp;y&quot;z&lt;w&gt;v'u\"/>\r\n\t\t<tag k=\"k\" v=\"&amp;amp;\"/>\r\n"
                   "\t\t<tag k=\"note\" v=\"a&#9;b&#13;&#10;c" + kBad + "d\x7F\"/>\r\n"
                   "\t\t<tag v=\"orphan\"/>\r\n\t\t<tag k=\"bare\"/>\r\n\t</node>\r\n");
@@ -117,7 +115,8 @@ TEST(XMLWriter, DegreesHaveTheDigitsOfPrintf)
         for (int32_t u : units) {
             w.WriteNode(MakeNode(1, u, ~u, {}, kNoInfo));
             char text[96];
-            std::snprintf(text, sizeof text, " lat=\"%.7lf\" lon=\"%.7lf\"", MapUnits::ToDegrees(~u), MapUnits::ToDegrees(u));
+            std::snprintf(text, sizeof text, " lat=\"%.7lf\" lon=\"%.7lf\"", MapUnits::ToDegrees(~u),
+                          MapUnits::ToDegrees(u));
             expected += Node(" version=\"-1\"" + std::string(text));
         }
     });
