@@ -276,14 +276,6 @@ std::string Describe(OSM::EEntityType type, const OSM::TEntity& e)
     return out.str();
 }
 
-std::string Describe(OSM::CDataReader& reader)
-{
-    std::string out;
-    while (reader.ReadNext())
-        out += Describe(reader.GetType(), *reader.GetEntity());
-    return out;
-}
-
 std::string DescribePbf(const std::string& bytes)
 {
     CMemoryReadStream stream(bytes);
@@ -292,7 +284,10 @@ std::string DescribePbf(const std::string& bytes)
         return "refused: " + adapter.Fault();
     try {
         OSM::CPBFReaderAdapter reader(adapter);
-        return Describe(reader);
+        std::string out;
+        while (reader.ReadNext())
+            out += Describe(reader.GetType(), *reader.GetEntity());
+        return out;
     } catch (const OSM::CDataReader::CBadFileException& e) {
         return "bad at " + std::to_string(adapter.BlobOffset()) + ": " + e.reason;
     }

@@ -95,8 +95,6 @@ TEntitySet RandomEntities(uint32_t seed, int nodes, int ways, int relations);
 
 // One line: kind and id, metadata, tags, then the position, refs or members.
 std::string Describe(OSM::EEntityType type, const OSM::TEntity& entity);
-// The lines of every entity the reader delivers from here on.
-std::string Describe(OSM::CDataReader& reader);
 // Describe of a file in memory, else "refused: reason" or "bad at offset: reason".
 std::string DescribePbf(const std::string& bytes);
 

