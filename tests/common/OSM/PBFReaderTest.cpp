@@ -78,7 +78,6 @@ TEST(PBFReader, DamageIsRefusedSayingWhatAndWhere)
     const std::string payload = test::DenseBlock({{1, 2, 3, {}}}).SerializeAsString();
     const std::string zlib = test::MakeBlob(payload).zlib_data();
     auto length = [](uint32_t n) { return std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)}; };
-    // A data blob changed by set, its datasize stated as given.
     auto blob = [&](const std::function<void(OSMPBF::Blob&)>& set, std::optional<int32_t> dataSize = {}) {
         OSMPBF::Blob b = test::MakeBlob(payload);
         set(b);

@@ -93,7 +93,6 @@ TEST_F(PBFWriter, TheStringTableKeepsItsOrder)
               expected);
 }
 
-// What the reader makes of the file, and whether osmium reads it all.
 std::string ReadBack(const std::string& path)
 {
     const std::string command = "osmium fileinfo -e " + path + " >/dev/null";

@@ -53,6 +53,10 @@ TLines Scenario(const std::string& bytes, uint32_t depth, uint32_t threads)
             EXPECT_NE(more.front().find(std::string(" ") + "nwr"[kind] + "1 "), std::string::npos) << more.front();
             append(more);
         }
+        reader.GetEntity()->AddTag("caller", "tag");  // a dense node stepped back over is not decoded anew
+        reader.StepBack();
+        append(Read(in, reader, 1));
+        EXPECT_NE(got.back().find(" caller=tag @"), std::string::npos) << got.back();
         // The stream refuses, and so does every later seek beyond the end.
         EXPECT_THROW(reader.Seek(reader.Size() + 1), TStreamException);
         EXPECT_THROW(reader.Seek(reader.Size() + 1), TStreamException);
