@@ -100,11 +100,11 @@ std::string ReadBack(const std::string& path)
     return test::DescribePbf(test::ReadFile(path));
 }
 
-// Writers side by side share their buffers and the blob worker; metadata
-// outside the format is written as absent. Blocks hold 8000 entities.
+// Writers side by side (ended by Close or destructor) share buffers and the
+// blob worker; metadata outside the format is written as absent; 8000 a block.
 TEST_F(PBFWriter, FilesWrittenSideBySideReadBackUnchanged)
 {
-    const int sizes[][3] = {{20000, 9000, 3001}, {0, 0, 0},    {1, 0, 0},      {5000, 2000, 1500},
+    const int sizes[][3] = {{20000, 9000, 3001}, {0, 0, 0},        {1, 0, 0},       {5000, 2000, 1500},
                             {7999, 1, 0},        {12000, 300, 40}, {100, 9000, 10}, {0, 0, 8001}};
     const auto file = [this](size_t i) { return dir / (std::to_string(i) + ".osm.pbf"); };
     std::vector<test::TEntitySet> sets;

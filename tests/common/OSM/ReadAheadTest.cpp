@@ -49,7 +49,7 @@ TLines Scenario(const std::string& bytes, uint32_t depth, uint32_t threads)
             got.push_back("seek " + std::to_string(offset));
             EXPECT_TRUE(reader.Seek(offset));
             const TLines more = Read(in, reader, 20 + 30 * kind);
-            // Every kind's first id is 1.
+            // The first block of a kind starts with its first entity, id 1.
             EXPECT_NE(more.front().find(std::string(" ") + "nwr"[kind] + "1 "), std::string::npos) << more.front();
             append(more);
         }
