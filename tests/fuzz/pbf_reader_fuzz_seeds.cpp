@@ -1,6 +1,5 @@
-// Writes the seed corpus of pbf_reader_fuzz: the header and first data blob
-// of real files as they are, and that blob stored raw, so that mutations
-// reach the block decoder instead of failing zlib's checksum.
+// The seeds of pbf_reader_fuzz: the first blobs of real files, and raw, so
+// that mutations reach the block decoder instead of failing zlib's checksum.
 #include <filesystem>
 #include <iostream>
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <sstream>
 #include <random>
 #include <stdexcept>
@@ -31,12 +32,12 @@ OSMPBF::Blob MakeBlob(std::string_view payload, ECompression compression)
     return blob;
 }
 
-std::string FrameBlob(std::string_view type, const OSMPBF::Blob& blob)
+std::string FrameBlob(std::string_view type, const OSMPBF::Blob& blob, std::optional<int32_t> dataSize)
 {
     std::string body = blob.SerializeAsString();
     OSMPBF::BlobHeader header;
     header.set_type(std::string(type));
-    header.set_datasize(static_cast<int32_t>(body.size()));
+    header.set_datasize(dataSize.value_or(static_cast<int32_t>(body.size())));
     std::string head = header.SerializeAsString();
     uint32_t n = static_cast<uint32_t>(head.size());
     return std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + head + body;
@@ -58,10 +59,7 @@ std::string DataBlob(const OSMPBF::PrimitiveBlock& block, ECompression compressi
 
 std::string PbfFile(const std::vector<std::string>& dataBlobs)
 {
-    std::string bytes = HeaderBlob();
-    for (const std::string& blob : dataBlobs)
-        bytes += blob;
-    return bytes;
+    return std::accumulate(dataBlobs.begin(), dataBlobs.end(), HeaderBlob());
 }
 
 uint32_t StringIndex(OSMPBF::PrimitiveBlock& block, std::string_view s)
@@ -76,10 +74,10 @@ uint32_t StringIndex(OSMPBF::PrimitiveBlock& block, std::string_view s)
     return static_cast<uint32_t>(table.s_size() - 1);
 }
 
-void AddDenseNodes(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group,
-                   const std::vector<TTestNode>& nodes)
+OSMPBF::PrimitiveBlock DenseBlock(const std::vector<TTestNode>& nodes)
 {
-    OSMPBF::DenseNodes& dense = *group.mutable_dense();
+    OSMPBF::PrimitiveBlock block;
+    OSMPBF::DenseNodes& dense = *block.add_primitivegroup()->mutable_dense();
     StringIndex(block, "");
     const bool tagged = std::any_of(nodes.begin(), nodes.end(), [](const TTestNode& n) { return !n.tags.empty(); });
     TTestNode last;
@@ -95,18 +93,13 @@ void AddDenseNodes(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group,
         if (tagged)
             dense.add_keys_vals(0);
     }
-}
-
-OSMPBF::PrimitiveBlock DenseBlock(const std::vector<TTestNode>& nodes)
-{
-    OSMPBF::PrimitiveBlock block;
-    AddDenseNodes(block, *block.add_primitivegroup(), nodes);
     return block;
 }
 
 template <typename TMessage>
 static void AddTags(OSMPBF::PrimitiveBlock& block, TMessage& message, const TTagList& tags)
 {
+    StringIndex(block, "");
     for (const auto& [key, value] : tags) {
         message.add_keys(StringIndex(block, key));
         message.add_vals(StringIndex(block, value));
@@ -121,7 +114,6 @@ void AddWay(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group, int64_
     int64_t last = 0;
     for (int64_t ref : refs)
         way.add_refs(ref - std::exchange(last, ref));
-    StringIndex(block, "");
     AddTags(block, way, tags);
 }
 
@@ -136,7 +128,6 @@ void AddRelation(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group, i
         relation.add_roles_sid(static_cast<int32_t>(StringIndex(block, role)));
         relation.add_types(OSMPBF::Relation::MemberType(type));
     }
-    StringIndex(block, "");
     AddTags(block, relation, tags);
 }
 
@@ -285,22 +276,21 @@ std::string Describe(OSM::EEntityType type, const OSM::TEntity& e)
     return out.str();
 }
 
-std::string Describe(OSM::CDataReader& reader)
-{
-    std::string out;
-    while (reader.ReadNext())
-        out += Describe(reader.GetType(), *reader.GetEntity());
-    return out;
-}
-
 std::string DescribePbf(const std::string& bytes)
 {
     CMemoryReadStream stream(bytes);
     CPBInputAdapter adapter;
     if (!adapter.Open(stream))
-        return "refused";
-    OSM::CPBFReaderAdapter reader(adapter);
-    return Describe(reader);
+        return "refused: " + adapter.Fault();
+    try {
+        OSM::CPBFReaderAdapter reader(adapter);
+        std::string out;
+        while (reader.ReadNext())
+            out += Describe(reader.GetType(), *reader.GetEntity());
+        return out;
+    } catch (const OSM::CDataReader::CBadFileException& e) {
+        return "bad at " + std::to_string(adapter.BlobOffset()) + ": " + e.reason;
+    }
 }
 
 }  // namespace test

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -23,15 +24,14 @@ enum class ECompression { kRaw, kZlib };
 
 // A Blob holding payload; compressed, it sets raw_size.
 OSMPBF::Blob MakeBlob(std::string_view payload, ECompression compression = ECompression::kZlib);
-// The 4-byte big-endian header length, the BlobHeader and the Blob.
-std::string FrameBlob(std::string_view type, const OSMPBF::Blob& blob);
+// The header length, the BlobHeader (stating dataSize if given) and the Blob.
+std::string FrameBlob(std::string_view type, const OSMPBF::Blob& blob, std::optional<int32_t> dataSize = {});
 std::string HeaderBlob(const std::vector<std::string>& requiredFeatures = {"OsmSchema-V0.6", "DenseNodes"});
 std::string DataBlob(const OSMPBF::PrimitiveBlock& block, ECompression compression = ECompression::kZlib);
 // The default header blob followed by dataBlobs.
 std::string PbfFile(const std::vector<std::string>& dataBlobs);
 
-// The index of s in block's string table, appended when missing; entry 0 is
-// the empty string, as writers keep it.
+// The index of s in block's string table, appended if missing; entry 0 is "".
 uint32_t StringIndex(OSMPBF::PrimitiveBlock& block, std::string_view s);
 
 // Coordinates in the block's granularity units.
@@ -41,9 +41,7 @@ struct TTestNode {
     int64_t lon = 0;
     TTagList tags;
 };
-// Fills group's (empty) dense nodes, with keys_vals only when some node has tags.
-void AddDenseNodes(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group,
-                   const std::vector<TTestNode>& nodes);
+// One group of dense nodes, with keys_vals only when some node has tags.
 OSMPBF::PrimitiveBlock DenseBlock(const std::vector<TTestNode>& nodes);
 void AddWay(OSMPBF::PrimitiveBlock& block, OSMPBF::PrimitiveGroup& group, int64_t id,
             const std::vector<int64_t>& refs, const TTagList& tags = {});
@@ -91,17 +89,13 @@ struct TEntitySet {
     // Hands the i-th entity, in file order, to writer.
     void Write(OSM::CDataWriter& writer, size_t i) const;
 };
-// Values across their whole ranges (metadata outside the format included),
-// ids negative and far apart, strings that repeat, differ in case only, are
-// UTF-8, or are new, so that a block's string table outgrows one-byte indices.
+// Values across their whole ranges, metadata outside the format included;
+// strings that repeat, differ in case, are UTF-8, or outgrow one-byte indices.
 TEntitySet RandomEntities(uint32_t seed, int nodes, int ways, int relations);
 
 // One line: kind and id, metadata, tags, then the position, refs or members.
 std::string Describe(OSM::EEntityType type, const OSM::TEntity& entity);
-// The lines of every entity the reader delivers from here on.
-std::string Describe(OSM::CDataReader& reader);
-// Describe of a whole file in memory, "refused" when its header is; throws
-// what the reader throws.
+// Describe of a file in memory, else "refused: reason" or "bad at offset: reason".
 std::string DescribePbf(const std::string& bytes);
 
 }  // namespace test

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -35,13 +35,9 @@ void WriteFile(const std::string& path, std::string_view bytes)
 std::string ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    if (!in)
         ADD_FAILURE() << "cannot read " << path;
-        return {};
-    }
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }

@@ -1,5 +1,4 @@
-// Shared fixtures: temporary directories, whole-file reads and writes,
-// captured standard output.
+// Shared fixtures: temporary directories, whole files, captured output.
 #pragma once
 
 #include <functional>
@@ -8,8 +7,7 @@
 
 namespace test {
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the object goes away. Path() ends with '/'.
+// A fresh temporary directory, removed with its contents; Path() ends in '/'.
 class CTempDir {
 public:
     CTempDir();

@@ -1,6 +1,5 @@
-// The PBF blob framing and block decoder: synthetic blocks against their
-// exact decoding; damaged input ends in a refused header or CBadFileException
-// naming the reason, never in a crash or in records made of stray reads.
+// The PBF blob framing and block decoder: exact decoding, and damage refused
+// with its reason, never a crash or records made of stray reads.
 #include "common/OSM/PBFReader.h"
 
 #include <functional>
@@ -13,24 +12,9 @@
 namespace {
 
 using OSM::CPBFReaderAdapter;
+using test::DescribePbf;
 using test::PbfFile;
 using TBlock = OSMPBF::PrimitiveBlock;
-
-// The entities of a whole file, or why it was refused, and for a bad blob
-// where it starts.
-std::string Outcome(const std::string& bytes)
-{
-    test::CMemoryReadStream stream(bytes);
-    CPBInputAdapter adapter;
-    if (!adapter.Open(stream))
-        return "refused: " + adapter.Fault();
-    try {
-        CPBFReaderAdapter reader(adapter);
-        return test::Describe(reader);
-    } catch (const OSM::CDataReader::CBadFileException& e) {
-        return "bad at " + std::to_string(adapter.BlobOffset()) + ": " + e.reason;
-    }
-}
 
 // Map units of a coordinate in nanodegrees, as Describe prints them.
 std::string At(int64_t latNano, int64_t lonNano)
@@ -39,127 +23,49 @@ std::string At(int64_t latNano, int64_t lonNano)
            std::to_string(MapUnits::FromDegrees(1e-9 * double(latNano)));
 }
 
-OSMPBF::Node& AddPlainNode(TBlock& block, int64_t id, int64_t lat, int64_t lon)
-{
-    OSMPBF::Node& node = *block.mutable_primitivegroup(0)->add_nodes();
-    node.set_id(id);
-    node.set_lat(lat);
-    node.set_lon(lon);
-    return node;
-}
-
-// What files written by this program never hold: plain nodes, granularities
-// and offsets, dense info shorter than the ids. +180 is clamped, latitudes
-// never. The rest of the decoding is checked by reading written files back.
+// What files written by this program never hold (the rest is read back from
+// written files): plain nodes, granularities, short dense info; +180 clamped.
 TEST(PBFReader, DecodesBlocks)
 {
     TBlock b = test::DenseBlock({{1, 51234567, -1234567, {{"a", "b"}}}});
     b.set_granularity(1000);
     b.set_lat_offset(123456789);
     b.set_lon_offset(-987654321);
-    OSMPBF::Node& plain = AddPlainNode(b, 3, 42424242, -3131313);
+    OSMPBF::Node& plain = *b.mutable_primitivegroup(0)->add_nodes();
+    plain.set_id(3);
+    plain.set_lat(42424242);
+    plain.set_lon(-3131313);
     plain.add_keys(test::StringIndex(b, "k"));
     plain.add_vals(test::StringIndex(b, "v"));
-    EXPECT_EQ(Outcome(PbfFile({test::DataBlob(b)})),
-              "n1 v0 u0: c0 t0 vis0 a=b" + At(123456789 + 51234567000LL, -987654321 - 1234567000LL) +
-                  "\nn3 v-1 u0: c0 t0 vis0 k=v" + At(123456789 + 42424242000, -987654321 - 3131313000) + "\n");
-
-    b = test::DenseBlock({{1, 900000000, 1800000000, {}}, {2, -900000000, -1800000000, {}}, {3, 0, 0, {}}});
-    AddPlainNode(b, 4, 0, 1800000000);
-    b.set_date_granularity(500);
-    OSMPBF::DenseInfo& info = *b.mutable_primitivegroup(0)->mutable_dense()->mutable_denseinfo();
+    TBlock edges = test::DenseBlock({{1, 900000000, 1800000000, {}}, {2, -900000000, -1800000000, {}}, {3, 0, 0, {}}});
+    edges.set_date_granularity(500);
+    OSMPBF::DenseInfo& info = *edges.mutable_primitivegroup(0)->mutable_dense()->mutable_denseinfo();
     info.add_version(3);
     info.add_version(4);
     info.add_timestamp(1600000000);
     info.add_changeset(99);
     info.add_uid(5);
-    info.add_user_sid(int32_t(test::StringIndex(b, "someone")));
+    info.add_user_sid(int32_t(test::StringIndex(edges, "someone")));
     info.add_visible(true);
-    EXPECT_EQ(Outcome(PbfFile({test::DataBlob(b)})),
-              "n1 v3 u5:someone c99 t800000000000 vis1 @1509949439,754974720\nn2 v4 u0: c0 t0 vis0 "
-              "@-1509949440,-754974720\nn3 v0 u0: c0 t0 vis0 @0,0\nn4 v-1 u0: c0 t0 vis0 @1509949439,0\n");
+    EXPECT_EQ(DescribePbf(PbfFile({test::DataBlob(b), test::DataBlob(edges)})),
+              "n1 v0 u0: c0 t0 vis0 a=b" + At(123456789 + 51234567000LL, -987654321 - 1234567000LL) +
+                  "\nn3 v-1 u0: c0 t0 vis0 k=v" + At(123456789 + 42424242000, -987654321 - 3131313000) +
+                  "\nn1 v3 u5:someone c99 t800000000000 vis1 @1509949439,754974720\nn2 v4 u0: c0 t0 vis0 "
+                  "@-1509949440,-754974720\nn3 v0 u0: c0 t0 vis0 @0,0\n");
 }
 
-// Back by one after k entities, decoded or not, across the block boundary
-// too: the rest reads the same, and skipped nodes still move the running
-// sums. Before the first and past the last there is nothing to undo.
-TEST(PBFReader, StepBackDeliversTheSameEntityAgain)
-{
-    TBlock first = test::DenseBlock({{10, 1, 1, {{"k", "v"}}}, {12, 7, -2, {}}}), second;
-    AddPlainNode(first, 30, 3, 3);
-    test::AddWay(second, *second.add_primitivegroup(), 50, {10, 12});
-    const std::string bytes = PbfFile({test::DataBlob(first), test::DataBlob(second)});
-    const std::string all = Outcome(bytes);
-    std::vector<size_t> starts = {0};
-    for (size_t at = all.find('\n'); at != std::string::npos; at = all.find('\n', at + 1))
-        starts.push_back(at + 1);
-    ASSERT_EQ(starts.size(), 5u);
-    for (size_t k = 0; k <= 5; ++k) {
-        for (bool decode : {false, true}) {
-            test::CMemoryReadStream stream(bytes);
-            CPBInputAdapter adapter;
-            ASSERT_TRUE(adapter.Open(stream));
-            CPBFReaderAdapter reader(adapter);
-            OSM::TEntity* last = nullptr;
-            for (size_t i = 0; i < k; ++i)
-                if (reader.ReadNext() && decode)
-                    last = reader.GetEntity();
-            if (last != nullptr)
-                last->AddTag("caller", "tag");
-            reader.StepBack();
-            std::string rest = all.substr(k == 0 ? 0 : k == 5 ? all.size() : starts[k - 1]);
-            if (last != nullptr && k <= 3)  // a node is not decoded again
-                rest.insert(rest.find(" @"), " caller=tag");
-            EXPECT_EQ(test::Describe(reader), rest) << k << decode;
-            EXPECT_EQ(reader.GetEntity(), nullptr);
-        }
-    }
-}
-
-// The protobuf runtime parses blobs straight from the stream's window.
-TEST(PBInputAdapter, ZeroCopyInterface)
-{
-    const std::string bytes(200000, 'x');
-    test::CMemoryReadStream stream(bytes);
-    CPBInputAdapter in;
-    in.Open(stream);  // fails, but attaches the stream
-    stream.Seek(100);
-    const void* data;
-    int size;
-    const uint64_t block = stream.MaxBlock();
-    ASSERT_TRUE(in.Next(&data, &size));
-    EXPECT_EQ(uint64_t(size), block);  // what the window holds, capped
-    in.BackUp(36);
-    ASSERT_TRUE(in.Next(&data, &size));
-    EXPECT_EQ(uint64_t(size), 65536 - (100 + block - 36));  // the rest of the window
-    EXPECT_FALSE(in.Skip(-1));
-    EXPECT_TRUE(in.Skip(1000));
-    EXPECT_EQ(uint64_t(in.ByteCount()), 65536 + 1000);
-    EXPECT_FALSE(in.Skip(int(bytes.size())));
-    EXPECT_FALSE(in.Next(&data, &size));
-}
-
-// Dense nodes with tags and metadata, a way and a relation, with block k
-// changed by mutate: the blocks whose string indices and array lengths the
-// reader checks.
+// Dense nodes, a way and a relation, with block k changed by mutate.
 std::string Sample(size_t k, const std::function<void(TBlock&)>& mutate)
 {
     std::vector<test::TTestNode> nodes;
     for (int i = 0; i < 20; ++i)
         nodes.push_back({i + 1, i * 10, i * 20, {{"k", std::to_string(i % 3)}}});
     nodes[19].tags.clear();
-    std::vector<TBlock> blocks(3);
-    test::AddDenseNodes(blocks[0], *blocks[0].add_primitivegroup(), nodes);
+    std::vector<TBlock> blocks = {test::DenseBlock(nodes), {}, {}};
     OSMPBF::DenseInfo& info = *blocks[0].mutable_primitivegroup(0)->mutable_dense()->mutable_denseinfo();
-    for (int i = 0; i < 20; ++i) {
-        info.add_version(1);
-        info.add_timestamp(i);
-        info.add_changeset(i);
-        info.add_uid(i);
+    for (int i = 0; i < 20; ++i)
         info.add_user_sid(i == 0 ? int32_t(test::StringIndex(blocks[0], "u")) : 0);
-    }
     test::AddWay(blocks[1], *blocks[1].add_primitivegroup(), 1, {1, 2, 3}, {{"highway", "track"}});
-    blocks[1].mutable_primitivegroup(0)->mutable_ways(0)->mutable_info()->set_user_sid(test::StringIndex(blocks[1], "u"));
     test::AddRelation(blocks[2], *blocks[2].add_primitivegroup(), 1, {{OSM::kNode, 1, "a"}, {OSM::kWay, 1, "b"}},
                       {{"type", "route"}});
     mutate(blocks[k]);
@@ -172,14 +78,10 @@ TEST(PBFReader, DamageIsRefusedSayingWhatAndWhere)
     const std::string payload = test::DenseBlock({{1, 2, 3, {}}}).SerializeAsString();
     const std::string zlib = test::MakeBlob(payload).zlib_data();
     auto length = [](uint32_t n) { return std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)}; };
-    // A data blob changed by set, its datasize stated as given.
     auto blob = [&](const std::function<void(OSMPBF::Blob&)>& set, std::optional<int32_t> dataSize = {}) {
         OSMPBF::Blob b = test::MakeBlob(payload);
         set(b);
-        OSMPBF::BlobHeader header;
-        header.set_type("OSMData");
-        header.set_datasize(dataSize.value_or(int32_t(b.ByteSizeLong())));
-        return PbfFile({length(uint32_t(header.ByteSizeLong())) + header.SerializeAsString() + b.SerializeAsString()});
+        return PbfFile({test::FrameBlob("OSMData", b, dataSize)});
     };
     auto keep = [](OSMPBF::Blob&) {};
     OSMPBF::BlobHeader header;  // just below the window's reach is read
@@ -245,7 +147,7 @@ TEST(PBFReader, DamageIsRefusedSayingWhatAndWhere)
          badAt(2) + "relation members with ids, roles and types of different counts"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Outcome(c.file), c.outcome);
+        EXPECT_EQ(DescribePbf(c.file), c.outcome);
 }
 
 }  // namespace
