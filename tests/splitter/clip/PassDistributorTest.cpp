@@ -52,10 +52,6 @@ TEST(PassDistributor, SmallInputsSplitSoundly)
     } cases[] = {
         {"a path along the shared border, a wall on it",
          "n1 0.5 0.25; n2 1 0.25; n3 1 0.75; n4 1.5 0.75; w10 1 2 3 4 highway=path; w11 2 3 barrier=wall"},
-        {"roads across 180 degrees",
-         "n1 179.5 0.5; n2 -179.5 0.5; n3 179.75 0.25; n4 -179.75 0.75; w10 1 2 highway=primary;"
-         "w11 3 4 highway=service",
-         {DegreeRect(179, 0, 180, 1), DegreeRect(-180, 0, -179, 1)}},
         {"areas of 340 degrees",  // their edges taken the short way would miss the cut at 10 east
          "n1 10 0.5; n2 10 1.5; w10 1 2 highway=primary", {DegreeRect(-170, 0, 170, 1), DegreeRect(-170, 1, 170, 2)}},
         {"ways of one node, of one node twice, of none",
@@ -79,12 +75,31 @@ TEST(PassDistributor, SmallInputsSplitSoundly)
         {"children whose pieces are only a border node",
          "n1 1 0.5; n2 0.5 0.5; n3 1.5 0.5; w10 1 2; w11 1 3; r20 w10; r21 w11; r30 r20; r31 r21"},
         {"a way along a border from a corner, to a node of one tile", "n1 1 1.5; n2 1 0.5; w10 1 2", FourAreas()},
-        {"a way along a border from outside", "n1 0 -0.5; n2 0 0.5; w10 1 2", FourAreas()},
         {"a way along a border turning off it", "n1 1 1; n2 1.5 1; n3 1.5 1.5; w10 1 2 3", FourAreas()},
         {"across 180: tiles meeting there", AcrossTheAntimeridian("11 12 13 14 11"),
          {DegreeRect(170, 0, 180, 10), DegreeRect(-180, 0, -170, 10)}},
         {"across 180: a tile across it", AcrossTheAntimeridian("11 14 13 12 11"),
          {DegreeRect(165, 0, 177, 10), DegreeRect(177, 0, -177, 10), DegreeRect(-177, 0, -165, 10)}},
+        // Shapes that once came out wrong.
+        {"a lake with an island, both cut: a notch",
+         "n1 0.25 0.125; n2 0.25 0.875; n3 1.75 0.875; n4 1.75 0.125; n5 0.75 0.375; n6 0.75 0.625; n7 1.25 0.625;"
+         "n8 1.25 0.375; w10 1 2 3 4 1; w11 5 6 7 8 5; r100 w10:outer w11:inner type=multipolygon"},
+        {"a building drawn counter-clockwise; lakes of one and two ways, an island, a ring that does not close",
+         "n1 0.5 0.25; n2 0.5 0.75; n3 1.5 0.75; n4 1.5 0.25; n11 0.25 0.0625; n12 0.25 0.1875; n13 1.75 0.1875;"
+         "n14 1.75 0.0625; n15 0.3125 0.09375; n16 0.3125 0.15625; n17 0.4375 0.15625; n18 0.4375 0.09375;"
+         "n21 0.5 0.875; n22 1.5 0.875; w10 2 1 4 3 2 building=yes; w11 1 2 3 4 1; w20 11 12 13 note=north;"
+         "w21 11 14 13 note=south; w22 15 16 17 18 15; w30 21 22; r100 w11:outer type=multipolygon natural=water;"
+         "r101 w20:outer w21:outer w22:inner type=multipolygon; r102 w30:outer w31:outer type=multipolygon",
+         TwoAreas(), {}, "Way 31 is missing\nMultipolygon 102 has unclosed ring, way 30\n"},
+        // The western half of the boundary follows a road; the fence is
+        // closed, the field below it is hedged.
+        {"a boundary along a road, a closed fence, a hedged field",
+         "n1 0.5 0.25; n2 0.5 0.75; n3 1.5 0.75; n4 1.5 0.25; n5 0.75 0.375; n6 0.75 0.625; n7 1.25 0.625;"
+         "n8 1.25 0.375; n9 0.75 0.3125; n10 0.75 0.5625; n11 1.25 0.5625; n12 1.25 0.3125;"
+         "w10 1 2 3 boundary=administrative admin_level=8 highway=residential;"
+         "w11 3 4 1 boundary=administrative admin_level=8; w20 5 6 7 8 5 barrier=fence;"
+         "w21 9 10 11 12 9 barrier=hedge landuse=meadow;"
+         "r100 w10:outer w11:outer boundary=administrative admin_level=8 type=boundary"},
         {"across 180: quarters", AcrossTheAntimeridian("11 12 13 14 11"),
          {DegreeRect(170, 0, 179, 5), DegreeRect(179, 0, -170, 5), DegreeRect(170, 5, -179, 10),
           DegreeRect(-179, 5, -170, 10)}},

@@ -230,40 +230,6 @@ TPassResult CPassHarness::Run(const std::string& pbf, uint32_t maxAreas, std::op
     return result;
 }
 
-std::string PassText(CPassHarness& pass)
-{
-    std::string text;
-    for (uint32_t o = 0; o < pass.OutputCount(); ++o)
-        text += "== " + std::to_string(o) + ' ' + pass.Output(o).kinds + '\n' + pass.Output(o).text;
-    return text;
-}
-
-void ExpectSelfContained(const CRecordingWriter& output, const std::string& label)
-{
-    SCOPED_TRACE(label);
-    EXPECT_EQ(output.kinds, std::string(output.nodes.size(), 'n') + std::string(output.ways.size(), 'w') +
-                                std::string(output.relations.size(), 'r'));
-    auto increasing = [](const auto& records) {
-        return std::ranges::adjacent_find(records, [](const auto& a, const auto& b) {
-                   return !OSM::IdBefore(a.id, b.id);
-               }) == records.end();
-    };
-    EXPECT_TRUE(increasing(output.nodes) && increasing(output.ways) && increasing(output.relations))
-        << "ids out of order or written twice";
-    for (const OSM::TWay& way : output.ways) {
-        // Input ways of one node stay as they are; pieces have two at least.
-        EXPECT_GE(way.nodeRefs.Count(), way.id < TAreaOutput::kFirstNewId ? 1u : 2u) << "way " << way.id;
-        for (int64_t ref : way.nodeRefs)
-            EXPECT_TRUE(output.Has(OSM::kNode, ref)) << "way " << way.id << " refers to absent node " << ref;
-    }
-    for (const OSM::TRelation& relation : output.relations) {
-        EXPECT_FALSE(relation.members.Empty()) << "relation " << relation.id << " without members";
-        for (const OSM::TMember& m : relation.members)
-            EXPECT_TRUE(output.Has(m.type, m.ref))
-                << "relation " << relation.id << " lists absent member " << "nwr"[m.type] << m.ref;
-    }
-}
-
 namespace {
 
 using TSegment = std::pair<CGeoPoint, CGeoPoint>;
@@ -402,6 +368,46 @@ std::vector<TSegment> Segments(const CRecordingWriter& out, const OSM::TWay& way
 }
 
 TRefs RefsOf(const OSM::TWay& way) { return TRefs(way.nodeRefs.begin(), way.nodeRefs.end()); }
+
+// Every record of every output, after a line "== <output>".
+std::string PassText(CPassHarness& pass)
+{
+    std::string text;
+    for (uint32_t o = 0; o < pass.OutputCount(); ++o)
+        text += "== " + std::to_string(o) + '\n' + pass.Output(o).text;
+    return text;
+}
+
+// The output is sorted by type and id, every way's nodes, every relation's
+// members are in it, and no id of one kind is written twice.
+void ExpectSelfContained(const CRecordingWriter& output, const std::string& label)
+{
+    SCOPED_TRACE(label);
+    std::string kinds;  // of the records in the order written
+    for (size_t line = 0; line < output.text.size(); line = output.text.find('\n', line) + 1)
+        kinds += output.text[line];
+    EXPECT_EQ(kinds, std::string(output.nodes.size(), 'n') + std::string(output.ways.size(), 'w') +
+                         std::string(output.relations.size(), 'r'));
+    auto increasing = [](const auto& records) {
+        return std::ranges::adjacent_find(records, [](const auto& a, const auto& b) {
+                   return !OSM::IdBefore(a.id, b.id);
+               }) == records.end();
+    };
+    EXPECT_TRUE(increasing(output.nodes) && increasing(output.ways) && increasing(output.relations))
+        << "ids out of order or written twice";
+    for (const OSM::TWay& way : output.ways) {
+        // Input ways of one node stay as they are; pieces have two at least.
+        EXPECT_GE(way.nodeRefs.Count(), way.id < TAreaOutput::kFirstNewId ? 1u : 2u) << "way " << way.id;
+        for (int64_t ref : way.nodeRefs)
+            EXPECT_TRUE(output.Has(OSM::kNode, ref)) << "way " << way.id << " refers to absent node " << ref;
+    }
+    for (const OSM::TRelation& relation : output.relations) {
+        EXPECT_FALSE(relation.members.Empty()) << "relation " << relation.id << " without members";
+        for (const OSM::TMember& m : relation.members)
+            EXPECT_TRUE(output.Has(m.type, m.ref))
+                << "relation " << relation.id << " lists absent member " << "nwr"[m.type] << m.ref;
+    }
+}
 
 // What a split must give, checked output by output, then over all outputs.
 class CSplitCheck {

@@ -98,15 +98,13 @@ public:
     std::vector<OSM::TNode> nodes;
     std::vector<OSM::TWay> ways;
     std::vector<OSM::TRelation> relations;
-    std::string kinds;  // 'n', 'w' or 'r' per record, in the order written
-    std::string text;   // Describe of every record, in the order written
+    std::string text;  // Describe of every record, in the order written
 
 private:
     template <typename T>
     void Keep(std::vector<T>& records, const T& record, OSM::EEntityType type)
     {
         records.push_back(record);
-        kinds += "nwr"[type];
         text += Describe(type, record);
     }
 };
@@ -141,14 +139,6 @@ private:
     std::vector<std::unique_ptr<CRecordingWriter>> m_writers;
     std::vector<std::unique_ptr<TAreaOutput>> m_outputs;
 };
-
-// Every record of every output: a line "== <output> <kinds>", then a line
-// per record as Describe gives it.
-std::string PassText(CPassHarness& pass);
-
-// The output is sorted by type and id, every way's nodes, every relation's
-// members are in it, and no id of one kind is written twice.
-void ExpectSelfContained(const CRecordingWriter& output, const std::string& label);
 
 // Runs pass on input and checks what it gives against what every split must
 // give, without restating how it cuts. The areas are rectangles.
