@@ -57,6 +57,9 @@ TEST(PassDistributor, SmallInputsSplitSoundly)
         {"ways of one node, of one node twice, of none",
          "n1 0.5 0.5; n2 1.5 0.5; n3 3 0.5; w10 1 name=a; w11 3; w12 2 2; w13; w14 2"},
         {"highway pieces, ids above the first new id", highways},
+        {"the largest ids that fit",
+         "n140737488355326 1.5 0.5; n140737488355327 0.5 0.5;"
+         "w140737488355327 140737488355327 140737488355326 highway=x; r140737488355327 w140737488355327"},
         {"ways whose nodes the input lacks",
          "n1 0.5 0.5; n2 1.5 0.5; n4 0.5 91; n5 200 0.5; n6 0.25 0.25; n7 1.25 0.25; n8 1.25 0.75; n9 0.2 0.8;"
          "n10 0.3 0.8; n11 0.25 0.9; w20 1 2 999 highway=road; w21 1 4 highway=road; w22 5 1 highway=road;"
@@ -172,16 +175,6 @@ TEST(PassDistributor, MalformedInputsEndTheRun)
     }
     CPassHarness pass(TwoAreas());
     ExpectSoundSplit(pass, ParseInput(negative + "n1 0.5 0.5; n2 1.5 0.5; w10 1 2; r20 n1"), "negative ids");
-
-    // The largest id that fits is an ordinary id.
-    const int64_t largest = tooLarge - 1;
-    CPassHarness large(TwoAreas());
-    ExpectSoundSplit(large,
-                     {{NodeAt(largest - 1, 1.5, 0.5), NodeAt(largest, 0.5, 0.5)},
-                      {{largest, {largest, largest - 1}, {{"highway", "x"}}}},
-                      {{largest, {{OSM::kWay, largest, ""}}}}},
-                     "largest ids");
-    EXPECT_EQ(large.Counters(0).nextNodeId, largest + 2) << "one border node";
 }
 
 }  // namespace

@@ -111,10 +111,11 @@ TTestInput RandomInput(std::mt19937& random)
         // simple as long as each edge turns clockwise round the centre.
         const double cx = 0.3 + below(1000) / 700.0, cy = 0.3 + below(1000) / 700.0, r0 = 0.1 + below(1000) / 1100.0;
         std::vector<std::pair<double, double>> corners(3 + below(10));
+        auto grid = [](double v) { return std::round(v * 16) / 16; };
         for (size_t k = 0; k < corners.size(); ++k) {
             const double angle = -2 * M_PI * (double(k) + below(800) / 1000.0) / double(corners.size());
             const double r = r0 * (0.3 + below(700) / 1000.0);
-            corners[k] = {std::round((cx + r * std::cos(angle)) * 16) / 16, std::round((cy + r * std::sin(angle)) * 16) / 16};
+            corners[k] = {grid(cx + r * std::cos(angle)), grid(cy + r * std::sin(angle))};
         }
         bool simple = true;
         for (size_t k = 0; k < corners.size(); ++k) {
@@ -148,7 +149,8 @@ TTestInput RandomInput(std::mt19937& random)
         for (uint32_t k = 1 + below(4); k > 0; --k) {
             const auto type = OSM::EEntityType(below(3));
             const uint32_t count = type == OSM::kNode ? pool : type == OSM::kWay ? uint32_t(input.ways.size()) : 4;
-            route.members.push_back({type, type == OSM::kRelation ? routes + 1 + below(count) : 1 + below(count + 1), ""});
+            const int64_t ref = type == OSM::kRelation ? routes + 1 + below(count) : 1 + below(count + 1);
+            route.members.push_back({type, ref, ""});
         }
     }
     std::reverse(input.relations.begin(), input.relations.end());
