@@ -68,10 +68,6 @@ TEST(PassDistributor, SmallInputsSplitSoundly)
          TwoAreas(), {},
          "Node 999 is missing\nNode 4 is missing\nNode 5 is missing\nNode 998 is missing\n"
          "Node 997 is missing\nNode 996 is missing\n"},
-        {"a way through an area without a node in it",
-         "n1 0.5 0.5; n2 2.5 0.6; n3 1 0.25; n4 1.5 0.25; n5 2 0.75; n6 0.5 0.9; w10 1 2 highway=primary;"
-         "w11 3 4 5 highway=path; w12 6 2 waterway=river; r20 w10 w11",
-         {DegreeRect(0, 0, 1, 1), DegreeRect(1, 0, 2, 1), DegreeRect(2, 0, 3, 1)}},
         {"relations, their ancestors and cycles", relations},
         {"relations in a file without ways, one output",
          "n1 0.5 0.5; n2 1.5 0.5; r5 n1:a n2:b type=route; r6 r5:child n2:c type=superroute", TwoAreas(), {0, 0}},
@@ -103,9 +99,6 @@ TEST(PassDistributor, SmallInputsSplitSoundly)
          "w11 3 4 1 boundary=administrative admin_level=8; w20 5 6 7 8 5 barrier=fence;"
          "w21 9 10 11 12 9 barrier=hedge landuse=meadow;"
          "r100 w10:outer w11:outer boundary=administrative admin_level=8 type=boundary"},
-        {"across 180: quarters", AcrossTheAntimeridian("11 12 13 14 11"),
-         {DegreeRect(170, 0, 179, 5), DegreeRect(179, 0, -170, 5), DegreeRect(170, 5, -179, 10),
-          DegreeRect(-179, 5, -170, 10)}},
     };
     for (const auto& c : cases) {
         CPassHarness pass(c.rings, c.outputOf);
