@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 #include <map>
+#include <ranges>
 #include <set>
 #include <sstream>
 
@@ -371,15 +372,6 @@ std::vector<TSegment> Segments(const CRecordingWriter& out, const OSM::TWay& way
 
 TRefs RefsOf(const OSM::TWay& way) { return TRefs(way.nodeRefs.begin(), way.nodeRefs.end()); }
 
-// Every record of every output, after a line "== <output>".
-std::string PassText(CPassHarness& pass)
-{
-    std::string text;
-    for (uint32_t o = 0; o < pass.OutputCount(); ++o)
-        text += "== " + std::to_string(o) + '\n' + pass.Output(o).text;
-    return text;
-}
-
 // The output is sorted by type and id, every way's nodes, every relation's
 // members are in it, and no id of one kind is written twice.
 void ExpectSelfContained(const CRecordingWriter& output, const std::string& label)
@@ -450,10 +442,9 @@ public:
                 << "nwr"[kind] << id << " beside the new ids " << first << " to " << next[kind];
         };
         auto onBorder = [&](CGeoPoint p, CGeoPoint q) {
-            for (uint32_t area = 0; area < m_rings.size(); ++area)
-                if (m_pass.OutputOf(area) == o && OnSide(m_rings[area], p, q))
-                    return true;
-            return false;
+            return std::ranges::any_of(std::views::iota(size_t(0), m_rings.size()), [&](size_t area) {
+                return m_pass.OutputOf(area) == o && OnSide(m_rings[area], p, q);
+            });
         };
 
         for (const OSM::TNode& node : out.nodes) {
@@ -677,6 +668,13 @@ TPassResult ExpectSoundSplit(CPassHarness& pass, const TTestInput& input, const 
 {
     SCOPED_TRACE(label);
     const std::string pbf = PbfInput(input);
+    // Every record of every output, after a line "== <output>".
+    auto text = [](CPassHarness& pass) {
+        std::string text;
+        for (uint32_t o = 0; o < pass.OutputCount(); ++o)
+            text += "== " + std::to_string(o) + '\n' + pass.Output(o).text;
+        return text;
+    };
     const TPassResult result = pass.Run(pbf);
     EXPECT_TRUE(result.ok);
     // Passes of fewer areas need an output per area.
@@ -684,7 +682,7 @@ TPassResult ExpectSoundSplit(CPassHarness& pass, const TTestInput& input, const 
         if (maxAreas < pass.Rings().size() && (maxAreas == 0 || pass.OutputCount() == pass.Rings().size())) {
             CPassHarness again(pass.Rings(), maxAreas == 0 ? pass.OutputsOf() : std::vector<uint32_t>());
             again.Run(pbf, maxAreas, kept);
-            EXPECT_EQ(PassText(again), PassText(pass)) << maxAreas << " area(s) per pass, " << kept << " kept";
+            EXPECT_EQ(text(again), text(pass)) << maxAreas << " area(s) per pass, " << kept << " kept";
         }
     CSplitCheck check(pass, input, overlapping);
     for (uint32_t o = 0; o < pass.OutputCount(); ++o)
