@@ -93,12 +93,8 @@ std::vector<TRow> Rows()
         // Description files that cannot be created fail the run, after the tiles.
         {"Runs_KmlBlocked", fail, "--write-kml=nodir/a.kml" + one + monaco, "--present=bad/7.osm", 5,
          "Cannot create bad/nodir/a.kml: No such file or directory"},
-        {"Runs_ListBlocked", fail, "-s=one.list -o=d2/ " + monaco, "--present=d2/7.osm", 5,
-         "Cannot create d2/areas.list: Is a directory"},
         {"Runs_RelationsBlocked", fail, "--admin-level=2 -s=one.list -o=d3/ " + monaco, "--present=d3/7.osm", 5,
          "Cannot create d3/relations.txt: Is a directory"},
-        {"Runs_MpBlocked", fail, "-s=one.list -o=d4/ " + monaco, "--present=d4/7.osm", 5,
-         "Cannot create d4/areas.mp: Is a directory"},
         // A tile on a full disk; only plain files are removed.
         {"Runs_DiskFull", fail, "-s=one.list -o=full/ " + monaco, "--present=full/7.osm", 5,
          "full/7.osm: No space left on device\nError writing output file."},

@@ -453,7 +453,7 @@ def write_failure_inputs():
     # Two blobs of nodes, the second cut short.
     write_osm("whole.pbf", [(k + 1, 7.4 + k / 1e6, 43.7) for k in range(10000)])
     Path("cut.pbf").write_bytes(Path("whole.pbf").read_bytes()[:-10])
-    for blocked in ("two/2.osm", "d2/areas.list", "d3/relations.txt", "d4/areas.mp", "full"):
+    for blocked in ("two/2.osm", "d3/relations.txt", "full"):
         os.makedirs(blocked)
     os.symlink("/dev/full", "full/7.osm")
 
@@ -487,25 +487,21 @@ u_building: - -5,-4 5,-4 5,4 3,4 3,-2 -3,-2 -3,4 -5,4
 def write_grid_cases():
     """The CASES, in cases.osm.pbf, and the split file of the grid, grid.list."""
     step, columns = 0.703125, 6  # 2^15 split-file units: exact in 1e-7 degrees and in map units
-    nodes, ways, relations = [], [], []
+    nodes, ways, relations = {}, [], []  # nodes: position -> id
     for index, case in enumerate(CASES):
         name, rings = case.split(": ")
-        cx, cy = (2 * (index % columns) + 1) * step, (2 * (index // columns) + 1) * step
-        ids, members = {}, []
+        cx, cy, members = (2 * (index % columns) + 1) * step, (2 * (index // columns) + 1) * step, []
         for ring in rings.split("; "):
             role, parts = ring.split(" ", 1)
-            parts = [[tuple(int(v) for v in p.split(",")) for p in part.split()] for part in parts.split(" / ")]
-            for part in parts:
-                for p in part:
-                    if p not in ids:
-                        ids[p] = len(nodes) + 1
-                        nodes.append((ids[p], cx + p[0] * step / 8, cy + p[1] * step / 8))
-                ways.append((len(ways) + 1, [ids[p] for p in part + (part[:1] if len(parts) == 1 else [])],
+            for part in parts.split(" / "):
+                points = [[int(v) for v in p.split(",")] for p in part.split()]
+                refs = [nodes.setdefault((cx + x * step / 8, cy + y * step / 8), len(nodes) + 1) for x, y in points]
+                ways.append((len(ways) + 1, refs + (refs[:1] if "/" not in parts else []),
                              {"building": "yes", "name": name} if role == "-" else {}))
                 members.append(("w", ways[-1][0], role))
         if role != "-":
             relations.append((len(relations) + 1, members, {"type": "multipolygon", "landuse": "grass", "name": name}))
-    write_osm("cases.osm.pbf", nodes, ways, relations)
+    write_osm("cases.osm.pbf", [(i, x, y) for (x, y), i in nodes.items()], ways, relations)
     rows, unit = (len(CASES) + columns - 1) // columns, 1 << 15
     grid = (divmod(k, 2 * columns) for k in range(2 * rows * 2 * columns))
     Path("grid.list").write_text("".join(f"{row * 2 * columns + column + 1:08d}: {row * unit},{column * unit} to "
