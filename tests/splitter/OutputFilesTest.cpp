@@ -44,11 +44,8 @@ TEST(OutputFiles, ClashingOutputsAreNamed)
         TAreaList areas;
         for (const auto& [source, name] : c.areas)
             areas.EmplaceBack() = {source, name, {}};
-        CSettings settings;
-        settings.outputDir = "out/";
-        settings.multiContour = c.multiContour;
-        settings.writeSeparateContours = c.separate;
-        settings.poly = c.poly ? "polys" : "";
+        const CSettings settings{.outputDir = "out/", .poly = c.poly ? "polys" : "", .multiContour = c.multiContour,
+                                 .writeSeparateContours = c.separate};
         bool unique = false;
         std::string output = test::CaptureStdout([&] { unique = CheckOutputNames(areas, settings); });
         EXPECT_EQ(output, c.output) << c.what;

@@ -152,9 +152,7 @@ TEST(FileStreams, FailuresSayWhyAndWhere)
         {false, dir / "missing", "No such file or directory"},
         {false, dir.Path(), "Is a directory"},
         {false, dir / "fifo", "not a regular file"},  // refused at once, with no writer
-        {false, "/dev/null", "not a regular file"},
-        {true, dir / "no/such/dir/file", "No such file or directory"},
-        {true, dir.Path(), "Is a directory"}};
+        {true, dir / "no/such/dir/file", "No such file or directory"}};
     for (const auto& [write, path, reason] : opens) {
         EXPECT_FALSE(write ? out.Open(path) : in.Open(path)) << path;
         EXPECT_STREQ(write ? out.OpenError() : in.OpenError(), reason) << path;
