@@ -31,7 +31,9 @@ TEST(Passes, GroupsSharingAFileAreNeverSplit)
         for (size_t r = 0; r < c.runs.size(); ++r)
             for (uint64_t i = 0; i < c.runs[r]; ++i)
                 areas.EmplaceBack().source = &sources[r];
-        const CSettings settings{.maxAreas = c.maxAreas, .multiContour = c.multiContour};
+        CSettings settings;
+        settings.multiContour = c.multiContour;
+        settings.maxAreas = c.maxAreas;
         std::vector<uint64_t> ends;
         for (uint64_t first = 0; first < areas.Count() && ends.size() < 10; first = ends.back())
             ends.push_back(PassEnd(areas, first, settings, c.maxFiles));
