@@ -25,12 +25,6 @@ TRing Ring(const std::vector<CGeoPoint>& points)
     return ring;
 }
 
-TRing Reversed(TRing ring)
-{
-    std::reverse(ring.begin(), ring.end());
-    return ring;
-}
-
 std::string Text(const TRing& r) { return ::testing::PrintToString(std::vector<CGeoPoint>(r.begin(), r.end())); }
 
 // Brute force: whether p lies on an edge or a vertex of ring.
@@ -224,7 +218,9 @@ TRing Histogram(std::mt19937& random, int32_t x0, int32_t y0, int columns, bool 
     }
     ring.PushBack({x0 + columns, y0});
     ring.PushBack({x0, y0});
-    return down ? Reversed(ring) : ring;
+    if (down)
+        std::reverse(ring.begin(), ring.end());
+    return ring;
 }
 
 // Rectilinear rings on a small grid share edge lines and vertices all the
