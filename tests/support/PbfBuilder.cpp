@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <numeric>
 #include <sstream>
 #include <random>
 #include <stdexcept>
@@ -55,11 +54,6 @@ std::string HeaderBlob(const std::vector<std::string>& requiredFeatures)
 std::string DataBlob(const OSMPBF::PrimitiveBlock& block, ECompression compression)
 {
     return FrameBlob("OSMData", MakeBlob(block.SerializePartialAsString(), compression));
-}
-
-std::string PbfFile(const std::vector<std::string>& dataBlobs)
-{
-    return std::accumulate(dataBlobs.begin(), dataBlobs.end(), HeaderBlob());
 }
 
 uint32_t StringIndex(OSMPBF::PrimitiveBlock& block, std::string_view s)
