@@ -146,24 +146,21 @@ TEST_F(PBFWriter, FilesWrittenSideBySideReadBackUnchanged)
     }
 }
 
-// Refs that jump far take nine or ten bytes each.
-OSM::TWay JumpingWay(OSM::TId id, int refs)
-{
-    OSM::TWay way = MakeWay(id);
-    for (int i = 0; i < refs; ++i)
-        way.nodeRefs.PushBack(i % 2 ? int64_t(1) << 62 : 0);
-    return way;
-}
-
-// 2000 ways of 2000 such refs take 38 MB, too much for one block; a way too
-// large for any is refused, the blocks before it kept.
+// 2000 ways of 2000 refs jumping far (9 or 10 bytes each) take 38 MB, too
+// much for one block; a way too large for any is refused, earlier blocks kept.
 TEST_F(PBFWriter, BlocksStayWithinTheSizeReadersAccept)
 {
+    const auto jumping = [](OSM::TId id, int refs) {
+        OSM::TWay way = MakeWay(id);
+        for (int i = 0; i < refs; ++i)
+            way.nodeRefs.PushBack(i % 2 ? int64_t(1) << 62 : 0);
+        return way;
+    };
     std::string printed;
-    const std::string path = Write([&printed](OSM::CPBFWriter& w) {
+    const std::string path = Write([&](OSM::CPBFWriter& w) {
         for (int i = 0; i < 2000; ++i)
-            w.WriteWay(JumpingWay(i, 2000));
-        printed = test::CaptureStdout([&w] { EXPECT_THROW(w.WriteWay(JumpingWay(2000, 3600000)), TStreamException); });
+            w.WriteWay(jumping(i, 2000));
+        printed = test::CaptureStdout([&] { EXPECT_THROW(w.WriteWay(jumping(2000, 3600000)), TStreamException); });
     });
     EXPECT_EQ(printed, dir / "out.osm.pbf: way 2000 takes 34200028 bytes, more than a PBF block may hold\n");
     const std::vector<test::TBlob> blobs = test::SplitBlobs(test::ReadFile(path));
