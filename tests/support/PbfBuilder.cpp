@@ -175,8 +175,7 @@ OSM::TNode MakeNode(int64_t id, int32_t lon, int32_t lat, const TTagList& tags, 
 OSM::TWay MakeWay(int64_t id, const std::vector<int64_t>& refs, const TTagList& tags, OSM::TInfo info)
 {
     OSM::TWay way = Make<OSM::TWay>(id, tags, std::move(info));
-    for (int64_t ref : refs)
-        way.nodeRefs.PushBack(ref);
+    way.nodeRefs.Append(refs.data(), refs.size());
     return way;
 }
 
@@ -262,8 +261,7 @@ std::string Describe(OSM::EEntityType type, const OSM::TEntity& e)
         for (const OSM::TMember& m : static_cast<const OSM::TRelation&>(e).members)
             out << " " << "nwr"[m.type % 3] << m.ref << "@" << m.role;
     }
-    out << "\n";
-    return out.str();
+    return out.str() + "\n";
 }
 
 std::string DescribePbf(const std::string& bytes)

@@ -12,11 +12,10 @@
 namespace {
 
 using CBadFile = OSM::CDataReader::CBadFileException;
-using OSM::CPBFReaderAdapter;
 using TLines = std::vector<std::string>;
 
 // Appends the entities, up to limit more, to the end or the first failure.
-void Read(CPBInputAdapter& adapter, CPBFReaderAdapter& reader, TLines& out, uint64_t limit = UINT64_MAX)
+void Read(CPBInputAdapter& adapter, OSM::CPBFReaderAdapter& reader, TLines& out, uint64_t limit = UINT64_MAX)
 {
     try {
         for (const size_t start = out.size(); out.size() - start < limit && reader.ReadNext();)
@@ -35,7 +34,7 @@ TLines Scenario(const std::string& bytes, uint32_t depth, uint32_t threads)
     EXPECT_TRUE(adapter.Open(memory));
     TLines got;
     {
-        CPBFReaderAdapter reader(adapter, depth, threads);
+        OSM::CPBFReaderAdapter reader(adapter, depth, threads);
         Read(adapter, reader, got);
         if (!got.back().starts_with("bad file")) {
             EXPECT_EQ(reader.GetEntity(), nullptr);
