@@ -40,6 +40,7 @@ TYPED_TEST(DataWriter, FailuresThrowOnceNamingTheFileAndNeverFromADestructor)
         EXPECT_NO_THROW(writer.Close());
         EXPECT_FALSE(writer.CompletedStream().IsOpen());
     }
+    EXPECT_FALSE(TypeParam().Open("/nonexistent/out"));
     auto dying = std::make_unique<TypeParam>();
     ASSERT_TRUE(dying->Open("/dev/full"));
     dying->WriteNode(test::MakeNode(1));
