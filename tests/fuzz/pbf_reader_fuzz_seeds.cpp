@@ -23,6 +23,5 @@ int main(int argc, char** argv)
         for (const std::string& blob : {first, raw})
             test::WriteFile((corpus / ("seed-" + std::to_string(written++))).string(), header + blob);
     }
-    std::cout << written << " seeds in " << corpus.string() << "\n";
     return 0;
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <numeric>
 #include <sstream>
 #include <random>
 #include <stdexcept>
@@ -55,11 +54,6 @@ std::string HeaderBlob(const std::vector<std::string>& requiredFeatures)
 std::string DataBlob(const OSMPBF::PrimitiveBlock& block, ECompression compression)
 {
     return FrameBlob("OSMData", MakeBlob(block.SerializePartialAsString(), compression));
-}
-
-std::string PbfFile(const std::vector<std::string>& dataBlobs)
-{
-    return std::accumulate(dataBlobs.begin(), dataBlobs.end(), HeaderBlob());
 }
 
 uint32_t StringIndex(OSMPBF::PrimitiveBlock& block, std::string_view s)
@@ -181,8 +175,7 @@ OSM::TNode MakeNode(int64_t id, int32_t lon, int32_t lat, const TTagList& tags, 
 OSM::TWay MakeWay(int64_t id, const std::vector<int64_t>& refs, const TTagList& tags, OSM::TInfo info)
 {
     OSM::TWay way = Make<OSM::TWay>(id, tags, std::move(info));
-    for (int64_t ref : refs)
-        way.nodeRefs.PushBack(ref);
+    way.nodeRefs.Append(refs.data(), refs.size());
     return way;
 }
 
@@ -214,16 +207,16 @@ TEntitySet RandomEntities(uint32_t seed, int nodes, int ways, int relations)
     };
     // Each field at one of its limits now and then.
     auto pick = [&](int64_t low, int64_t high) { return in(0, 7) == 0 ? (in(0, 1) ? low : high) : in(low, high); };
-    auto fill = [&](OSM::TEntity& e, OSM::TId id) {
+    auto fill = [&](auto& e, OSM::TId id) -> auto& {
         e.id = id;
         e.info = {int32_t(pick(INT32_MIN, INT32_MAX)), int32_t(pick(INT32_MIN, INT32_MAX)), text(),
                   pick(in(0, 1) ? INT64_MIN : -5, in(0, 1) ? INT64_MAX : int64_t(1) << 33),
                   in(0, INT32_MAX) * 1000 + in(0, 1) * 999, 1};
         for (int64_t t = in(0, 4); t > 0; --t)
             e.AddTag(text(), text());
+        return e;
     };
-    // Negative ids by absolute value, then positive ones, with gaps from one
-    // to 2^44.
+    // Negative ids by absolute value, then positive ones; gaps of 1 to 2^44.
     auto ids = [&](int count) {
         std::vector<OSM::TId> list;
         OSM::TId id = 0;
@@ -235,20 +228,16 @@ TEntitySet RandomEntities(uint32_t seed, int nodes, int ways, int relations)
     };
     const int64_t kFar = int64_t(1) << 61;
     TEntitySet set;
-    for (OSM::TId id : ids(nodes)) {
-        OSM::TNode& node = set.nodes.emplace_back();
-        fill(node, id);
-        node.position = {int32_t(pick(-1509949439, 1509949439)), int32_t(pick(-754974720, 754974720))};
-    }
+    for (OSM::TId id : ids(nodes))
+        fill(set.nodes.emplace_back(), id).position = {int32_t(pick(-1509949439, 1509949439)),
+                                                       int32_t(pick(-754974720, 754974720))};
     for (OSM::TId id : ids(ways)) {
-        OSM::TWay& way = set.ways.emplace_back();
-        fill(way, id);
+        OSM::TWay& way = fill(set.ways.emplace_back(), id);
         for (int64_t r = in(0, 100); r > 0; --r)
             way.nodeRefs.PushBack(in(-kFar, kFar));
     }
     for (OSM::TId id : ids(relations)) {
-        OSM::TRelation& relation = set.relations.emplace_back();
-        fill(relation, id);
+        OSM::TRelation& relation = fill(set.relations.emplace_back(), id);
         for (int64_t m = in(0, 50); m > 0; --m)
             relation.members.PushBack({OSM::EEntityType(in(0, 2)), in(-kFar, kFar), text()});
     }
@@ -272,8 +261,7 @@ std::string Describe(OSM::EEntityType type, const OSM::TEntity& e)
         for (const OSM::TMember& m : static_cast<const OSM::TRelation&>(e).members)
             out << " " << "nwr"[m.type % 3] << m.ref << "@" << m.role;
     }
-    out << "\n";
-    return out.str();
+    return out.str() + "\n";
 }
 
 std::string DescribePbf(const std::string& bytes)

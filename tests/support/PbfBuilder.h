@@ -28,8 +28,6 @@ OSMPBF::Blob MakeBlob(std::string_view payload, ECompression compression = EComp
 std::string FrameBlob(std::string_view type, const OSMPBF::Blob& blob, std::optional<int32_t> dataSize = {});
 std::string HeaderBlob(const std::vector<std::string>& requiredFeatures = {"OsmSchema-V0.6", "DenseNodes"});
 std::string DataBlob(const OSMPBF::PrimitiveBlock& block, ECompression compression = ECompression::kZlib);
-// The default header blob followed by dataBlobs.
-std::string PbfFile(const std::vector<std::string>& dataBlobs);
 
 // The index of s in block's string table, appended if missing; entry 0 is "".
 uint32_t StringIndex(OSMPBF::PrimitiveBlock& block, std::string_view s);

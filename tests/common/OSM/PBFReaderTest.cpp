@@ -11,23 +11,14 @@
 
 namespace {
 
-using OSM::CPBFReaderAdapter;
-using test::DescribePbf;
-using test::PbfFile;
+using namespace test;
 using TBlock = OSMPBF::PrimitiveBlock;
-
-// Map units of a coordinate in nanodegrees, as Describe prints them.
-std::string At(int64_t latNano, int64_t lonNano)
-{
-    return " @" + std::to_string(MapUnits::FromDegrees(1e-9 * double(lonNano))) + "," +
-           std::to_string(MapUnits::FromDegrees(1e-9 * double(latNano)));
-}
 
 // What files written by this program never hold (the rest is read back from
 // written files): plain nodes, granularities, short dense info; +180 clamped.
 TEST(PBFReader, DecodesBlocks)
 {
-    TBlock b = test::DenseBlock({{1, 51234567, -1234567, {{"a", "b"}}}});
+    TBlock b = DenseBlock({{1, 51234567, -1234567, {{"a", "b"}}}});
     b.set_granularity(1000);
     b.set_lat_offset(123456789);
     b.set_lon_offset(-987654321);
@@ -35,9 +26,9 @@ TEST(PBFReader, DecodesBlocks)
     plain.set_id(3);
     plain.set_lat(42424242);
     plain.set_lon(-3131313);
-    plain.add_keys(test::StringIndex(b, "k"));
-    plain.add_vals(test::StringIndex(b, "v"));
-    TBlock edges = test::DenseBlock({{1, 900000000, 1800000000, {}}, {2, -900000000, -1800000000, {}}, {3, 0, 0, {}}});
+    plain.add_keys(StringIndex(b, "k"));
+    plain.add_vals(StringIndex(b, "v"));
+    TBlock edges = DenseBlock({{1, 900000000, 1800000000, {}}, {2, -900000000, -1800000000, {}}, {3, 0, 0, {}}});
     edges.set_date_granularity(500);
     OSMPBF::DenseInfo& info = *edges.mutable_primitivegroup(0)->mutable_dense()->mutable_denseinfo();
     info.add_version(3);
@@ -45,43 +36,42 @@ TEST(PBFReader, DecodesBlocks)
     info.add_timestamp(1600000000);
     info.add_changeset(99);
     info.add_uid(5);
-    info.add_user_sid(int32_t(test::StringIndex(edges, "someone")));
+    info.add_user_sid(int32_t(StringIndex(edges, "someone")));
     info.add_visible(true);
-    EXPECT_EQ(DescribePbf(PbfFile({test::DataBlob(b), test::DataBlob(edges)})),
-              "n1 v0 u0: c0 t0 vis0 a=b" + At(123456789 + 51234567000LL, -987654321 - 1234567000LL) +
-                  "\nn3 v-1 u0: c0 t0 vis0 k=v" + At(123456789 + 42424242000, -987654321 - 3131313000) +
-                  "\nn1 v3 u5:someone c99 t800000000000 vis1 @1509949439,754974720\nn2 v4 u0: c0 t0 vis0 "
-                  "@-1509949440,-754974720\nn3 v0 u0: c0 t0 vis0 @0,0\n");
+    EXPECT_EQ(DescribePbf(HeaderBlob() + DataBlob(b) + DataBlob(edges)),
+              "n1 v0 u0: c0 t0 vis0 a=b @-18641344,430822329\nn3 v-1 u0: c0 t0 vis0 k=v @-34552402,356915966\n"
+              "n1 v3 u5:someone c99 t800000000000 vis1 @1509949439,754974720\n"
+              "n2 v4 u0: c0 t0 vis0 @-1509949440,-754974720\nn3 v0 u0: c0 t0 vis0 @0,0\n");
 }
 
 // Dense nodes, a way and a relation, with block k changed by mutate.
 std::string Sample(size_t k, const std::function<void(TBlock&)>& mutate)
 {
-    std::vector<test::TTestNode> nodes;
+    std::vector<TTestNode> nodes;
     for (int i = 0; i < 20; ++i)
         nodes.push_back({i + 1, i * 10, i * 20, {{"k", std::to_string(i % 3)}}});
     nodes[19].tags.clear();
-    std::vector<TBlock> blocks = {test::DenseBlock(nodes), {}, {}};
+    std::vector<TBlock> blocks = {DenseBlock(nodes), {}, {}};
     OSMPBF::DenseInfo& info = *blocks[0].mutable_primitivegroup(0)->mutable_dense()->mutable_denseinfo();
     for (int i = 0; i < 20; ++i)
-        info.add_user_sid(i == 0 ? int32_t(test::StringIndex(blocks[0], "u")) : 0);
-    test::AddWay(blocks[1], *blocks[1].add_primitivegroup(), 1, {1, 2, 3}, {{"highway", "track"}});
-    test::AddRelation(blocks[2], *blocks[2].add_primitivegroup(), 1, {{OSM::kNode, 1, "a"}, {OSM::kWay, 1, "b"}},
+        info.add_user_sid(i == 0 ? int32_t(StringIndex(blocks[0], "u")) : 0);
+    AddWay(blocks[1], *blocks[1].add_primitivegroup(), 1, {1, 2, 3}, {{"highway", "track"}});
+    AddRelation(blocks[2], *blocks[2].add_primitivegroup(), 1, {{OSM::kNode, 1, "a"}, {OSM::kWay, 1, "b"}},
                       {{"type", "route"}});
     mutate(blocks[k]);
-    return PbfFile({test::DataBlob(blocks[0]), test::DataBlob(blocks[1]), test::DataBlob(blocks[2])});
+    return HeaderBlob() + DataBlob(blocks[0]) + DataBlob(blocks[1]) + DataBlob(blocks[2]);
 }
 
 // A refused file says what was wrong, a bad one also the blob it was found in.
 TEST(PBFReader, DamageIsRefusedSayingWhatAndWhere)
 {
-    const std::string payload = test::DenseBlock({{1, 2, 3, {}}}).SerializeAsString();
-    const std::string zlib = test::MakeBlob(payload).zlib_data();
+    const std::string payload = DenseBlock({{1, 2, 3, {}}}).SerializeAsString();
+    const std::string zlib = MakeBlob(payload).zlib_data();
     auto length = [](uint32_t n) { return std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)}; };
     auto blob = [&](const std::function<void(OSMPBF::Blob&)>& set, std::optional<int32_t> dataSize = {}) {
-        OSMPBF::Blob b = test::MakeBlob(payload);
+        OSMPBF::Blob b = MakeBlob(payload);
         set(b);
-        return PbfFile({test::FrameBlob("OSMData", b, dataSize)});
+        return HeaderBlob() + FrameBlob("OSMData", b, dataSize);
     };
     auto keep = [](OSMPBF::Blob&) {};
     OSMPBF::BlobHeader header;  // just below the window's reach is read
@@ -89,12 +79,12 @@ TEST(PBFReader, DamageIsRefusedSayingWhatAndWhere)
     header.set_indexdata(std::string(60000, 'x'));
     header.set_datasize(0);
     const std::string big = length(uint32_t(header.ByteSizeLong())) + header.SerializeAsString();
-    const std::string data = test::DataBlob(test::DenseBlock({{1, 2, 3, {}}}));
-    const int32_t size = int32_t(test::MakeBlob(payload).ByteSizeLong());
-    const std::string bad = "bad at " + std::to_string(test::HeaderBlob().size()) + ": ";
-    const std::string node = "n1 v0 u0: c0 t0 vis0" + At(200, 300) + "\n";
-    const std::vector<test::TBlob> blobs = test::SplitBlobs(Sample(0, [](TBlock&) {}));
+    const std::string data = DataBlob(DenseBlock({{1, 2, 3, {}}}));
+    const int32_t size = int32_t(MakeBlob(payload).ByteSizeLong());
+    const std::string node = "n1 v0 u0: c0 t0 vis0 @3,2\n";
+    const std::vector<TBlob> blobs = SplitBlobs(Sample(0, [](TBlock&) {}));
     auto badAt = [&blobs](size_t k) { return "bad at " + std::to_string(blobs[k + 1].offset) + ": "; };
+    const std::string bad = badAt(0);
     auto dense = [](TBlock& b) { return b.mutable_primitivegroup(0)->mutable_dense(); };
     auto way = [](TBlock& b) { return b.mutable_primitivegroup(0)->mutable_ways(0); };
     auto relation = [](TBlock& b) { return b.mutable_primitivegroup(0)->mutable_relations(0); };
@@ -105,38 +95,34 @@ TEST(PBFReader, DamageIsRefusedSayingWhatAndWhere)
         std::string file, outcome;
     } cases[] = {
         {"", "refused: the file is empty"},
-        {test::FrameBlob("OSMHeaderX", test::MakeBlob("")), "refused: the first blob is \"OSMHeaderX\", not \"OSMHeader\""},
-        {test::FrameBlob("OSMHeader", test::MakeBlob("\xFF\xFF")), "refused: the header block does not parse"},
-        {test::HeaderBlob({"OsmSchema-V0.6", "Sort.Geographic"}),
+        {FrameBlob("OSMHeaderX", MakeBlob("")), "refused: the first blob is \"OSMHeaderX\", not \"OSMHeader\""},
+        {FrameBlob("OSMHeader", MakeBlob("\xFF\xFF")), "refused: the header block does not parse"},
+        {HeaderBlob({"OsmSchema-V0.6", "Sort.Geographic"}),
          "refused: the file requires the feature \"Sort.Geographic\", which this program lacks"},
         {length(0x10000) + std::string(70000, '\0'), "refused: blob header size 65536 is out of range"},
         {length(2) + "\xFF\xFF", "refused: the blob header does not parse"},
-        {test::FrameBlob("OSMHeader", test::MakeBlob("")) + data, node},  // an empty HeaderBlock
-        {PbfFile({big, data}), node},
+        {FrameBlob("OSMHeader", MakeBlob("")) + data, node},  // an empty HeaderBlock
+        {HeaderBlob() + big + data, node},
         {blob([&](OSMPBF::Blob& b) { b.set_zstd_data(zlib); }), bad + "zstd compression is not supported"},
-        {blob([&](OSMPBF::Blob& b) { b.set_lz4_data(zlib); }), bad + "lz4 compression is not supported"},
-        {blob([&](OSMPBF::Blob& b) { b.set_lzma_data(zlib); }), bad + "lzma compression is not supported"},
         {blob([](OSMPBF::Blob& b) { b.clear_data(); }), bad + "the data block does not parse"},
         {blob([](OSMPBF::Blob& b) { b.clear_raw_size(); }), bad + "zlib data without a raw size"},
         {blob([&](OSMPBF::Blob& b) { b.set_raw_size(int32_t(payload.size()) + 1); }),
          bad + "the zlib data does not inflate to its raw size"},
         {blob([&](OSMPBF::Blob& b) { b.set_zlib_data(zlib + "tail"); }), bad + "the zlib data does not inflate to its raw size"},
-        {blob([&](OSMPBF::Blob& b) { b.set_zlib_data(zlib.substr(0, zlib.size() / 2)); }),
-         bad + "the zlib data does not inflate to its raw size"},
         {blob([](OSMPBF::Blob& b) { b.set_raw_size(-1); }), bad + "raw size -1 is out of range"},
         {blob([](OSMPBF::Blob& b) { b.set_raw_size(CPBInputAdapter::kMaxBlobSize); }), bad + "raw size 33554432 is out of range"},
         {blob(keep, -1), bad + "blob size -1 is out of range"},
         {blob(keep, size - 1), bad + "the blob does not parse"},
         {blob(keep, size + 1), bad + "the file ends inside the blob"},
-        {PbfFile({data.substr(0, 10)}), bad + "the file ends inside the blob"},  // inside the blob header
+        {HeaderBlob() + data.substr(0, 10), bad + "the file ends inside the blob"},  // inside the blob header
         {blob(keep, CPBInputAdapter::kMaxBlobSize), bad + "blob size 33554432 is out of range"},
-        {Sample(0, [&](TBlock& b) { dense(b)->set_keys_vals(0, tableSize(b)); }), badAt(0) + "string index 6" + outside},
+        {Sample(0, [&](TBlock& b) { dense(b)->set_keys_vals(0, tableSize(b)); }), bad + "string index 6" + outside},
         {Sample(0, [&](TBlock& b) { dense(b)->mutable_keys_vals()->Truncate(dense(b)->keys_vals_size() - 3); }),
-         badAt(0) + "dense node tags end with a key without a value"},
+         bad + "dense node tags end with a key without a value"},
         {Sample(0, [&](TBlock& b) { dense(b)->mutable_denseinfo()->set_user_sid(1, -tableSize(b)); }),
-         badAt(0) + "string index -1" + outside},
-        {Sample(0, [&](TBlock& b) { dense(b)->add_id(1); }), badAt(0) + "dense nodes " + different},
-        {Sample(0, [&](TBlock& b) { dense(b)->mutable_lon()->RemoveLast(); }), badAt(0) + "dense nodes " + different},
+         bad + "string index -1" + outside},
+        {Sample(0, [&](TBlock& b) { dense(b)->add_id(1); }), bad + "dense nodes " + different},
+        {Sample(0, [&](TBlock& b) { dense(b)->mutable_lon()->RemoveLast(); }), bad + "dense nodes " + different},
         {Sample(1, [&](TBlock& b) { way(b)->add_vals(0); }), badAt(1) + "tag keys and values of different counts"},
         {Sample(1, [&](TBlock& b) { way(b)->mutable_info()->set_user_sid(1u << 31); }),
          badAt(1) + "string index 2147483648" + outside},

@@ -15,15 +15,13 @@
 
 namespace {
 
-using test::MakeNode;
-using test::MakeRelation;
-using test::MakeWay;
+using namespace test;
 
 // The data blocks of a file, after checking its header blob.
 std::vector<OSMPBF::PrimitiveBlock> Blocks(const std::string& path)
 {
     std::vector<OSMPBF::PrimitiveBlock> blocks;
-    for (const test::TBlob& blob : test::SplitBlobs(test::ReadFile(path))) {
+    for (const TBlob& blob : SplitBlobs(ReadFile(path))) {
         if (blob.offset == 0) {
             EXPECT_EQ(blob.type + blob.payload, "OSMHeader\"\016OsmSchema-V0.6\"\nDenseNodes*\021Sort.Type_then_ID"
                                                 "\202\001\034Tovimar OSM splitter 1.09.48");
@@ -46,7 +44,7 @@ protected:
         writer.Close();
         return dir / "out.osm.pbf";
     }
-    test::CTempDir dir;
+    CTempDir dir;
 };
 
 // Nodes sorted by id, negative ones first; milliseconds cut toward zero;
@@ -97,7 +95,7 @@ std::string ReadBack(const std::string& path)
 {
     const std::string command = "osmium fileinfo -e " + path + " >/dev/null";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return test::DescribePbf(test::ReadFile(path));
+    return DescribePbf(ReadFile(path));
 }
 
 // Writers side by side (ended by Close or destructor) share buffers and the
@@ -107,21 +105,19 @@ TEST_F(PBFWriter, FilesWrittenSideBySideReadBackUnchanged)
     const int sizes[][3] = {{20000, 9000, 3001}, {0, 0, 0},        {1, 0, 0},       {5000, 2000, 1500},
                             {7999, 1, 0},        {12000, 300, 40}, {100, 9000, 10}, {0, 0, 8001}};
     const auto file = [this](size_t i) { return dir / (std::to_string(i) + ".osm.pbf"); };
-    std::vector<test::TEntitySet> sets;
+    std::vector<TEntitySet> sets;
     std::vector<std::unique_ptr<OSM::CPBFWriter>> writers;
     for (size_t i = 0; i < std::size(sizes); ++i) {
-        sets.push_back(test::RandomEntities(uint32_t(7 + i), sizes[i][0], sizes[i][1], sizes[i][2]));
+        sets.push_back(RandomEntities(uint32_t(7 + i), sizes[i][0], sizes[i][1], sizes[i][2]));
         ASSERT_TRUE(writers.emplace_back(std::make_unique<OSM::CPBFWriter>())->Open(file(i)));
     }
     for (size_t e = 0; e < sets[0].Count(); ++e)  // the first set is the largest
         for (size_t i = 0; i < sets.size(); ++i)
             if (e < sets[i].Count())
                 sets[i].Write(*writers[i], e);
-    for (size_t i = 0; i < writers.size(); ++i)
-        if (i % 2 == 0)
-            writers[i]->Close();
-        else
-            writers[i].reset();
+    for (size_t i = 0; i < writers.size(); i += 2)
+        writers[i]->Close();
+    writers.clear();  // the others end in their destructors
     std::string groups;
     for (const OSMPBF::PrimitiveBlock& block : Blocks(file(0))) {
         for (const OSMPBF::PrimitiveGroup& g : block.primitivegroup())
@@ -136,7 +132,7 @@ TEST_F(PBFWriter, FilesWrittenSideBySideReadBackUnchanged)
                 const bool changeset = e.info.changeset >= 0 && e.info.changeset <= int64_t(UINT32_MAX);
                 e.info = {std::max(e.info.version, -1), std::max(e.info.uid, 0), e.info.user,
                           changeset ? e.info.changeset : 0, e.info.timestamp / 1000 * 1000, 0};
-                expected += test::Describe(type, e);
+                expected += Describe(type, e);
             }
         };
         put(OSM::kNode, sets[i].nodes);
@@ -146,29 +142,26 @@ TEST_F(PBFWriter, FilesWrittenSideBySideReadBackUnchanged)
     }
 }
 
-// Refs that jump far take nine or ten bytes each.
-OSM::TWay JumpingWay(OSM::TId id, int refs)
-{
-    OSM::TWay way = MakeWay(id);
-    for (int i = 0; i < refs; ++i)
-        way.nodeRefs.PushBack(i % 2 ? int64_t(1) << 62 : 0);
-    return way;
-}
-
-// 2000 ways of 2000 such refs take 38 MB, too much for one block; a way too
-// large for any is refused, the blocks before it kept.
+// 2000 ways of 2000 refs jumping far (9 or 10 bytes each) take 38 MB, too
+// much for one block; a way too large for any is refused, earlier blocks kept.
 TEST_F(PBFWriter, BlocksStayWithinTheSizeReadersAccept)
 {
+    const auto jumping = [](OSM::TId id, int refs) {
+        OSM::TWay way = MakeWay(id);
+        for (int i = 0; i < refs; ++i)
+            way.nodeRefs.PushBack(i % 2 ? int64_t(1) << 62 : 0);
+        return way;
+    };
     std::string printed;
-    const std::string path = Write([&printed](OSM::CPBFWriter& w) {
+    const std::string path = Write([&](OSM::CPBFWriter& w) {
         for (int i = 0; i < 2000; ++i)
-            w.WriteWay(JumpingWay(i, 2000));
-        printed = test::CaptureStdout([&w] { EXPECT_THROW(w.WriteWay(JumpingWay(2000, 3600000)), TStreamException); });
+            w.WriteWay(jumping(i, 2000));
+        printed = CaptureStdout([&] { EXPECT_THROW(w.WriteWay(jumping(2000, 3600000)), TStreamException); });
     });
     EXPECT_EQ(printed, dir / "out.osm.pbf: way 2000 takes 34200028 bytes, more than a PBF block may hold\n");
-    const std::vector<test::TBlob> blobs = test::SplitBlobs(test::ReadFile(path));
+    const std::vector<TBlob> blobs = SplitBlobs(ReadFile(path));
     EXPECT_EQ(blobs.size(), 4u);
-    for (const test::TBlob& blob : blobs)
+    for (const TBlob& blob : blobs)
         EXPECT_LE(blob.payload.size(), OSM::CPBFWriter::kBlockBytes);
     const std::string all = ReadBack(path);
     EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 2000);

@@ -10,9 +10,7 @@
 
 namespace {
 
-using test::MakeNode;
-using test::MakeRelation;
-using test::MakeWay;
+using namespace test;
 
 const OSM::TInfo kNoInfo{-1, 0, "", 0, 0, 0};
 const std::string kAtZero = " lat=\"0.0000000\" lon=\"0.0000000\"";
@@ -23,12 +21,12 @@ std::string Body(const std::function<void(OSM::CXMLWriter&)>& write)
 {
     const std::string head =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<osm version=\"0.6\" generator=\"Tovimar OSM splitter 1.09.48\">\r\n";
-    test::CTempDir dir;
+    CTempDir dir;
     OSM::CXMLWriter writer;
     EXPECT_TRUE(writer.Open(dir / "out.osm"));
     write(writer);
     writer.Close();
-    const std::string text = test::ReadFile(dir / "out.osm");
+    const std::string text = ReadFile(dir / "out.osm");
     EXPECT_TRUE(text.starts_with(head) && text.ends_with("</osm>")) << text;
     return text.substr(head.size(), text.size() - head.size() - 6);
 }
@@ -51,9 +49,8 @@ TEST(XMLWriter, Entities)
                   w.WriteNode(MakeNode(1, 0, 0, {}, {0, 1, "", int64_t(UINT32_MAX) + 1, -1000, 0}));
                   w.WriteWay(MakeWay(10, {}, {}, {-1, 0, "", 0, 1999, 0}));
                   w.WriteWay(MakeWay(11, {3, -4}, {{"highway", "residential"}}, {2, 0, "", 0, 951782400000, 0}));
-                  w.WriteRelation(MakeRelation(21,
-                                               {{OSM::kNode, 1, "admin_centre"}, {OSM::kRelation, 3, ""},
-                                                {OSM::EEntityType(7), 4, "in\ner"}},
+                  w.WriteRelation(MakeRelation(21, {{OSM::kNode, 1, "admin_centre"}, {OSM::kRelation, 3, ""},
+                                                    {OSM::EEntityType(7), 4, "in\ner"}},
                                                {{"type", "boundary"}}, {4, 0, "me", 0, 94694399000, 0}));
                   w.WriteNode(MakeNode(1, 0, 0, {{"a&b", "x&y\"z<w>v'u"}, {"k", "&amp;"}, {"note", "a\tb\r\nc\x01" "d\x7F"},
                                                  {"", "orphan"}, {"bare", ""}}, {-1, 0, "<me>", 0, 951868800000, 0}));
