@@ -197,10 +197,8 @@ TPassResult CPassHarness::Run(const std::string& pbf, uint32_t maxAreas, std::op
     TPassResult result;
     CMemoryReadStream stream(pbf);
     CPBInputAdapter input;
-    if (!input.Open(stream)) {
-        ADD_FAILURE() << "the test input has no valid header";
-        return result;
-    }
+    if (!input.Open(stream))
+        throw std::runtime_error("the test input has no valid header");
     const uint32_t count = uint32_t(m_rings.size()), perPass = maxAreas == 0 ? count : maxAreas;
     std::vector<const TRing*> polygons;
     std::vector<TAreaOutput*> outputs;
@@ -418,8 +416,7 @@ public:
         for (const TTestWay& way : input.ways) {
             m_maxId[OSM::kWay] = std::max(m_maxId[OSM::kWay], way.id);
             m_ways[way.id] = way;
-            const std::vector<TSegment> edges = InputSegments(way.refs);
-            m_edges.insert(m_edges.end(), edges.begin(), edges.end());
+            std::ranges::copy(InputSegments(way.refs), std::back_inserter(m_edges));
         }
         for (const TTestRelation& relation : input.relations) {
             m_maxId[OSM::kRelation] = std::max(m_maxId[OSM::kRelation], relation.id);
@@ -442,9 +439,8 @@ public:
                 << "nwr"[kind] << id << " beside the new ids " << first << " to " << next[kind];
         };
         auto onBorder = [&](CGeoPoint p, CGeoPoint q) {
-            return std::ranges::any_of(std::views::iota(size_t(0), m_rings.size()), [&](size_t area) {
-                return m_pass.OutputOf(area) == o && OnSide(m_rings[area], p, q);
-            });
+            return std::ranges::any_of(std::views::iota(size_t(0), m_rings.size()),
+                                       [&](size_t area) { return OutputOf(area) == o && OnSide(m_rings[area], p, q); });
         };
 
         for (const OSM::TNode& node : out.nodes) {
@@ -455,10 +451,8 @@ public:
                 EXPECT_TRUE(onBorder(node.position, node.position)) << "node " << node.id << " off the border";
                 // On 180 degrees a node takes the name the area's corners there have.
                 EXPECT_TRUE(std::abs(node.position.x) < MapUnits::k180 ||
-                            std::ranges::any_of(m_rings, [&](const TRing& ring) {
-                                return std::ranges::any_of(
-                                    ring, [&](CGeoPoint p) { return MapUnits::Natural(p.x) == node.position.x; });
-                            }))
+                            std::ranges::any_of(m_rings | std::views::join,
+                                                [&](CGeoPoint p) { return MapUnits::Natural(p.x) == node.position.x; }))
                     << "node " << node.id << " on 180";
                 edge = std::ranges::any_of(out.ways, [&](const OSM::TWay& w) {
                     return w.FindTag("highway") && std::ranges::count(w.nodeRefs, node.id);
@@ -469,7 +463,7 @@ public:
                 if (m_overlapping)
                     continue;
                 const std::vector<uint32_t> areas = Holding(m_rings, InputPoint(*in), &edge);
-                EXPECT_TRUE(std::ranges::any_of(areas, [&](uint32_t area) { return m_pass.OutputOf(area) == o; }))
+                EXPECT_TRUE(std::ranges::any_of(areas, [&](uint32_t area) { return OutputOf(area) == o; }))
                     << "node " << node.id << " in no area of the output";
             }
             TTags tags = in == nullptr ? TTags() : in->tags;
@@ -496,21 +490,17 @@ public:
 
         for (const OSM::TRelation& relation : out.relations)
             expectId(OSM::kRelation, relation.id);
+        auto isWay = [](const TTestMember& m) { return m.type == OSM::kWay; };
         for (const TTestRelation& relation : m_input.relations) {
-            std::vector<TTestMember> expected;  // its nodes and relations in this output
-            bool reached = false;
-            for (const TTestMember& m : relation.members) {
-                reached = reached || out.Has(m.type, m.ref);
-                if (out.Has(m.type, m.ref) && m.type != OSM::kWay)
-                    expected.push_back(m);
-            }
+            std::vector<TTestMember> there;  // its members in this output
+            std::ranges::copy_if(relation.members, std::back_inserter(there),
+                                 [&](const TTestMember& m) { return out.Has(m.type, m.ref); });
             const OSM::TRelation* copy = Find(out.relations, relation.id);
-            EXPECT_TRUE(copy != nullptr || !reached) << "relation " << relation.id << " missing";
-            if (copy == nullptr)
-                continue;
-            std::vector<TTestMember> got = MembersOf(*copy);
-            std::erase_if(got, [](const TTestMember& m) { return m.type == OSM::kWay; });
-            EXPECT_TRUE(got == expected) << "relation " << relation.id << " lists other nodes or relations";
+            EXPECT_TRUE(copy != nullptr || there.empty()) << "relation " << relation.id << " missing";
+            std::vector<TTestMember> got = copy != nullptr ? MembersOf(*copy) : there;
+            std::erase_if(got, isWay);
+            std::erase_if(there, isWay);
+            EXPECT_TRUE(got == there) << "relation " << relation.id << " lists other nodes or relations";
         }
     }
 
@@ -547,15 +537,13 @@ public:
         std::set<int64_t> closing;  // input relations whose rings close inside the areas
         for (const TTestRelation& relation : m_input.relations) {
             std::vector<TSegment> edges;
-            bool inside = true;
+            bool area = Holds(relation.tags, {{"type", "multipolygon"}}) || Holds(relation.tags, {{"type", "boundary"}});
             for (const TTestMember& m : relation.members) {
                 const TRefs refs = m.type == OSM::kWay && m_ways.count(m.ref) ? m_ways.at(m.ref).refs : TRefs();
-                const std::vector<TSegment> more = InputSegments(refs);
-                inside = inside && Inside(refs);
-                edges.insert(edges.end(), more.begin(), more.end());
+                std::ranges::copy(InputSegments(refs), std::back_inserter(edges));
+                area = area && Inside(refs);
             }
-            if ((!Holds(relation.tags, {{"type", "multipolygon"}}) && !Holds(relation.tags, {{"type", "boundary"}})) ||
-                !inside || !RingsClose(relation.members, m_ways))
+            if (!area || !RingsClose(relation.members, m_ways))
                 continue;
             closing.insert(relation.id);
             ExpectArea(EvenOddArea(edges), [&](const CRecordingWriter& out, const OSM::TWay& way) {
@@ -575,6 +563,8 @@ public:
     }
 
 private:
+    uint32_t OutputOf(size_t area) const { return m_pass.OutputsOf()[area]; }
+
     // The edges between those of refs that lie on the globe.
     std::vector<TSegment> InputSegments(const TRefs& refs) const
     {
@@ -622,7 +612,7 @@ private:
                 std::set<uint32_t> outputs;
                 for (auto [dx, dy] : {std::pair{-2, 0}, {2, 0}, {0, -2}, {0, 2}})
                     for (uint32_t area : Holding(m_rings, {Geometry::LonAdd(q.x, dx), q.y + dy}))
-                        outputs.insert(m_pass.OutputOf(area));
+                        outputs.insert(OutputOf(area));
                 EXPECT_TRUE(std::ranges::any_of(outputs, [&](uint32_t o) {
                     return std::ranges::any_of(m_pass.Output(o).ways, [&](const OSM::TWay& piece) {
                         return std::ranges::any_of(Segments(m_pass.Output(o), piece),
@@ -641,10 +631,8 @@ private:
         for (uint32_t o = 0; o < m_pass.OutputCount(); ++o) {
             std::vector<TSegment> edges;
             for (const OSM::TWay& way : m_pass.Output(o).ways)
-                if (picks(m_pass.Output(o), way)) {
-                    const std::vector<TSegment> more = Segments(m_pass.Output(o), way);
-                    edges.insert(edges.end(), more.begin(), more.end());
-                }
+                if (picks(m_pass.Output(o), way))
+                    std::ranges::copy(Segments(m_pass.Output(o), way), std::back_inserter(edges));
             got += EvenOddArea(edges);
         }
         EXPECT_NEAR(got, want, want * 1e-6 + 1e6) << what;

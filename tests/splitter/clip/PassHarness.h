@@ -130,7 +130,6 @@ public:
     TAreaOutput& Counters(uint32_t index) { return *m_outputs[index]; }
     uint32_t OutputCount() const { return uint32_t(m_writers.size()); }
     const std::vector<TRing>& Rings() const { return m_rings; }
-    uint32_t OutputOf(uint32_t area) const { return m_outputOf[area]; }
     const std::vector<uint32_t>& OutputsOf() const { return m_outputOf; }
 
 private:
@@ -140,26 +139,19 @@ private:
     std::vector<std::unique_ptr<TAreaOutput>> m_outputs;
 };
 
-// Runs pass on input and checks what it gives against what every split must
-// give, without restating how it cuts. The areas are rectangles.
-// - Every output is self-contained, and its multipolygons' rings close.
-// - Each input node is written once, to an area whose rectangle holds it,
-//   tagged as a border node when it lies on an edge of one.
-// - Objects the split makes take ids from max(first new id, largest input
-//   id + 1) up to the output's counters; new nodes lie on a border, tagged
-//   exactly when a highway passes them.
-// - A way written with its input id is the input way unchanged.
-// - Each point of an input way with a node in some area lies on a way of its
-//   tile that stands for it (same id or tags, or a member of a relation that
-//   stands for it), and every edge written lies along an input edge or,
-//   unless a road's, along an area's border.
-// - A relation is written wherever a member of it is, with those of its
-//   nodes and relations that are there, in order.
-// - Closed areas and multipolygons add up to the size they had.
-// - The outputs are the same for passes of one area and of two, and keeping
-//   none or a few of the node positions of the first reading.
-// Overlapping areas check only the ids, the node copies, the ways kept whole
-// and the self-containment. Returns what the pass gave.
+// Runs pass on input and checks what every split must give, without
+// restating how it cuts (the areas are rectangles): outputs self-contained,
+// their multipolygons' rings closed; each input node written once, to an area
+// holding it, tagged on a border; new objects with ids from max(first new id,
+// largest input id + 1) below the output's counters, new nodes on a border,
+// tagged where a highway passes; a way with its input id the input way; each
+// point of an input way in an area on a way of its tile standing for it (same
+// id or tags, or member of a relation that does); each edge along an input
+// edge or, not a road's, a border; a relation wherever a member is, with its
+// nodes and relations there, in order; areas and multipolygons keeping their
+// size; the same outputs for passes of fewer areas or kept node positions.
+// Overlapping areas check only ids, node copies, ways kept whole and
+// self-containment. Returns what the pass gave.
 TPassResult ExpectSoundSplit(CPassHarness& pass, const TTestInput& input, const std::string& label,
                              bool overlapping = false);
 
