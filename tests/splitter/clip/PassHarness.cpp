@@ -118,13 +118,11 @@ TTestInput RandomInput(std::mt19937& random)
             const double r = r0 * (0.3 + below(700) / 1000.0);
             corners[k] = {grid(cx + r * std::cos(angle)), grid(cy + r * std::sin(angle))};
         }
-        bool simple = true;
-        for (size_t k = 0; k < corners.size(); ++k) {
-            const auto [x0, y0] = corners[k];
-            const auto [x1, y1] = corners[(k + 1) % corners.size()];
-            simple = simple && (x0 - cx) * (y1 - cy) - (y0 - cy) * (x1 - cx) < 0;
-        }
-        if (!simple)
+        if (!std::ranges::all_of(std::views::iota(size_t(0), corners.size()), [&](size_t k) {
+                const auto [x0, y0] = corners[k];
+                const auto [x1, y1] = corners[(k + 1) % corners.size()];
+                return (x0 - cx) * (y1 - cy) - (y0 - cy) * (x1 - cx) < 0;
+            }))
             continue;
         std::vector<int64_t> refs;
         for (const auto& [x, y] : corners) {
@@ -372,9 +370,8 @@ TRefs RefsOf(const OSM::TWay& way) { return TRefs(way.nodeRefs.begin(), way.node
 
 // The output is sorted by type and id, every way's nodes, every relation's
 // members are in it, and no id of one kind is written twice.
-void ExpectSelfContained(const CRecordingWriter& output, const std::string& label)
+void ExpectSelfContained(const CRecordingWriter& output)
 {
-    SCOPED_TRACE(label);
     std::string kinds;  // of the records in the order written
     for (size_t line = 0; line < output.text.size(); line = output.text.find('\n', line) + 1)
         kinds += output.text[line];
@@ -430,7 +427,7 @@ public:
     {
         const CRecordingWriter& out = m_pass.Output(o);
         SCOPED_TRACE("output " + std::to_string(o));
-        ExpectSelfContained(out, "output");
+        ExpectSelfContained(out);
         const TAreaOutput& counters = m_pass.Counters(o);
         const int64_t next[3] = {counters.nextNodeId, counters.nextWayId, counters.nextRelationId};
         auto expectId = [&](OSM::EEntityType kind, int64_t id) {
