@@ -12,8 +12,6 @@ namespace {
 
 using namespace test;
 
-// West and east halves of a 2 x 1 degree block, sharing the meridian 1.
-std::vector<TRing> TwoAreas() { return {DegreeRect(0, 0, 1, 1), DegreeRect(1, 0, 2, 1)}; }
 // Quarters of a 2 x 2 degree block.
 std::vector<TRing> FourAreas()
 {
@@ -47,6 +45,13 @@ TEST(PassDistributor, SmallInputsSplitSoundly)
         {"the largest ids that fit",
          "n140737488355326 1.5 0.5; n140737488355327 0.5 0.5;"
          "w140737488355327 140737488355327 140737488355326 highway=x; r140737488355327 w140737488355327"},
+        {"ways whose nodes the input lacks",
+         "n1 0.5 0.5; n2 1.5 0.5; n4 0.5 91; n5 200 0.5; n6 0.25 0.25; n7 1.25 0.25; n8 1.25 0.75; n9 0.2 0.8;"
+         "n10 0.3 0.8; n11 0.25 0.9; w20 1 2 999 highway=road; w21 1 4 highway=road; w22 5 1 highway=road;"
+         "w23 6 7 8 998 6 building=yes; w24 1 2 highway=road; w25 1 6 997 7 8 highway=path;"
+         "w26 9 10 996 11 9 landuse=grass; r30 w25:a w23:b",
+         TwoAreas(), "Node 999 is missing\nNode 4 is missing\nNode 5 is missing\nNode 998 is missing\n"
+         "Node 997 is missing\nNode 996 is missing\n"},
         {"a way along a border from a corner, to a node of one tile", "n1 1 1.5; n2 1 0.5; w10 1 2", FourAreas()},
         {"a way along a border turning off it", "n1 1 1; n2 1.5 1; n3 1.5 1.5; w10 1 2 3", FourAreas()},
         {"across 180: tiles meeting there", AcrossTheAntimeridian("11 12 13 14 11"),
@@ -57,13 +62,6 @@ TEST(PassDistributor, SmallInputsSplitSoundly)
         {"a lake with an island, both cut: a notch",
          "n1 0.25 0.125; n2 0.25 0.875; n3 1.75 0.875; n4 1.75 0.125; n5 0.75 0.375; n6 0.75 0.625; n7 1.25 0.625;"
          "n8 1.25 0.375; w10 1 2 3 4 1; w11 5 6 7 8 5; r100 w10:outer w11:inner type=multipolygon"},
-        {"a building drawn counter-clockwise; lakes of one and two ways, an island, a ring that does not close",
-         "n1 0.5 0.25; n2 0.5 0.75; n3 1.5 0.75; n4 1.5 0.25; n11 0.25 0.0625; n12 0.25 0.1875; n13 1.75 0.1875;"
-         "n14 1.75 0.0625; n15 0.3125 0.09375; n16 0.3125 0.15625; n17 0.4375 0.15625; n18 0.4375 0.09375;"
-         "n21 0.5 0.875; n22 1.5 0.875; w10 2 1 4 3 2 building=yes; w11 1 2 3 4 1; w20 11 12 13 note=north;"
-         "w21 11 14 13 note=south; w22 15 16 17 18 15; w30 21 22; r100 w11:outer type=multipolygon natural=water;"
-         "r101 w20:outer w21:outer w22:inner type=multipolygon; r102 w30:outer w31:outer type=multipolygon",
-         TwoAreas(), "Way 31 is missing\nMultipolygon 102 has unclosed ring, way 30\n"},
         // The western half of the boundary follows a road; the fence is
         // closed, the field below it is hedged.
         {"a boundary along a road, a closed fence, a hedged field",

@@ -70,6 +70,9 @@ TTestInput RandomInput(std::mt19937& random);
 // Clockwise rectangle with edges in degrees.
 TRing DegreeRect(double west, double south, double east, double north);
 
+// West and east halves of a 2 x 1 degree block, sharing the meridian 1.
+inline std::vector<TRing> TwoAreas() { return {DegreeRect(0, 0, 1, 1), DegreeRect(1, 0, 2, 1)}; }
+
 // Writes a split file with one area per rectangle {west, south, east,
 // north} in degrees, named 1, 2, ...
 void WriteSplitFile(const std::string& path, const std::vector<std::vector<double>>& rectangles);
