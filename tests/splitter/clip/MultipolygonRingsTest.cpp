@@ -108,8 +108,7 @@ void MakeCase(std::mt19937& random, TCase& c)
     auto add = [&c](const std::vector<OSM::TId>& refs, const char* role) {
         OSM::TWay way;
         way.id = OSM::TId(100 + 2 * c.stored.Count());
-        for (OSM::TId ref : refs)
-            way.nodeRefs.PushBack(ref);
+        way.nodeRefs.Append(refs.data(), refs.size());
         c.relation.members.PushBack({OSM::kWay, way.id, role});
         c.stored.PushBack(std::move(way));
     };

@@ -238,10 +238,8 @@ constexpr double kSlack = 2;  // map units a computed position may be off
 
 TTags TagsOf(const OSM::TEntity& entity)
 {
-    TTags tags;
-    for (const OSM::TTag& tag : entity.tags)
-        tags.emplace_back(tag.key, tag.value);
-    return tags;
+    auto tags = entity.tags | std::views::transform([](const OSM::TTag& t) { return std::pair(t.key, t.value); });
+    return {tags.begin(), tags.end()};
 }
 
 bool HasKey(const TTags& tags, const std::string& key)
@@ -257,10 +255,8 @@ bool Holds(const TTags& tags, const TTags& some)
 
 std::vector<TTestMember> MembersOf(const OSM::TRelation& relation)
 {
-    std::vector<TTestMember> members;
-    for (const OSM::TMember& m : relation.members)
-        members.push_back({m.type, m.ref, m.role});
-    return members;
+    auto list = relation.members | std::views::transform([](auto& m) { return TTestMember{m.type, m.ref, m.role}; });
+    return {list.begin(), list.end()};
 }
 
 bool IsMember(const OSM::TRelation& relation, OSM::EEntityType type, int64_t ref)

@@ -61,10 +61,9 @@ std::string PbfInput(const std::vector<TTestNode>& nodes, const std::vector<TTes
                      const std::vector<TTestRelation>& relations = {});
 inline std::string PbfInput(const TTestInput& input) { return PbfInput(input.nodes, input.ways, input.relations); }
 
-// Nodes on a 1/8 degree grid over four areas of a degree and beyond, so that
-// many lie on borders, some tagged; lines between them, some closed;
-// star-shaped buildings and two-way lakes drawn either way round; routes of
-// any members.
+// Nodes on a 1/8 degree grid over four one-degree areas and beyond, many on
+// borders, some tagged; lines between them, some closed; star-shaped
+// buildings and two-way lakes drawn either way round; routes of any members.
 TTestInput RandomInput(std::mt19937& random);
 
 // Clockwise rectangle with edges in degrees.
@@ -123,10 +122,9 @@ public:
     // outputOf[i] is the output of area i; empty gives each area its own.
     explicit CPassHarness(std::vector<TRing> rings, std::vector<uint32_t> outputOf = {});
 
-    // Runs the pass on a PBF file held in memory; with maxAreas, as passes of
-    // that many areas; with keptPoints, each pass keeping that many node
-    // positions. Exceptions of the pass leave after standard output was
-    // restored.
+    // Runs the pass on a PBF file in memory: with maxAreas, as passes of that
+    // many areas; with keptPoints, each keeping that many node positions. The
+    // pass's exceptions leave after standard output is restored.
     TPassResult Run(const std::string& pbf, uint32_t maxAreas = 0, std::optional<uint64_t> keptPoints = {});
 
     CRecordingWriter& Output(uint32_t index) { return *m_writers[index]; }
