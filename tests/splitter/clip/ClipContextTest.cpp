@@ -10,8 +10,6 @@ namespace {
 
 using namespace test;
 
-std::vector<TRing> TwoAreas() { return {DegreeRect(0, 0, 1, 1), DegreeRect(1, 0, 2, 1)}; }
-
 // The area holding border nodes gets, of a building beyond them, a piece with
 // no area: it must still reach those nodes, as a line.
 TEST(ClipContext, PiecesAlongTheBorderStayLinesThroughTheirNodes)

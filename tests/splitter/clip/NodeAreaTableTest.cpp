@@ -9,8 +9,6 @@
 
 namespace {
 
-using Clip::CNodeAreaTable;
-
 // Every id of the set, twice, its neighbours and ids beyond its ends are
 // looked up, as anywhere and after the key found before. Ids advance by 1 to
 // gap, now and then by far more.
@@ -34,13 +32,12 @@ TEST(NodeAreaTable, FindsWhatABinarySearchFinds)
             if (c.gap == 2 && random() % 500 == 0)
                 id += OSM::TId(1) << (20 + random() % 20);
         }
-        CNodeAreaTable table;
+        Clip::CNodeAreaTable table;
         table.Reserve(pairs.size() / 2);
         EXPECT_EQ(table.Find(c.first), Clip::kNoArea) << "nothing before Finish";
         // Negative ids come in the file's order: after the positive ones, falling.
-        std::vector<std::pair<OSM::TId, int32_t>> input = pairs;
-        std::ranges::stable_sort(input, [](const auto& a, const auto& b) { return OSM::IdBefore(a.first, b.first); });
-        for (const auto& [node, area] : input)
+        std::ranges::stable_sort(pairs, [](const auto& a, const auto& b) { return OSM::IdBefore(a.first, b.first); });
+        for (const auto& [node, area] : pairs)
             table.Append(node, area);
         table.Finish();
         ASSERT_EQ(table.Count(), pairs.size());

@@ -118,13 +118,11 @@ TTestInput RandomInput(std::mt19937& random)
             const double r = r0 * (0.3 + below(700) / 1000.0);
             corners[k] = {grid(cx + r * std::cos(angle)), grid(cy + r * std::sin(angle))};
         }
-        bool simple = true;
-        for (size_t k = 0; k < corners.size(); ++k) {
-            const auto [x0, y0] = corners[k];
-            const auto [x1, y1] = corners[(k + 1) % corners.size()];
-            simple = simple && (x0 - cx) * (y1 - cy) - (y0 - cy) * (x1 - cx) < 0;
-        }
-        if (!simple)
+        if (!std::ranges::all_of(std::views::iota(size_t(0), corners.size()), [&](size_t k) {
+                const auto [x0, y0] = corners[k];
+                const auto [x1, y1] = corners[(k + 1) % corners.size()];
+                return (x0 - cx) * (y1 - cy) - (y0 - cy) * (x1 - cx) < 0;
+            }))
             continue;
         std::vector<int64_t> refs;
         for (const auto& [x, y] : corners) {
@@ -197,10 +195,8 @@ TPassResult CPassHarness::Run(const std::string& pbf, uint32_t maxAreas, std::op
     TPassResult result;
     CMemoryReadStream stream(pbf);
     CPBInputAdapter input;
-    if (!input.Open(stream)) {
-        ADD_FAILURE() << "the test input has no valid header";
-        return result;
-    }
+    if (!input.Open(stream))
+        throw std::runtime_error("the test input has no valid header");
     const uint32_t count = uint32_t(m_rings.size()), perPass = maxAreas == 0 ? count : maxAreas;
     std::vector<const TRing*> polygons;
     std::vector<TAreaOutput*> outputs;
@@ -242,10 +238,8 @@ constexpr double kSlack = 2;  // map units a computed position may be off
 
 TTags TagsOf(const OSM::TEntity& entity)
 {
-    TTags tags;
-    for (const OSM::TTag& tag : entity.tags)
-        tags.emplace_back(tag.key, tag.value);
-    return tags;
+    auto tags = entity.tags | std::views::transform([](const OSM::TTag& t) { return std::pair(t.key, t.value); });
+    return {tags.begin(), tags.end()};
 }
 
 bool HasKey(const TTags& tags, const std::string& key)
@@ -261,10 +255,8 @@ bool Holds(const TTags& tags, const TTags& some)
 
 std::vector<TTestMember> MembersOf(const OSM::TRelation& relation)
 {
-    std::vector<TTestMember> members;
-    for (const OSM::TMember& m : relation.members)
-        members.push_back({m.type, m.ref, m.role});
-    return members;
+    auto list = relation.members | std::views::transform([](auto& m) { return TTestMember{m.type, m.ref, m.role}; });
+    return {list.begin(), list.end()};
 }
 
 bool IsMember(const OSM::TRelation& relation, OSM::EEntityType type, int64_t ref)
@@ -374,9 +366,8 @@ TRefs RefsOf(const OSM::TWay& way) { return TRefs(way.nodeRefs.begin(), way.node
 
 // The output is sorted by type and id, every way's nodes, every relation's
 // members are in it, and no id of one kind is written twice.
-void ExpectSelfContained(const CRecordingWriter& output, const std::string& label)
+void ExpectSelfContained(const CRecordingWriter& output)
 {
-    SCOPED_TRACE(label);
     std::string kinds;  // of the records in the order written
     for (size_t line = 0; line < output.text.size(); line = output.text.find('\n', line) + 1)
         kinds += output.text[line];
@@ -418,8 +409,7 @@ public:
         for (const TTestWay& way : input.ways) {
             m_maxId[OSM::kWay] = std::max(m_maxId[OSM::kWay], way.id);
             m_ways[way.id] = way;
-            const std::vector<TSegment> edges = InputSegments(way.refs);
-            m_edges.insert(m_edges.end(), edges.begin(), edges.end());
+            std::ranges::copy(InputSegments(way.refs), std::back_inserter(m_edges));
         }
         for (const TTestRelation& relation : input.relations) {
             m_maxId[OSM::kRelation] = std::max(m_maxId[OSM::kRelation], relation.id);
@@ -433,7 +423,7 @@ public:
     {
         const CRecordingWriter& out = m_pass.Output(o);
         SCOPED_TRACE("output " + std::to_string(o));
-        ExpectSelfContained(out, "output");
+        ExpectSelfContained(out);
         const TAreaOutput& counters = m_pass.Counters(o);
         const int64_t next[3] = {counters.nextNodeId, counters.nextWayId, counters.nextRelationId};
         auto expectId = [&](OSM::EEntityType kind, int64_t id) {
@@ -442,9 +432,8 @@ public:
                 << "nwr"[kind] << id << " beside the new ids " << first << " to " << next[kind];
         };
         auto onBorder = [&](CGeoPoint p, CGeoPoint q) {
-            return std::ranges::any_of(std::views::iota(size_t(0), m_rings.size()), [&](size_t area) {
-                return m_pass.OutputOf(area) == o && OnSide(m_rings[area], p, q);
-            });
+            return std::ranges::any_of(std::views::iota(size_t(0), m_rings.size()),
+                                       [&](size_t area) { return OutputOf(area) == o && OnSide(m_rings[area], p, q); });
         };
 
         for (const OSM::TNode& node : out.nodes) {
@@ -455,10 +444,8 @@ public:
                 EXPECT_TRUE(onBorder(node.position, node.position)) << "node " << node.id << " off the border";
                 // On 180 degrees a node takes the name the area's corners there have.
                 EXPECT_TRUE(std::abs(node.position.x) < MapUnits::k180 ||
-                            std::ranges::any_of(m_rings, [&](const TRing& ring) {
-                                return std::ranges::any_of(
-                                    ring, [&](CGeoPoint p) { return MapUnits::Natural(p.x) == node.position.x; });
-                            }))
+                            std::ranges::any_of(m_rings | std::views::join,
+                                                [&](CGeoPoint p) { return MapUnits::Natural(p.x) == node.position.x; }))
                     << "node " << node.id << " on 180";
                 edge = std::ranges::any_of(out.ways, [&](const OSM::TWay& w) {
                     return w.FindTag("highway") && std::ranges::count(w.nodeRefs, node.id);
@@ -469,7 +456,7 @@ public:
                 if (m_overlapping)
                     continue;
                 const std::vector<uint32_t> areas = Holding(m_rings, InputPoint(*in), &edge);
-                EXPECT_TRUE(std::ranges::any_of(areas, [&](uint32_t area) { return m_pass.OutputOf(area) == o; }))
+                EXPECT_TRUE(std::ranges::any_of(areas, [&](uint32_t area) { return OutputOf(area) == o; }))
                     << "node " << node.id << " in no area of the output";
             }
             TTags tags = in == nullptr ? TTags() : in->tags;
@@ -496,26 +483,24 @@ public:
 
         for (const OSM::TRelation& relation : out.relations)
             expectId(OSM::kRelation, relation.id);
+        auto isWay = [](const TTestMember& m) { return m.type == OSM::kWay; };
         for (const TTestRelation& relation : m_input.relations) {
-            std::vector<TTestMember> expected;  // its nodes and relations in this output
-            bool reached = false;
-            for (const TTestMember& m : relation.members) {
-                reached = reached || out.Has(m.type, m.ref);
-                if (out.Has(m.type, m.ref) && m.type != OSM::kWay)
-                    expected.push_back(m);
-            }
+            std::vector<TTestMember> there;  // its members in this output
+            std::ranges::copy_if(relation.members, std::back_inserter(there),
+                                 [&](const TTestMember& m) { return out.Has(m.type, m.ref); });
             const OSM::TRelation* copy = Find(out.relations, relation.id);
-            EXPECT_TRUE(copy != nullptr || !reached) << "relation " << relation.id << " missing";
-            if (copy == nullptr)
-                continue;
-            std::vector<TTestMember> got = MembersOf(*copy);
-            std::erase_if(got, [](const TTestMember& m) { return m.type == OSM::kWay; });
-            EXPECT_TRUE(got == expected) << "relation " << relation.id << " lists other nodes or relations";
+            EXPECT_TRUE(copy != nullptr || there.empty()) << "relation " << relation.id << " missing";
+            std::vector<TTestMember> got = copy != nullptr ? MembersOf(*copy) : there;
+            std::erase_if(got, isWay);
+            std::erase_if(there, isWay);
+            EXPECT_TRUE(got == there) << "relation " << relation.id << " lists other nodes or relations";
         }
     }
 
-    void Finish()
+    void Check()
     {
+        for (uint32_t o = 0; o < m_pass.OutputCount(); ++o)
+            Output(o);
         for (const TTestNode& node : m_input.nodes)
             EXPECT_EQ(m_copies[node.id], Holding(m_rings, InputPoint(node)).empty() ? 0 : 1)
                 << "copies of node " << node.id;
@@ -525,9 +510,8 @@ public:
             if (std::ranges::any_of(way.refs, [&](int64_t ref) { return Inside({ref}); }))
                 ExpectCovered(way);
 
-        // Cut areas keep their size: closed ways with area tags, summed over
-        // ways of equal tags, and multipolygons whose rings close inside the
-        // areas.
+        // Cut areas keep their size: closed ways with area tags, summed by
+        // tags, and multipolygons whose rings close inside the areas.
         std::map<TTags, double> areas;  // NaN when one of the ways cannot be measured
         for (const TTestWay& way : m_input.ways)
             if (way.refs.size() >= 4 && way.refs.front() == way.refs.back() && !m_listedBy.count(way.id) &&
@@ -547,15 +531,14 @@ public:
         std::set<int64_t> closing;  // input relations whose rings close inside the areas
         for (const TTestRelation& relation : m_input.relations) {
             std::vector<TSegment> edges;
-            bool inside = true;
+            bool area =
+                Holds(relation.tags, {{"type", "multipolygon"}}) || Holds(relation.tags, {{"type", "boundary"}});
             for (const TTestMember& m : relation.members) {
                 const TRefs refs = m.type == OSM::kWay && m_ways.count(m.ref) ? m_ways.at(m.ref).refs : TRefs();
-                const std::vector<TSegment> more = InputSegments(refs);
-                inside = inside && Inside(refs);
-                edges.insert(edges.end(), more.begin(), more.end());
+                std::ranges::copy(InputSegments(refs), std::back_inserter(edges));
+                area = area && Inside(refs);
             }
-            if ((!Holds(relation.tags, {{"type", "multipolygon"}}) && !Holds(relation.tags, {{"type", "boundary"}})) ||
-                !inside || !RingsClose(relation.members, m_ways))
+            if (!area || !RingsClose(relation.members, m_ways))
                 continue;
             closing.insert(relation.id);
             ExpectArea(EvenOddArea(edges), [&](const CRecordingWriter& out, const OSM::TWay& way) {
@@ -575,6 +558,8 @@ public:
     }
 
 private:
+    uint32_t OutputOf(size_t area) const { return m_pass.OutputsOf()[area]; }
+
     // The edges between those of refs that lie on the globe.
     std::vector<TSegment> InputSegments(const TRefs& refs) const
     {
@@ -622,7 +607,7 @@ private:
                 std::set<uint32_t> outputs;
                 for (auto [dx, dy] : {std::pair{-2, 0}, {2, 0}, {0, -2}, {0, 2}})
                     for (uint32_t area : Holding(m_rings, {Geometry::LonAdd(q.x, dx), q.y + dy}))
-                        outputs.insert(m_pass.OutputOf(area));
+                        outputs.insert(OutputOf(area));
                 EXPECT_TRUE(std::ranges::any_of(outputs, [&](uint32_t o) {
                     return std::ranges::any_of(m_pass.Output(o).ways, [&](const OSM::TWay& piece) {
                         return std::ranges::any_of(Segments(m_pass.Output(o), piece),
@@ -641,10 +626,8 @@ private:
         for (uint32_t o = 0; o < m_pass.OutputCount(); ++o) {
             std::vector<TSegment> edges;
             for (const OSM::TWay& way : m_pass.Output(o).ways)
-                if (picks(m_pass.Output(o), way)) {
-                    const std::vector<TSegment> more = Segments(m_pass.Output(o), way);
-                    edges.insert(edges.end(), more.begin(), more.end());
-                }
+                if (picks(m_pass.Output(o), way))
+                    std::ranges::copy(Segments(m_pass.Output(o), way), std::back_inserter(edges));
             got += EvenOddArea(edges);
         }
         EXPECT_NEAR(got, want, want * 1e-6 + 1e6) << what;
@@ -668,13 +651,6 @@ TPassResult ExpectSoundSplit(CPassHarness& pass, const TTestInput& input, const 
 {
     SCOPED_TRACE(label);
     const std::string pbf = PbfInput(input);
-    // Every record of every output, after a line "== <output>".
-    auto text = [](CPassHarness& pass) {
-        std::string text;
-        for (uint32_t o = 0; o < pass.OutputCount(); ++o)
-            text += "== " + std::to_string(o) + '\n' + pass.Output(o).text;
-        return text;
-    };
     const TPassResult result = pass.Run(pbf);
     EXPECT_TRUE(result.ok);
     // Passes of fewer areas need an output per area.
@@ -682,12 +658,11 @@ TPassResult ExpectSoundSplit(CPassHarness& pass, const TTestInput& input, const 
         if (maxAreas < pass.Rings().size() && (maxAreas == 0 || pass.OutputCount() == pass.Rings().size())) {
             CPassHarness again(pass.Rings(), maxAreas == 0 ? pass.OutputsOf() : std::vector<uint32_t>());
             again.Run(pbf, maxAreas, kept);
-            EXPECT_EQ(text(again), text(pass)) << maxAreas << " area(s) per pass, " << kept << " kept";
+            for (uint32_t o = 0; o < pass.OutputCount(); ++o)
+                EXPECT_EQ(again.Output(o).text, pass.Output(o).text)
+                    << maxAreas << " area(s) per pass, " << kept << " kept, output " << o;
         }
-    CSplitCheck check(pass, input, overlapping);
-    for (uint32_t o = 0; o < pass.OutputCount(); ++o)
-        check.Output(o);
-    check.Finish();
+    CSplitCheck(pass, input, overlapping).Check();
     return result;
 }
 

@@ -61,14 +61,16 @@ std::string PbfInput(const std::vector<TTestNode>& nodes, const std::vector<TTes
                      const std::vector<TTestRelation>& relations = {});
 inline std::string PbfInput(const TTestInput& input) { return PbfInput(input.nodes, input.ways, input.relations); }
 
-// Nodes on a 1/8 degree grid over four areas of a degree and beyond, so that
-// many lie on borders, some tagged; lines between them, some closed;
-// star-shaped buildings and two-way lakes drawn either way round; routes of
-// any members.
+// Nodes on a 1/8 degree grid over four one-degree areas and beyond, many on
+// borders, some tagged; lines between them, some closed; star-shaped
+// buildings and two-way lakes drawn either way round; routes of any members.
 TTestInput RandomInput(std::mt19937& random);
 
 // Clockwise rectangle with edges in degrees.
 TRing DegreeRect(double west, double south, double east, double north);
+
+// West and east halves of a 2 x 1 degree block, sharing the meridian 1.
+inline std::vector<TRing> TwoAreas() { return {DegreeRect(0, 0, 1, 1), DegreeRect(1, 0, 2, 1)}; }
 
 // Writes a split file with one area per rectangle {west, south, east,
 // north} in degrees, named 1, 2, ...
@@ -120,17 +122,15 @@ public:
     // outputOf[i] is the output of area i; empty gives each area its own.
     explicit CPassHarness(std::vector<TRing> rings, std::vector<uint32_t> outputOf = {});
 
-    // Runs the pass on a PBF file held in memory; with maxAreas, as passes of
-    // that many areas; with keptPoints, each pass keeping that many node
-    // positions. Exceptions of the pass leave after standard output was
-    // restored.
+    // Runs the pass on a PBF file in memory: with maxAreas, as passes of that
+    // many areas; with keptPoints, each keeping that many node positions. The
+    // pass's exceptions leave after standard output is restored.
     TPassResult Run(const std::string& pbf, uint32_t maxAreas = 0, std::optional<uint64_t> keptPoints = {});
 
     CRecordingWriter& Output(uint32_t index) { return *m_writers[index]; }
     TAreaOutput& Counters(uint32_t index) { return *m_outputs[index]; }
     uint32_t OutputCount() const { return uint32_t(m_writers.size()); }
     const std::vector<TRing>& Rings() const { return m_rings; }
-    uint32_t OutputOf(uint32_t area) const { return m_outputOf[area]; }
     const std::vector<uint32_t>& OutputsOf() const { return m_outputOf; }
 
 private:
@@ -140,26 +140,19 @@ private:
     std::vector<std::unique_ptr<TAreaOutput>> m_outputs;
 };
 
-// Runs pass on input and checks what it gives against what every split must
-// give, without restating how it cuts. The areas are rectangles.
-// - Every output is self-contained, and its multipolygons' rings close.
-// - Each input node is written once, to an area whose rectangle holds it,
-//   tagged as a border node when it lies on an edge of one.
-// - Objects the split makes take ids from max(first new id, largest input
-//   id + 1) up to the output's counters; new nodes lie on a border, tagged
-//   exactly when a highway passes them.
-// - A way written with its input id is the input way unchanged.
-// - Each point of an input way with a node in some area lies on a way of its
-//   tile that stands for it (same id or tags, or a member of a relation that
-//   stands for it), and every edge written lies along an input edge or,
-//   unless a road's, along an area's border.
-// - A relation is written wherever a member of it is, with those of its
-//   nodes and relations that are there, in order.
-// - Closed areas and multipolygons add up to the size they had.
-// - The outputs are the same for passes of one area and of two, and keeping
-//   none or a few of the node positions of the first reading.
-// Overlapping areas check only the ids, the node copies, the ways kept whole
-// and the self-containment. Returns what the pass gave.
+// Runs pass on input and checks what every split must give, without
+// restating how it cuts (the areas are rectangles): outputs self-contained,
+// their multipolygons' rings closed; each input node written once, to an area
+// holding it, tagged on a border; new objects with ids from max(first new id,
+// largest input id + 1) below the output's counters, new nodes on a border,
+// tagged where a highway passes; a way with its input id the input way; each
+// point of an input way in an area on a way of its tile standing for it (same
+// id or tags, or member of a relation that does); each edge along an input
+// edge or, not a road's, a border; a relation wherever a member is, with its
+// nodes and relations there, in order; areas and multipolygons keeping their
+// size; the same outputs for passes of fewer areas or kept node positions.
+// Overlapping areas check only ids, node copies, ways kept whole and
+// self-containment. Returns what the pass gave.
 TPassResult ExpectSoundSplit(CPassHarness& pass, const TTestInput& input, const std::string& label,
                              bool overlapping = false);
 
