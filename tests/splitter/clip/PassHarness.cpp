@@ -368,11 +368,8 @@ TRefs RefsOf(const OSM::TWay& way) { return TRefs(way.nodeRefs.begin(), way.node
 // members are in it, and no id of one kind is written twice.
 void ExpectSelfContained(const CRecordingWriter& output)
 {
-    std::string kinds;  // of the records in the order written
-    for (size_t line = 0; line < output.text.size(); line = output.text.find('\n', line) + 1)
-        kinds += output.text[line];
-    EXPECT_EQ(kinds, std::string(output.nodes.size(), 'n') + std::string(output.ways.size(), 'w') +
-                         std::string(output.relations.size(), 'r'));
+    EXPECT_EQ(output.kinds, std::string(output.nodes.size(), 'n') + std::string(output.ways.size(), 'w') +
+                                std::string(output.relations.size(), 'r'));
     auto increasing = [](const auto& records) {
         return std::ranges::adjacent_find(records, [](const auto& a, const auto& b) {
                    return !OSM::IdBefore(a.id, b.id);

@@ -100,7 +100,8 @@ public:
     std::vector<OSM::TNode> nodes;
     std::vector<OSM::TWay> ways;
     std::vector<OSM::TRelation> relations;
-    std::string text;  // Describe of every record, in the order written
+    std::string text;   // Describe of every record, in the order written
+    std::string kinds;  // 'n', 'w' or 'r' per record, in the order written
 
 private:
     template <typename T>
@@ -108,6 +109,7 @@ private:
     {
         records.push_back(record);
         text += Describe(type, record);
+        kinds += "nwr"[type];
     }
 };
 
