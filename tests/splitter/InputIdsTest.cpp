@@ -30,11 +30,12 @@ std::string Blocks(const std::vector<TId>& ids, bool ways, size_t per)
     std::string out;
     for (size_t first = 0; first < ids.size(); first += per) {
         TTestInput block;
-        for (size_t i = first; i < ids.size() && i < first + per; ++i) {
-            block.nodes.push_back({ids[i], 0, 0, {}});
-            block.ways.push_back({ids[i], {1}});
-        }
-        out += DataBlobs(ways ? TTestInput{.ways = block.ways} : TTestInput{.nodes = block.nodes});
+        for (size_t i = first; i < ids.size() && i < first + per; ++i)
+            if (ways)
+                block.ways.push_back({ids[i], {1}});
+            else
+                block.nodes.push_back({ids[i], 0, 0, {}});
+        out += DataBlobs(block);
     }
     return out;
 }
