@@ -123,8 +123,8 @@ def check_split(original, outputs, new_base, max_nodes, partial):
         out.referenced = defaultdict(list)  # node -> ways of this output through it
         for wid, (refs, tags) in out.ways.items():
             if wid < new_base:
-                if refs != original.ways.get(wid, (None,))[0] and \
-                        not is_run(refs, original.ways.get(wid, ([],))[0], original.nodes):
+                want = original.ways.get(wid, (None,))[0]
+                if want is None or refs != want and not is_run(refs, want, original.nodes):
                     fault(f"{name}: way {wid} is not in the input, or written with other nodes")
                 way_files[wid].add(name)
             for r in refs:
