@@ -75,6 +75,36 @@ bool PointInRing(const CGeoPoint* ring, uint64_t count, CGeoPoint p)
     return inside;
 }
 
+bool OnRing(const CGeoPoint* ring, uint64_t count, CGeoPoint p)
+{
+    for (uint64_t i = 0; i < count; ++i) {
+        const CGeoPoint a = ring[i == 0 ? count - 1 : i - 1], b = ring[i];
+        const int64_t dx = LonDiff(a.x, b.x), dy = int64_t(b.y) - a.y;
+        const int64_t ex = LonDiff(a.x, p.x), ey = int64_t(p.y) - a.y;
+        if (dx * ey != dy * ex)
+            continue;
+        // Collinear: on the edge when p lies between its ends.
+        auto within = [](int64_t v, int64_t d) { return d >= 0 ? v >= 0 && v <= d : v <= 0 && v >= d; };
+        if (within(ex, dx) && within(ey, dy))
+            return true;
+    }
+    return false;
+}
+
+bool HoldsArea(const TRing* rings, uint64_t ringCount, const TRing& area)
+{
+    for (const CGeoPoint& corner : area) {
+        bool inside = false, onRing = false;
+        for (uint64_t r = 0; r < ringCount && !onRing; ++r) {
+            onRing = OnRing(rings[r].Data(), rings[r].Count(), corner);
+            inside ^= PointInRing(rings[r].Data(), rings[r].Count(), corner);
+        }
+        if (!onRing)
+            return inside;
+    }
+    return false;
+}
+
 CGeoPoint Interpolate(CGeoPoint p, CGeoPoint q, double t)
 {
     double dx = double(LonDiff(p.x, q.x));

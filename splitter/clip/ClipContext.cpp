@@ -111,10 +111,11 @@ bool IsAreaWay(const OSM::TWay& way)
     static constexpr std::string_view kAreaKeys[] = {
         "aeroway", "amenity", "boundary", "building", "craft",   "geological", "historic", "landuse",
         "leisure", "military", "natural", "office",  "place",   "shop",       "sport",    "tourism"};
-    if (way.FindTag("highway") != nullptr)
-        return false;
+    // A square or a platform drawn as a closed highway says so with area=yes.
     if (const std::string* area = way.FindTag("area"))
         return *area != "no";
+    if (way.FindTag("highway") != nullptr)
+        return false;
     bool line = false, areaTag = false;
     for (const OSM::TTag& tag : way.tags) {
         if (IsLineFeatureTag(tag))
@@ -127,8 +128,12 @@ bool IsAreaWay(const OSM::TWay& way)
 
 void KeepBoundaryTags(CGrowArray<OSM::TTag>& tags)
 {
-    if (std::none_of(tags.begin(), tags.end(), IsLineFeatureTag))
-        return;
+    if (std::any_of(tags.begin(), tags.end(), IsLineFeatureTag))
+        KeepOnlyBoundaryTags(tags);
+}
+
+void KeepOnlyBoundaryTags(CGrowArray<OSM::TTag>& tags)
+{
     auto describesBoundary = [](const OSM::TTag& tag) {
         std::string_view key = tag.key;
         return key == "boundary" || key == "admin_level" || key == "border_type" || key == "maritime" ||
@@ -558,6 +563,17 @@ void CAreaClipContext::ClosePieces(uint32_t first, uint32_t count, bool highway)
     }
 }
 
+uint32_t CAreaClipContext::BorderRing(const OSM::TWay& source)
+{
+    const uint32_t index = uint32_t(m_pieces.Count());
+    CGrowArray<OSM::TId>& refs = NewPiece(source).way.nodeRefs;
+    for (uint32_t k = 0; k < EdgeCount(); ++k)
+        refs.PushBack(NewNode(m_polygon[k], false));
+    if (!refs.Empty())
+        refs.PushBack(refs[0]);
+    return index;
+}
+
 void CAreaClipContext::NewMultipolygon(uint32_t first, uint32_t count)
 {
     OSM::TRelation& relation = m_newMultipolygons.EmplaceBack();
@@ -590,6 +606,12 @@ struct CAreaClipContext::TWalk {
     OSM::TId Node() const { return way->nodeRefs[index]; }
 };
 
+bool CAreaClipContext::SameNodePlace(OSM::TId a, OSM::TId b) const
+{
+    CGeoPoint p, q;
+    return a == b || (m_nodes.NodePoint(a, p) && m_nodes.NodePoint(b, q) && p == q);
+}
+
 bool CAreaClipContext::LiesInside(const OSM::TWay& way) const
 {
     for (OSM::TId ref : way.nodeRefs)
@@ -613,7 +635,7 @@ void CAreaClipContext::RingWalk(TWalk& walk, bool forward, TCrossing& c, const T
         if (atEnd) {
             absorbed.PushBack(walk.way->id);
             OSM::TId reached = walk.Node();
-            if (reached == stopNode)
+            if (SameNodePlace(reached, stopNode))
                 return;
             // Go on along the next member that starts here, if it lies in
             // the area: a closing way never reaches outside its file.
@@ -623,7 +645,7 @@ void CAreaClipContext::RingWalk(TWalk& walk, bool forward, TCrossing& c, const T
                 if (w.nodeRefs.Count() < 2 || &w == walk.way || ring[k].ring != walk.ring)
                     continue;
                 bool backwards = forward != ring[k].reversed;
-                if ((backwards ? w.nodeRefs.Back() : w.nodeRefs[0]) == reached && LiesInside(w))
+                if (SameNodePlace(backwards ? w.nodeRefs.Back() : w.nodeRefs[0], reached) && LiesInside(w))
                     next = &ring[k];
             }
             if (next == nullptr)

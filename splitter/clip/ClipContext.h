@@ -69,14 +69,16 @@ protected:
 // fence, a coastline): such a way must not be extended along a border.
 bool IsLineFeatureTag(const OSM::TTag& tag);
 // Whether a closed way stands for an area, to be closed along the border
-// where it is cut: not a highway, and not a line feature unless it also
-// carries area tags.
+// where it is cut: one tagged area=yes, or else not a highway, and not a
+// line feature unless it also carries area tags.
 bool IsAreaWay(const OSM::TWay& way);
 // The tags a closing way along the border takes from the ring's member way:
 // an edge of the polygon, never a feature of its own. A member that is a line
 // feature, such as a road a boundary follows, gives only the tags that
 // describe the boundary; other members give all of theirs.
 void KeepBoundaryTags(CGrowArray<OSM::TTag>& tags);
+// Keeps only the tags that describe a boundary, whatever else the way is.
+void KeepOnlyBoundaryTags(CGrowArray<OSM::TTag>& tags);
 
 class CAreaClipContext {
 public:
@@ -134,6 +136,10 @@ public:
     // closing ways appended to Pieces().
     uint32_t CloseRingPieces(const TRingPiece* pieces, uint32_t count, const TRingWay* ring, uint32_t ringCount,
                              CGrowArray<OSM::TId>& absorbed);
+    // Appends a piece with a copy of source's tags that runs once round the
+    // whole border, through new nodes at the polygon's corners, and closes:
+    // the part of a polygon that holds the whole area. Returns its index.
+    uint32_t BorderRing(const OSM::TWay& source);
     // Makes a multipolygon relation from the pieces [first, first + count)
     // that are rings, whose tags it takes over, for writing at the end of the
     // pass.
@@ -160,6 +166,8 @@ private:
     void RingWalk(TWalk& walk, bool forward, TCrossing& c, const TCrossing& stop, OSM::TId stopNode,
                   const TRingWay* ring, uint32_t ringCount, CGrowArray<OSM::TId>& absorbed) const;
     bool LiesInside(const OSM::TWay& way) const;
+    // Whether nodes a and b are one, or lie at one known place: rings join there.
+    bool SameNodePlace(OSM::TId a, OSM::TId b) const;
     // Appends new nodes at the polygon points from crossing a to crossing b.
     void AppendBorderPath(OSM::TWay& way, const TCrossing& a, const TCrossing& b);
 

@@ -15,16 +15,37 @@ namespace {
 
 constexpr uint64_t kNoMember = UINT64_MAX;
 
+// Where a ring may join at an end node: its position, so that two nodes at
+// one place join rings as they do in the assemblers that read the tiles; a
+// node of unknown position joins by its id alone.
+struct TPlace {
+    uint64_t point;  // packed, or 0 when unknown
+    OSM::TId unknown;
+    bool known;
+
+    friend bool operator==(const TPlace&, const TPlace&) = default;
+    friend auto operator<=>(const TPlace&, const TPlace&) = default;
+};
+
+TPlace PlaceOf(OSM::TId node, const CNodeIndex& nodes)
+{
+    CGeoPoint p;
+    if (!nodes.NodePoint(node, p))
+        return {0, node, false};
+    return {uint64_t(uint32_t(p.x)) | uint64_t(uint32_t(p.y)) << 32, 0, true};
+}
+
 // A member way taking part in ring assembly.
 struct TMember {
     const OSM::TWay* way;
     bool outer;
     bool reversed;
+    TPlace first, last;  // of the way's own first and last node
     // The node lists of the way's own first and last node in its group.
-    uint64_t firstList, lastList;
+    uint64_t firstList = 0, lastList = 0;
 
-    OSM::TId FirstNode() const { return reversed ? way->nodeRefs.Back() : way->nodeRefs[0]; }
-    OSM::TId LastNode() const { return reversed ? way->nodeRefs[0] : way->nodeRefs.Back(); }
+    const TPlace& FirstNode() const { return reversed ? last : first; }
+    const TPlace& LastNode() const { return reversed ? first : last; }
     // The node lists of the ends in the way's current direction.
     uint64_t FirstList() const { return reversed ? lastList : firstList; }
     uint64_t LastList() const { return reversed ? firstList : lastList; }
@@ -72,17 +93,16 @@ CChainJoiner::CChainJoiner(CGrowArray<TMember>& members) : m_members(members)
 {
     struct TEnd {
         bool outer;
-        OSM::TId node;
+        TPlace node;
         uint64_t member;
         bool last;
     };
     CGrowArray<TEnd> ends;
     ends.Reserve(2 * members.Count());
     for (uint64_t i = 0; i < members.Count(); ++i) {
-        const CGrowArray<OSM::TId>& refs = members[i].way->nodeRefs;
-        ends.PushBack({members[i].outer, refs[0], i, false});
-        if (refs.Back() != refs[0])
-            ends.PushBack({members[i].outer, refs.Back(), i, true});
+        ends.PushBack({members[i].outer, members[i].first, i, false});
+        if (members[i].last != members[i].first)
+            ends.PushBack({members[i].outer, members[i].last, i, true});
     }
     std::sort(ends.begin(), ends.end(), [](const TEnd& a, const TEnd& b) {
         if (a.outer != b.outer)
@@ -100,7 +120,7 @@ CChainJoiner::CChainJoiner(CGrowArray<TMember>& members) : m_members(members)
             member.lastList = list;
         else
             member.firstList = list;
-        if (member.way->nodeRefs[0] == member.way->nodeRefs.Back())  // it closes itself: one list
+        if (member.first == member.last)  // it closes itself: one list
             member.lastList = list;
     }
     m_slotOf.Reserve(members.Count());
@@ -158,7 +178,7 @@ bool CChainJoiner::Next(CGrowArray<uint64_t>& chain, bool& closed)
     chain.PushBack(head);
     closed = false;
     while (!closed) {
-        const OSM::TId startNode = m_members[head].FirstNode(), endNode = m_members[tail].LastNode();
+        const TPlace startNode = m_members[head].FirstNode(), endNode = m_members[tail].LastNode();
         if (startNode == endNode) {
             closed = true;
             break;
@@ -171,7 +191,7 @@ bool CChainJoiner::Next(CGrowArray<uint64_t>& chain, bool& closed)
         if (found == kNoMember)
             break;
         TMember& way = m_members[found];
-        const OSM::TId first = way.way->nodeRefs[0], last = way.way->nodeRefs.Back();
+        const TPlace first = way.first, last = way.last;
         const bool append = first == endNode || (last != startNode && last == endNode);
         way.reversed = first != endNode && last != startNode;
         if (append) {
@@ -240,7 +260,8 @@ void AssembleRings(const OSM::TRelation& relation, const CGrowArray<OSM::TWay>& 
         }
         if (way->nodeRefs.Count() < 2 || !taken.insert(way).second)
             continue;
-        members.PushBack({way, member.role != "inner", false, 0, 0});
+        members.PushBack({way, member.role != "inner", false, PlaceOf(way->nodeRefs[0], nodes),
+                          PlaceOf(way->nodeRefs.Back(), nodes)});
     }
     CChainJoiner joiner(members);
     CGrowArray<uint64_t> chain;
@@ -322,6 +343,7 @@ void CPassDistributor::ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& 
     // boundary there, a notch, and must not be closed on their own along a
     // stretch of border that the outer boundary runs along too.
     CGrowArray<TRingPiece> pieces;
+    CGrowArray<int32_t> reached;  // ascending
     for (uint64_t p = 0; p < pairs.Count();) {
         const int32_t area = KeyArea(pairs[p].entry->key);
         CAreaClipContext& context = *m_contexts[uint32_t(area)];
@@ -345,6 +367,52 @@ void CPassDistributor::ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& 
         entry.outerWays.Erase(
             uint64_t(std::unique(entry.outerWays.begin(), entry.outerWays.end()) - entry.outerWays.begin()),
             entry.outerWays.Count());
+        reached.PushBack(area);
+    }
+    HoldWholeAreas(relation, rings, ringStart, reached);
+}
+
+void CPassDistributor::HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingWay>& rings,
+                                      const CGrowArray<uint32_t>& ringStart, const CGrowArray<int32_t>& reached)
+{
+    CGrowArray<TRing> polygon;
+    CGeoRect bounds;
+    for (uint32_t r = 0; r + 1 < ringStart.Count(); ++r) {
+        TRing& points = polygon.EmplaceBack();
+        for (uint32_t k = ringStart[r]; k < ringStart[r + 1]; ++k) {
+            const uint64_t start = points.Count();
+            for (OSM::TId ref : rings[k].way->nodeRefs) {
+                CGeoPoint p;
+                if (!NodePoint(ref, p))
+                    return;  // never for rings that were assembled
+                points.PushBack(p);
+                Extend(bounds, CGeoRect::OfPoint(p));
+            }
+            if (rings[k].reversed)
+                std::reverse(points.begin() + start, points.end());
+            points.PopBack();
+        }
+    }
+    if (polygon.Empty())
+        return;
+    // The ring along the border describes the relation's boundary there,
+    // never a feature of its own.
+    OSM::TWay border;
+    border.tags = rings[0].way->tags;
+    KeepOnlyBoundaryTags(border.tags);
+    m_found.Clear();
+    m_areaTree.Query(bounds, m_found);
+    std::sort(m_found.begin(), m_found.end());
+    for (uint32_t area : m_found) {
+        if (std::binary_search(reached.begin(), reached.end(), int32_t(area)))
+            continue;
+        CAreaClipContext& context = *m_contexts[area];
+        if (!Geometry::HoldsArea(polygon.Data(), polygon.Count(), context.Polygon()))
+            continue;
+        TRingPieces& entry = m_ringPieces.EmplaceBack();
+        entry.key = MakeKey(relation, int32_t(area));
+        entry.first = context.BorderRing(border);
+        entry.count = 1;
     }
 }
 

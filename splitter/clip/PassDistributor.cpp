@@ -27,7 +27,9 @@ long LeadingInteger(const std::string* value) { return value == nullptr ? 0 : st
 bool QualifiesAsMultipolygon(const OSM::TRelation& relation)
 {
     const std::string* type = relation.FindTag("type");
-    if (type != nullptr && *type == "multipolygon")
+    // A boundary relation describes an area too, a country's as much as a
+    // town's: its rings are closed in every tile like a multipolygon's.
+    if (type != nullptr && (*type == "multipolygon" || *type == "boundary"))
         return true;
     const std::string* boundary = relation.FindTag("boundary");
     return boundary != nullptr && *boundary == "administrative" && LeadingInteger(relation.FindTag("admin_level")) > 2;
@@ -580,9 +582,11 @@ void CPassDistributor::ClipRuns(const OSM::TWay& way, bool ringMode)
 }
 
 // A closed way stands for an area feature: its pieces are closed along the
-// border, and several pieces in one area become a multipolygon. Its points
-// are in m_points.
-void CPassDistributor::ClipClosedWay(const OSM::TWay& way)
+// border, and several pieces in one area become a multipolygon; an area it
+// holds whole gets a ring along its border. Its points are in m_points. The
+// pieces of a way that is also a multipolygon's ring are its own polygon's
+// alone: the relation takes the ring's pieces, made apart.
+void CPassDistributor::ClipClosedWay(const OSM::TWay& way, bool ringMember)
 {
     const OSM::TWay* clipped = &way;
     OSM::TWay reversed;
@@ -597,11 +601,36 @@ void CPassDistributor::ClipClosedWay(const OSM::TWay& way)
     for (uint64_t e = before; e < m_clippedWays.Count(); ++e) {
         const TClippedWay& entry = m_clippedWays[e];
         CAreaClipContext& context = *m_contexts[uint32_t(KeyArea(entry.key))];
-        context.ClosePieces(entry.first, entry.count, false);
+        context.ClosePieces(entry.first, entry.count, way.FindTag("highway") != nullptr);
         const CGrowArray<TPiece>& pieces = context.Pieces();
         if (std::count_if(pieces.begin() + entry.first, pieces.begin() + entry.first + entry.count,
                           [](const TPiece& p) { return p.way.nodeRefs.Count() >= 2 && !p.alongBorder; }) > 1)
             context.NewMultipolygon(entry.first, entry.count);
+    }
+    HoldWholeAreas(way, before);
+    if (ringMember)
+        m_clippedWays.Erase(before, m_clippedWays.Count());
+}
+
+void CPassDistributor::HoldWholeAreas(const OSM::TWay& way, uint64_t firstEntry)
+{
+    CGeoRect bounds;
+    for (const CGeoPoint& p : m_points)
+        Extend(bounds, CGeoRect::OfPoint(p));
+    m_found.Clear();
+    m_areaTree.Query(bounds, m_found);
+    std::sort(m_found.begin(), m_found.end());
+    TRing ring;
+    ring.Append(m_points.Data(), m_points.Count());
+    const uint64_t lastEntry = m_clippedWays.Count();
+    for (uint32_t area : m_found) {
+        const TIdAreaKey key = MakeKey(way.id, int32_t(area));
+        if (std::any_of(m_clippedWays.begin() + firstEntry, m_clippedWays.begin() + lastEntry,
+                        [&](const TClippedWay& e) { return e.key == key; }))
+            continue;
+        CAreaClipContext& context = *m_contexts[area];
+        if (Geometry::HoldsArea(&ring, 1, context.Polygon()))
+            m_clippedWays.PushBack({key, 1, context.BorderRing(way)});
     }
 }
 
@@ -612,11 +641,19 @@ void CPassDistributor::ClipWays()
         bool multipolygonWay = Contains(m_edgeMultipolygonWays, way.id);
         const CGrowArray<OSM::TId>& refs = way.nodeRefs;
         bool closed = refs.Count() >= 3 && refs[0] == refs.Back();
-        if (!GatherPoints(way))
+        if (!GatherPoints(way)) {
             ClipRuns(way, multipolygonWay);
-        else if (closed && !multipolygonWay && IsAreaWay(way))
-            ClipClosedWay(way);
-        else
+        } else if (closed && IsAreaWay(way)) {
+            ClipClosedWay(way, multipolygonWay);
+            if (multipolygonWay) {
+                // The ring's pieces, without the tags that its own pieces carry.
+                OSM::TWay ringWay;
+                ringWay.id = way.id;
+                ringWay.nodeRefs = way.nodeRefs;
+                GatherPoints(ringWay);
+                ClipLine(ringWay, true, false);
+            }
+        } else
             ClipLine(way, multipolygonWay);
     }
     m_edgeWayCopies.Free();

@@ -150,7 +150,15 @@ private:
     // bounding rectangle meets. Pieces of one way in one area, clipped one
     // run after another, share one clipped way table entry.
     void ClipLine(const OSM::TWay& way, bool ringMode, bool keepsId = true);
-    void ClipClosedWay(const OSM::TWay& way);
+    void ClipClosedWay(const OSM::TWay& way, bool ringMember);
+    // Gives every area that the closed way, whose points are in m_points,
+    // holds whole and has no piece of (no entry from firstEntry on) a ring
+    // along its border.
+    void HoldWholeAreas(const OSM::TWay& way, uint64_t firstEntry);
+    // Gives every area of the pass that no ring of relation reaches but its
+    // polygon holds whole a closing ring along its border.
+    void HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingWay>& rings,
+                        const CGrowArray<uint32_t>& ringStart, const CGrowArray<int32_t>& reached);
     void ClipRuns(const OSM::TWay& way, bool ringMode);
     // Closes the pieces of all rings of relation in every area they reach.
     void ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& rings);
