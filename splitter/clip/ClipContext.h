@@ -136,6 +136,12 @@ public:
     // closing ways appended to Pieces().
     uint32_t CloseRingPieces(const TRingPiece* pieces, uint32_t count, const TRingWay* ring, uint32_t ringCount,
                              CGrowArray<OSM::TId>& absorbed);
+    // Splits the rings that the closed pieces [first, first + count), the
+    // last pieces of the list, form where a ring passes one node twice: the
+    // ring's first piece takes the first simple ring, new pieces appended
+    // take the others, its other pieces are emptied (and never written).
+    // Rings already simple keep their pieces. Returns the new count.
+    uint32_t SplitTouchingRings(uint32_t first, uint32_t count);
     // Appends a piece with a copy of source's tags that runs once round the
     // whole border, through new nodes at the polygon's corners, and closes:
     // the part of a polygon that holds the whole area. Returns its index.

@@ -599,9 +599,10 @@ void CPassDistributor::ClipClosedWay(const OSM::TWay& way, bool ringMember)
     uint64_t before = m_clippedWays.Count();
     ClipLine(*clipped, true);
     for (uint64_t e = before; e < m_clippedWays.Count(); ++e) {
-        const TClippedWay& entry = m_clippedWays[e];
+        TClippedWay& entry = m_clippedWays[e];
         CAreaClipContext& context = *m_contexts[uint32_t(KeyArea(entry.key))];
         context.ClosePieces(entry.first, entry.count, way.FindTag("highway") != nullptr);
+        entry.count = context.SplitTouchingRings(entry.first, entry.count);
         const CGrowArray<TPiece>& pieces = context.Pieces();
         if (std::count_if(pieces.begin() + entry.first, pieces.begin() + entry.first + entry.count,
                           [](const TPiece& p) { return p.way.nodeRefs.Count() >= 2 && !p.alongBorder; }) > 1)

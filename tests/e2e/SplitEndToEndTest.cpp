@@ -42,10 +42,12 @@ std::vector<TRow> Rows()
     const std::string outer = "--pbf --max-nodes=20000 --process-outer -p=polys" + out + liechtenstein;
     std::vector<TRow> rows = {
         {"Real_MaltaPasses", "", "--pbf --max-areas=4 --max-nodes=30000" + out + test::DataFile("malta.osm.pbf"),
-         areas + " --uncut"},
-        {"Real_Liechtenstein", "", "--max-nodes=10000" + out + liechtenstein, areas + " --uncut"},
-        {"Real_Testadmins", "", "--max-nodes=100" + out + test::DataFile("testadmins.osm.pbf"), areas + " --uncut"},
-        {"Made_GridMultipolygons", make + "grid", "-s=grid.list" + out + "cases.osm.pbf", areas + " --by-name=0.0001"},
+         areas},
+        {"Real_Liechtenstein", "", "--max-nodes=10000" + out + liechtenstein, areas},
+        {"Real_LiechtensteinPbf", "", "--pbf --max-nodes=20000" + out + liechtenstein, areas},
+        {"Real_Testadmins", "", "--max-nodes=100" + out + test::DataFile("testadmins.osm.pbf"), areas},
+        {"Real_TestadminsPbf", "", "--pbf --max-nodes=1000" + out + test::DataFile("testadmins.osm.pbf"), areas},
+        {"Made_GridMultipolygons", make + "grid", "-s=grid.list" + out + "cases.osm.pbf", areas},
         // A plain bounding-box extract keeps ways whole but drops their nodes outside the box.
         {"Made_BoxWithIncompleteWays",
          "osmium extract --no-progress -b 9.50,47.10,9.56,47.16 -s simple -o box.osm.pbf " + liechtenstein,

@@ -253,7 +253,9 @@ def gdal_areas(path):
                    sum(ring_area(p.GetGeometryRef(k).GetPoints()) for k in range(1, p.GetGeometryCount()))
                    for p in (g.GetGeometryRef(i) for i in range(g.GetGeometryCount())))
         key = ("r", int(f["osm_id"])) if f["osm_id"] else ("w", int(f["osm_way_id"]))
-        features[key] = (g.IsValid(), size, g.GetEnvelope(), f["name"], g.Boundary().Length())
+        perimeter = sum(p.GetGeometryRef(k).Length() for p in (g.GetGeometryRef(i) for i in range(g.GetGeometryCount()))
+                        for k in range(p.GetGeometryCount()))
+        features[key] = (g.IsValid(), size, g.GetEnvelope(), f["name"], perimeter)
     if gdal.GetLastErrorType() >= gdal.CE_Failure:
         fault(f"{os.path.basename(path)}: GDAL: {gdal.GetLastErrorMsg()}")
     return features

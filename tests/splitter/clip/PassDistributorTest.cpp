@@ -18,6 +18,17 @@ std::vector<TRing> FourAreas()
     return {DegreeRect(0, 0, 1, 1), DegreeRect(1, 0, 2, 1), DegreeRect(0, 1, 1, 2), DegreeRect(1, 1, 2, 2)};
 }
 
+// A 3 x 3 degree block in nine one-degree tiles: the middle one touches no
+// way around it.
+std::vector<TRing> NineAreas()
+{
+    std::vector<TRing> rings;
+    for (int row = 0; row < 3; ++row)
+        for (int column = 0; column < 3; ++column)
+            rings.push_back(DegreeRect(column, row, column + 1, row + 1));
+    return rings;
+}
+
 // A road, a lake of one way (its refs given) and one of two ways around 180
 // degrees, nodes on both names of the meridian.
 std::string AcrossTheAntimeridian(const std::string& lake)
@@ -59,9 +70,21 @@ TEST(PassDistributor, SmallInputsSplitSoundly)
         {"across 180: a tile across it", AcrossTheAntimeridian("11 14 13 12 11"),
          {DegreeRect(165, 0, 177, 10), DegreeRect(177, 0, -177, 10), DegreeRect(-177, 0, -165, 10)}},
         // Shapes that once came out wrong.
-        {"a lake with an island, both cut: a notch",
+        // The meadow and the lake are areas of their own as well as rings.
+        {"a meadow with a lake, both cut: a notch",
          "n1 0.25 0.125; n2 0.25 0.875; n3 1.75 0.875; n4 1.75 0.125; n5 0.75 0.375; n6 0.75 0.625; n7 1.25 0.625;"
-         "n8 1.25 0.375; w10 1 2 3 4 1; w11 5 6 7 8 5; r100 w10:outer w11:inner type=multipolygon"},
+         "n8 1.25 0.375; w10 1 2 3 4 1 landuse=meadow; w11 5 6 7 8 5 natural=water;"
+         "r100 w10:outer w11:inner type=multipolygon landuse=forest"},
+        {"a ring of two ways meeting at two nodes of one place",
+         "n1 0.5 0.25; n2 0.5 0.75; n3 1.5 0.75; n4 1.5 0.25; n5 1.5 0.25; w10 1 2 3 4; w11 5 1;"
+         "r100 w10:outer w11:outer type=multipolygon"},
+        {"a tile inside a multipolygon and a closed way",
+         "n1 0.5 0.5; n2 0.5 2.5; n3 2.5 2.5; n4 2.5 0.5; n5 0.25 0.25; n6 0.25 2.75; n7 2.75 2.75; n8 2.75 0.25;"
+         "w10 1 2 3 4 1; w11 5 6 7 8 5 landuse=grass; r100 w10:outer type=multipolygon", NineAreas()},
+        // Cut, the first touches itself at node 2, the second runs out to node 10 and back.
+        {"closed ways that are no simple rings",
+         "n1 0.5 0.25; n2 1.25 0.5; n3 1.5 0.25; n4 1.5 0.75; n5 0.5 0.75; n6 1.75 0.5; n7 0.25 0.1; n8 1.5 0.1;"
+         "n9 1.5 0.2; n10 1.75 0.15; n11 0.25 0.2; w10 1 2 3 6 4 2 5 1 building=yes; w11 7 8 9 10 9 11 7 building=roof"},
         // The western half of the boundary follows a road; the fence is
         // closed, the field below it is hedged.
         {"a boundary along a road, a closed fence, a hedged field",
