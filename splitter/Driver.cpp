@@ -74,6 +74,7 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
 
     CStdOutLog log;
     log.enabled = settings.verbose;
+    CProblemReport problems(settings.verbose);
 
     TAreaList areas;
     TSourceNames sourceNames;
@@ -166,6 +167,7 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
     }
     if (relations)
         relations->Close();
+    problems.Finish();
 
     log.Line("The work is finished.");
     return described ? kExitDone : kExitIoFailure;

@@ -36,6 +36,52 @@ void CLog::Format(const char* format, ...)
     WriteLine(m_buffer.Data(), n >= int(kBufferSize) ? kBufferSize - 1 : uint32_t(n));
 }
 
+namespace {
+
+CProblemReport* g_problems = nullptr;
+
+// "2,138": counts on the console are read, not parsed.
+std::string GroupedDigits(uint64_t value)
+{
+    std::string digits = std::to_string(value);
+    for (auto i = digits.size(); i > 3; i -= 3)
+        digits.insert(i - 3, 1, ',');
+    return digits;
+}
+
+}  // namespace
+
+CProblemReport::CProblemReport(bool listAll) : m_listAll(listAll), m_outer(g_problems) { g_problems = this; }
+
+CProblemReport::~CProblemReport() { g_problems = m_outer; }
+
+void CProblemReport::Finish() const
+{
+    if (!m_listAll && m_missing > kListed)
+        std::printf("\u2026 and %s more members missing from the input; -v lists them all\n",
+                    GroupedDigits(m_missing - kListed).c_str());
+}
+
+void ReportMissing(const char* kind, int64_t id)
+{
+    char line[64];
+    std::snprintf(line, sizeof line, "%s %" PRId64 " is missing", kind, id);
+    if (g_problems == nullptr) {
+        std::puts(line);
+        return;
+    }
+    if (!g_problems->m_seen.insert(line).second)
+        return;
+    if (++g_problems->m_missing <= CProblemReport::kListed || g_problems->m_listAll)
+        std::puts(line);
+}
+
+void ReportProblem(const std::string& line)
+{
+    if (g_problems == nullptr || g_problems->m_seen.insert(line).second)
+        std::puts(line.c_str());
+}
+
 void FormatTimeStamp(char* out, unsigned hour, unsigned minute, unsigned second, unsigned millisecond)
 {
     std::snprintf(out, 16, "%02u:%02u:%02u.%03u: ", hour % 100, minute % 100, second % 100, millisecond % 1000);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 
 #include "common/streams/GrowArray.h"
 
@@ -40,6 +41,38 @@ class CStdOutLog : public CLog {
 public:
     void WriteLine(const char* text, uint32_t length) override;
 };
+
+// Problems with single objects of the input, for a whole run: a member met
+// in every tile and pass is one fact, printed once. While one is made it is
+// the run's report; without one, each call prints its line.
+class CProblemReport {
+public:
+    // Lists every missing member when listAll, else the first kListed.
+    explicit CProblemReport(bool listAll);
+    ~CProblemReport();
+    CProblemReport(const CProblemReport&) = delete;
+    CProblemReport& operator=(const CProblemReport&) = delete;
+
+    static constexpr uint64_t kListed = 20;
+
+    // Prints how many missing members were counted but not listed, if any.
+    void Finish() const;
+
+private:
+    friend void ReportMissing(const char* kind, int64_t id);
+    friend void ReportProblem(const std::string& line);
+
+    bool m_listAll;
+    uint64_t m_missing = 0;  // distinct members reported missing
+    std::unordered_set<std::string> m_seen;
+    CProblemReport* m_outer;  // the report this one stands in for
+};
+
+// "<kind> <id> is missing", printed the first time in a run; kind is "Node",
+// "Way" or "Relation".
+void ReportMissing(const char* kind, int64_t id);
+// line, printed the first time in a run.
+void ReportProblem(const std::string& line);
 
 // "%02u:%02u:%02u.%03u: " of the given local time, into out (at least 16 bytes).
 void FormatTimeStamp(char* out, unsigned hour, unsigned minute, unsigned second, unsigned millisecond);

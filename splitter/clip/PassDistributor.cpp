@@ -499,7 +499,7 @@ bool CPassDistributor::GatherPoints(const OSM::TWay& way)
     for (OSM::TId ref : way.nodeRefs) {
         CGeoPoint p;
         if (!NodePoint(ref, p)) {
-            std::printf("Node %" PRId64 " is missing\n", ref);
+            ReportMissing("Node", ref);
             return false;
         }
         m_points.PushBack(p);

@@ -1,0 +1,64 @@
+// What a whole run prints about the input: each missing member once, however
+// many tiles and passes meet it.
+#include "splitter/Log.h"
+
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "splitter/Driver.h"
+#include "tests/splitter/clip/PassHarness.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using namespace test;
+
+// Runs the program on arguments; returns what it printed, and its exit code.
+std::string RunWith(const std::vector<std::string>& arguments, int& code)
+{
+    std::vector<const char*> pointers;
+    for (const std::string& a : arguments)
+        pointers.push_back(a.c_str());
+    return CaptureStdout([&] { code = RunSplitter(pointers.data(), int(pointers.size())); });
+}
+
+// A multipolygon across three tiles, each in a pass of its own, lacking 25
+// member ways; a way lacking a node.
+TEST(Log, EachMissingMemberIsReportedOncePerRun)
+{
+    CTempDir dir;
+    std::string relation = "r1 w1:outer";
+    for (int w = 1001; w <= 1025; ++w)
+        relation += " w" + std::to_string(w) + ":outer";
+    WriteFile(dir / "in.osm.pbf", PbfInput(ParseInput("n1 0.5 0.5; n2 1.5 0.5; n3 2.5 0.5; w1 1 2 3 1;"
+                                                      "w2 1 999 3 highway=x;" + relation + " type=multipolygon")));
+    WriteSplitFile(dir / "areas.list", {{0, 0, 1, 1}, {1, 0, 2, 1}, {2, 0, 3, 1}});
+    const struct {
+        const char* verbose;
+        size_t listed;
+        const char* summary;
+    } cases[] = {{"-v=0", 20, "\u2026 and 6 more members missing from the input; -v lists them all\n"},
+                 {"-v=1", 26, nullptr}};
+    for (const auto& c : cases) {
+        int code = -1;
+        const std::string printed = RunWith({"-ma=1", "-s=" + (dir / "areas.list"), "-o=" + (dir / "out"), c.verbose,
+                                         dir / "in.osm.pbf"}, code);
+        ASSERT_EQ(code, kExitDone) << printed;
+        std::istringstream lines(printed);
+        std::multiset<std::string> missing;
+        for (std::string line; std::getline(lines, line);)
+            if (line.ends_with(" is missing"))
+                missing.insert(line);
+        EXPECT_EQ(missing.size(), c.listed) << c.verbose << printed;
+        EXPECT_EQ(std::set<std::string>(missing.begin(), missing.end()).size(), missing.size()) << printed;
+        EXPECT_EQ(missing.count("Node 999 is missing"), 1u) << printed;
+        EXPECT_EQ(c.summary != nullptr && printed.find(c.summary) != std::string::npos, c.summary != nullptr)
+            << printed;
+    }
+}
+
+}  // namespace
