@@ -50,6 +50,26 @@ bool AreaRangeFits(const CSettings& settings, const TAreaList& areas)
     return false;
 }
 
+// Nodes in no area are in no tile. That is expected of polygons whose
+// outside is not to be split, and otherwise a gap in the areas.
+void ReportOutsideNodes(const Clip::TOutsideNodes& outside, const CSettings& settings)
+{
+    if (outside.count == 0)
+        return;
+    const char* lie = outside.count == 1 ? "node lies" : "nodes lie";
+    if (!settings.poly.empty() && !settings.processOuter)
+        std::printf("%s input %s outside the polygons: left out, as --process-outer is off.\n",
+                    GroupedDigits(outside.count).c_str(), lie);
+    else
+        std::printf("%s input %s outside every area: in no tile.\n", GroupedDigits(outside.count).c_str(), lie);
+    if (!settings.verbose)
+        return;
+    std::string ids;
+    for (OSM::TId id : outside.first)
+        ids += (ids.empty() ? "" : ", ") + std::to_string(id);
+    std::printf("The first of them: %s%s\n", ids.c_str(), outside.count > outside.first.Count() ? ", ..." : "");
+}
+
 // Names what was malformed in the input, and where, before the run's message.
 void ReportMalformed(const std::string& path, const std::string& fault, uint64_t offset)
 {
@@ -168,6 +188,8 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
     if (relations)
         relations->Close();
     problems.Finish();
+    if (const Clip::TOutsideNodes* outside = run->OutsideNodes())
+        ReportOutsideNodes(*outside, settings);
 
     log.Line("The work is finished.");
     return described ? kExitDone : kExitIoFailure;

@@ -40,7 +40,8 @@ namespace {
 
 CProblemReport* g_problems = nullptr;
 
-// "2,138": counts on the console are read, not parsed.
+}  // namespace
+
 std::string GroupedDigits(uint64_t value)
 {
     std::string digits = std::to_string(value);
@@ -48,8 +49,6 @@ std::string GroupedDigits(uint64_t value)
         digits.insert(i - 3, 1, ',');
     return digits;
 }
-
-}  // namespace
 
 CProblemReport::CProblemReport(bool listAll) : m_listAll(listAll), m_outer(g_problems) { g_problems = this; }
 

@@ -74,6 +74,10 @@ void ReportMissing(const char* kind, int64_t id);
 // line, printed the first time in a run.
 void ReportProblem(const std::string& line);
 
+// value with a comma between groups of three digits ("2,138"): counts on the
+// console are read, not parsed.
+std::string GroupedDigits(uint64_t value);
+
 // "%02u:%02u:%02u.%03u: " of the given local time, into out (at least 16 bytes).
 void FormatTimeStamp(char* out, unsigned hour, unsigned minute, unsigned second, unsigned millisecond);
 

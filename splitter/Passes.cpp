@@ -114,6 +114,8 @@ uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, Clip::CRunAreas
     {
         Clip::CPassDistributor pass;
         done = pass.Run(input, run, first, areaOutputs.Data(), passAreas, settings.reserveNodes, timestamp, log);
+        if (done && run.OutsideNodes() == nullptr)
+            run.SetOutsideNodes(std::move(pass.OutsideNodes()));
     }
     if (!done)
         return 0;

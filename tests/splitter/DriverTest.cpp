@@ -1,6 +1,6 @@
 // What a whole run prints about the input: each missing member once, however
-// many tiles and passes meet it.
-#include "splitter/Log.h"
+// many tiles and passes meet it; the nodes that no area holds.
+#include "splitter/Driver.h"
 
 #include <set>
 #include <sstream>
@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "splitter/Driver.h"
 #include "tests/splitter/clip/PassHarness.h"
 #include "tests/support/TestSupport.h"
 
@@ -28,7 +27,7 @@ std::string RunWith(const std::vector<std::string>& arguments, int& code)
 
 // A multipolygon across three tiles, each in a pass of its own, lacking 25
 // member ways; a way lacking a node.
-TEST(Log, EachMissingMemberIsReportedOncePerRun)
+TEST(Driver, EachMissingMemberIsReportedOncePerRun)
 {
     CTempDir dir;
     std::string relation = "r1 w1:outer";
@@ -58,6 +57,43 @@ TEST(Log, EachMissingMemberIsReportedOncePerRun)
         EXPECT_EQ(missing.count("Node 999 is missing"), 1u) << printed;
         EXPECT_EQ(c.summary != nullptr && printed.find(c.summary) != std::string::npos, c.summary != nullptr)
             << printed;
+    }
+}
+
+// Nodes in a gap between the areas of a split file, outside polygons, and
+// on the far edges of the set once the split file loses its degree lines.
+TEST(Driver, NodesOutsideEveryAreaAreCounted)
+{
+    CTempDir dir;
+    WriteFile(dir / "in.osm.pbf", PbfInput(ParseInput("n1 0.5 0.5; n2 1.5 0.5; n3 2.5 0.5; n4 2.9999999 0.9999999;"
+                                                      "n5 0.0000001 0.0000001")));
+    WriteSplitFile(dir / "gap.list", {{0, 0, 1, 1}, {2, 0, 3, 1}});
+    WriteFile(dir / "a.poly", "a\n1\n0 0\n1 0\n1 1\n0 1\nEND\nEND\n");
+    const std::string input = dir / "in.osm.pbf", out = "-o=" + (dir / "out");
+    int code = -1;
+    RunWith({"--max-nodes=2", out, input}, code);
+    ASSERT_EQ(code, kExitDone);
+    std::string integers = ReadFile(dir / "out/areas.list");
+    for (size_t at; (at = integers.find("#       :")) != std::string::npos;)
+        integers.erase(at, integers.find('\n', at) + 1 - at);
+    WriteFile(dir / "integers.list", integers);
+    const struct {
+        std::vector<std::string> arguments;
+        const char* printed;  // or nullptr for no line on nodes outside
+    } cases[] = {
+        {{"-s=" + (dir / "gap.list"), "-v"}, "1 input node lies outside every area: in no tile.\n"
+                                               "The first of them: 2\n"},
+        {{"-p=" + (dir / "a.poly")}, "3 input nodes lie outside the polygons: left out, as --process-outer is off.\n"},
+        {{"-p=" + (dir / "a.poly"), "-po"}, nullptr},
+        {{"-s=" + (dir / "integers.list")}, nullptr},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = c.arguments;
+        arguments.insert(arguments.end(), {out, input});
+        const std::string printed = RunWith(arguments, code);
+        ASSERT_EQ(code, kExitDone) << printed;
+        EXPECT_EQ(printed.find(c.printed ? c.printed : " outside ") != std::string::npos, c.printed != nullptr)
+            << arguments[0] << printed;
     }
 }
 
