@@ -60,8 +60,9 @@ TEST(Driver, EachMissingMemberIsReportedOncePerRun)
     }
 }
 
-// Nodes in a gap between the areas of a split file, outside polygons, and
-// on the far edges of the set once the split file loses its degree lines.
+// Nodes in a gap between the areas of a split file, outside polygons or in
+// their holes, and on the far edges of the set once the split file loses
+// its degree lines.
 TEST(Driver, NodesOutsideEveryAreaAreCounted)
 {
     CTempDir dir;
@@ -69,6 +70,7 @@ TEST(Driver, NodesOutsideEveryAreaAreCounted)
                                                       "n5 0.0000001 0.0000001")));
     WriteSplitFile(dir / "gap.list", {{0, 0, 1, 1}, {2, 0, 3, 1}});
     WriteFile(dir / "a.poly", "a\n1\n0 0\n1 0\n1 1\n0 1\nEND\nEND\n");
+    WriteFile(dir / "holed.poly", "h\n1\n-1 -1\n4 -1\n4 2\n-1 2\nEND\n!2\n1.4 0.4\n1.6 0.4\n1.6 0.6\n1.4 0.6\nEND\n");
     const std::string input = dir / "in.osm.pbf", out = "-o=" + (dir / "out");
     int code = -1;
     RunWith({"--max-nodes=2", out, input}, code);
@@ -83,8 +85,10 @@ TEST(Driver, NodesOutsideEveryAreaAreCounted)
     } cases[] = {
         {{"-s=" + (dir / "gap.list"), "-v"}, "1 input node lies outside every area: in no tile.\n"
                                                "The first of them: 2\n"},
-        {{"-p=" + (dir / "a.poly")}, "3 input nodes lie outside the polygons: left out, as --process-outer is off.\n"},
+        {{"-p=" + (dir / "a.poly")}, "3 input nodes lie outside the polygons: left out, as --process-outer is off"},
         {{"-p=" + (dir / "a.poly"), "-po"}, nullptr},
+        {{"-p=" + (dir / "holed.poly"), "-v"},
+         "1 input node lies outside the polygons: left out, as --process-outer is off.\nThe first of them: 2\n"},
         {{"-s=" + (dir / "integers.list")}, nullptr},
     };
     for (const auto& c : cases) {
