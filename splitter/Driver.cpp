@@ -6,7 +6,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <unistd.h>
 
 #include "common/OSM/Banner.h"
 #include "common/OSM/DataReader.h"
@@ -95,6 +97,11 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
     CStdOutLog log;
     log.enabled = settings.verbose;
     CProblemReport problems(settings.verbose);
+    // On a console the line shows how far a long run has come; into a file
+    // or a pipe only on request.
+    std::optional<CProgressLine> progress;
+    if (settings.progress || isatty(STDERR_FILENO))
+        progress.emplace(stderr);
 
     TAreaList areas;
     TSourceNames sourceNames;
@@ -114,6 +121,7 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
     }
     uint64_t nodeTotal = 0;
     if (!settings.poly.empty() || settings.splitFile.empty()) {
+        BeginProgress("Settling the areas");
         CAreaSplitter splitter(settings.maxNodes, log);
         if (!splitter.Run(areas, pbf, sourceNames.Empty() || settings.processOuter, settings.reserveNodes))
             return kExitNoAreas;
@@ -187,6 +195,7 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
     }
     if (relations)
         relations->Close();
+    progress.reset();
     problems.Finish();
     if (const Clip::TOutsideNodes* outside = run->OutsideNodes())
         ReportOutsideNodes(*outside, settings);

@@ -1,5 +1,6 @@
 // What a whole run prints about the input: each missing member once, however
-// many tiles and passes meet it; the nodes that no area holds.
+// many tiles and passes meet it; the nodes that no area holds; a progress
+// line per pass on standard error, asked for (it is no terminal here).
 #include "splitter/Driver.h"
 
 #include <set>
@@ -27,7 +28,7 @@ std::string RunWith(const std::vector<std::string>& arguments, int& code)
 
 // A multipolygon across three tiles, each in a pass of its own, lacking 25
 // member ways; a way lacking a node.
-TEST(Driver, EachMissingMemberIsReportedOncePerRun)
+TEST(Driver, EachMissingMemberIsReportedOncePerRunAndProgressShownOnRequest)
 {
     CTempDir dir;
     std::string relation = "r1 w1:outer";
@@ -40,13 +41,20 @@ TEST(Driver, EachMissingMemberIsReportedOncePerRun)
         const char* verbose;
         size_t listed;
         const char* summary;
-    } cases[] = {{"-v=0", 20, "\u2026 and 6 more members missing from the input; -v lists them all\n"},
-                 {"-v=1", 26, nullptr}};
+        bool progress;
+    } cases[] = {{"-v=0", 20, "\u2026 and 6 more members missing from the input; -v lists them all\n", false},
+                 {"-v=1", 26, nullptr, true}};
     for (const auto& c : cases) {
         int code = -1;
+        testing::internal::CaptureStderr();
         const std::string printed = RunWith({"-ma=1", "-s=" + (dir / "areas.list"), "-o=" + (dir / "out"), c.verbose,
-                                         dir / "in.osm.pbf"}, code);
+                                             c.progress ? "--progress" : "--progress=0", dir / "in.osm.pbf"}, code);
+        const std::string shown = testing::internal::GetCapturedStderr();
         ASSERT_EQ(code, kExitDone) << printed;
+        EXPECT_EQ(!shown.empty(), c.progress) << shown;
+        for (const char* line : {"\rFinding the ways that cross borders: ", "\rAreas 0 - 0 of 3: ", "\rAreas 2 - 2 of 3: ",
+                                 "% of the input, 0:00 elapsed"})
+            EXPECT_EQ(shown.find(line) != std::string::npos, c.progress) << shown;
         std::istringstream lines(printed);
         std::multiset<std::string> missing;
         for (std::string line; std::getline(lines, line);)
