@@ -90,7 +90,7 @@ bool WriteKML(const std::string& path, const TAreaList& areas, const std::string
         xml.Open("Placemark");
         xml.NameElement(*group.label);
         xml.TextElement("styleUrl", "#polyStyle");
-        xml.TextElement("description", "![CDATA[" + (description.empty() ? *group.label : description) + "]]");
+        xml.TextElement("description", description.empty() ? *group.label : description);
         if (multiContour)
             xml.Open("MultiGeometry");
         for (uint64_t a = group.first; a < group.last; ++a)

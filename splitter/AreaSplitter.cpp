@@ -261,7 +261,9 @@ void CAreaSplitter::ReadNodeBlocks(CPBInputAdapter& input, TEach each)
     OSM::CReadAhead blocks(input, 0, OSM::kReadAheadBlocks, OSM::kReadAheadBlocks);
     TPoints points;
     points.Reserve(65536);
+    const auto since = CProgressLine::TClock::now();
     while (const OSM::TDataBlock* data = blocks.Next()) {
+        ShowProgress(data->end, input.Stream().Size(), 0, since);
         const OSMPBF::PrimitiveBlock& block = data->block;
         points.Clear();
         bool more = false;

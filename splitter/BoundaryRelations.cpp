@@ -7,6 +7,24 @@
 #include <strings.h>
 
 #include "common/streams/Stream.h"
+#include "splitter/clip/AreaOutput.h"
+
+namespace {
+
+// Boundaries come as type=boundary, and as type=multipolygon too. The
+// multipolygons a pass makes of cut closed ways copy the way's tags, so they
+// can look the same: they take ids from TAreaOutput::kFirstNewId up, far
+// above the input's relations.
+bool IsBoundaryType(const OSM::TRelation& relation)
+{
+    const std::string* type = relation.FindTag("type");
+    if (type == nullptr)
+        return false;
+    return strcasecmp(type->c_str(), "boundary") == 0 ||
+           (strcasecmp(type->c_str(), "multipolygon") == 0 && relation.id < TAreaOutput::kFirstNewId);
+}
+
+}  // namespace
 
 CBoundaryRelationList::CBoundaryRelationList(int32_t adminLevel, const std::string& path)
     : m_adminLevel(adminLevel), m_path(path), m_file(std::fopen(path.c_str(), "wb"))
@@ -41,10 +59,8 @@ void CBoundaryRelationList::Note(const OSM::TRelation& relation)
     const std::string* level = relation.FindTag("admin_level");
     if (level == nullptr || std::strtol(level->c_str(), nullptr, 10) != m_adminLevel)
         return;
-    const std::string* type = relation.FindTag("type");
     const std::string* boundary = relation.FindTag("boundary");
-    if (type == nullptr || boundary == nullptr || strcasecmp(type->c_str(), "boundary") != 0 ||
-        strcasecmp(boundary->c_str(), "administrative") != 0)
+    if (!IsBoundaryType(relation) || boundary == nullptr || strcasecmp(boundary->c_str(), "administrative") != 0)
         return;
     if (!m_listed.insert(relation.id).second)
         return;

@@ -17,8 +17,8 @@ public:
     CBoundaryRelationList(const CBoundaryRelationList&) = delete;
     CBoundaryRelationList& operator=(const CBoundaryRelationList&) = delete;
 
-    // Lists relation once per run when it is an administrative boundary of
-    // the list's level.
+    // Lists relation once per run when it is an administrative boundary
+    // (type boundary, or multipolygon from the input) of the list's level.
     void Note(const OSM::TRelation& relation);
     // The system's reason why the file could not be opened; empty when it was.
     const std::string& OpenError() const { return m_openError; }

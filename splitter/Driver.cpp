@@ -6,7 +6,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <unistd.h>
 
 #include "common/OSM/Banner.h"
 #include "common/OSM/DataReader.h"
@@ -50,6 +52,26 @@ bool AreaRangeFits(const CSettings& settings, const TAreaList& areas)
     return false;
 }
 
+// Nodes in no area are in no tile. That is expected of polygons whose
+// outside is not to be split, and otherwise a gap in the areas.
+void ReportOutsideNodes(const Clip::TOutsideNodes& outside, const CSettings& settings)
+{
+    if (outside.count == 0)
+        return;
+    const char* lie = outside.count == 1 ? "node lies" : "nodes lie";
+    if (!settings.poly.empty() && !settings.processOuter)
+        std::printf("%s input %s outside the polygons: left out, as --process-outer is off.\n",
+                    GroupedDigits(outside.count).c_str(), lie);
+    else
+        std::printf("%s input %s outside every area: in no tile.\n", GroupedDigits(outside.count).c_str(), lie);
+    if (!settings.verbose)
+        return;
+    std::string ids;
+    for (OSM::TId id : outside.first)
+        ids += (ids.empty() ? "" : ", ") + std::to_string(id);
+    std::printf("The first of them: %s%s\n", ids.c_str(), outside.count > outside.first.Count() ? ", ..." : "");
+}
+
 // Names what was malformed in the input, and where, before the run's message.
 void ReportMalformed(const std::string& path, const std::string& fault, uint64_t offset)
 {
@@ -74,6 +96,12 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
 
     CStdOutLog log;
     log.enabled = settings.verbose;
+    CProblemReport problems(settings.verbose);
+    // On a console the line shows how far a long run has come; into a file
+    // or a pipe only on request.
+    std::optional<CProgressLine> progress;
+    if (settings.progress || isatty(STDERR_FILENO))
+        progress.emplace(stderr);
 
     TAreaList areas;
     TSourceNames sourceNames;
@@ -93,6 +121,7 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
     }
     uint64_t nodeTotal = 0;
     if (!settings.poly.empty() || settings.splitFile.empty()) {
+        BeginProgress("Settling the areas");
         CAreaSplitter splitter(settings.maxNodes, log);
         if (!splitter.Run(areas, pbf, sourceNames.Empty() || settings.processOuter, settings.reserveNodes))
             return kExitNoAreas;
@@ -166,6 +195,10 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
     }
     if (relations)
         relations->Close();
+    progress.reset();
+    problems.Finish();
+    if (const Clip::TOutsideNodes* outside = run->OutsideNodes())
+        ReportOutsideNodes(*outside, settings);
 
     log.Line("The work is finished.");
     return described ? kExitDone : kExitIoFailure;

@@ -299,7 +299,7 @@ bool ParseCommandLine(CSettings& settings, const char* const* arguments, int cou
          GetFlagOption(settings, "process-outer", "po", settings.processOuter) &&
          GetFlagOption(settings, "multi-contour", "mc", settings.multiContour) &&
          GetFlagOption(settings, "write-separate-contours", "wsc", settings.writeSeparateContours) &&
-         GetAreaRangeOption(settings);
+         GetFlagOption(settings, "progress", nullptr, settings.progress) && GetAreaRangeOption(settings);
     if (!ok)
         return false;
 

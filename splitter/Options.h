@@ -38,6 +38,8 @@ struct CSettings {
     bool processOuter = false;
     bool multiContour = false;
     bool writeSeparateContours = false;
+    // A progress line on standard error even when it is no terminal.
+    bool progress = false;
     // area-range: write only the tiles of areas [firstArea, lastArea] of the
     // settled list, so that separate jobs can share phase 2.
     std::string areaRangeName;  // as the user typed it; empty without the option

@@ -107,13 +107,18 @@ uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, Clip::CRunAreas
     // are found in groups of a full pass, whatever this job's range.
     if (passAreas < areas.Count() && run.EdgeWays() == nullptr) {
         const auto groupSize = uint32_t(std::min<uint64_t>({settings.maxAreas, Clip::kMaxPassAreas, maxFiles}));
+        BeginProgress("Finding the ways that cross borders");
         Clip::CPassDistributor::FindEdgeWays(input, run, std::max(groupSize, passAreas), settings.reserveNodes, log);
     }
     log.Format("Clipping areas %u - %u...", first, first + passAreas - 1);
+    BeginProgress("Areas " + std::to_string(first) + " - " + std::to_string(first + passAreas - 1) + " of " +
+                  std::to_string(areas.Count()));
     bool done;
     {
         Clip::CPassDistributor pass;
         done = pass.Run(input, run, first, areaOutputs.Data(), passAreas, settings.reserveNodes, timestamp, log);
+        if (done && run.OutsideNodes() == nullptr)
+            run.SetOutsideNodes(std::move(pass.OutsideNodes()));
     }
     if (!done)
         return 0;

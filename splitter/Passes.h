@@ -29,7 +29,8 @@ bool CheckPassGroups(const TAreaList& areas, const CSettings& settings);
 // a file is never split.
 uint64_t PassEnd(const TAreaList& areas, uint64_t first, const CSettings& settings, uint32_t maxFiles);
 
-// Writes the areas from first to PassEnd in one pass. A pass that leaves
+// Writes the areas from first to PassEnd in one pass, and hands run the
+// nodes outside every area when it does not hold them yet. A pass that leaves
 // areas to other passes first reads the input once per pass to find the ways
 // that cross borders anywhere, unless run already holds them. Returns how
 // many areas it wrote, 0 when an output file could not be created or the areas were

@@ -1,13 +1,16 @@
 #include "splitter/PolyFile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <strings.h>
 
+#include "common/rtree/RTree.h"
 #include "common/streams/FileStream.h"
 #include "common/streams/FileSystem.h"
+#include "splitter/AreaGeometry.h"
 
 namespace {
 
@@ -68,6 +71,79 @@ bool CleanContour(TRing& ring)
     return true;
 }
 
+// A closed ring with an edge tree, as the polygon difference takes them.
+struct TCutter {
+    explicit TCutter(TRing&& from) : ring(std::move(from)), edges(Geometry::EdgeTreeChunk(ring))
+    {
+        if (!Geometry::IsClockwise(ring))
+            std::reverse(ring.begin(), ring.end());
+        Geometry::BuildEdgeTree(ring, edges);
+    }
+
+    // Appends to out the rings of b (clockwise) outside this ring. False,
+    // appending nothing, when this ring leaves b as it is. A ring that lies
+    // inside b is taken out of each half of b either side of the meridian
+    // through its middle: an area has one ring, which can hold a notch, not
+    // a hole. Then b outside ring would be a ring with a hole, and no area
+    // can hold that.
+    bool Subtract(const TRing& b, CGrowArray<TRing>& out, bool halve = true)
+    {
+        switch (Geometry::Difference(edges, out, b, ring)) {
+        case Geometry::EOverlap::kTrimmed:
+            Geometry::BuildEdgeTree(ring, edges);  // ring gained the points where they meet
+            return true;
+        case Geometry::EOverlap::kCovered: return true;
+        case Geometry::EOverlap::kTouching: return false;
+        case Geometry::EOverlap::kApart: break;
+        }
+        // Apart, one inside the other, or neither: any vertex tells.
+        if (Geometry::PointInRing(ring.Data(), ring.Count(), b[0]))
+            return true;
+        if (!halve || !Geometry::PointInRing(b.Data(), b.Count(), ring[0]))
+            return false;
+        const CGeoRect around = RingBounds(b), inner = RingBounds(ring);
+        const int32_t middle = int32_t((int64_t(inner.west) + inner.east) / 2);
+        TCutter west(RectangleRing(around.west - 1, around.south - 1, middle, around.north + 1));
+        TCutter east(RectangleRing(middle, around.south - 1, around.east + 1, around.north + 1));
+        CGrowArray<TRing> halves;
+        if (!east.Subtract(b, halves, false) || !west.Subtract(b, halves, false))
+            return false;
+        for (const TRing& half : halves)
+            if (!Subtract(half, out, false))
+                out.PushBack(half);
+        return true;
+    }
+
+    TRing ring;
+    RTree::CRTree edges;
+};
+
+// Takes hole out of the areas from first on, the pieces of the polygon the
+// hole follows. False when it meets none of them.
+bool SubtractHole(TAreaList& areas, uint64_t first, TRing&& hole)
+{
+    TCutter cutter(std::move(hole));
+    bool met = false;
+    CGrowArray<TRing> pieces;
+    for (uint64_t i = first, end = areas.Count(); i < end;) {
+        TRing ring = areas[i].ring;
+        if (!Geometry::IsClockwise(ring))
+            std::reverse(ring.begin(), ring.end());
+        pieces.Clear();
+        if (!cutter.Subtract(ring, pieces)) {
+            ++i;
+            continue;
+        }
+        met = true;
+        const TArea polygon = std::move(areas[i]);
+        areas.Erase(i, i + 1);
+        --end;
+        for (TRing& piece : pieces)
+            areas.EmplaceBack() = {polygon.source, polygon.name, std::move(piece)};
+    }
+    return met;
+}
+
 std::string FileNameSource(const std::string& path)
 {
     std::string_view name = FileNamePart(path);
@@ -105,6 +181,8 @@ bool LoadPolyFile(const std::string& path, TSourceNames& sourceNames, TAreaList&
     };
     // Reading at the end of the file keeps returning nullptr, so the end ends
     // an open section and the file alike.
+    // A section headed "!" is a hole in the polygon of the section before it.
+    uint64_t polygonFirst = first, polygons = 0;
     const char* line;
     while ((line = ReadContentLine(in)) != nullptr && !IsEnd(line)) {
         std::string header = line;
@@ -117,19 +195,24 @@ bool LoadPolyFile(const std::string& path, TSourceNames& sourceNames, TAreaList&
             }
             ring.PushBack(point);
         }
-        if (CleanContour(ring)) {
-            TArea& area = areas.EmplaceBack();
-            area.source = source;
-            area.name = *source + "_" + header;
-            area.ring = std::move(ring);
+        if (!CleanContour(ring))
+            continue;
+        if (header[0] != '!') {
+            polygonFirst = areas.Count();
+            ++polygons;
+            areas.EmplaceBack() = {source, *source + "_" + header, std::move(ring)};
+        } else if (polygons == 0 || !SubtractHole(areas, polygonFirst, std::move(ring))) {
+            std::printf("%s: hole \"%s\" lies in no polygon before it\n", path.c_str(), header.c_str());
         }
     }
     if (areas.Count() == first) {
         std::printf("%s: no contour of at least three points\n", path.c_str());
         return fail();
     }
-    if (areas.Count() == first + 1)
-        areas.Back().name = *source;
+    // The pieces a hole leaves of a file's only polygon keep its name.
+    if (polygons == 1)
+        for (uint64_t i = first; i < areas.Count(); ++i)
+            areas[i].name = *source;
     return true;
 }
 

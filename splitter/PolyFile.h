@@ -1,4 +1,5 @@
-// Polygon files (.poly): every section of a file becomes one area.
+// Polygon files (.poly): every section of a file becomes one area, but a
+// section headed "!", a hole in the polygon of the section before it.
 #pragma once
 
 #include <string>
@@ -14,7 +15,10 @@
 bool LoadPolygons(const std::string& path, TSourceNames& sourceNames, TAreaList& areas, bool polyName);
 
 // Appends the areas of one polygon file, each named source + "_" + section
-// header, or the source alone when the file yields one area. Returns true
+// header, or the source alone when the file holds one polygon. A hole is
+// taken out of the polygon before it; one that lies inside cuts it in two
+// (an area has one ring), and one that meets it nowhere is left out after a
+// line naming the file and the hole. Returns true
 // when it appended an area, and then adds the file's source name to
 // sourceNames. On false (no file, no title, no surviving section, or a point
 // line that is not two numbers within the latitude and longitude ranges),

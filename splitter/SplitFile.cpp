@@ -85,12 +85,11 @@ class CEdgeLayout {
   public:
     explicit CEdgeLayout(const TAreaList& areas);
 
-    // The bounding rectangle of area i, its longitudes within [-180, +180]
-    // degrees: an area crossing 180 degrees has its east edge west of its
-    // west one.
-    const CGeoRect& Bounds(uint32_t i) const { return m_bounds[i]; }
     // The degrees to print for the edges of area i.
     TDegreeEdges Degrees(uint32_t i) const;
+    // The split-file integers to print for them: laid out as the degrees, so
+    // that a file read without its degree lines still covers every area.
+    TEdges Integers(uint32_t i) const;
 
   private:
     // (edge, area) of every area with a ring, sorted: one array per side.
@@ -101,6 +100,9 @@ class CEdgeLayout {
     // edge (across a parallel), their latitudes for an east or west one.
     bool Meets(const TIndex& index, uint32_t i, int32_t value, bool acrossParallel) const;
 
+    // The bounding rectangle of each area, its longitudes within [-180,
+    // +180] degrees: an area crossing 180 degrees has its east edge west of
+    // its west one.
     CGrowArray<CGeoRect> m_bounds;
     TIndex m_west, m_east, m_south, m_north;
 };
@@ -163,6 +165,27 @@ TDegreeEdges CEdgeLayout::Degrees(uint32_t i) const
 
 }  // namespace
 
+TEdges CEdgeLayout::Integers(uint32_t i) const
+{
+    const CGeoRect& r = m_bounds[i];
+    // Split-file steps, rounded toward the south or west, or the other way.
+    auto down = [](int64_t units) { return int32_t((units >= 0 ? units : units - kSplitUnit + 1) / kSplitUnit); };
+    auto up = [&](int64_t units) { return -down(-units); };
+    if (r.south == CGeoRect::kEmpty)
+        return {down(r.south), down(r.west), down(r.north), down(r.east)};
+    // Both sides of an edge between neighbours print the west or south
+    // side's value rounded down; the border of the set is rounded outward.
+    auto low = [&](const TIndex& highs, int32_t edge, bool acrossParallel) {
+        return down(Meets(highs, i, edge - 1, acrossParallel) ? edge - 1 : edge);
+    };
+    auto high = [&](const TIndex& lows, int32_t edge, bool acrossParallel) {
+        bool met = Meets(lows, i, edge, acrossParallel) || Meets(lows, i, edge + 1, acrossParallel);
+        return met ? down(edge) : up(edge);
+    };
+    return {low(m_north, r.south, true), low(m_east, r.west, false), high(m_south, r.north, true),
+            high(m_west, r.east, false)};
+}
+
 bool LoadSplitFile(const std::string& path, TAreaList& areas, const std::string* source)
 {
     areas.Clear();
@@ -211,16 +234,14 @@ bool WriteSplitFile(const std::string& path, const TAreaList& areas)
     const CEdgeLayout layout(areas);
     for (uint32_t i = 0; i < areas.Count(); ++i) {
         const TArea& area = areas[i];
-        const CGeoRect& r = layout.Bounds(i);
+        const TEdges e = layout.Integers(i);
         const TDegreeEdges d = layout.Degrees(i);
         auto number = static_cast<unsigned>(std::strtoul(area.name.c_str(), nullptr, 10));
         if (area.name.empty() || area.name[0] < '0' || area.name[0] > '9')
             number = 0;
         char text[256];
         int n = std::snprintf(text, sizeof text, "%08u: %d,%d to %d,%d\r\n#       : %lf,%lf to %lf,%lf\r\n\r\n", number,
-                              r.south / int32_t(kSplitUnit), r.west / int32_t(kSplitUnit),
-                              r.north / int32_t(kSplitUnit), r.east / int32_t(kSplitUnit), d.south, d.west, d.north,
-                              d.east);
+                              e.south, e.west, e.north, e.east, d.south, d.west, d.north, d.east);
         out.Write(text, uint64_t(n));
     }
     return out.Close();

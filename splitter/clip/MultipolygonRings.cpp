@@ -227,7 +227,7 @@ bool OrientRing(TMember* const* ring, uint64_t count, const CNodeIndex& nodes, C
         for (OSM::TId ref : ring[k]->way->nodeRefs) {
             CGeoPoint p;
             if (!nodes.NodePoint(ref, p)) {
-                std::printf("Node %" PRId64 " is missing\n", ref);
+                ReportMissing("Node", ref);
                 return false;
             }
             points.PushBack(p);
@@ -255,7 +255,7 @@ void AssembleRings(const OSM::TRelation& relation, const CGrowArray<OSM::TWay>& 
         const OSM::TWay* way = std::lower_bound(storedWays.begin(), storedWays.end(), member.ref,
                                                 [](const OSM::TWay& w, OSM::TId id) { return w.id < id; });
         if (way == storedWays.end() || way->id != member.ref) {
-            std::printf("Way %" PRId64 " is missing\n", member.ref);
+            ReportMissing("Way", member.ref);
             continue;
         }
         if (way->nodeRefs.Count() < 2 || !taken.insert(way).second)
@@ -271,8 +271,8 @@ void AssembleRings(const OSM::TRelation& relation, const CGrowArray<OSM::TWay>& 
     bool closed;
     while (joiner.Next(chain, closed)) {
         if (!closed) {
-            std::printf("Multipolygon %" PRId64 " has unclosed ring, way %" PRId64 "\n", relation.id,
-                        members[chain[0]].way->id);
+            ReportProblem("Multipolygon " + std::to_string(relation.id) + " has unclosed ring, way " +
+                          std::to_string(members[chain[0]].way->id));
             continue;
         }
         ring.Clear();

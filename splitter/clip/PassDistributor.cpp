@@ -74,10 +74,9 @@ bool CPassDistributor::NodePoint(OSM::TId id, CGeoPoint& point) const
     return true;
 }
 
-int32_t CPassDistributor::PassArea(CGeoPoint point, bool* border) const
+int32_t CPassDistributor::PassAreaOf(int32_t area) const
 {
     // Points of the run's other areas are outside this pass.
-    int32_t area = m_run->Locate(point, border);
     if (area < int32_t(m_first) || area - int32_t(m_first) >= int32_t(m_areaCount))
         return -1;
     return area - int32_t(m_first);
@@ -334,7 +333,10 @@ void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
         NoteBlock(m_nodeBlocks, reader, id);
         OSM::TNode& node = reader.Node();
         bool border = false;
-        const int32_t area = PassArea(node.position, &border);
+        const int32_t runArea = m_run->Locate(node.position, &border);
+        if (runArea < 0)
+            m_outside.Note(id);
+        const int32_t area = PassAreaOf(runArea);
         if (area < 0)
             return written;
         m_nodeAreas.Append(id, area);
@@ -501,7 +503,7 @@ bool CPassDistributor::GatherPoints(const OSM::TWay& way)
     for (OSM::TId ref : way.nodeRefs) {
         CGeoPoint p;
         if (!NodePoint(ref, p)) {
-            std::printf("Node %" PRId64 " is missing\n", ref);
+            ReportMissing("Node", ref);
             return false;
         }
         m_points.PushBack(p);

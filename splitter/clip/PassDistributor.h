@@ -70,6 +70,9 @@ public:
     void SetKeptPointLimit(uint64_t nodes) { m_keptPointLimit = nodes; }
     static constexpr uint64_t kKeptPointBytes = uint64_t(64) << 20;
 
+    // The input's nodes in no area of the run, as Run met them.
+    TOutsideNodes& OutsideNodes() { return m_outside; }
+
     uint64_t BytesHeld() const override;
     int32_t NodeArea(OSM::TId id) const override;
     bool NodePoint(OSM::TId id, CGeoPoint& point) const override;
@@ -78,7 +81,9 @@ public:
 private:
     // The pass area (0-based) a node at point goes to, or -1 when it lies
     // in no area of this pass.
-    int32_t PassArea(CGeoPoint point, bool* border) const;
+    int32_t PassArea(CGeoPoint point, bool* border) const { return PassAreaOf(m_run->Locate(point, border)); }
+    // The pass area of the run's area runArea (-1 for none), or -1.
+    int32_t PassAreaOf(int32_t runArea) const;
 
     struct TWantedNode {
         OSM::TId id;
@@ -215,6 +220,7 @@ private:
     CGrowArray<uint32_t> m_found;
 
     OSM::TId m_maxNodeId = 0, m_maxWayId = 0, m_maxRelationId = 0;
+    TOutsideNodes m_outside;
 };
 
 }  // namespace Clip

@@ -11,6 +11,20 @@
 
 namespace Clip {
 
+// The input's nodes that lie in no area of the run, and so in no tile.
+struct TOutsideNodes {
+    static constexpr uint32_t kListed = 10;
+
+    uint64_t count = 0;
+    CGrowArray<OSM::TId> first;  // the first kListed ids met
+
+    void Note(OSM::TId id)
+    {
+        if (count++ < kListed)
+            first.PushBack(id);
+    }
+};
+
 class CRunAreas {
 public:
     // Cleans every area's polygon as the clipping does and builds one point
@@ -44,6 +58,14 @@ public:
     // The input's node count: no pass holds more.
     void SetNodeTotal(uint64_t total) { m_nodeTotal = total; }
 
+    // The nodes outside every area, null until a pass has counted them.
+    const TOutsideNodes* OutsideNodes() const { return m_outsideCounted ? &m_outside : nullptr; }
+    void SetOutsideNodes(TOutsideNodes&& outside)
+    {
+        m_outside = std::move(outside);
+        m_outsideCounted = true;
+    }
+
 private:
     CGrowArray<TRing> m_polygons;
     Geometry::CAreaLocator m_locator;
@@ -51,6 +73,8 @@ private:
     bool m_hasEdgeWays = false;
     CGrowArray<uint64_t> m_nodeCounts;  // per area; empty until counted
     uint64_t m_nodeTotal = 0;           // 0 when unknown
+    TOutsideNodes m_outside;
+    bool m_outsideCounted = false;
 };
 
 }  // namespace Clip

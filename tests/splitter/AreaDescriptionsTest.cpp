@@ -25,7 +25,7 @@ TEST(AreaDescriptions, ExactBytesOfOneArea)
               "      </LineStyle>\r\n      <PolyStyle>\r\n        <color>ffffffff</color>\r\n"
               "        <colorMode>random</colorMode>\r\n      </PolyStyle>\r\n    </Style>\r\n    <Placemark>\r\n"
               "      <name>de</name>\r\n      <styleUrl>#polyStyle</styleUrl>\r\n"
-              "      <description>![CDATA[R&amp;D &lt;&quot;x&quot;&gt; &apos;y&apos;]]</description>\r\n"
+              "      <description>R&amp;D &lt;&quot;x&quot;&gt; &apos;y&apos;</description>\r\n"
               "      <MultiGeometry>\r\n        <Polygon>\r\n          <outerBoundaryIs>\r\n"
               "            <LinearRing>\r\n              <coordinates>\r\n0.000000,1.000000 1.000000,1.000000 "
               "1.000000,0.000000 0.000000,0.000000 0.000000,1.000000               </coordinates>\r\n"
