@@ -376,7 +376,7 @@ void CPassDistributor::HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingW
                                       const CGrowArray<uint32_t>& ringStart, const CGrowArray<int32_t>& reached)
 {
     CGrowArray<TRing> polygon;
-    CGeoRect bounds;
+    TRing all;  // every point of every ring
     for (uint32_t r = 0; r + 1 < ringStart.Count(); ++r) {
         TRing& points = polygon.EmplaceBack();
         for (uint32_t k = ringStart[r]; k < ringStart[r + 1]; ++k) {
@@ -386,7 +386,7 @@ void CPassDistributor::HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingW
                 if (!NodePoint(ref, p))
                     return;  // never for rings that were assembled
                 points.PushBack(p);
-                Extend(bounds, CGeoRect::OfPoint(p));
+                all.PushBack(p);
             }
             if (rings[k].reversed)
                 std::reverse(points.begin() + start, points.end());
@@ -400,10 +400,7 @@ void CPassDistributor::HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingW
     OSM::TWay border;
     border.tags = rings[0].way->tags;
     KeepOnlyBoundaryTags(border.tags);
-    m_found.Clear();
-    m_areaTree.Query(bounds, m_found);
-    std::sort(m_found.begin(), m_found.end());
-    for (uint32_t area : m_found) {
+    for (uint32_t area : AreasMeeting(all.Data(), all.Count())) {
         if (std::binary_search(reached.begin(), reached.end(), int32_t(area)))
             continue;
         CAreaClipContext& context = *m_contexts[area];

@@ -517,16 +517,7 @@ void CPassDistributor::ClipLine(const OSM::TWay& way, bool ringMode, bool keepsI
     uint64_t wayEntries = m_clippedWays.Count();
     while (wayEntries > 0 && KeyId(m_clippedWays[wayEntries - 1].key) == way.id)
         --wayEntries;
-    // The way's bounding rectangle, grown the short way round.
-    CGeoRect bounds;
-    for (const CGeoPoint& p : m_points)
-        Extend(bounds, CGeoRect::OfPoint(p));
-    m_found.Clear();
-    m_areaTree.Query(bounds, m_found);
-    // Areas sharing a file number their pieces in area order, whatever
-    // other areas the tree holds.
-    std::sort(m_found.begin(), m_found.end());
-    for (uint32_t area : m_found) {
+    for (uint32_t area : AreasMeeting(m_points.Data(), m_points.Count())) {
         CAreaClipContext& context = *m_contexts[area];
         uint64_t first = context.Pieces().Count();
         uint32_t count = context.ClipLine(way, m_points.Data(), m_points.Count(), ringMode, keepsId);
@@ -615,18 +606,26 @@ void CPassDistributor::ClipClosedWay(const OSM::TWay& way, bool ringMember)
         m_clippedWays.Erase(before, m_clippedWays.Count());
 }
 
-void CPassDistributor::HoldWholeAreas(const OSM::TWay& way, uint64_t firstEntry)
+const CGrowArray<uint32_t>& CPassDistributor::AreasMeeting(const CGeoPoint* points, uint64_t count)
 {
+    // The points' bounding rectangle, grown the short way round.
     CGeoRect bounds;
-    for (const CGeoPoint& p : m_points)
-        Extend(bounds, CGeoRect::OfPoint(p));
+    for (uint64_t i = 0; i < count; ++i)
+        Extend(bounds, CGeoRect::OfPoint(points[i]));
     m_found.Clear();
     m_areaTree.Query(bounds, m_found);
+    // Areas sharing a file number their pieces in area order, whatever
+    // other areas the tree holds.
     std::sort(m_found.begin(), m_found.end());
+    return m_found;
+}
+
+void CPassDistributor::HoldWholeAreas(const OSM::TWay& way, uint64_t firstEntry)
+{
     TRing ring;
     ring.Append(m_points.Data(), m_points.Count());
     const uint64_t lastEntry = m_clippedWays.Count();
-    for (uint32_t area : m_found) {
+    for (uint32_t area : AreasMeeting(m_points.Data(), m_points.Count())) {
         const TIdAreaKey key = MakeKey(way.id, int32_t(area));
         if (std::any_of(m_clippedWays.begin() + firstEntry, m_clippedWays.begin() + lastEntry,
                         [&](const TClippedWay& e) { return e.key == key; }))

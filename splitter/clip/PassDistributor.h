@@ -156,6 +156,9 @@ private:
     // run after another, share one clipped way table entry.
     void ClipLine(const OSM::TWay& way, bool ringMode, bool keepsId = true);
     void ClipClosedWay(const OSM::TWay& way, bool ringMember);
+    // The pass's areas whose rectangles meet that of points, ascending, in
+    // m_found.
+    const CGrowArray<uint32_t>& AreasMeeting(const CGeoPoint* points, uint64_t count);
     // Gives every area that the closed way, whose points are in m_points,
     // holds whole and has no piece of (no entry from firstEntry on) a ring
     // along its border.
