@@ -84,12 +84,11 @@ uint32_t CAreaClipContext::SplitTouchingRings(uint32_t first, uint32_t count)
         // The ring's first piece takes the first loop, new pieces the others.
         for (uint32_t k : members)
             m_pieces[k].way.nodeRefs.Clear();
-        for (uint64_t l = 0; l < loops.Count(); ++l) {
-            if (l == 0)
-                m_pieces[members[0]].way.nodeRefs = std::move(loops[0]);
-            else
-                NewPiece(m_pieces[members[0]].way).way.nodeRefs = std::move(loops[l]);
-        }
+        m_pieces[members[0]].way.nodeRefs = std::move(loops[0]);
+        OSM::TWay source;  // a copy: new pieces may move the list
+        source.tags = m_pieces[members[0]].way.tags;
+        for (uint64_t l = 1; l < loops.Count(); ++l)
+            NewPiece(source).way.nodeRefs = std::move(loops[l]);
     }
     return uint32_t(m_pieces.Count()) - first;
 }
