@@ -490,22 +490,94 @@ uint64_t CAreaClipContext::BorderWalk(const OSM::TWay& way, uint64_t index, bool
     return index;
 }
 
+bool CAreaClipContext::BorderPosition(CGeoPoint p, TCrossing& at)
+{
+    m_found.Clear();
+    m_edges.Query(CGeoRect::OfPoint(p), m_found);
+    std::sort(m_found.begin(), m_found.end());  // the first edge holding a corner is the one it starts
+    for (uint32_t k : m_found) {
+        const CGeoPoint q = m_polygon[k], q1 = m_polygon[k + 1];
+        const TVector e = Direction(q, q1), w = Direction(q, p);
+        if (Cross(e, w) != 0 || Geometry::SamePlace(p, q1))
+            continue;
+        const double u = Along(w, e);
+        if (u < 0 || u > 1)
+            continue;
+        at = {int32_t(k), Geometry::SamePlace(p, q) ? 0 : std::min(ToFraction(u), uint32_t(kFractionScale) - 1), 0};
+        return true;
+    }
+    return false;
+}
+
+void CAreaClipContext::NoteBorderNodes(const OSM::TWay& way)
+{
+    for (OSM::TId ref : way.nodeRefs) {
+        CGeoPoint p;
+        TCrossing at;
+        if (ref != kPlaceholder && m_nodes.NodePoint(ref, p) && BorderPosition(p, at))
+            m_borderNodes.PushBack({at.edge, at.fraction, ref});
+    }
+}
+
+void CAreaClipContext::SortBorderNodes()
+{
+    std::sort(m_borderNodes.begin(), m_borderNodes.end(), [](const TBorderNode& a, const TBorderNode& b) {
+        return a.edge != b.edge ? a.edge < b.edge : a.fraction != b.fraction ? a.fraction < b.fraction : a.id < b.id;
+    });
+    m_borderNodes.Erase(uint64_t(std::unique(m_borderNodes.begin(), m_borderNodes.end(),
+                                             [](const TBorderNode& a, const TBorderNode& b) {
+                                                 return a.edge == b.edge && a.fraction == b.fraction;
+                                             }) -
+                                 m_borderNodes.begin()),
+                        m_borderNodes.Count());
+}
+
 void CAreaClipContext::AppendBorderPath(OSM::TWay& way, const TCrossing& a, const TCrossing& b)
 {
-    if (a.edge == b.edge && a.fraction <= b.fraction)
+    // Nodes of the polygon being closed that lie on the border between a
+    // and b go into the path: the polygon touches the border there, and a
+    // path passing them by would make its ring touch itself between nodes.
+    auto onEdge = [&](uint32_t edge, uint64_t above, uint64_t below) {
+        const TBorderNode* n = std::lower_bound(
+            m_borderNodes.begin(), m_borderNodes.end(), std::pair(int32_t(edge), above),
+            [](const TBorderNode& x, std::pair<int32_t, uint64_t> k) {
+                return x.edge != k.first ? x.edge < k.first : x.fraction <= k.second;
+            });
+        for (; n != m_borderNodes.end() && n->edge == int32_t(edge) && n->fraction < below; ++n)
+            way.nodeRefs.PushBack(n->id);
+    };
+    auto corner = [&](uint32_t k) {
+        const TBorderNode* n = std::lower_bound(
+            m_borderNodes.begin(), m_borderNodes.end(), int32_t(k),
+            [](const TBorderNode& x, int32_t edge) { return x.edge < edge; });
+        const bool held = n != m_borderNodes.end() && n->edge == int32_t(k) && n->fraction == 0;
+        way.nodeRefs.PushBack(held ? n->id : NewNode(m_polygon[k], false));
+    };
+    if (a.edge == b.edge && a.fraction <= b.fraction) {
+        onEdge(uint32_t(a.edge), a.fraction, b.fraction);
         return;
+    }
     const uint32_t edges = EdgeCount();
-    for (uint32_t k = (uint32_t(a.edge) + 1) % edges; k != uint32_t(b.edge); k = (k + 1) % edges)
-        way.nodeRefs.PushBack(NewNode(m_polygon[k], false));
-    if (b.fraction != 0)
-        way.nodeRefs.PushBack(NewNode(m_polygon[uint32_t(b.edge)], false));
+    onEdge(uint32_t(a.edge), a.fraction, UINT64_MAX);
+    for (uint32_t k = (uint32_t(a.edge) + 1) % edges; k != uint32_t(b.edge); k = (k + 1) % edges) {
+        corner(k);
+        onEdge(k, 0, UINT64_MAX);
+    }
+    if (b.fraction != 0) {
+        corner(uint32_t(b.edge));
+        onEdge(uint32_t(b.edge), 0, b.fraction);
+    }
 }
 
 void CAreaClipContext::ClosePieces(uint32_t first, uint32_t count, bool highway)
 {
     ClearCrossingNodes();
-    for (uint32_t i = first; i < first + count; ++i)
+    m_borderNodes.Clear();
+    for (uint32_t i = first; i < first + count; ++i) {
         FinishPlaceholders(m_pieces[i], highway);
+        NoteBorderNodes(m_pieces[i].way);
+    }
+    SortBorderNodes();
     // The walks may trim a piece that only runs along the border down to
     // nothing; it is kept as it came (see below).
     CGrowArray<CGrowArray<OSM::TId>> came;
@@ -684,10 +756,16 @@ uint32_t CAreaClipContext::CloseRingPieces(const TRingPiece* pieces, uint32_t co
         if (piece.end.HasEdge() && refs.Back() != kPlaceholder)
             m_crossingNodes.try_emplace({piece.end.edge, piece.end.fraction}, refs.Back());
     }
+    m_borderNodes.Clear();
     for (uint32_t i = 0; i < count; ++i) {
         TPiece& piece = m_pieces[pieces[i].index];
         FinishPlaceholders(piece, piece.way.FindTag("highway") != nullptr);
+        NoteBorderNodes(piece.way);
     }
+    for (uint32_t k = 0; k < ringCount; ++k)
+        if (LiesInside(*ring[k].way))
+            NoteBorderNodes(*ring[k].way);
+    SortBorderNodes();
     const uint32_t edges = EdgeCount();
     auto leavingOf = [&](const TRingPiece& p) -> const TCrossing& {
         return p.reversed ? m_pieces[p.index].start : m_pieces[p.index].end;

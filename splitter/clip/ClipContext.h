@@ -174,8 +174,22 @@ private:
     bool LiesInside(const OSM::TWay& way) const;
     // Whether nodes a and b are one, or lie at one known place: rings join there.
     bool SameNodePlace(OSM::TId a, OSM::TId b) const;
-    // Appends new nodes at the polygon points from crossing a to crossing b.
+    // Appends the border path from crossing a to crossing b: new nodes at
+    // the polygon's corners, and the noted border nodes on the way.
     void AppendBorderPath(OSM::TWay& way, const TCrossing& a, const TCrossing& b);
+    // Where p lies on the border, at fraction 0 of the edge for a corner;
+    // false when it lies off the border.
+    bool BorderPosition(CGeoPoint p, TCrossing& at);
+    // Notes the nodes of way that lie on the border, for the border paths.
+    void NoteBorderNodes(const OSM::TWay& way);
+    void SortBorderNodes();
+
+    struct TBorderNode {
+        int32_t edge;
+        uint32_t fraction;
+        OSM::TId id;
+    };
+    CGrowArray<TBorderNode> m_borderNodes;  // by edge and fraction, one per place
 
     TAreaOutput& m_output;
     const CNodeIndex& m_nodes;

@@ -379,17 +379,31 @@ void CPassDistributor::HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingW
     TRing all;  // every point of every ring
     for (uint32_t r = 0; r + 1 < ringStart.Count(); ++r) {
         TRing& points = polygon.EmplaceBack();
-        for (uint32_t k = ringStart[r]; k < ringStart[r + 1]; ++k) {
+        // Each way reads in ring order, but a ring turned round lists its
+        // ways last first: the second way then begins where the first did.
+        const uint32_t first = ringStart[r], count = ringStart[r + 1] - first;
+        bool backwards = false;
+        CGeoPoint joint{};  // where the last way read ends
+        for (uint32_t i = 0; i < count; ++i) {
+            const TRingWay& way = rings[backwards ? first + count - 1 - i : first + i];
             const uint64_t start = points.Count();
-            for (OSM::TId ref : rings[k].way->nodeRefs) {
+            for (OSM::TId ref : way.way->nodeRefs) {
                 CGeoPoint p;
                 if (!NodePoint(ref, p))
                     return;  // never for rings that were assembled
                 points.PushBack(p);
                 all.PushBack(p);
             }
-            if (rings[k].reversed)
+            if (way.reversed)
                 std::reverse(points.begin() + start, points.end());
+            if (i == 1 && !backwards && !(points[start] == joint)) {
+                // Read again the other way round, from the last way on.
+                points.Clear();
+                backwards = true;
+                i = uint32_t(-1);
+                continue;
+            }
+            joint = points.Back();
             points.PopBack();
         }
     }

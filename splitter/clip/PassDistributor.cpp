@@ -639,13 +639,36 @@ void CPassDistributor::HoldWholeAreas(const OSM::TWay& way, uint64_t firstEntry)
 // Stage 6: cut the edge ways at the borders.
 void CPassDistributor::ClipWays()
 {
+    // The multipolygons each member way belongs to: (way id, relation index).
+    CGrowArray<std::pair<OSM::TId, uint64_t>> memberOf;
+    for (uint64_t r = 0; r < m_edgeMultipolygons.Count(); ++r)
+        for (const OSM::TMember& member : m_edgeMultipolygons[r].members)
+            if (member.type == OSM::kWay)
+                memberOf.PushBack({member.ref, r});
+    Sort(memberOf, [](const auto& a, const auto& b) { return a.first < b.first; });
+    // A ring's way that says no more than one of its relations, as rings
+    // tagged like their relation do, is a polygon only as that relation's ring.
+    auto ownArea = [&](const OSM::TWay& way) {
+        auto said = [&](const OSM::TRelation& relation) {
+            return std::all_of(way.tags.begin(), way.tags.end(), [&](const OSM::TTag& tag) {
+                const std::string* value = relation.FindTag(tag.key);
+                return value != nullptr && *value == tag.value;
+            });
+        };
+        for (auto* m = std::lower_bound(memberOf.begin(), memberOf.end(), way.id,
+                                        [](const auto& e, OSM::TId id) { return e.first < id; });
+             m != memberOf.end() && m->first == way.id; ++m)
+            if (said(m_edgeMultipolygons[m->second]))
+                return false;
+        return IsAreaWay(way);
+    };
     for (const OSM::TWay& way : m_edgeWayCopies) {
         bool multipolygonWay = Contains(m_edgeMultipolygonWays, way.id);
         const CGrowArray<OSM::TId>& refs = way.nodeRefs;
         bool closed = refs.Count() >= 3 && refs[0] == refs.Back();
         if (!GatherPoints(way)) {
             ClipRuns(way, multipolygonWay);
-        } else if (closed && IsAreaWay(way)) {
+        } else if (closed && ownArea(way)) {
             ClipClosedWay(way, multipolygonWay);
             if (multipolygonWay) {
                 // The ring's pieces, without the tags that its own pieces carry.

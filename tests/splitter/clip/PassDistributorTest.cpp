@@ -78,9 +78,11 @@ TEST(PassDistributor, SmallInputsSplitSoundly)
         {"a ring of two ways meeting at two nodes of one place",
          "n1 0.5 0.25; n2 0.5 0.75; n3 1.5 0.75; n4 1.5 0.25; n5 1.5 0.25; w10 1 2 3 4; w11 5 1;"
          "r100 w10:outer w11:outer type=multipolygon"},
+        // The multipolygon's ring, of three ways, runs counter-clockwise.
         {"a tile inside a multipolygon and a closed way",
          "n1 0.5 0.5; n2 0.5 2.5; n3 2.5 2.5; n4 2.5 0.5; n5 0.25 0.25; n6 0.25 2.75; n7 2.75 2.75; n8 2.75 0.25;"
-         "w10 1 2 3 4 1; w11 5 6 7 8 5 landuse=grass; r100 w10:outer type=multipolygon", NineAreas()},
+         "w10 1 4; w11 4 3 2; w12 2 1; w13 5 6 7 8 5 landuse=grass; r100 w10:outer w11:outer w12:outer "
+         "type=multipolygon", NineAreas()},
         // Cut, the first touches itself at node 2, the second runs out to node 10 and back.
         {"closed ways that are no simple rings",
          "n1 0.5 0.25; n2 1.25 0.5; n3 1.5 0.25; n4 1.5 0.75; n5 0.5 0.75; n6 1.75 0.5; n7 0.25 0.1; n8 1.5 0.1;"
