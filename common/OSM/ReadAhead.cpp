@@ -25,7 +25,8 @@ uint32_t Kinds(const OSMPBF::PrimitiveBlock& block)
 CReadAhead::CReadAhead(CPBInputAdapter& source, uint64_t start, uint32_t depth, uint32_t threads)
     : m_source(source), m_framer(source.Stream()), m_position(start)
 {
-    // The caller's slot, the next block's, and the ones read ahead.
+    // The caller's slot and the ones read ahead, the next block's among
+    // them; without threads, the caller's and the next block's.
     for (uint32_t i = 0; i <= std::max(depth, 1u); ++i) {
         m_slots.push_back(std::make_unique<TSlot>());
         m_free.push_back(m_slots.back().get());
