@@ -1,6 +1,7 @@
 #include "splitter/Driver.h"
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -8,11 +9,14 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
+
 #include <unistd.h>
 
 #include "common/OSM/Banner.h"
 #include "common/OSM/DataReader.h"
 #include "common/OSM/PBInputAdapter.h"
+#include "common/OSM/WayNodes.h"
 #include "common/streams/FileStream.h"
 #include "common/streams/FileSystem.h"
 #include "splitter/AreaDescriptions.h"
@@ -81,14 +85,83 @@ void ReportMalformed(const std::string& path, const std::string& fault, uint64_t
     std::puts("Bad input file.");
 }
 
+// Says what the input is when it is no PBF file, and how to convert it:
+// osmium reads these formats, and names its output after the input.
+void ReportOtherFormat(const std::string& path, const char* format)
+{
+    std::printf("%s: the file is %s, not OSM PBF.", path.c_str(), format);
+    if (std::strstr(format, "change") == nullptr) {
+        std::string name = path;
+        for (const std::string_view extension : {".gz", ".bz2", ".osm", ".xml", ".o5m"})
+            if (name.ends_with(extension))
+                name.resize(name.size() - extension.size());
+        std::printf(" Convert it first: osmium cat %s -o %s.osm.pbf", path.c_str(), name.c_str());
+    }
+    std::puts("\nBad input file.");
+}
+
+// A copy of the input completed with the nodes whose locations its ways
+// carry, in the output directory; the file goes with this object.
+struct TWayNodeCopy {
+    struct TFile {
+        std::string path;
+        ~TFile()
+        {
+            if (!path.empty())
+                RemovePlainFile(path);
+        }
+    } file;  // declared first, so removed after the stream closed it
+    CFileReadStream stream{65536};
+    CPBInputAdapter pbf;
+};
+
+// The input as the run reads it: input itself, or, when its ways carry the
+// locations of nodes it lacks (`osmium add-locations-to-ways` leaves out the
+// untagged nodes), copy, which holds those nodes too, made and opened here.
+// Jobs sharing the output directory make copies of their own.
+CPBInputAdapter& CompleteInput(const CSettings& settings, CPBInputAdapter& input, int64_t timestamp,
+                               TWayNodeCopy& copy)
+{
+    if (!input.LocationsOnWays())
+        return input;
+    MakeDirectoryPath(settings.outputDir);
+    copy.file.path = settings.outputDir + "splitter-" + std::to_string(getpid()) + "-input.osm.pbf.tmp";
+    // Made like the nodes that the passes add.
+    OSM::TInfo info;
+    info.version = 1;
+    info.timestamp = timestamp;
+    info.visible = 1;
+    const uint64_t added = OSM::WriteWithWayNodes(input, copy.file.path, info);
+    if (added == 0) {
+        copy.file.path.clear();
+        return input;
+    }
+    std::printf("The ways of the input carry the locations of %" PRIu64
+                " nodes that it lacks: they are split as plain nodes.\n",
+                added);
+    if (!copy.stream.Open(copy.file.path) || !copy.pbf.Open(copy.stream))
+        throw TStreamException{TStreamException::kRead, 0, 0, copy.file.path};
+    return copy.pbf;
+}
+
 // Both phases over the opened input. Malformed input leaves as
 // CBadFileException; stream and memory failures leave as exceptions,
 // reported once by RunSplitter.
-int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapter& pbf)
+int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapter& original)
 {
+    // Objects the passes make carry the input's time, so the same input
+    // gives the same output.
+    const int64_t timestamp = input.ModificationTime() * 1000;
     // Before anything is written: an input that would make unreadable
-    // outputs is refused whole.
-    if (!CheckInputIds(pbf, settings.inputFile)) {
+    // outputs is refused whole; so is a completed copy whose added nodes
+    // would.
+    if (!CheckInputIds(original, settings.inputFile)) {
+        std::puts("Bad input file.");
+        return kExitBadInput;
+    }
+    TWayNodeCopy copy;
+    CPBInputAdapter& pbf = CompleteInput(settings, original, timestamp, copy);
+    if (&pbf != &original && !CheckInputIds(pbf, settings.inputFile)) {
         std::puts("Bad input file.");
         return kExitBadInput;
     }
@@ -180,9 +253,6 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
     const auto maxFiles = uint32_t(std::clamp<uint64_t>(freeFiles - std::min(freeFiles, kSpareFiles), 1, UINT32_MAX));
     if (maxFiles < settings.maxAreas && maxFiles < areas.Count())
         log.Format("Open files are limited: a pass writes at most %u files.", maxFiles);
-    // Objects the passes make carry the input's time, so the same input
-    // gives the same output.
-    const int64_t timestamp = input.ModificationTime() * 1000;
     const std::unique_ptr<Clip::CRunAreas> run = PrepareRun(areas);
     // A single pass reserves its node table from this count instead of
     // growing it.
@@ -191,6 +261,11 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
         uint32_t done = RunPass(pbf, areas, *run, first, relations.get(), settings, maxFiles, timestamp, log);
         if (done == 0)
             return kExitPassFailed;
+        // The first pass has read every block.
+        if (const uint64_t older = original.OlderVersions(); older != 0 && first == settings.firstArea)
+            std::printf("Older versions of objects left out: %" PRIu64
+                        " (of an object that the input holds more than once, only the last version is split).\n",
+                        older);
         first += done;
     }
     if (relations)
@@ -216,7 +291,10 @@ int RunPhases(const CSettings& settings)
         return kExitBadInput;
     }
     if (!pbf.Open(input)) {
-        ReportMalformed(settings.inputFile, pbf.Fault(), pbf.BlobOffset());
+        if (pbf.OtherFormat() != nullptr)
+            ReportOtherFormat(settings.inputFile, pbf.OtherFormat());
+        else
+            ReportMalformed(settings.inputFile, pbf.Fault(), pbf.BlobOffset());
         return kExitBadInput;
     }
     try {

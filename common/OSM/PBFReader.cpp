@@ -328,6 +328,22 @@ const CGrowArray<TId>& CPBFReaderAdapter::WayRefs()
     return m_wayRefs;
 }
 
+const CGrowArray<CGeoPoint>& CPBFReaderAdapter::WayLocations()
+{
+    m_wayLocations.Clear();
+    if (!IsValid() || m_type != kWay)
+        return m_wayLocations;
+    const OSMPBF::Way& way = m_group->ways(m_entity - m_nodesEnd);
+    if (way.lat_size() != way.refs_size() || way.lon_size() != way.refs_size())
+        return m_wayLocations;
+    m_wayLocations.Reserve(uint64_t(way.refs_size()));
+    int64_t lat = 0;
+    int64_t lon = 0;
+    for (int k = 0; k < way.refs_size(); ++k)
+        m_wayLocations.PushBack(m_scale.Point(lat = Add(lat, way.lat(k)), lon = Add(lon, way.lon(k))));
+    return m_wayLocations;
+}
+
 void CPBFReaderAdapter::DecodeRelation(const OSMPBF::Relation& relation)
 {
     const int members = relation.memids_size();

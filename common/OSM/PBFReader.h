@@ -72,6 +72,11 @@ public:
     // most ways only that far; valid until the next WayRefs. Throws
     // TBadAlloc.
     const CGrowArray<TId>& WayRefs();
+    // The locations that the current way carries for its nodes (a file with
+    // the optional feature "LocationsOnWays"), one for each node reference;
+    // none when it is no way or does not carry one for each. Valid until the
+    // next WayLocations. Throws TBadAlloc.
+    const CGrowArray<CGeoPoint>& WayLocations();
 
     // Restarts reading at offset: 0 or a FirstBlockOffset (or the stream's
     // size, for the end). Reads blobs from there up to the next "OSMData"
@@ -149,6 +154,7 @@ private:
     TWay m_spareWay;
     TRelation m_spareRelation;
     CGrowArray<TId> m_wayRefs;
+    CGrowArray<CGeoPoint> m_wayLocations;
 };
 
 }  // namespace OSM

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <climits>
 #include <memory>
+#include <string_view>
 #include <utility>
 
 #include <libdeflate.h>
+#include <lz4.h>
+#include <zstd.h>
 
 #include "osmformat.pb.h"
 
@@ -57,9 +60,47 @@ bool CPBInputAdapter::Skip(int count)
 
 int64_t CPBInputAdapter::ByteCount() const { return static_cast<int64_t>(m_stream->Position()); }
 
+namespace {
+
+// The format whose signature head starts with, or null. Only these bytes are
+// looked at, so a file is never refused for its later contents here.
+const char* FormatOf(std::string_view head)
+{
+    static const struct {
+        std::string_view signature;
+        const char* format;
+    } kFormats[] = {
+        {"<?xml", "OSM XML"},
+        {"<osm", "OSM XML"},
+        {"\xEF\xBB\xBF<", "OSM XML"},  // after a byte order mark
+        {"\xFF\xE0\x04o5m2", "o5m"},
+        {"\xFF\xE0\x04o5c2", "an o5c change file"},  // no extract
+        {"\x1F\x8B", "gzip-compressed"},
+        {"BZh", "bzip2-compressed"},
+    };
+    for (const auto& [signature, format] : kFormats)
+        if (head.starts_with(signature))
+            return format;
+    return nullptr;
+}
+
+}  // namespace
+
 bool CPBInputAdapter::Open(CReadStream& stream)
 {
     m_stream = &stream;
+    m_otherFormat = nullptr;
+    m_locationsOnWays = false;
+    try {
+        const uint64_t start = stream.Position();
+        const auto n = std::min<uint64_t>(stream.Remaining(), 8);
+        m_otherFormat = FormatOf({reinterpret_cast<const char*>(stream.Get(n)), size_t(n)});
+        stream.Seek(start);
+    } catch (const TStreamException&) {
+        // ReadBlob meets the failure again and says so.
+    }
+    if (m_otherFormat != nullptr)
+        return Malformed(std::string("the file is ") + m_otherFormat + ", not OSM PBF");
     bool error;
     if (!ReadBlob(error))
         return error ? false : Malformed("the file is empty");
@@ -71,7 +112,17 @@ bool CPBInputAdapter::Open(CReadStream& stream)
     for (const std::string& feature : header.required_features())
         if (feature != "OsmSchema-V0.6" && feature != "DenseNodes")
             return Malformed("the file requires the feature \"" + feature + "\", which this program lacks");
+    for (const std::string& feature : header.optional_features())
+        m_locationsOnWays |= feature == "LocationsOnWays";
     return true;
+}
+
+uint64_t CPBInputAdapter::OlderVersions() const
+{
+    uint64_t sum = 0;
+    for (const auto& [offset, count] : m_olderVersions)
+        sum += count;
+    return sum;
 }
 
 bool CPBInputAdapter::Malformed(std::string fault)
@@ -151,30 +202,71 @@ bool CPBInputAdapter::ReadRawBlobBody()
 
 namespace {
 
-// Inflates compressed into payload, which must come to exactly rawSize bytes:
-// a stream that ends early, runs on, or has bytes behind its end is malformed.
-bool Inflate(const std::string& compressed, int32_t rawSize, CGrowArray<uint8_t>& payload)
+// The calling thread's decompression context, made by make on first use and
+// kept between blobs.
+template <typename T, T* (*make)(), auto release>
+T* ThreadContext()
 {
     struct TFree {
-        void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+        void operator()(T* context) const { release(context); }
     };
-    thread_local std::unique_ptr<libdeflate_decompressor, TFree> decompressor(libdeflate_alloc_decompressor());
-    if (!decompressor)
+    thread_local std::unique_ptr<T, TFree> context(make());
+    if (!context)
         ThrowBadAlloc();
-    payload.Resize(static_cast<uint64_t>(rawSize));
-    uint8_t none;  // an empty payload may have no storage
-    size_t read = 0;
-    size_t written = 0;
-    return libdeflate_zlib_decompress_ex(decompressor.get(), compressed.data(), compressed.size(),
-                                         rawSize != 0 ? payload.Data() : &none, static_cast<size_t>(rawSize), &read,
-                                         &written) == LIBDEFLATE_SUCCESS &&
-           read == compressed.size() && written == static_cast<size_t>(rawSize);
+    return context.get();
 }
 
-bool Fails(std::string& fault, const char* why)
+// Each decompresses all of compressed into out, whose room is the raw size,
+// and returns the bytes written, or -1 when the data is malformed or does
+// not fit.
+int64_t Inflate(const std::string& compressed, uint8_t* out, size_t room)
 {
-    fault = why;
+    auto* decompressor =
+        ThreadContext<libdeflate_decompressor, libdeflate_alloc_decompressor, libdeflate_free_decompressor>();
+    size_t read = 0;
+    size_t written = 0;
+    // Bytes behind the zlib stream's end are as malformed as a short one.
+    return libdeflate_zlib_decompress_ex(decompressor, compressed.data(), compressed.size(), out, room, &read,
+                                         &written) == LIBDEFLATE_SUCCESS && read == compressed.size()
+               ? int64_t(written)
+               : -1;
+}
+
+int64_t Unzstd(const std::string& compressed, uint8_t* out, size_t room)
+{
+    const size_t written = ZSTD_decompressDCtx(ThreadContext<ZSTD_DCtx, ZSTD_createDCtx, ZSTD_freeDCtx>(), out, room,
+                                               compressed.data(), compressed.size());
+    return ZSTD_isError(written) ? -1 : int64_t(written);
+}
+
+int64_t Unlz4(const std::string& compressed, uint8_t* out, size_t room)
+{
+    // The block format, as the PBF writers use it; its size fits an int
+    // since it lies below the blob limit.
+    return LZ4_decompress_safe(compressed.data(), reinterpret_cast<char*>(out), int(compressed.size()), int(room));
+}
+
+bool Fails(std::string& fault, std::string why)
+{
+    fault = std::move(why);
     return false;
+}
+
+// Decompresses the data of blob, compressed by method, into payload, which
+// must come to exactly raw_size bytes.
+bool Decompress(const OSMPBF::Blob& blob, const std::string& compressed, const char* method,
+                int64_t (*decompress)(const std::string&, uint8_t*, size_t), CGrowArray<uint8_t>& payload,
+                std::string& fault)
+{
+    if (!blob.has_raw_size())
+        return Fails(fault, std::string(method) + " data without a raw size");
+    const auto rawSize = static_cast<size_t>(blob.raw_size());
+    payload.Resize(rawSize);
+    uint8_t none;  // an empty payload may have no storage
+    if (decompress(compressed, rawSize != 0 ? payload.Data() : &none, rawSize) == int64_t(rawSize))
+        return true;
+    return Fails(fault, std::string("the ") + method + " data does not " +
+                            (blob.has_zlib_data() ? "inflate" : "decompress") + " to its raw size");
 }
 
 }  // namespace
@@ -189,18 +281,15 @@ bool CPBInputAdapter::DecodeBlob(const OSMPBF::Blob& blob, CGrowArray<uint8_t>& 
         payload.Append(reinterpret_cast<const uint8_t*>(blob.raw().data()), blob.raw().size());
         return true;
     case OSMPBF::Blob::kZlibData:
-        if (!blob.has_raw_size())
-            return Fails(fault, "zlib data without a raw size");
-        return Inflate(blob.zlib_data(), blob.raw_size(), payload) ||
-               Fails(fault, "the zlib data does not inflate to its raw size");
+        return Decompress(blob, blob.zlib_data(), "zlib", Inflate, payload, fault);
+    case OSMPBF::Blob::kZstdData:
+        return Decompress(blob, blob.zstd_data(), "zstd", Unzstd, payload, fault);
+    case OSMPBF::Blob::kLz4Data:
+        return Decompress(blob, blob.lz4_data(), "lz4", Unlz4, payload, fault);
     case OSMPBF::Blob::kLzmaData:
         return Fails(fault, "lzma compression is not supported");
     case OSMPBF::Blob::kOBSOLETEBzip2Data:
         return Fails(fault, "bzip2 compression is not supported");
-    case OSMPBF::Blob::kLz4Data:
-        return Fails(fault, "lz4 compression is not supported");
-    case OSMPBF::Blob::kZstdData:
-        return Fails(fault, "zstd compression is not supported");
     default:
         return Fails(fault, "unknown compression");
     }

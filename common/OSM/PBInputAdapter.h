@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include <google/protobuf/io/zero_copy_stream.h>
@@ -38,9 +39,22 @@ public:
     // Attaches the stream and reads and checks the header blob at its current
     // position. False, with Fault() saying why, when the first blob is
     // missing or malformed, is not an "OSMHeader", or requires a feature
-    // other than "OsmSchema-V0.6" and "DenseNodes". The stream then stands
-    // after the header blob.
+    // other than "OsmSchema-V0.6" and "DenseNodes"; and when the file starts
+    // as another format does, which OtherFormat() then names. The stream then
+    // stands after the header blob.
     bool Open(CReadStream& stream);
+    // The format that the file Open refused looks like from its first bytes
+    // ("OSM XML", "o5m", ...), or null when it may be PBF.
+    const char* OtherFormat() const { return m_otherFormat; }
+    // Whether the header declares the optional feature "LocationsOnWays": its
+    // ways carry the locations of their nodes, and it may lack the nodes.
+    bool LocationsOnWays() const { return m_locationsOnWays; }
+
+    // Notes that the readers left count older versions of objects out of the
+    // block whose blob starts at offset; the same block noted again counts
+    // once. OlderVersions() is the sum over the blocks noted.
+    void NoteOlderVersions(uint64_t offset, uint32_t count) { m_olderVersions[offset] = count; }
+    uint64_t OlderVersions() const;
 
     // Reads the blob at the stream's position into BlobType() and Payload().
     // True: the stream stands right after the blob. False with error clear:
@@ -88,6 +102,9 @@ private:
 
     CReadStream* m_stream = nullptr;
     uint64_t m_blobOffset = 0;
+    const char* m_otherFormat = nullptr;
+    bool m_locationsOnWays = false;
+    std::map<uint64_t, uint32_t> m_olderVersions;  // by blob offset
     std::string m_fault;
     std::string m_blobType;
     CGrowArray<uint8_t> m_payload;

@@ -25,8 +25,9 @@ uint32_t Kinds(const OSMPBF::PrimitiveBlock& block)
 CReadAhead::CReadAhead(CPBInputAdapter& source, uint64_t start, uint32_t depth, uint32_t threads)
     : m_source(source), m_framer(source.Stream()), m_position(start)
 {
-    // The caller's slot, and the ones read ahead.
-    for (uint32_t i = 0; i <= depth; ++i) {
+    // The caller's slot and the ones read ahead, the next block's among
+    // them; without threads, the caller's and the next block's.
+    for (uint32_t i = 0; i <= std::max(depth, 1u); ++i) {
         m_slots.push_back(std::make_unique<TSlot>());
         m_free.push_back(m_slots.back().get());
     }
@@ -97,6 +98,7 @@ void CReadAhead::Decode(TSlot& slot, CGrowArray<uint8_t>& payload)
         ParsePrimitiveBlock(payload, slot.data.block);
         m_lastKinds = Kinds(slot.data.block);
         slot.kinds |= m_lastKinds;
+        slot.entities = DropRepeatedEntities(slot.data.block);
     } catch (...) {
         slot.error = std::current_exception();
         slot.last = true;
@@ -107,38 +109,77 @@ const TDataBlock* CReadAhead::Next()
 {
     if (m_seekFailure)
         std::rethrow_exception(m_seekFailure);
+    const TSlot* next = nullptr;
     if (m_current == nullptr || !m_current->last) {
         if (m_threads.empty()) {
+            if (std::exchange(m_peeked, false)) {
+                std::swap(m_slots[0], m_slots[1]);
+            } else {
+                Frame(*m_slots[0]);
+                Decode(*m_slots[0], m_payload);
+            }
             m_current = m_slots[0].get();
-            Frame(*m_current);
-            Decode(*m_current, m_payload);
+            if (NeedsNext(*m_current)) {
+                Frame(*m_slots[1]);
+                Decode(*m_slots[1], m_payload);
+                m_peeked = true;
+                next = m_slots[1].get();
+            }
         } else {
             std::unique_lock<std::mutex> lock(m_mutex);
             if (m_current != nullptr)
                 m_free.push_back(m_current);
             m_changed.notify_all();
+            auto ready = [this](uint64_t sequence) {
+                return std::find_if(m_ready.begin(), m_ready.end(),
+                                    [sequence](const TSlot* slot) { return slot->sequence == sequence; });
+            };
             auto due = m_ready.end();
-            m_changed.wait(lock, [this, &due] {
-                due = std::find_if(m_ready.begin(), m_ready.end(),
-                                   [this](const TSlot* slot) { return slot->sequence == m_delivered; });
-                return due != m_ready.end();
+            m_changed.wait(lock, [&] {
+                due = ready(m_delivered);
+                if (due == m_ready.end())
+                    return false;
+                if (!NeedsNext(**due))
+                    return true;
+                auto after = ready(m_delivered + 1);
+                next = after == m_ready.end() ? nullptr : *after;
+                return next != nullptr;
             });
             m_current = *due;
             m_ready.erase(due);
             ++m_delivered;
         }
     }
-    return Deliver();
+    return Deliver(next);
 }
 
-const TDataBlock* CReadAhead::Deliver()
+const TDataBlock* CReadAhead::Deliver(const TSlot* next)
 {
-    const TSlot& slot = *m_current;
+    TSlot& slot = *m_current;
     m_source.SetBlobOffset(slot.data.blobOffset);
     m_position = slot.data.end;
     if (slot.error)
         std::rethrow_exception(slot.error);
-    return slot.last ? nullptr : &slot.data;
+    if (slot.last)
+        return nullptr;
+    // The last entity goes when the next block starts with it, as it did
+    // when this block was delivered before.
+    const uint64_t offset = slot.data.blobOffset;
+    auto known = std::lower_bound(m_repeatedLast.begin(), m_repeatedLast.end(), offset);
+    bool repeated = known != m_repeatedLast.end() && *known == offset;
+    if (!Settled(offset)) {
+        repeated = slot.entities.last && next != nullptr && !next->last && next->entities.first == slot.entities.last;
+        if (repeated)
+            m_repeatedLast.insert(known, offset);
+        if (m_settledTo != slot.data.start)
+            m_settledFrom = slot.data.start;
+        m_settledTo = slot.data.end;
+    }
+    if (repeated)
+        DropLastEntity(slot.data.block);
+    if (const uint32_t dropped = slot.entities.dropped + (repeated ? 1 : 0); dropped != 0)
+        m_source.NoteOlderVersions(offset, dropped);
+    return &slot.data;
 }
 
 void CReadAhead::Seek(uint64_t offset)
@@ -156,6 +197,7 @@ void CReadAhead::Seek(uint64_t offset)
         m_delivered = 0;
     }
     m_current = nullptr;
+    m_peeked = false;
     m_position = offset;
     m_seekFailure = nullptr;
     try {

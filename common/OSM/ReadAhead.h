@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/OSM/BlockVersions.h"
 #include "common/OSM/PBInputAdapter.h"
 #include "osmformat.pb.h"
 
@@ -38,6 +39,13 @@ struct TDataBlock {
 // never seen by it. While this object lives its threads may use the source's
 // stream: move only through Seek. The source's BlobOffset follows the block
 // delivered last.
+// Every block comes without the older versions of objects (see
+// BlockVersions.h), its last entity too when the next data block starts
+// with it (a data block without entities between the two keeps it); their
+// count goes to the source's NoteOlderVersions. So a block is delivered once
+// the one after it is read, unless this object delivered it before: then
+// what came after it is known, and a seek back to it, as the rereading of
+// chosen blocks does, costs the one block.
 class CReadAhead {
 public:
     // Starts reading at start, a blob boundary of source's stream, with
@@ -71,6 +79,7 @@ private:
         bool last = false;              // the end of the input or a failure
         uint32_t kinds = 0;             // of the blocks parsed into data.block since it was made
         uint64_t sequence = 0;          // in file order, from the start or the last seek
+        TBlockEntities entities;        // of the block as decoded
     };
 
     // Reads the next "OSMData" blob into slot, or the end of the input, or
@@ -80,7 +89,16 @@ private:
     // payload is the calling thread's: what it holds is only needed while
     // the block is parsed.
     void Decode(TSlot& slot, CGrowArray<uint8_t>& payload);
-    const TDataBlock* Deliver();
+    // Whether the block whose blob starts at offset was delivered before,
+    // and with it whether the next block repeats its last entity.
+    bool Settled(uint64_t offset) const { return offset >= m_settledFrom && offset < m_settledTo; }
+    // Whether slot must wait for the block after it to be delivered.
+    bool NeedsNext(const TSlot& slot) const
+    {
+        return !slot.last && slot.entities.last && !Settled(slot.data.blobOffset);
+    }
+    // next: the slot after the current one when NeedsNext, else null.
+    const TDataBlock* Deliver(const TSlot* next);
     void Run();
 
     CPBInputAdapter& m_source;
@@ -93,6 +111,12 @@ private:
     TSlot* m_current = nullptr;  // the caller's
     uint64_t m_position = 0;
     std::exception_ptr m_seekFailure;
+    bool m_peeked = false;  // without threads: m_slots[1] holds the next block
+    // The stream range of the blocks delivered in one run of reading, each
+    // with the block after it read; and the blob offsets of those whose
+    // last entity the next block repeats, sorted.
+    uint64_t m_settledFrom = 0, m_settledTo = 0;
+    std::vector<uint64_t> m_repeatedLast;
 
     // Shared with the reading threads, under m_mutex. They touch the stream
     // only while framing, one at a time.

@@ -56,6 +56,16 @@ std::vector<TRow> Rows()
         {"Made_AntimeridianAcross", across, "--max-nodes=1000" + out + "in.osm.pbf", areas},
         {"Made_AntimeridianMeeting", across, "-s=meeting.list" + out + "in.osm.pbf", areas},
         {"Made_AntimeridianAcrossFile", across, "-s=across.list" + out + "in.osm.pbf", areas},
+        // Inputs as other tools write them: extracts merged at two versions of
+        // the objects they share; ways that carry the locations of the nodes
+        // the file lacks; lz4 blobs, which make the same tiles.
+        {"Made_MergedVersions", make + "versions " + monaco, "--max-nodes=5000" + out + "in.osm.pbf", "--split --list",
+         0, "Older versions of objects left out: "},
+        {"Made_LocationsOnWays", "osmium add-locations-to-ways --no-progress -o lw.osm.pbf " + monaco,
+         "--max-nodes=5000" + out + "lw.osm.pbf", "--split --list --source=" + monaco, 0,
+         "The ways of the input carry the locations of 43871 nodes that it lacks"},
+        {"Made_Lz4Blobs", "osmium cat --no-progress -f pbf,pbf_compression=lz4 -o in.osm.pbf " + monaco +
+         " && touch -r " + monaco + " in.osm.pbf", "--pbf --max-nodes=5000" + out + "in.osm.pbf", "--same-input=" + monaco},
         {"Real_OverlappingPolygons0", make + "overlap0", outer, "--split"},
         {"Real_OverlappingPolygons1", make + "overlap1", outer, "--split"},
         // areas.list and areas.poly load back as the same areas; polygons refined
@@ -76,6 +86,13 @@ std::vector<TRow> Rows()
         {"Runs_NoArguments", "", "", "", 1, "Usage: "},
         {"Runs_BadConfig", "", "--cfg= " + monaco, "", 1, "Error loading config file."},
         {"Runs_MissingInput", fail, one + "missing.pbf", "", 2, "missing.pbf: No such file or directory\nBad input"},
+        // Other formats say what they are; a history file stays refused.
+        {"Runs_XmlInput", "osmium cat --no-progress -o in.osm " + monaco, "in.osm", "", 2,
+         "in.osm: the file is OSM XML, not OSM PBF. Convert it first: osmium cat in.osm -o in.osm.pbf\nBad input file."},
+        {"Runs_O5mInput", "(printf '\\377\\340\\004o5m2' >in.o5m)", "in.o5m", "", 2,
+         "in.o5m: the file is o5m, not OSM PBF. Convert it first: osmium cat in.o5m -o in.osm.pbf\n"},
+        {"Runs_HistoryFile", "osmium cat --no-progress -f osh.pbf -o in.osh.pbf " + monaco, "in.osh.pbf", "", 2,
+         "in.osh.pbf: the file requires the feature \"HistoricalInformation\", which this program lacks"},
         {"Runs_DamagedInputBeforeAnyOutput", fail, one + "cut.pbf", "--absent=bad/7.osm", 2,
          "cut.pbf: the file ends inside the blob (blob at byte "},
         {"Runs_MissingSplitFile", "", "-s=none.list " + monaco, "", 3, "Error loading split-file."},

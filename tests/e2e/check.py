@@ -2,7 +2,7 @@
 """Checks a run of the program with independent readers.
 
 usage: check.py PROGRAM ARGUMENTS LOG [CHECK...]   (the checks: see main)
-       check.py --make=WHAT                         (the inputs: see make)
+       check.py --make=WHAT [SOURCE]                (the inputs: see make)
 PROGRAM ran here with ARGUMENTS (one string: -o=DIR among them, the input last)
 and printed LOG. Prints the faults and exits 1 when there is any."""
 import filecmp
@@ -42,11 +42,13 @@ class Run:
         self.source, self.outdir = words[-1], next(w[3:] for w in words if w.startswith("-o="))
         self.max_nodes = int(next((w[12:] for w in words if w.startswith("--max-nodes=")), 1600000))
 
-    def again(self, name, options="", program=None):
+    def again(self, name, options="", program=None, source=None):
         """Runs it again into OUTDIR-name, options first (of an option given
-        twice the first counts); returns that directory and what it printed."""
+        twice the first counts), on another input if given; returns that
+        directory and what it printed."""
         outdir = self.outdir.rstrip("/") + "-" + name
-        again = call("sh", "-c", f"{program or self.program} -o={outdir} {options} {self.arguments}")
+        arguments = self.arguments.rsplit(" ", 1)[0] + " " + source if source else self.arguments
+        again = call("sh", "-c", f"{program or self.program} -o={outdir} {options} {arguments}")
         if again.returncode != 0:
             fault(f"{name} run: exit code {again.returncode}: {again.stdout}")
         return outdir, again.stdout
@@ -351,7 +353,7 @@ def check_package(first, build):
         return fault(f"cpack: {pack.stdout}{pack.stderr}")
     call("dpkg-deb", "-x", debs[0], root)
     depends = call("dpkg-deb", "-f", debs[0], "Depends").stdout
-    if "libprotobuf-lite32" not in depends or "libdeflate0" not in depends:
+    if any(lib not in depends for lib in ("libprotobuf-lite32", "libdeflate0", "libzstd1", "liblz4-1")):
         fault(f"the package depends on {depends}")
     same_files(first.outdir, first.again("installed", program=root + "usr/bin/splitter64")[0])
     page = root + "usr/share/man/man1/splitter64.1"
@@ -505,18 +507,36 @@ def write_grid_cases():
                                          f"{(row + 1) * unit},{(column + 1) * unit}\n" for row, column in grid))
 
 
-def make(what):
+def write_versions(source):
+    """in.osm.pbf: two overlapping extracts of SOURCE merged, the objects of
+    the second a version later and its ways reversed, so that the objects
+    they share follow each other at two versions."""
+    for name, box in (("a", "7.40,43.72,7.425,43.76"), ("b", "7.415,43.72,7.45,43.76")):
+        call("osmium", "extract", "--no-progress", "-b", box, "-o", name + ".osm.pbf", source)
+    writer = osmium.SimpleWriter("later.osm.pbf")
+    handler = osmium.make_simple_handler(
+        node=lambda n: writer.add_node(n.replace(version=n.version + 1)),
+        way=lambda w: writer.add_way(w.replace(version=w.version + 1, nodes=[r.ref for r in w.nodes][::-1])),
+        relation=lambda r: writer.add_relation(r.replace(version=r.version + 1)))
+    handler.apply_file("b.osm.pbf")
+    writer.close()
+    call("osmium", "merge", "--no-progress", "-o", "in.osm.pbf", "a.osm.pbf", "later.osm.pbf")
+
+
+def make(what, source=None):
     """Polygon files of POLYGONS[what] in polys/, or the inputs a writer makes."""
     if what in POLYGONS:
         for name, sections in POLYGONS[what].items():
             write_poly(f"polys/{name}.poly", sections)
+    elif what == "versions":
+        write_versions(source)
     else:
         {"grid": write_grid_cases, "across180": write_across_180, "failures": write_failure_inputs}[what]()
 
 
 def main():
     if sys.argv[1].startswith("--make="):
-        return make(sys.argv[1][len("--make="):])
+        return make(sys.argv[1][len("--make="):], *sys.argv[2:])
     first = Run(*sys.argv[1:4])
     options = dict(a[2:].partition("=")[::2] for a in sys.argv[4:])
     # Files the run leaves, or not: comma-separated paths.
@@ -524,10 +544,14 @@ def main():
         for path in filter(None, options.get(key, "").split(",")):
             if os.path.exists(path) != wanted:
                 fault(f"{path} {problem}")
+    for path in glob.glob(os.path.join(first.outdir, "*.tmp")):
+        fault(f"{path} is left behind")
     # Reruns that write the same files: with other options; by another build,
-    # which must print the same too; as jobs of area ranges; from the package.
-    if options.keys() & {"same", "reference"}:
-        outdir, printed = first.again("same", options.get("same", ""), options.get("reference"))
+    # which must print the same too; on the input that the one given was
+    # made from; as jobs of area ranges; from the package.
+    if options.keys() & {"same", "reference", "same-input"}:
+        outdir, printed = first.again("same", options.get("same", ""), options.get("reference"),
+                                      options.get("same-input"))
         same_files(first.outdir, outdir)
         if "reference" in options and printed != open(first.log).read():
             fault(f"{options['reference']} prints otherwise:\n{printed}")
@@ -546,7 +570,7 @@ def main():
         for path in files:
             check_readable(path)
         outputs = {os.path.basename(path): Collector(path) for path in files}
-        original = Collector(first.source)
+        original = Collector(options.get("source", first.source))  # what the input was made from
         new_base = max(FIRST_NEW_ID, max([0, *original.nodes, *original.ways, *original.relations]) + 1)
         listed = os.path.join(outdir, "areas.list")
         rects = read_list(listed) if os.path.exists(listed) else {}

@@ -6,7 +6,9 @@
 #include <random>
 #include <stdexcept>
 
+#include <lz4.h>
 #include <zlib.h>
+#include <zstd.h>
 
 #include "common/OSM/PBFReader.h"
 #include "common/OSM/PBInputAdapter.h"
@@ -20,14 +22,23 @@ OSMPBF::Blob MakeBlob(std::string_view payload, ECompression compression)
         blob.set_raw(std::string(payload));
         return blob;
     }
-    uLongf size = compressBound(static_cast<uLong>(payload.size()));
-    std::string out(size, '\0');
-    if (compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(payload.data()),
-                 static_cast<uLong>(payload.size())) != Z_OK)
+    std::string out(compressBound(static_cast<uLong>(payload.size())) + ZSTD_compressBound(payload.size()), '\0');
+    uLongf size = out.size();
+    if (compression == ECompression::kZstd)
+        size = ZSTD_compress(out.data(), size, payload.data(), payload.size(), 3);
+    else if (compression == ECompression::kLz4)
+        size = LZ4_compress_default(payload.data(), out.data(), int(payload.size()), int(size));
+    else if (compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(payload.data()),
+                      static_cast<uLong>(payload.size())) != Z_OK)
         throw std::runtime_error("compress failed");
     out.resize(size);
     blob.set_raw_size(static_cast<int32_t>(payload.size()));
-    blob.set_zlib_data(out);
+    if (compression == ECompression::kZstd)
+        blob.set_zstd_data(out);
+    else if (compression == ECompression::kLz4)
+        blob.set_lz4_data(out);
+    else
+        blob.set_zlib_data(out);
     return blob;
 }
 

@@ -20,7 +20,7 @@ namespace test {
 
 using TTagList = std::vector<std::pair<std::string, std::string>>;
 using TMemberSpec = std::tuple<OSM::EEntityType, int64_t, std::string>;
-enum class ECompression { kRaw, kZlib };
+enum class ECompression { kRaw, kZlib, kZstd, kLz4 };
 
 // A Blob holding payload; compressed, it sets raw_size.
 OSMPBF::Blob MakeBlob(std::string_view payload, ECompression compression = ECompression::kZlib);

@@ -44,6 +44,46 @@ TEST(PBFReader, DecodesBlocks)
               "n2 v4 u0: c0 t0 vis0 @-1509949440,-754974720\nn3 v0 u0: c0 t0 vis0 @0,0\n");
 }
 
+// Merged extracts: of entities one after the other with the same kind and
+// id, only the last is read, across groups and blocks; the tags, info and
+// positions of the others go with them, and each block counts once.
+TEST(PBFReader, LeavesOutOlderVersions)
+{
+    TBlock first = DenseBlock({{1, 10, 10, {{"a", "1"}}}, {2, 20, 20, {{"a", "old"}}}, {2, 5, 5, {}}, {3, 30, 30, {}}});
+    OSMPBF::DenseInfo& info = *first.mutable_primitivegroup(0)->mutable_dense()->mutable_denseinfo();
+    for (int i = 0; i < 4; ++i) {
+        info.add_version(i == 2 ? 2 : 1);
+        info.add_timestamp(100);
+    }
+    for (int64_t id : {3, 4}) {
+        OSMPBF::Node& plain = *first.mutable_primitivegroup(0)->add_nodes();
+        plain.set_id(id);
+        plain.set_lat(id);
+        plain.set_lon(id);
+    }
+    TBlock second = DenseBlock({{4, 40, 40, {{"b", "new"}}}});
+    for (int64_t id : {5, 5})
+        AddWay(second, *second.add_primitivegroup(), id, {1, id});
+    TBlock third, fourth;
+    AddWay(third, *third.add_primitivegroup(), 5, {2, 4});
+    AddRelation(third, *third.mutable_primitivegroup(0), 6, {});
+    AddRelation(fourth, *fourth.add_primitivegroup(), 6, {{OSM::kWay, 5, "r"}});
+    CMemoryReadStream stream(HeaderBlob() + DataBlob(first) + DataBlob(second) + DataBlob(third) + DataBlob(fourth));
+    CPBInputAdapter adapter;
+    ASSERT_TRUE(adapter.Open(stream));
+    OSM::CPBFReaderAdapter reader(adapter);
+    std::string read;
+    while (reader.ReadNext())
+        read += Describe(reader.GetType(), *reader.GetEntity());
+    EXPECT_EQ(read, "n1 v1 u0: c0 t100000 vis0 a=1 @8,8\nn2 v2 u0: c0 t300000 vis0 @4,4\n"
+                    "n3 v-1 u0: c0 t0 vis0 @3,3\nn4 v0 u0: c0 t0 vis0 b=new @34,34\nw5 v-1 u0: c0 t0 vis0 2 4\n"
+                    "r6 v-1 u0: c0 t0 vis0 w5@r\n");
+    reader.Seek(0);
+    while (reader.ReadNext()) {
+    }
+    EXPECT_EQ(adapter.OlderVersions(), 6u);
+}
+
 // Dense nodes, a way and a relation, with block k changed by mutate.
 std::string Sample(size_t k, const std::function<void(TBlock&)>& mutate)
 {
@@ -74,6 +114,12 @@ TEST(PBFReader, DamageIsRefusedSayingWhatAndWhere)
         return HeaderBlob() + FrameBlob("OSMData", b, dataSize);
     };
     auto keep = [](OSMPBF::Blob&) {};
+    // Compressed otherwise, with a raw size off by delta.
+    auto packed = [&](ECompression compression, int32_t delta) {
+        OSMPBF::Blob b = MakeBlob(payload, compression);
+        b.set_raw_size(b.raw_size() + delta);
+        return HeaderBlob() + FrameBlob("OSMData", b);
+    };
     OSMPBF::BlobHeader header;  // just below the window's reach is read
     header.set_type("Other");
     header.set_indexdata(std::string(60000, 'x'));
@@ -103,7 +149,14 @@ TEST(PBFReader, DamageIsRefusedSayingWhatAndWhere)
         {length(2) + "\xFF\xFF", "refused: the blob header does not parse"},
         {FrameBlob("OSMHeader", MakeBlob("")) + data, node},  // an empty HeaderBlock
         {HeaderBlob() + big + data, node},
-        {blob([&](OSMPBF::Blob& b) { b.set_zstd_data(zlib); }), bad + "zstd compression is not supported"},
+        {"<?xml version='1.0'?>", "refused: the file is OSM XML, not OSM PBF"},
+        {"\xFF\xE0\x04o5m2\xFF", "refused: the file is o5m, not OSM PBF"},
+        {packed(ECompression::kZstd, 0), node},
+        {packed(ECompression::kLz4, 0), node},
+        {packed(ECompression::kZstd, 1), bad + "the zstd data does not decompress to its raw size"},
+        {packed(ECompression::kLz4, -1), bad + "the lz4 data does not decompress to its raw size"},
+        {blob([&](OSMPBF::Blob& b) { b.set_zstd_data(zlib); }), bad + "the zstd data does not decompress to its raw size"},
+        {blob([&](OSMPBF::Blob& b) { b.set_lzma_data(zlib); }), bad + "lzma compression is not supported"},
         {blob([](OSMPBF::Blob& b) { b.clear_data(); }), bad + "the data block does not parse"},
         {blob([](OSMPBF::Blob& b) { b.clear_raw_size(); }), bad + "zlib data without a raw size"},
         {blob([&](OSMPBF::Blob& b) { b.set_raw_size(int32_t(payload.size()) + 1); }),
