@@ -190,6 +190,8 @@ OSM::TId CAreaClipContext::NewNode(CGeoPoint point, bool extNode)
     if (extNode)
         node.AddExtNodeTag();
     m_output.writer->WriteNode(node);
+    if (m_keepMade)
+        m_madePoints.emplace(node.id, node.position);
     return node.id;
 }
 

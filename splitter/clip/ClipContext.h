@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <unordered_map>
 #include <utility>
 
 #include "common/OSM/Entities.h"
@@ -42,6 +43,15 @@ struct TRingWay {
     bool reversed;
     bool outer;
     uint32_t ring;  // rings of one relation are numbered from 0
+};
+
+// A way of a relation's copy in one area: a piece of Pieces(), or a member
+// way lying wholly inside the area.
+struct TCopyWay {
+    const OSM::TWay* way;
+    int64_t piece;  // its index in Pieces(), or -1 for a member way
+    bool closing;   // a closing way of the relation, listed for it alone
+    bool inner;
 };
 
 // A piece of a ring in one area; a reversed piece is read last node first.
@@ -142,6 +152,19 @@ public:
     // take the others, its other pieces are emptied (and never written).
     // Rings already simple keep their pieces. Returns the new count.
     uint32_t SplitTouchingRings(uint32_t first, uint32_t count);
+    // Joins the ways of a relation's copy in this area into rings where their
+    // end nodes lie at one place. A ring that passes one place twice, or has
+    // a way end where more than two way ends meet (rings touching there,
+    // which readers joining ways could take for one ring), is given as
+    // closed ways instead, one per simple ring: appended to Pieces() with
+    // tags' tags and reported in loops as (index, inner); the ways they
+    // replace are added to absorbed, and its closing ways are emptied (never
+    // written). Changes nothing when a ring does not close.
+    void SimplifyRings(const CGrowArray<TCopyWay>& ways, const OSM::TWay& tags, CGrowArray<OSM::TId>& absorbed,
+                       CGrowArray<std::pair<uint32_t, bool>>& loops);
+    // While set, the positions of the nodes made are kept for SimplifyRings;
+    // clearing forgets them.
+    void KeepMadePoints(bool keep);
     // Appends a piece with a copy of source's tags that runs once round the
     // whole border, through new nodes at the polygon's corners, and closes:
     // the part of a polygon that holds the whole area. Returns its index.
@@ -190,6 +213,10 @@ private:
         OSM::TId id;
     };
     CGrowArray<TBorderNode> m_borderNodes;  // by edge and fraction, one per place
+    // The place of node as a key, x in its natural name; false when unknown.
+    bool PlaceKey(OSM::TId node, uint64_t& key) const;
+    std::unordered_map<OSM::TId, CGeoPoint> m_madePoints;
+    bool m_keepMade = false;
 
     TAreaOutput& m_output;
     const CNodeIndex& m_nodes;

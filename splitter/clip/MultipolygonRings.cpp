@@ -245,7 +245,7 @@ bool OrientRing(TMember* const* ring, uint64_t count, const CNodeIndex& nodes, C
 }  // namespace
 
 void AssembleRings(const OSM::TRelation& relation, const CGrowArray<OSM::TWay>& storedWays, const CNodeIndex& nodes,
-                   CGrowArray<TRingWay>& rings)
+                   CGrowArray<TRingWay>& rings, CGrowArray<TRing>* shapes)
 {
     CGrowArray<TMember> members;
     std::unordered_set<const OSM::TWay*> taken;
@@ -280,21 +280,52 @@ void AssembleRings(const OSM::TRelation& relation, const CGrowArray<OSM::TWay>& 
             ring.PushBack(&members[m]);
         if (!OrientRing(ring.Data(), ring.Count(), nodes, points))
             continue;
+        if (shapes != nullptr)
+            shapes->EmplaceBack().Append(points.Data(), points.Count());
         for (const TMember* way : ring)
             rings.PushBack({way->way, way->reversed, way->outer, ringCount});
         ++ringCount;
     }
 }
 
+void NestRings(const CGrowArray<TRing>& shapes, CGrowArray<TRingWay>& rings)
+{
+    if (shapes.Count() < 2)
+        return;
+    CGrowArray<CGeoRect> bounds;
+    for (const TRing& shape : shapes)
+        bounds.PushBack(RingBounds(shape));
+    CGrowArray<bool> outer;
+    for (uint32_t a = 0; a < shapes.Count(); ++a) {
+        uint32_t depth = 0;
+        for (uint32_t b = 0; b < shapes.Count(); ++b)
+            if (b != a && Contains(bounds[b], bounds[a]) && Geometry::HoldsArea(&shapes[b], 1, shapes[a]))
+                ++depth;
+        outer.PushBack(depth % 2 == 0);
+    }
+    for (TRingWay& way : rings)
+        if (way.outer != outer[way.ring]) {
+            way.outer = outer[way.ring];
+            way.reversed = !way.reversed;
+        }
+}
+
 // Stage 7: rings of the multipolygons that cross borders.
 void CPassDistributor::ClipMultipolygons()
 {
     CGrowArray<TRingWay> rings;
+    CGrowArray<TRing> shapes;
+    for (const auto& context : m_contexts)
+        context->KeepMadePoints(true);
     for (const OSM::TRelation& relation : m_edgeMultipolygons) {
         rings.Clear();
-        AssembleRings(relation, m_storedWays, *this, rings);
+        shapes.Clear();
+        AssembleRings(relation, m_storedWays, *this, rings, &shapes);
+        NestRings(shapes, rings);
         ClipRings(relation.id, rings);
     }
+    for (const auto& context : m_contexts)
+        context->KeepMadePoints(false);
     // Ring pieces that no closing reached still hold placeholders; their
     // nodes must come before the ways in every file.
     for (const auto& context : m_contexts) {
@@ -363,6 +394,7 @@ void CPassDistributor::ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& 
         entry.first = uint32_t(context.Pieces().Count());
         entry.count = context.CloseRingPieces(pieces.Data(), uint32_t(pieces.Count()), rings.Data(),
                                               uint32_t(rings.Count()), entry.absorbed);
+        SimplifyCopy(entry, pieces, rings);
         std::sort(entry.outerWays.begin(), entry.outerWays.end());
         entry.outerWays.Erase(
             uint64_t(std::unique(entry.outerWays.begin(), entry.outerWays.end()) - entry.outerWays.begin()),
@@ -370,6 +402,36 @@ void CPassDistributor::ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& 
         reached.PushBack(area);
     }
     HoldWholeAreas(relation, rings, ringStart, reached);
+}
+
+void CPassDistributor::SimplifyCopy(TRingPieces& entry, const CGrowArray<TRingPiece>& pieces,
+                                    const CGrowArray<TRingWay>& rings)
+{
+    const int32_t area = KeyArea(entry.key);
+    CAreaClipContext& context = *m_contexts[uint32_t(area)];
+    const CGrowArray<TPiece>& made = context.Pieces();
+    CGrowArray<TCopyWay> ways;
+    auto listed = [&](const OSM::TWay& way) {
+        return way.nodeRefs.Count() >= 2 && !std::binary_search(entry.absorbed.begin(), entry.absorbed.end(), way.id);
+    };
+    auto outer = [&](uint32_t ring) {
+        return std::find_if(rings.begin(), rings.end(), [&](const TRingWay& w) { return w.ring == ring; })->outer;
+    };
+    for (const TRingPiece& piece : pieces)
+        if (listed(made[piece.index].way))
+            ways.PushBack({&made[piece.index].way, int64_t(piece.index), false, !outer(piece.ring)});
+    for (const TRingWay& ring : rings)
+        if (ClippedBegin(ring.way->id) == m_clippedWays.end() || KeyId(ClippedBegin(ring.way->id)->key) != ring.way->id)
+            if (listed(*ring.way) && std::all_of(ring.way->nodeRefs.begin(), ring.way->nodeRefs.end(),
+                                                 [&](OSM::TId ref) { return NodeArea(ref) == area; }))
+                ways.PushBack({ring.way, -1, false, !ring.outer});
+    for (uint32_t i = entry.first; i < entry.first + entry.count; ++i)
+        if (made[i].way.nodeRefs.Count() >= 2)
+            ways.PushBack({&made[i].way, int64_t(i), true, false});
+    OSM::TWay tags;
+    tags.tags = rings[0].way->tags;
+    KeepOnlyBoundaryTags(tags.tags);
+    context.SimplifyRings(ways, tags, entry.absorbed, entry.loops);
 }
 
 void CPassDistributor::HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingWay>& rings,

@@ -18,7 +18,8 @@ namespace Clip {
 // the first unused way of its group that meets it there, reversed when it
 // meets it with the wrong end; "first" in the order of a list in which a
 // way added at the chain's end swaps places with the first unused way. The
-// rings, their ways and their directions depend on that order.
+// rings, their ways and their directions depend on that order. With shapes,
+// the points of each ring are appended there, ring after ring.
 //
 // Prints on standard output what it leaves out: a member the input lacks
 // ("Way %ld is missing"), a chain that does not close, named by its first
@@ -26,6 +27,12 @@ namespace Clip {
 // Throws only on exhausted memory, with rings holding the rings appended
 // until then.
 void AssembleRings(const OSM::TRelation& relation, const CGrowArray<OSM::TWay>& storedWays, const CNodeIndex& nodes,
-                   CGrowArray<TRingWay>& rings);
+                   CGrowArray<TRingWay>& rings, CGrowArray<TRing>* shapes = nullptr);
+
+// Makes each ring of rings inner exactly when it lies inside an odd number of
+// the others, whatever the roles of its ways, as the readers of the tiles
+// decide it; a ring turned from outer to inner or back is turned round too.
+// shapes[r] holds ring r's points, as AssembleRings gives them.
+void NestRings(const CGrowArray<TRing>& shapes, CGrowArray<TRingWay>& rings);
 
 }  // namespace Clip

@@ -40,6 +40,9 @@ struct TRingPieces {
     // Members of inner rings that the border cuts: in this area they bound
     // the polygon from outside, a notch in its outer boundary. Sorted.
     CGrowArray<OSM::TId> outerWays;
+    // Rings given as one closed way each, where the pieces and closing ways
+    // would make rings that touch: (piece index, inner).
+    CGrowArray<std::pair<uint32_t, bool>> loops;
 };
 
 class CPassDistributor : public CMemoryHolder, public CNodeIndex {
@@ -163,6 +166,8 @@ private:
     // holds whole and has no piece of (no entry from firstEntry on) a ring
     // along its border.
     void HoldWholeAreas(const OSM::TWay& way, uint64_t firstEntry);
+    // Gives the rings of entry's copy that would touch as closed ways.
+    void SimplifyCopy(TRingPieces& entry, const CGrowArray<TRingPiece>& pieces, const CGrowArray<TRingWay>& rings);
     // Gives every area of the pass that no ring of relation reaches but its
     // polygon holds whole a closing ring along its border.
     void HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingWay>& rings,

@@ -90,10 +90,10 @@ void CPassDistributor::RelationRegions(OSM::CPBFReaderAdapter& reader)
         for (const TRingPieces* e = RingPiecesBegin(id); e != m_ringPieces.end() && KeyId(e->key) == id; ++e) {
             CGrowArray<TPiece>& pieces = m_contexts[uint32_t(KeyArea(e->key))]->Pieces();
             for (uint32_t i = e->first; i < e->first + e->count; ++i)
-                if (pieces[i].way.nodeRefs.Count() > 1) {
+                if (pieces[i].way.nodeRefs.Count() > 1)
                     m_relationAreas.insert(e->key);
-                    break;
-                }
+            if (!e->loops.Empty())
+                m_relationAreas.insert(e->key);
         }
         return uint64_t(0);
     });
@@ -204,6 +204,8 @@ void CPassDistributor::ClipRelations(OSM::CPBFReaderAdapter& reader)
             for (uint32_t i = e->first; i < e->first + e->count; ++i)
                 if (pieces[i].way.nodeRefs.Count() > 1)
                     CopyFor(area).relation.members.PushBack({OSM::kWay, pieces[i].way.id, "outer"});
+            for (const auto& [index, inner] : e->loops)
+                CopyFor(area).relation.members.PushBack({OSM::kWay, pieces[index].way.id, inner ? "inner" : "outer"});
         }
         for (TRelationCopy& copy : m_copies) {
             copy.relation.id = id;

@@ -1,5 +1,6 @@
 // Rings that pass one node twice, split there into rings that do not: a ring
 // touching itself is no valid polygon, two rings touching at a point are.
+#include <algorithm>
 #include <unordered_map>
 
 #include "splitter/clip/ClipContext.h"
@@ -9,32 +10,37 @@ namespace Clip {
 namespace {
 
 // Appends to loops the rings of the closed node sequence ring (its first node
-// not repeated at its end), split where it comes back to a node after three
-// others or more, each closed, in the order they close; returns how many it
-// appended. A spike, out to a node and straight back, has no area to split
-// off and stays, so that no stretch of the way is lost.
-uint32_t SimpleLoops(const CGrowArray<OSM::TId>& ring, CGrowArray<CGrowArray<OSM::TId>>& loops)
+// not repeated at its end), split where it comes back to a place (key(node))
+// after three others or more, each closed, in the order they close; returns
+// how many it appended. A spike, out to a node and straight back, has no area
+// to split off and stays, so that no stretch of the way is lost.
+template <typename Key>
+uint32_t SimpleLoops(const CGrowArray<OSM::TId>& ring, const Key& key, CGrowArray<CGrowArray<OSM::TId>>& loops)
 {
     uint32_t made = 0;
     CGrowArray<OSM::TId> path;
-    std::unordered_map<OSM::TId, uint64_t> at;  // node -> its last index in path
+    CGrowArray<uint64_t> keys;                    // of path
+    std::unordered_map<uint64_t, uint64_t> at;  // place -> its last index in path
     auto close = [&](uint64_t from) {
         CGrowArray<OSM::TId>& loop = loops.EmplaceBack();
         loop.Append(path.Data() + from, path.Count() - from);
         loop.PushBack(path[from]);
         ++made;
         for (uint64_t k = from + 1; k < path.Count(); ++k)
-            if (auto it = at.find(path[k]); it != at.end() && it->second == k)
+            if (auto it = at.find(keys[k]); it != at.end() && it->second == k)
                 at.erase(it);
         path.Resize(from + 1);
+        keys.Resize(from + 1);
     };
     for (OSM::TId node : ring) {
-        if (auto seen = at.find(node); seen != at.end() && path.Count() - seen->second >= 3) {
+        const uint64_t place = key(node);
+        if (auto seen = at.find(place); seen != at.end() && path.Count() - seen->second >= 3) {
             close(seen->second);
             continue;
         }
-        at[node] = path.Count();
+        at[place] = path.Count();
         path.PushBack(node);
+        keys.PushBack(place);
     }
     if (!path.Empty())
         close(0);
@@ -79,7 +85,8 @@ uint32_t CAreaClipContext::SplitTouchingRings(uint32_t first, uint32_t count)
         if (!closed)
             continue;
         loops.Clear();
-        if (SimpleLoops(ring, loops) == 1 && loops[0].Count() == ring.Count() + 1)
+        if (SimpleLoops(ring, [](OSM::TId id) { return uint64_t(id); }, loops) == 1 &&
+            loops[0].Count() == ring.Count() + 1)
             continue;  // simple already: its pieces stay as they are
         // The ring's first piece takes the first loop, new pieces the others.
         for (uint32_t k : members)
@@ -91,6 +98,120 @@ uint32_t CAreaClipContext::SplitTouchingRings(uint32_t first, uint32_t count)
             NewPiece(source).way.nodeRefs = std::move(loops[l]);
     }
     return uint32_t(m_pieces.Count()) - first;
+}
+
+}  // namespace Clip
+
+namespace Clip {
+
+void CAreaClipContext::KeepMadePoints(bool keep)
+{
+    m_keepMade = keep;
+    if (!keep)
+        m_madePoints.clear();
+}
+
+bool CAreaClipContext::PlaceKey(OSM::TId node, uint64_t& key) const
+{
+    CGeoPoint p;
+    if (!m_nodes.NodePoint(node, p)) {
+        const auto made = m_madePoints.find(node);
+        if (made == m_madePoints.end())
+            return false;
+        p = made->second;
+    }
+    key = uint64_t(uint32_t(MapUnits::Natural(p.x))) | uint64_t(uint32_t(p.y)) << 32;
+    return true;
+}
+
+void CAreaClipContext::SimplifyRings(const CGrowArray<TCopyWay>& ways, const OSM::TWay& tags,
+                                     CGrowArray<OSM::TId>& absorbed, CGrowArray<std::pair<uint32_t, bool>>& loops)
+{
+    struct TEnds {
+        uint64_t first, last;
+    };
+    CGrowArray<TEnds> ends;
+    std::unordered_map<uint64_t, uint32_t> endCount;  // way ends at each place
+    for (const TCopyWay& w : ways) {
+        TEnds& e = ends.EmplaceBack();
+        if (!PlaceKey(w.way->nodeRefs[0], e.first) || !PlaceKey(w.way->nodeRefs.Back(), e.last))
+            return;
+        ++endCount[e.first];
+        ++endCount[e.last];
+    }
+    auto key = [&](OSM::TId node) {
+        uint64_t k = 0;
+        return PlaceKey(node, k) ? k : uint64_t(node);  // every node of a ring here has a place
+    };
+    struct TRing {
+        CGrowArray<uint32_t> members;  // indices into ways
+        CGrowArray<OSM::TId> nodes;    // without the closing node
+        bool rewrite = false;
+    };
+    CGrowArray<TRing> rings;
+    CGrowArray<bool> used;
+    used.Resize(ways.Count());
+    std::fill(used.begin(), used.end(), false);
+    for (uint32_t s = 0; s < ways.Count(); ++s) {
+        if (used[s])
+            continue;
+        TRing& ring = rings.EmplaceBack();
+        used[s] = true;
+        ring.members.PushBack(s);
+        ring.nodes = ways[s].way->nodeRefs;
+        const uint64_t start = ends[s].first;
+        uint64_t end = ends[s].last;
+        while (end != start) {
+            uint32_t next = 0;
+            while (next < ways.Count() && (used[next] || (ends[next].first != end && ends[next].last != end)))
+                ++next;
+            if (next == ways.Count())
+                return;  // a ring that does not close
+            used[next] = true;
+            ring.members.PushBack(next);
+            const CGrowArray<OSM::TId>& refs = ways[next].way->nodeRefs;
+            const bool forward = ends[next].first == end;
+            for (uint64_t k = 1; k < refs.Count(); ++k)
+                ring.nodes.PushBack(forward ? refs[k] : refs[refs.Count() - 1 - k]);
+            end = forward ? ends[next].last : ends[next].first;
+        }
+        ring.nodes.PopBack();
+        for (uint32_t m : ring.members)
+            ring.rewrite |= endCount[ends[m].first] > 2 || endCount[ends[m].last] > 2;
+    }
+    // The loops of every ring to rewrite, found before any piece is appended:
+    // appending moves the pieces the ways point into.
+    CGrowArray<CGrowArray<OSM::TId>> made;
+    CGrowArray<bool> madeInner;
+    for (TRing& ring : rings) {
+        const uint64_t before = made.Count();
+        const uint32_t count = SimpleLoops(ring.nodes, key, made);
+        ring.rewrite |= count > 1;
+        bool inner = true;  // a ring with a stretch of border bounds the polygon from outside
+        for (uint32_t m : ring.members)
+            inner &= ways[m].inner && !ways[m].closing;
+        if (!ring.rewrite) {
+            made.Resize(before);
+            continue;
+        }
+        for (uint32_t k = 0; k < count; ++k)
+            madeInner.PushBack(inner);
+        for (uint32_t m : ring.members) {
+            const TCopyWay& w = ways[m];
+            if (w.closing)
+                m_pieces[uint64_t(w.piece)].way.nodeRefs.Clear();
+            else
+                absorbed.PushBack(w.way->id);
+        }
+    }
+    OSM::TWay source;
+    source.tags = tags.tags;
+    for (uint64_t k = 0; k < made.Count(); ++k) {
+        loops.PushBack({uint32_t(m_pieces.Count()), madeInner[k]});
+        NewPiece(source).way.nodeRefs = std::move(made[k]);
+    }
+    std::sort(absorbed.begin(), absorbed.end());
+    absorbed.Erase(uint64_t(std::unique(absorbed.begin(), absorbed.end()) - absorbed.begin()), absorbed.Count());
 }
 
 }  // namespace Clip

@@ -282,13 +282,17 @@ def area_groups(path, ways, relations, new_base):
     return groups
 
 
+# Natural features that are lines even when closed; GDAL takes any closed natural=* way for an area.
+LINES = {("natural", v) for v in ("coastline", "cliff", "ridge", "arete", "tree_row", "earth_bank")}
+
+
 def check_areas(source, outdir, original, outputs, new_base):
     """Every polygon that GDAL builds valid from the input is built valid from
     the tiles, in pieces that add up to its area: a relation by its id, closed
     ways by their tags (their pieces get new ids). Not compared: closed ways
     of a relation whose members the input lacks, which GDAL takes for the
-    relation once its copy lists only what a tile holds; and coastlines,
-    lines that GDAL takes for areas when closed."""
+    relation once its copy lists only what a tile holds; and coastlines and
+    other LINES, which GDAL takes for areas when closed."""
     # GDAL refuses blobs that inflate more than a hundredfold, as those of made inputs do.
     plain = outdir.rstrip("/") + "-input.osm.pbf"
     call("osmium", "cat", "--no-progress", "-f", "pbf,pbf_compression=none", "-o", plain, source)
@@ -296,7 +300,7 @@ def check_areas(source, outdir, original, outputs, new_base):
     skipped = {("t", frozenset(original.ways[ref][1].items())) for members, _ in original.relations.values()
                if any(t == "w" and ref not in original.ways for t, ref, _ in members)
                for t, ref, _ in members if t == "w" and ref in original.ways}
-    skipped |= {key for key in inputs if key[0] == "t" and ("natural", "coastline") in key[1]}
+    skipped |= {key for key in inputs if key[0] == "t" and key[1] & LINES}
     sums = defaultdict(float)
     for name, out in outputs.items():
         for key, pieces in area_groups(os.path.join(outdir, name), out.ways, out.relations, new_base).items():
@@ -460,7 +464,7 @@ def write_failure_inputs():
 # Multipolygons and buildings, each around a corner of a grid of tiles, in
 # eighths of a tile (0 lies on a border): rings "role x,y x,y ...", apart by
 # ";", the ways of a ring apart by "/" (a ring of one way closes on its first
-# point). Role "-": a building, a closed way.
+# point). Role "-": a building, a closed way; "_": a member of no role.
 CASES = """
 inner_at_corner: outer -6,-6 -6,6 6,6 6,-6; inner 3,-3 3,3 -3,3 -3,-3
 inner_cut_once: outer 6,-6 6,6 -6,6 -6,-6; inner 1,-3 1,3 5,3 5,-3
@@ -480,6 +484,12 @@ building_at_corner: - -3,-3 -3,3 3,3 3,-3
 building_vertices_on_borders: - 0,-4 4,0 0,4 -4,0
 building_along_border: - 3,-3 3,3 0,3 0,-3
 u_building: - -5,-4 5,-4 5,4 3,4 3,-2 -3,-2 -3,4 -5,4
+building_touching_border: - -3,1 2,1 2,2 0,3 2,4 2,5 -3,5
+building_touching_border_west: - 3,1 -2,1 -2,2 0,3 -2,4 -2,5 3,5
+inner_touches_outer_cut: outer -6,-6 -6,0 -6,6 6,6 6,-6; inner -6,0 3,2 3,-2
+inner_vertex_on_corner: outer -6,-6 -6,6 6,6 6,-6; inner 0,0 4,2 2,4
+inners_touch_at_a_point: outer -6,-6 -6,6 6,6 6,-6; inner -4,-4 -1,1 -4,1; inner -1,1 2,4 2,1; inner -1,1 -1,4 -3,4
+inners_of_no_role_touch: outer -6,-6 -6,6 6,6 6,-6; _ -4,-4 -1,1 -4,1; _ -1,1 2,4 2,1; _ -1,1 -1,4 -3,4
 """.strip().splitlines()
 
 
@@ -497,7 +507,7 @@ def write_grid_cases():
                 refs = [nodes.setdefault((cx + x * step / 8, cy + y * step / 8), len(nodes) + 1) for x, y in points]
                 ways.append((len(ways) + 1, refs + (refs[:1] if "/" not in parts else []),
                              {"building": "yes", "name": name} if role == "-" else {}))
-                members.append(("w", ways[-1][0], role))
+                members.append(("w", ways[-1][0], "" if role == "_" else role))
         if role != "-":
             relations.append((len(relations) + 1, members, {"type": "multipolygon", "landuse": "grass", "name": name}))
     write_osm("cases.osm.pbf", [(i, x, y) for (x, y), i in nodes.items()], ways, relations)

@@ -130,8 +130,9 @@ TEST(ReadAhead, ChangesNothingTheCallerSees)
         auto reads = [&first](const char* id) {
             return std::count_if(first.begin(), first.end(), [id](const std::string& l) { return l.find(id) != l.npos; });
         };
-        if (end.empty())
+        if (end.empty()) {
             EXPECT_EQ(std::pair(reads(" n67 "), reads(" w37 ")), (std::pair<std::ptrdiff_t, std::ptrdiff_t>(1, 2)));
+        }
         for (const auto& [depth, threads] : {std::pair{1u, 1u}, {OSM::kReadAheadBlocks, 1u}, {3u, 2u}, {5u, 3u}})
             EXPECT_EQ(Scenario(bytes, depth, threads), first) << "read ahead by " << depth << " on " << threads;
         const auto named = [&end](const std::string& line) { return line.starts_with("bad file: ") && line.ends_with(end); };
