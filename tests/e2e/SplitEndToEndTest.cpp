@@ -43,6 +43,8 @@ std::vector<TRow> Rows()
     std::vector<TRow> rows = {
         {"Real_MaltaPasses", "", "--pbf --max-areas=4 --max-nodes=30000" + out + test::DataFile("malta.osm.pbf"),
          areas},
+        {"Real_Malta", "", "--max-nodes=10000" + out + test::DataFile("malta.osm.pbf"), areas},
+        {"Real_Monaco", "", "--max-nodes=2000" + out + monaco, areas},
         {"Real_Liechtenstein", "", "--max-nodes=10000" + out + liechtenstein, areas},
         {"Real_LiechtensteinPbf", "", "--pbf --max-nodes=20000" + out + liechtenstein, areas},
         {"Real_Testadmins", "", "--max-nodes=100" + out + test::DataFile("testadmins.osm.pbf"), areas},
@@ -78,7 +80,7 @@ std::vector<TRow> Rows()
         // The tiles depend neither on how many areas a pass takes nor on the
         // run: the program works in several threads.
         {"SameTiles_Xml", "", "--max-nodes=5000" + out + monaco, "--split --list --same=--max-areas=1"},
-        {"SameTiles_Pbf", "", "--pbf --max-nodes=5000" + out + monaco, "--same=--max-areas=3"},
+        {"SameTiles_Pbf", "", "--pbf --max-nodes=5000" + out + monaco, "--areas --same=--max-areas=3"},
         {"JobsOfAreaRanges", "", "--max-nodes=5000 --pbf --write-kml=areas.kml" + out + liechtenstein, "--jobs"},
         // Runs that fail, or refuse what would go wrong, under the usual limit
         // of open files: they say which file and why, and leave no partial output.
