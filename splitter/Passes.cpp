@@ -96,6 +96,7 @@ uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, Clip::CRunAreas
         }
         TAreaOutput& output = outputs.EmplaceBack();
         output.writer = writer.get();
+        output.shared = group.last - i > 1;
         files.writers.PushBack(std::move(writer));
         for (; i < group.last; ++i)
             areaOutputs.PushBack(&output);

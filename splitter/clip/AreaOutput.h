@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <tuple>
 
 #include "common/OSM/DataWriter.h"
 
@@ -14,4 +16,10 @@ struct TAreaOutput {
     int64_t nextNodeId = kFirstNewId;
     int64_t nextWayId = kFirstNewId;
     int64_t nextRelationId = kFirstNewId;
+
+    // Set when several areas write to this file: a way crossing the border
+    // between two of them gets one node there, not one per area. The nodes
+    // made at crossings, by (input way, position).
+    bool shared = false;
+    std::map<std::tuple<int64_t, int32_t, int32_t>, int64_t> crossings;
 };

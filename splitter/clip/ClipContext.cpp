@@ -203,14 +203,26 @@ TPiece& CAreaClipContext::NewPiece(const OSM::TWay& source)
     piece.way.info.timestamp = m_timestamp;
     piece.way.info.visible = 1;
     piece.way.tags = source.tags;
+    piece.source = source.id;
     return piece;
 }
 
-OSM::TId CAreaClipContext::NodeForCrossing(const TCrossing& crossing, bool highway)
+OSM::TId CAreaClipContext::NodeForCrossing(const TCrossing& crossing, bool highway, OSM::TId source)
 {
     auto [at, inserted] = m_crossingNodes.try_emplace({crossing.edge, crossing.fraction}, 0);
-    if (inserted)
-        at->second = NewNode(PointAt(crossing), highway);
+    if (!inserted)
+        return at->second;
+    const CGeoPoint p = PointAt(crossing);
+    if (!m_output.shared)
+        return at->second = NewNode(p, highway);
+    // The other area's edge may round the same crossing a unit away.
+    const int32_t x = MapUnits::Natural(p.x);
+    for (int32_t dx = -1; dx <= 1; ++dx)
+        for (int32_t dy = -1; dy <= 1; ++dy)
+            if (auto made = m_output.crossings.find({source, x + dx, p.y + dy}); made != m_output.crossings.end())
+                return at->second = made->second;
+    at->second = NewNode(p, highway);
+    m_output.crossings.emplace(std::tuple(source, x, p.y), at->second);
     return at->second;
 }
 
@@ -219,13 +231,13 @@ void CAreaClipContext::FinishPlaceholders(TPiece& piece, bool highway)
     CGrowArray<OSM::TId>& refs = piece.way.nodeRefs;
     if (!refs.Empty() && refs.Back() == kPlaceholder) {
         if (piece.end.HasEdge())
-            refs.Back() = NodeForCrossing(piece.end, highway);
+            refs.Back() = NodeForCrossing(piece.end, highway, piece.source);
         else
             refs.PopBack();
     }
     if (!refs.Empty() && refs[0] == kPlaceholder) {
         if (piece.start.HasEdge())
-            refs[0] = NodeForCrossing(piece.start, highway);
+            refs[0] = NodeForCrossing(piece.start, highway, piece.source);
         else
             refs.Erase(0, 1);
     }

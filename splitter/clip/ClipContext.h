@@ -34,6 +34,7 @@ struct TPiece {
     // A piece of a closed way that only runs along the border: no ring, but
     // an open way through the border nodes this area holds.
     bool alongBorder = false;
+    OSM::TId source = 0;  // the input way it comes from
 };
 
 // A member way of a multipolygon ring, read in ring order: the polygon lies
@@ -178,7 +179,7 @@ public:
     static double Angle(int64_t dx, int64_t dy, int64_t ex, int64_t ey);
 
 private:
-    OSM::TId NodeForCrossing(const TCrossing& crossing, bool highway);
+    OSM::TId NodeForCrossing(const TCrossing& crossing, bool highway, OSM::TId source);
 
     // Moves crossing c to point p when p lies on the border next to c in the
     // walk's direction (forward: clockwise), up to the next polygon point and

@@ -103,6 +103,8 @@ std::vector<TRow> Rows()
          "would both write out/none.osm.\nUse --out-filenames=filename"},
         {"Runs_OutputsNamedByFile", fail, "--mc --of=filename -p=polys" + out + monaco,
          "--present=out/a.osm,out/b.osm"},
+        // Two areas in one file: a road crossing between them stays joined.
+        {"Runs_OneFileOfTwoAreas", fail, "--mc -s=halves.list" + out + monaco, "--split --areas"},
         {"Runs_NamesKeptInTheDirectory", fail, "--wsc -p=hostile.poly -o=a/b/ " + monaco,
          "--present=a/b/___.._escaped.osm,a/b/___.._escaped.mp,a/b/___.._escaped.poly "
          "--absent=escaped.osm,escaped.mp,escaped.poly"},

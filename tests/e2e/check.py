@@ -131,6 +131,16 @@ def check_split(original, outputs, new_base, max_nodes, partial):
                 way_files[wid].add(name)
             for r in refs:
                 out.referenced[r].append(wid)
+        # Pieces of one road in one file meet at one node: no two new nodes
+        # at a place end pieces of roads tagged alike.
+        ends = defaultdict(set)
+        for wid, (refs, tags) in out.ways.items():
+            if wid >= new_base and "highway" in tags and refs:
+                for r in {refs[0], refs[-1]} & {n for n in refs if n >= new_base and n in out.nodes}:
+                    ends[(out.nodes[r][:2], frozenset(tags.items()))].add(r)
+        for (place, _), made in ends.items():
+            if len(made) > 1:
+                fault(f"{name}: road pieces end at nodes {sorted(made)} of one place {place}")
         # A cut highway ends in a border node, unless that node was made for
         # another way through the same place.
         for wid, (refs, tags) in out.ways.items():
@@ -450,6 +460,8 @@ def write_failure_inputs():
     for name, west, east in (("a", 7.40, 7.42), ("b", 7.42, 7.44)):
         write_poly(f"polys/{name}.poly", f"1:{west},43.72 {east},43.72 {east},43.76 {west},43.76", "none")
     write_poly("hostile.poly", "1:7.40,43.72 7.44,43.72 7.44,43.76", "../../escaped")
+    # Monaco in two halves, at 7.42 degrees east.
+    Path("halves.list").write_text("1: 2003944,279620 to 2097152,345797\n2: 2003944,345797 to 2097152,372827\n")
     for name, count, label in (("one", 1, 7), ("two", 2, 0), ("group", 32769, 0), ("many", 1200, 0), ("empty", 0, 0)):
         areas = "".join(f"{label or k + 1}: 0,{k * 10} to 10,{k * 10 + 10}\n" for k in range(count))
         Path(name + ".list").write_text("# made for a test\n" + areas)

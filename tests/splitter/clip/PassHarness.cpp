@@ -188,6 +188,7 @@ CPassHarness::CPassHarness(std::vector<TRing> rings, std::vector<uint32_t> outpu
         m_writers.push_back(std::make_unique<CRecordingWriter>());
         m_outputs.push_back(std::make_unique<TAreaOutput>());
         m_outputs.back()->writer = m_writers.back().get();
+        m_outputs.back()->shared = std::count(m_outputOf.begin(), m_outputOf.end(), i) > 1;
     }
 }
 
