@@ -136,12 +136,12 @@ int64_t YAt(const CGeoPoint* e, int64_t x)
     return e[0].y + dy * (x - e[0].x) / dx;
 }
 
-// -1 lower, 1 higher, 0 level, with a tolerance of two units for rounding.
-int Compare(int64_t ya, int64_t yb)
+// -1 lower, 1 higher, 0 level within tolerance units.
+int Compare(int64_t ya, int64_t yb, int64_t tolerance)
 {
-    if (ya + 2 < yb)
+    if (ya + tolerance < yb)
         return -1;
-    if (ya - 2 > yb)
+    if (ya - tolerance > yb)
         return 1;
     return 0;
 }
@@ -150,13 +150,20 @@ bool RunsEast(const CGeoPoint* e) { return e[0].x < e[1].x; }
 
 // Whether edge a lies below edge b over the longitudes they share. Of two
 // edges on one line, the one running east (the top of a clockwise ring) sorts
-// below the one running west (the bottom of the ring above).
-bool IsBelow(const CGeoPoint* a, const CGeoPoint* b)
+// below the one running west (the bottom of the ring above). Sloping edges
+// of different rings are level within two units, as the rounded vertices of
+// trimmed polygons put them. Edges of one ring, and level edges, which come
+// from rectangles and are exact, are compared exactly: an area one or two
+// units high keeps its bottom below its top, and both apart from its
+// neighbours' edges.
+bool IsBelow(const CGeoPoint* a, const CGeoPoint* b, bool sameRing)
 {
+    const bool level = a[0].y == a[1].y && b[0].y == b[1].y;
+    const int64_t tolerance = sameRing || level ? 0 : 2;
     int64_t xs = std::max(std::min(a[0].x, a[1].x), std::min(b[0].x, b[1].x));
     int64_t xe = std::min(std::max(a[0].x, a[1].x), std::max(b[0].x, b[1].x));
-    int atStart = Compare(YAt(a, xs), YAt(b, xs));
-    int atEnd = Compare(YAt(a, xe), YAt(b, xe));
+    int atStart = Compare(YAt(a, xs), YAt(b, xs), tolerance);
+    int atEnd = Compare(YAt(a, xe), YAt(b, xe), tolerance);
     if ((atStart < 0 && atEnd <= 0) || (atStart == 0 && atEnd < 0))
         return true;
     if ((atStart > 0 && atEnd >= 0) || (atStart == 0 && atEnd > 0))
@@ -312,7 +319,8 @@ void CAreaLocator::Build(const TRing* const* rings, uint64_t count)
         // Edges of overlapping or broken rings can make the order inconsistent;
         // a stable merge sort stays within bounds even then.
         std::stable_sort(first, last, [this](uint32_t a, uint32_t b) {
-            return IsBelow(m_edges[a / 2].ends, m_edges[b / 2].ends);
+            const TEdge &ea = m_edges[a / 2], &eb = m_edges[b / 2];
+            return IsBelow(ea.ends, eb.ends, ea.ring == eb.ring);
         });
         stack.Clear();
         for (uint32_t* segment = first; segment != last; ++segment) {

@@ -116,6 +116,31 @@ TAreaList RandomTiling(std::mt19937& random, int columns, int rows, int samples,
     return areas;
 }
 
+// Any area holding p will do; the enclosing area outer, looked at last,
+// where none does or p lies on an area's ring.
+void ExpectLocatedAsByBruteForce(const TAreaList& areas, const std::vector<CGeoPoint>& probes, int32_t outer)
+{
+    CAreaLocator locator;
+    locator.Build(areas);
+    for (CGeoPoint p : probes) {
+        std::vector<int32_t> holding;
+        bool onRing = false;
+        for (uint64_t i = 0; i < areas.Count(); ++i) {
+            const int32_t k = int32_t((i + (outer == 0)) % areas.Count());
+            const TRing& ring = areas[uint64_t(k)].ring;
+            if ((k != outer || holding.empty() || onRing) && (OnRing(ring, p) || Inside(ring, p.x, p.y))) {
+                holding.push_back(k);
+                onRing = onRing || OnRing(ring, p);
+            }
+        }
+        bool border = false;
+        const int32_t area = locator.Locate(p, &border);
+        const bool right = holding.empty() ? area == CAreaLocator::kNone
+                                           : std::count(holding.begin(), holding.end(), area) && border == onRing;
+        ASSERT_TRUE(right) << p.x << "," << p.y << " found " << area << " " << border;
+    }
+}
+
 TEST(AreaLocator, AgreesWithBruteForceOnRandomTilings)
 {
     const struct {
@@ -143,9 +168,6 @@ TEST(AreaLocator, AgreesWithBruteForceOnRandomTilings)
             std::rotate(areas.begin(), areas.end() - (c.enclosing == 1), areas.end());
             outer = c.enclosing == 1 ? 0 : int32_t(areas.Count() - 1);
         }
-        CAreaLocator locator;
-        locator.Build(areas);
-
         // Every vertex, edge middle (where ties lie) and random points around.
         std::vector<CGeoPoint> probes;
         for (const TArea& area : areas)
@@ -155,26 +177,23 @@ TEST(AreaLocator, AgreesWithBruteForceOnRandomTilings)
         for (int n = 0; n < 20000; ++n)
             probes.push_back({box.west - 100 + int32_t(random() % uint32_t(box.east - box.west + 200)),
                               box.south - 100 + int32_t(random() % uint32_t(box.north - box.south + 200))});
-        for (CGeoPoint p : probes) {
-            // Any tile holding p will do; the enclosing area, looked at last,
-            // where none does or p lies on a tile's ring.
-            std::vector<int32_t> holding;
-            bool onRing = false;
-            for (uint64_t i = 0; i < areas.Count(); ++i) {
-                const int32_t k = int32_t((i + (outer == 0)) % areas.Count());
-                const TRing& ring = areas[uint64_t(k)].ring;
-                if ((k != outer || holding.empty() || onRing) && (OnRing(ring, p) || Inside(ring, p.x, p.y))) {
-                    holding.push_back(k);
-                    onRing = onRing || OnRing(ring, p);
-                }
-            }
-            bool border = false;
-            const int32_t area = locator.Locate(p, &border);
-            const bool right = holding.empty() ? area == CAreaLocator::kNone
-                                               : std::count(holding.begin(), holding.end(), area) && border == onRing;
-            ASSERT_TRUE(right) << p.x << "," << p.y << " in case " << c.columns << " found " << area << " " << border;
-        }
+        ExpectLocatedAsByBruteForce(areas, probes, outer);
     }
+}
+
+// Areas one and two units high under a taller one: the locator tells their
+// top and bottom edges apart, exactly, though it allows rounding between
+// edges of different areas.
+TEST(AreaLocator, ThinAreasHoldTheirPoints)
+{
+    TAreaList areas;
+    for (const auto& [south, north] : {std::pair(3, 100), {1, 3}, {0, 1}, {-100, 0}})
+        areas.EmplaceBack().ring = RectangleRing(0, south, 100, north);
+    std::vector<CGeoPoint> probes;
+    for (int32_t x : {0, 50, 100})
+        for (int32_t y = -2; y <= 5; ++y)
+            probes.push_back({x, y});
+    ExpectLocatedAsByBruteForce(areas, probes, -1);
 }
 
 EOverlap Subtract(const TRing& b, TRing& a, CGrowArray<TRing>& pieces)
