@@ -52,6 +52,42 @@ bool ParsePoint(const char* line, CGeoPoint& point)
     return true;
 }
 
+// A contour across the antimeridian jumps from near +180 degrees to near
+// -180 there: it is made to run on past +180 instead, as areas across it do,
+// rather than the long way round the globe. Points on the meridian itself
+// name it either way and are taken as they stand; a contour that would wind
+// round the globe, or run beyond the units, is left as it is.
+void RunOnAcross180(TRing& ring)
+{
+    auto onMeridian = [](const CGeoPoint& p) { return p.x == MapUnits::kMinLon || p.x == MapUnits::kMaxLon; };
+    const int64_t half = MapUnits::k180, turn = MapUnits::kTurn;
+    CGrowArray<int64_t> xs;
+    int64_t shift = 0;
+    bool jumps = false;
+    for (uint64_t i = 0; i < ring.Count(); ++i) {
+        if (i > 0 && !onMeridian(ring[i - 1]) && !onMeridian(ring[i])) {
+            const int64_t step = int64_t(ring[i].x) - ring[i - 1].x;
+            if (step > half || step < -half) {
+                shift += step > half ? -turn : turn;
+                jumps = true;
+            }
+        }
+        xs.PushBack(ring[i].x + shift);
+    }
+    // The contour closes from its last point back to its first.
+    const int64_t closing = ring.Empty() || onMeridian(ring[0]) || onMeridian(ring.Back())
+                                ? 0 : int64_t(ring[0].x) - ring.Back().x;
+    shift += closing > half ? -turn : closing < -half ? turn : 0;
+    if (!jumps || shift != 0)
+        return;  // never jumps, or winds round the globe
+    const int64_t low = *std::min_element(xs.begin(), xs.end());
+    const int64_t lift = low < -half ? turn : 0;
+    if (*std::max_element(xs.begin(), xs.end()) + lift > INT32_MAX)
+        return;
+    for (uint64_t i = 0; i < ring.Count(); ++i)
+        ring[i].x = int32_t(xs[i] + lift);
+}
+
 // Closes the contour and collapses repeated points. False when it is too
 // small to enclose anything.
 bool CleanContour(TRing& ring)
@@ -195,6 +231,7 @@ bool LoadPolyFile(const std::string& path, TSourceNames& sourceNames, TAreaList&
             }
             ring.PushBack(point);
         }
+        RunOnAcross180(ring);
         if (!CleanContour(ring))
             continue;
         if (header[0] != '!') {

@@ -62,6 +62,9 @@ TEST(PolyFile, SectionsBecomeAreasOrTheFileSaysWhyNot)
         // Degrees in any number format; longitudes stay below 180 degrees.
         {"t\n1\n180 90\n180 -90\n-180 -90\n-180 90\n180 90\nEND\n2\n1.5e0 -0.25 trailing text\n2 -0.25\n2 1\nEND\n",
          "t_1: 179.9999999,90 179.9999999,-90 -180,-90 -180,90 179.9999999,90;t_2: 1.5,-0.25 2,-0.25 2,1 1.5,-0.25;"},
+        // A contour across 180 degrees runs on past it, from either side.
+        {"t\n1\n179 10\n-179 10\n-179 0\n179 0\nEND\n2\n-179 10\n-179 0\n179 0\n179 10\nEND\nEND\n",
+         "t_1: 179,10 181,10 181,0 179,0 179,10;t_2: 181,10 181,0 179,0 179,10 181,10;"},
         {std::nullopt, "Cannot open " + path + ": No such file or directory\n"},
         {"", path + ": the file is empty\n"},
         {"title only\n", path + ": no contour of at least three points\n"},
