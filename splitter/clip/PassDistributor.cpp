@@ -321,6 +321,14 @@ void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
     uint64_t written = 0;
     bool keep = m_outputs != nullptr && m_keptPointLimit != 0;
     OSM::TId last = std::numeric_limits<OSM::TId>::min();
+    // Nodes in no area of the run but near its areas: a way through them
+    // alone may still cross an area. Near is within the run's width and
+    // height of its bounds; a longer segment from farther out is missed.
+    // The run's bounds, not the pass's, so that no tile depends on its pass.
+    CGeoRect runBounds;
+    for (uint32_t area = 0; area < m_run->Count(); ++area)
+        Extend(runBounds, RingBounds(m_run->Polygon(area)));
+    const CGeoRect passBounds = AroundBounds(runBounds);
     ReadStage(reader, OSM::kNode, *this, *m_log, "node", "nodes written", [&] {
         OSM::TId id = reader.GetId();
         if (keep && id <= last) {
@@ -334,8 +342,11 @@ void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
         OSM::TNode& node = reader.Node();
         bool border = false;
         const int32_t runArea = m_run->Locate(node.position, &border);
-        if (runArea < 0)
+        if (runArea < 0) {
             m_outside.Note(id);
+            if (Contains(passBounds, CGeoRect::OfPoint(node.position)))
+                m_strayNodes.PushBack({id, node.position.Packed()});
+        }
         const int32_t area = PassAreaOf(runArea);
         if (area < 0)
             return written;
@@ -351,6 +362,44 @@ void CPassDistributor::InnerNodes(OSM::CPBFReaderAdapter& reader)
     });
     m_nodeAreas.Finish();
     m_keptPoints.ShrinkToFit();
+    Sort(m_strayNodes, [](const TWantedNode& a, const TWantedNode& b) { return a.id < b.id; });
+    m_strayNodes.ShrinkToFit();
+}
+
+CGeoRect CPassDistributor::AroundBounds(const CGeoRect& bounds)
+{
+    if (bounds.IsEmpty())
+        return bounds;
+    const int64_t width = MapUnits::Width(bounds.west, bounds.east), height = int64_t(bounds.north) - bounds.south;
+    if (3 * width >= int64_t(MapUnits::kTurn))
+        return {MapUnits::kMinLon, MapUnits::kMaxLon, std::max<int32_t>(-MapUnits::k90, int32_t(bounds.south - height)),
+                std::min<int32_t>(MapUnits::k90, int32_t(bounds.north + height))};
+    return {Geometry::LonAdd(bounds.west, -width), Geometry::LonAdd(bounds.east, width),
+            int32_t(std::max<int64_t>(-MapUnits::k90, bounds.south - height)),
+            int32_t(std::min<int64_t>(MapUnits::k90, bounds.north + height))};
+}
+
+bool CPassDistributor::CrossesAnArea(const CGrowArray<OSM::TId>& refs)
+{
+    CGeoPoint previous;
+    bool known = false;
+    for (OSM::TId ref : refs) {
+        const TWantedNode* stray = std::lower_bound(m_strayNodes.begin(), m_strayNodes.end(), ref,
+                                                    [](const TWantedNode& n, OSM::TId id) { return n.id < id; });
+        if (stray == m_strayNodes.end() || stray->id != ref) {
+            known = false;
+            continue;
+        }
+        const CGeoPoint p = CGeoPoint::Unpack(stray->point);
+        if (known) {
+            const CGeoPoint segment[2] = {previous, p};
+            if (!AreasMeeting(segment, 2).Empty())
+                return true;
+        }
+        previous = p;
+        known = true;
+    }
+    return false;
 }
 
 // Stage 2: ways whose nodes lie in different areas (or partly outside).
@@ -374,6 +423,9 @@ void CPassDistributor::EdgeWays(OSM::CPBFReaderAdapter& reader)
                 edge = CNodeAreaTable::AreaOf(key) != first;
             }
         }
+        // A way through no area's nodes that runs across an area is cut too.
+        if (!edge && refs.Count() >= 2 && !m_strayNodes.Empty() && CNodeAreaTable::AreaOf(m_nodeAreas.FindKey(refs[0])) < 0)
+            edge = CrossesAnArea(refs);
         if (edge)
             m_edgeWays.PushBack(id);
         if (m_outputs != nullptr && (edge || (runEdgeWays != nullptr && Contains(*runEdgeWays, id))))
@@ -382,6 +434,7 @@ void CPassDistributor::EdgeWays(OSM::CPBFReaderAdapter& reader)
     });
     SortAndShrink(m_edgeWays);
     m_edgeWayCopies.ShrinkToFit();
+    m_strayNodes.Free();
 }
 
 // Stage 3: relations whose rings cross a border, and the ways of all others.

@@ -159,6 +159,11 @@ private:
     // run after another, share one clipped way table entry.
     void ClipLine(const OSM::TWay& way, bool ringMode, bool keepsId = true);
     void ClipClosedWay(const OSM::TWay& way, bool ringMember);
+    // Whether a segment between two of refs' stray nodes meets the rectangle
+    // of an area of the pass.
+    bool CrossesAnArea(const CGrowArray<OSM::TId>& refs);
+    // bounds grown by its width and height on every side, within the globe.
+    static CGeoRect AroundBounds(const CGeoRect& bounds);
     // The pass's areas whose rectangles meet that of points, ascending, in
     // m_found.
     const CGrowArray<uint32_t>& AreasMeeting(const CGeoPoint* points, uint64_t count);
@@ -213,6 +218,9 @@ private:
     CGrowArray<OSM::TId> m_edgeMultipolygonWays;
     CGrowArray<TIdAreaKey> m_relationWays;
     CGrowArray<TWantedNode> m_wantedNodes;
+    // Nodes in no area of the run within the pass's bounds, by id, until the
+    // edge ways are found.
+    CGrowArray<TWantedNode> m_strayNodes;
     CGrowArray<OSM::TWay> m_storedWays;
     CGrowArray<TClippedWay> m_clippedWays;
     CGrowArray<TRingPieces> m_ringPieces;
