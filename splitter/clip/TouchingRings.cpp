@@ -124,49 +124,41 @@ bool CAreaClipContext::PlaceKey(OSM::TId node, uint64_t& key) const
     return true;
 }
 
-void CAreaClipContext::SimplifyRings(const CGrowArray<TCopyWay>& ways, const OSM::TWay& tags,
-                                     CGrowArray<OSM::TId>& absorbed, CGrowArray<std::pair<uint32_t, bool>>& loops)
+namespace {
+
+// The places of a way's end nodes, as keys.
+struct TEnds {
+    uint64_t first, last;
+};
+
+// A ring of a relation's copy: its ways and its nodes in ring order.
+struct TCopyRing {
+    CGrowArray<uint32_t> members;  // indices into the ways
+    CGrowArray<OSM::TId> nodes;    // without the closing node
+    bool rewrite = false;
+};
+
+// Joins ways into rings where their ends (ends[w]) lie at one place, each
+// ring starting from the first way not yet taken and going on by the first
+// that meets its end. False when a ring does not close.
+bool JoinRings(const CGrowArray<TCopyWay>& ways, const CGrowArray<TEnds>& ends, CGrowArray<TCopyRing>& rings)
 {
-    struct TEnds {
-        uint64_t first, last;
-    };
-    CGrowArray<TEnds> ends;
-    std::unordered_map<uint64_t, uint32_t> endCount;  // way ends at each place
-    for (const TCopyWay& w : ways) {
-        TEnds& e = ends.EmplaceBack();
-        if (!PlaceKey(w.way->nodeRefs[0], e.first) || !PlaceKey(w.way->nodeRefs.Back(), e.last))
-            return;
-        ++endCount[e.first];
-        ++endCount[e.last];
-    }
-    auto key = [&](OSM::TId node) {
-        uint64_t k = 0;
-        return PlaceKey(node, k) ? k : uint64_t(node);  // every node of a ring here has a place
-    };
-    struct TRing {
-        CGrowArray<uint32_t> members;  // indices into ways
-        CGrowArray<OSM::TId> nodes;    // without the closing node
-        bool rewrite = false;
-    };
-    CGrowArray<TRing> rings;
     CGrowArray<bool> used;
     used.Resize(ways.Count());
     std::fill(used.begin(), used.end(), false);
     for (uint32_t s = 0; s < ways.Count(); ++s) {
         if (used[s])
             continue;
-        TRing& ring = rings.EmplaceBack();
+        TCopyRing& ring = rings.EmplaceBack();
         used[s] = true;
         ring.members.PushBack(s);
         ring.nodes = ways[s].way->nodeRefs;
-        const uint64_t start = ends[s].first;
-        uint64_t end = ends[s].last;
-        while (end != start) {
+        for (uint64_t end = ends[s].last; end != ends[s].first;) {
             uint32_t next = 0;
             while (next < ways.Count() && (used[next] || (ends[next].first != end && ends[next].last != end)))
                 ++next;
             if (next == ways.Count())
-                return;  // a ring that does not close
+                return false;
             used[next] = true;
             ring.members.PushBack(next);
             const CGrowArray<OSM::TId>& refs = ways[next].way->nodeRefs;
@@ -176,21 +168,44 @@ void CAreaClipContext::SimplifyRings(const CGrowArray<TCopyWay>& ways, const OSM
             end = forward ? ends[next].last : ends[next].first;
         }
         ring.nodes.PopBack();
-        for (uint32_t m : ring.members)
-            ring.rewrite |= endCount[ends[m].first] > 2 || endCount[ends[m].last] > 2;
     }
+    return true;
+}
+
+}  // namespace
+
+void CAreaClipContext::SimplifyRings(const CGrowArray<TCopyWay>& ways, const OSM::TWay& tags,
+                                     CGrowArray<OSM::TId>& absorbed, CGrowArray<std::pair<uint32_t, bool>>& loops)
+{
+    CGrowArray<TEnds> ends;
+    std::unordered_map<uint64_t, uint32_t> endCount;  // way ends at each place
+    for (const TCopyWay& w : ways) {
+        TEnds& e = ends.EmplaceBack();
+        if (!PlaceKey(w.way->nodeRefs[0], e.first) || !PlaceKey(w.way->nodeRefs.Back(), e.last))
+            return;
+        ++endCount[e.first];
+        ++endCount[e.last];
+    }
+    CGrowArray<TCopyRing> rings;
+    if (!JoinRings(ways, ends, rings))
+        return;
+    auto key = [&](OSM::TId node) {
+        uint64_t k = 0;
+        return PlaceKey(node, k) ? k : uint64_t(node);  // every node of a ring here has a place
+    };
     // The loops of every ring to rewrite, found before any piece is appended:
     // appending moves the pieces the ways point into.
     CGrowArray<CGrowArray<OSM::TId>> made;
     CGrowArray<bool> madeInner;
-    for (TRing& ring : rings) {
+    for (TCopyRing& ring : rings) {
         const uint64_t before = made.Count();
         const uint32_t count = SimpleLoops(ring.nodes, key, made);
-        ring.rewrite |= count > 1;
         bool inner = true;  // a ring with a stretch of border bounds the polygon from outside
-        for (uint32_t m : ring.members)
+        for (uint32_t m : ring.members) {
+            ring.rewrite |= endCount[ends[m].first] > 2 || endCount[ends[m].last] > 2;
             inner &= ways[m].inner && !ways[m].closing;
-        if (!ring.rewrite) {
+        }
+        if (count == 1 && !ring.rewrite) {
             made.Resize(before);
             continue;
         }
