@@ -210,9 +210,10 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
         return kExitNoAreas;
     if (!CheckPassGroups(areas, settings))
         return kExitPassFailed;
-    if (!settings.areaRangeName.empty() && !AreaRangeFits(settings, areas))
+    if (!settings.areaRangeName.empty() && !settings.describeOnly && !AreaRangeFits(settings, areas))
         return kExitUsage;
-    const uint32_t end = uint32_t(std::min<uint64_t>(uint64_t(settings.lastArea) + 1, areas.Count()));
+    const uint32_t end =
+        settings.describeOnly ? 0 : uint32_t(std::min<uint64_t>(uint64_t(settings.lastArea) + 1, areas.Count()));
 
     // A description that cannot be written fails the run, after the tiles.
     // Jobs that share an output directory leave the descriptions to the job
@@ -233,7 +234,7 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
     }
 
     std::unique_ptr<CBoundaryRelationList> relations;
-    if (settings.adminLevel != 0) {
+    if (settings.adminLevel != 0 && !settings.describeOnly) {
         // A job sees only the boundaries of its own tiles: it lists them in a
         // file of its own.
         std::string path = settings.outputDir + "relations.txt";

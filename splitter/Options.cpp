@@ -126,13 +126,18 @@ bool GetOutFileNamesOption(CSettings& settings)
     return true;
 }
 
-// "FIRST-LAST": two plain decimal numbers, FIRST not above LAST.
+// "FIRST-LAST": two plain decimal numbers, FIRST not above LAST; or "none".
 bool GetAreaRangeOption(CSettings& settings)
 {
     TOption* option = FindOption(settings, "area-range", "ar");
     if (option == nullptr)
         return true;
     const std::string& text = option->value;
+    settings.areaRangeName = option->name;
+    if (strcasecmp(text.c_str(), "none") == 0) {
+        settings.describeOnly = true;
+        return true;
+    }
     const size_t dash = text.find('-');
     auto number = [](std::string_view digits, uint32_t& value) {
         if (digits.empty() || digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string_view::npos)
@@ -146,7 +151,6 @@ bool GetAreaRangeOption(CSettings& settings)
         ReportBadValue(option->name.c_str());
         return false;
     }
-    settings.areaRangeName = option->name;
     return true;
 }
 

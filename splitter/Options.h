@@ -45,6 +45,9 @@ struct CSettings {
     std::string areaRangeName;  // as the user typed it; empty without the option
     uint32_t firstArea = 0;
     uint32_t lastArea = UINT32_MAX;
+    // area-range=none: settle the areas and write their descriptions, but
+    // no tile, for jobs that then load the written areas.list.
+    bool describeOnly = false;
 };
 
 extern const char* const kUsageText;

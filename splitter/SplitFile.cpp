@@ -1,9 +1,10 @@
 #include "splitter/SplitFile.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "common/streams/FileStream.h"
@@ -37,58 +38,77 @@ bool ParseAreaLine(const char* line, unsigned& number, TEdges& edges)
     return true;
 }
 
-// "# : %lf,%lf to %lf,%lf" with finite degrees inside their ranges.
-bool ParseDegreeLine(const char* line, TEdges& edges)
+// The corners a rectangle's ring may start at, clockwise from the one that
+// RectangleRing starts at. The automatic split starts a piece where its cut
+// was made, and the corner nodes of a tile are numbered from there.
+constexpr const char* kCorners[] = {"NW", "NE", "SE", "SW"};
+
+// "# : %lf,%lf to %lf,%lf" with finite degrees inside their ranges; after
+// them "from NE", "from SE" or "from SW" names the corner the ring starts
+// at, counted in corner as steps clockwise from the north-west one.
+bool ParseDegreeLine(const char* line, TEdges& edges, unsigned& corner)
 {
     double s, w, n, e;
-    if (line[0] != '#' || std::sscanf(line, "# : %lf,%lf to %lf,%lf", &s, &w, &n, &e) != 4)
+    int end = 0;
+    if (line[0] != '#' || std::sscanf(line, "# : %lf,%lf to %lf,%lf%n", &s, &w, &n, &e, &end) != 4)
         return false;
     if (!MapUnits::IsValidLatitude(s) || !MapUnits::IsValidLatitude(n) || !MapUnits::IsValidLongitude(w) ||
         !MapUnits::IsValidLongitude(e))
         return false;
     edges = {MapUnits::FromDegrees(s), MapUnits::FromDegrees(w), MapUnits::FromDegrees(n), MapUnits::FromDegrees(e)};
+    char name[3];
+    int used = 0;
+    corner = 0;
+    if (std::sscanf(line + end, " from %2[NESW]%n", name, &used) == 1 && line[end + used] == 0)
+        for (unsigned k = 1; k < std::size(kCorners); ++k)
+            if (std::strcmp(name, kCorners[k]) == 0)
+                corner = k;
     return true;
 }
 
-// Six decimals of a degree are about 8.4 map units and the loader takes an
-// edge back to the nearest unit, so a printed edge may come back up to 4
-// units off. Printed each on its own, the edges between neighbours would part
-// (a cut leaves its west or south side one unit short of the other) and the
-// border of the whole set would shrink, leaving the nodes on them in no area
-// once the file is loaded. So both sides of an edge between neighbours print
-// one value, that of the west or south side, and an edge without a
-// neighbour, on the border of the whole set, is rounded outward.
-
-struct TDegreeEdges {
-    double south, west, north, east;
-};
-
-// The degrees to print for an edge at units that has no neighbour: the
-// nearest six-decimal value that reads back no further in, at or below units
-// for an outward of -1 (west, south) and at or above it for +1 (east, north).
-double OutwardDegrees(int32_t units, int outward)
+// The clockwise ring of a rectangle, starting at corner (see kCorners).
+TRing CornerRing(const TEdges& edges, unsigned corner)
 {
-    const double degrees = MapUnits::ToDegrees(units);
-    char text[32];
-    std::snprintf(text, sizeof text, "%lf", degrees);
-    const double printed = std::strtod(text, nullptr);
-    const int32_t back = MapUnits::FromDegrees(printed);
-    if (outward < 0 ? back <= units : back >= units)
-        return degrees;
-    // One millionth of a degree is wider than the rounding, so one step out
-    // is enough; k / 1e6 is the double nearest to k millionths and prints so.
-    return double(std::llround(printed * 1e6) + outward) / 1e6;
+    TRing ring = RectangleRing(edges.west, edges.south, edges.east, edges.north);
+    std::rotate(ring.begin(), ring.begin() + corner, ring.begin() + 4);
+    ring[4] = ring[0];
+    return ring;
 }
+
+// The corner a rectangle's ring starts at; 0 for a ring that is not a
+// clockwise rectangle, which its bounds describe all the same.
+unsigned FirstCorner(const TRing& ring)
+{
+    if (ring.Count() != 5)
+        return 0;
+    const CGeoRect r = RingBounds(ring);
+    const TEdges edges = {r.south, r.west, r.north, r.east};
+    for (unsigned k = 1; k < std::size(kCorners); ++k)
+        if (std::equal(ring.begin(), ring.end(), CornerRing(edges, k).begin()))
+            return k;
+    return 0;
+}
+
+// A split-file step is 180 map units, so the integer edges of neighbours,
+// each rounded on its own, would part (a cut leaves its west or south side
+// one unit short of the other) and the border of the whole set would shrink,
+// leaving the nodes on them in no area when a file without its degree lines
+// is loaded. So both sides of an edge between neighbours print one value,
+// that of the west or south side rounded down, and an edge without a
+// neighbour, on the border of the whole set, is rounded outward. The degree
+// lines need none of this: seven decimals of a degree are finer than half a
+// map unit, so each edge loads back as the unit it was.
 
 // The edges of a list of areas as the split file prints them.
 class CEdgeLayout {
   public:
     explicit CEdgeLayout(const TAreaList& areas);
 
-    // The degrees to print for the edges of area i.
-    TDegreeEdges Degrees(uint32_t i) const;
-    // The split-file integers to print for them: laid out as the degrees, so
-    // that a file read without its degree lines still covers every area.
+    // The bounding rectangle of area i, its longitudes within [-180, +180]
+    // degrees.
+    const CGeoRect& Bounds(uint32_t i) const { return m_bounds[i]; }
+    // The split-file integers to print for its edges: laid out so that a
+    // file read without its degree lines still covers every area.
     TEdges Integers(uint32_t i) const;
 
   private:
@@ -140,29 +160,6 @@ bool CEdgeLayout::Meets(const TIndex& index, uint32_t i, int32_t value, bool acr
     return false;
 }
 
-TDegreeEdges CEdgeLayout::Degrees(uint32_t i) const
-{
-    const CGeoRect& r = m_bounds[i];
-    if (r.south == CGeoRect::kEmpty)  // no ring, no edges to keep
-        return {MapUnits::ToDegrees(r.south), MapUnits::ToDegrees(r.west), MapUnits::ToDegrees(r.north),
-                MapUnits::ToDegrees(r.east)};
-    // A west or south edge takes the value of the neighbour's edge it meets.
-    // Edges lie within +-180 degrees, so one unit more or less stays in range.
-    auto low = [&](const TIndex& highs, int32_t edge, bool acrossParallel) {
-        if (Meets(highs, i, edge - 1, acrossParallel))
-            return MapUnits::ToDegrees(edge - 1);
-        if (Meets(highs, i, edge, acrossParallel))
-            return MapUnits::ToDegrees(edge);
-        return OutwardDegrees(edge, -1);
-    };
-    auto high = [&](const TIndex& lows, int32_t edge, bool acrossParallel) {
-        bool met = Meets(lows, i, edge, acrossParallel) || Meets(lows, i, edge + 1, acrossParallel);
-        return met ? MapUnits::ToDegrees(edge) : OutwardDegrees(edge, +1);
-    };
-    return {low(m_north, r.south, true), low(m_east, r.west, false), high(m_south, r.north, true),
-            high(m_west, r.east, false)};
-}
-
 }  // namespace
 
 TEdges CEdgeLayout::Integers(uint32_t i) const
@@ -173,8 +170,6 @@ TEdges CEdgeLayout::Integers(uint32_t i) const
     auto up = [&](int64_t units) { return -down(-units); };
     if (r.south == CGeoRect::kEmpty)
         return {down(r.south), down(r.west), down(r.north), down(r.east)};
-    // Both sides of an edge between neighbours print the west or south
-    // side's value rounded down; the border of the set is rounded outward.
     auto low = [&](const TIndex& highs, int32_t edge, bool acrossParallel) {
         return down(Meets(highs, i, edge - 1, acrossParallel) ? edge - 1 : edge);
     };
@@ -200,7 +195,7 @@ bool LoadSplitFile(const std::string& path, TAreaList& areas, const std::string*
             line = in.ReadLine();
             continue;
         }
-        unsigned number;
+        unsigned number, corner = 0;
         TEdges edges;
         if (!ParseAreaLine(line, number, edges)) {
             std::printf("%s: bad area line \"%s\"\n", path.c_str(), line);
@@ -209,7 +204,7 @@ bool LoadSplitFile(const std::string& path, TAreaList& areas, const std::string*
         // The degree line, when there is one, is more precise. Any other line
         // after an area line is a line of its own.
         line = in.ReadLine();
-        if (line != nullptr && ParseDegreeLine(line, edges))
+        if (line != nullptr && ParseDegreeLine(line, edges, corner))
             line = in.ReadLine();
         if (!FitsRing(edges.west, edges.east)) {
             std::printf("%s: area %u crosses 180 degrees and reaches more than %d degrees past it\n", path.c_str(),
@@ -219,7 +214,7 @@ bool LoadSplitFile(const std::string& path, TAreaList& areas, const std::string*
         TArea& area = areas.EmplaceBack();
         area.source = source;
         area.name = std::to_string(number);
-        area.ring = RectangleRing(edges.west, edges.south, edges.east, edges.north);
+        area.ring = CornerRing(edges, corner);
     }
     return true;
 }
@@ -235,13 +230,16 @@ bool WriteSplitFile(const std::string& path, const TAreaList& areas)
     for (uint32_t i = 0; i < areas.Count(); ++i) {
         const TArea& area = areas[i];
         const TEdges e = layout.Integers(i);
-        const TDegreeEdges d = layout.Degrees(i);
+        const CGeoRect& r = layout.Bounds(i);
+        const unsigned corner = FirstCorner(area.ring);
         auto number = static_cast<unsigned>(std::strtoul(area.name.c_str(), nullptr, 10));
         if (area.name.empty() || area.name[0] < '0' || area.name[0] > '9')
             number = 0;
         char text[256];
-        int n = std::snprintf(text, sizeof text, "%08u: %d,%d to %d,%d\r\n#       : %lf,%lf to %lf,%lf\r\n\r\n", number,
-                              e.south, e.west, e.north, e.east, d.south, d.west, d.north, d.east);
+        int n = std::snprintf(text, sizeof text, "%08u: %d,%d to %d,%d\r\n#       : %.7f,%.7f to %.7f,%.7f%s%s\r\n\r\n",
+                              number, e.south, e.west, e.north, e.east, MapUnits::ToDegrees(r.south),
+                              MapUnits::ToDegrees(r.west), MapUnits::ToDegrees(r.north), MapUnits::ToDegrees(r.east),
+                              corner == 0 ? "" : " from ", corner == 0 ? "" : kCorners[corner]);
         out.Write(text, uint64_t(n));
     }
     return out.Close();

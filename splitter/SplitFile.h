@@ -14,10 +14,12 @@
 bool LoadSplitFile(const std::string& path, TAreaList& areas, const std::string* source);
 
 // Writes areas to path, edges taken from each ring's bounding rectangle.
-// The six decimals of the degree lines print an edge between neighbours
-// (equal, or one unit apart as a cut leaves them) as one value on both sides
-// and round an edge without a neighbour outward, so that every point of the
-// areas lies in one of the areas loaded back (within a few map units of an
-// edge between neighbours, possibly in the other one). Returns false, after
-// printing why, when the file cannot be created; write failures throw TStreamException.
+// The degree lines load back as the same rings: seven decimals of a degree
+// round back to the same map unit, and a ring that starts at another corner
+// than the north-west one says which. The integer edges print an edge
+// between neighbours (equal, or one unit apart as a cut leaves them) as one
+// value on both sides and round an edge without a neighbour outward, so that
+// every point of the areas lies in one of the areas loaded without the
+// degree lines. Returns false, after printing why, when the file cannot be
+// created; write failures throw TStreamException.
 bool WriteSplitFile(const std::string& path, const TAreaList& areas);

@@ -183,14 +183,13 @@ def check_split(original, outputs, new_base, max_nodes, partial):
 def read_list(path):
     """The rectangles of areas.list by area number: (west, south, east, north)
     in degrees, from the degree line under each area's line."""
-    found = re.findall(r"^(\d+):.*\n# +: (\S+),(\S+) to (\S+),(\S+)$", open(path, encoding="latin-1").read(), re.M)
+    found = re.findall(r"^(\d+):.*\n# +: (\S+),(\S+) to (\S+),(\S+)", open(path, encoding="latin-1").read(), re.M)
     return {int(area): (float(w), float(s), float(e), float(n)) for area, s, w, n, e in found}
 
 
 def check_list(outputs, rects, new_base):
     """The rectangles of areas.list do not overlap and hold the nodes of their
-    tiles. Longitudes count from 0 to 360 degrees when an area crosses 180.
-    The degree lines round edges to 1e-6 degree, outward on the outer border."""
+    tiles. Longitudes count from 0 to 360 degrees when an area crosses 180."""
     if not rects:
         return fault("areas.list: no areas")
     across = any(w > e for w, _, e, _ in rects.values())
@@ -329,31 +328,57 @@ def check_areas(source, outdir, original, outputs, new_base):
                   f"the input has {want:.10f}")
 
 
+def same_tiles(first, second, name):
+    """The tiles of FIRST are those of SECOND, byte for byte, where each is
+    named name(its name in FIRST)."""
+    if sorted(name(os.path.basename(path)) for path in tiles(first)) != [os.path.basename(p) for p in tiles(second)]:
+        fault(f"{second} holds other tiles than {first}")
+    for path in tiles(first):
+        other = os.path.join(second, name(os.path.basename(path)))
+        if os.path.exists(other) and not filecmp.cmp(path, other, shallow=False):
+            fault(f"{path} differs from {other}")
+
+
+def by_number(name):
+    """The name a split file gives the tile of the automatic split named NAME."""
+    number, dot, extension = name.partition(".")
+    return str(int(number)) + dot + extension
+
+
 def check_again(first, options):
     """A run on the areas the first one wrote (OPTIONS name its areas.list or
-    areas.poly) writes the same areas: the degree lines of areas.list; or
-    areas.poly, but for the "Areas_" its title puts before every name, and the
-    same tiles under those names. Returns the directory of that run."""
+    areas.poly) writes the same areas: those of areas.list; or areas.poly, but
+    for the "Areas_" its title puts before every name. Its tiles are the
+    first run's under those names. Returns the directory of that run."""
     outdir, _ = first.again("again", options)
     written = os.path.join(first.outdir, "areas.poly")
     if os.path.exists(written):
         if read_poly(os.path.join(outdir, "areas.poly")) != [("Areas_" + n, ring) for n, ring in read_poly(written)]:
             fault("areas.poly loads back as other areas")
-        for path in tiles(first.outdir):
-            if not filecmp.cmp(path, os.path.join(outdir, "Areas_" + os.path.basename(path)), shallow=False):
-                fault(f"{path} differs when its areas load back")
-    elif read_list(os.path.join(outdir, "areas.list")) != read_list(os.path.join(first.outdir, "areas.list")):
-        fault("areas.list loads back as other areas")
+        same_tiles(first.outdir, outdir, lambda name: "Areas_" + name)
+    else:
+        same_files(os.path.join(first.outdir, "areas.list"), os.path.join(outdir, "areas.list"))
+        same_tiles(first.outdir, outdir, by_number)
     return outdir
 
 
 def check_jobs(first):
-    """Jobs of uneven area ranges from splitter-ranges, two at a time into one
-    fresh directory, write the files of the first run."""
-    listed = os.path.join(first.outdir, "areas.list")
-    ranges = call(CONTRIB + "splitter-ranges", listed, str(len(read_list(listed)) // 3), "1").stdout.split()
-    jobs = f"printf '%s\\n' 0-0 {' '.join(ranges)} | parallel --will-cite -j2 --halt now,fail=1 {first.program}"
-    same_files(first.outdir, first.again("jobs", "--ar={}", jobs)[0])
+    """A first job settles the areas and writes their descriptions, those of
+    the first run; jobs of uneven area ranges from splitter-ranges load its
+    areas.list, two at a time into one fresh directory, and write the files of
+    a single run on that file: the first run's tiles under its names."""
+    areas, _ = first.again("areas", "--ar=none")
+    described = [path for path in glob.glob(os.path.join(first.outdir, "*")) if path not in tiles(first.outdir)]
+    if sorted(map(os.path.basename, described)) != sorted(os.listdir(areas)):
+        fault(f"{areas} holds other files than the descriptions of {first.outdir}")
+    for path in described:
+        same_files(path, os.path.join(areas, os.path.basename(path)))
+    listed = os.path.join(areas, "areas.list")
+    ranges = call(CONTRIB + "splitter-ranges", listed, str(len(read_list(listed)) // 3)).stdout.split()
+    jobs = f"printf '%s\\n' {' '.join(ranges)} | parallel --will-cite -j2 --halt now,fail=1 {first.program} -s={listed}"
+    outdir = first.again("jobs", "--ar={}", jobs)[0]
+    same_files(first.again("listed", "-s=" + listed)[0], outdir)
+    same_tiles(first.outdir, outdir, by_number)
 
 
 def check_package(first, build):
@@ -583,8 +608,7 @@ def main():
         check_package(first, options["package"])
     outdir, max_nodes = first.outdir, first.max_nodes
     if "again" in options:
-        # Nodes within a few map units of a cut may change sides.
-        outdir, max_nodes = check_again(first, options["again"]), max_nodes + max_nodes // 500
+        outdir = check_again(first, options["again"])
     if options.keys() & {"split", "list", "poly", "areas"}:
         files = tiles(outdir)
         if not files:

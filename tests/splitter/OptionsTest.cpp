@@ -26,9 +26,10 @@ std::string Parse(const std::vector<std::string>& args)
         return out;
     EXPECT_EQ(out, "");
     char text[512];
-    std::snprintf(text, sizeof text, "%s mn%u ma%u r%u al%u v%d pbf%d pn%d mc%d wsc%d po%d ar%u-%u %s o=%s d=%s p=%s",
+    const std::string range = s.describeOnly ? "none" : std::to_string(s.firstArea) + "-" + std::to_string(s.lastArea);
+    std::snprintf(text, sizeof text, "%s mn%u ma%u r%u al%u v%d pbf%d pn%d mc%d wsc%d po%d ar%s %s o=%s d=%s p=%s",
                   s.inputFile.c_str(), s.maxNodes, s.maxAreas, s.reserveNodes, s.adminLevel, s.verbose, s.pbf,
-                  s.polyName, s.multiContour, s.writeSeparateContours, s.processOuter, s.firstArea, s.lastArea,
+                  s.polyName, s.multiContour, s.writeSeparateContours, s.processOuter, range.c_str(),
                   s.areaRangeName.c_str(), s.outputDir.c_str(), s.description.c_str(), s.poly.c_str());
     return text;
 }
@@ -59,6 +60,7 @@ TEST(Options, ArgumentsAndWhatTheyGive)
          "x.pbf mn0 ma256 r12 al0 v0 pbf0 pn1 mc0 wsc0 po0 ar3-4294967295 AR o=out\\ d=a=b p=b"},
         {{"x.pbf", "--area-range=0-0", "--POLY=c"},
          "x.pbf mn1600000 ma256 r0 al0 v0 pbf0 pn1 mc0 wsc0 po0 ar0-0 area-range o= d= p=c"},
+        {{"x.pbf", "-ar=None"}, "x.pbf mn1600000 ma256 r0 al0 v0 pbf0 pn1 mc0 wsc0 po0 arnone ar o= d= p="},
         // The command line wins over the file; an empty value there is none.
         {{dir / "my.CONF", "in.pbf", "--max-nodes=2000"},
          "in.pbf mn2000 ma256 r0 al0 v1 pbf0 pn1 mc0 wsc0 po0 ar0-4294967295  o=outdir/ d=two words p="},
