@@ -50,7 +50,13 @@ bool IsClockwise(const CGeoPoint* ring, uint64_t count)
 
 bool IsClockwiseWrapped(const CGeoPoint* ring, uint64_t count) { return ClockwiseWith(ring, count, LonDiff); }
 
-bool PointInRing(const CGeoPoint* ring, uint64_t count, CGeoPoint p)
+namespace {
+
+// Where p lies against the ring: on an edge (kOn), or inside or outside it
+// by ray casting with the antimeridian rule, in one pass over the edges.
+enum class EPlace { kOutside, kInside, kOn };
+
+EPlace PlaceInRing(const CGeoPoint* ring, uint64_t count, CGeoPoint p)
 {
     bool inside = false;
     for (uint64_t i = 0; i < count; ++i) {
@@ -66,38 +72,33 @@ bool PointInRing(const CGeoPoint* ring, uint64_t count, CGeoPoint p)
         if (c == 0) {
             int64_t fromHi = LonDiff(hi.x, p.x);
             if ((e >= 0 && fromHi <= 0) || (e <= 0 && fromHi >= 0))
-                return true;
+                return EPlace::kOn;
             continue;  // a level edge beside p: it crosses nothing
         }
         if (c > 0 && p.y != lo.y)
             inside = !inside;
     }
-    return inside;
+    return inside ? EPlace::kInside : EPlace::kOutside;
 }
 
-bool OnRing(const CGeoPoint* ring, uint64_t count, CGeoPoint p)
+}  // namespace
+
+bool PointInRing(const CGeoPoint* ring, uint64_t count, CGeoPoint p)
 {
-    for (uint64_t i = 0; i < count; ++i) {
-        const CGeoPoint a = ring[i == 0 ? count - 1 : i - 1], b = ring[i];
-        const int64_t dx = LonDiff(a.x, b.x), dy = int64_t(b.y) - a.y;
-        const int64_t ex = LonDiff(a.x, p.x), ey = int64_t(p.y) - a.y;
-        if (dx * ey != dy * ex)
-            continue;
-        // Collinear: on the edge when p lies between its ends.
-        auto within = [](int64_t v, int64_t d) { return d >= 0 ? v >= 0 && v <= d : v <= 0 && v >= d; };
-        if (within(ex, dx) && within(ey, dy))
-            return true;
-    }
-    return false;
+    return PlaceInRing(ring, count, p) != EPlace::kOutside;
 }
 
-bool HoldsArea(const TRing* rings, uint64_t ringCount, const TRing& area)
+bool HoldsArea(const TRing* rings, const CGeoRect* bounds, uint64_t ringCount, const TRing& area)
 {
     for (const CGeoPoint& corner : area) {
         bool inside = false, onRing = false;
+        const CGeoRect point = CGeoRect::OfPoint(corner);
         for (uint64_t r = 0; r < ringCount && !onRing; ++r) {
-            onRing = OnRing(rings[r].Data(), rings[r].Count(), corner);
-            inside ^= PointInRing(rings[r].Data(), rings[r].Count(), corner);
+            if (bounds != nullptr && !Intersects(bounds[r], point))
+                continue;  // neither on the ring nor inside it
+            const EPlace place = PlaceInRing(rings[r].Data(), rings[r].Count(), corner);
+            onRing = place == EPlace::kOn;
+            inside ^= place == EPlace::kInside;
         }
         if (!onRing)
             return inside;

@@ -56,15 +56,12 @@ inline bool SamePlace(CGeoPoint a, CGeoPoint b) { return a.y == b.y && LonDiff(a
 // edge's ends in longitude.
 bool PointInRing(const CGeoPoint* ring, uint64_t count, CGeoPoint p);
 
-// Whether p lies on an edge of the closed ring (count points, the last
-// joined to the first), ends included.
-bool OnRing(const CGeoPoint* ring, uint64_t count, CGeoPoint p);
-
 // Whether the polygon of rings (even-odd: inside an odd number of them) holds
 // the area, when no edge of the polygon runs through the area's inside:
 // decided at the first corner of area that no ring passes; false when every
-// corner lies on a ring.
-bool HoldsArea(const TRing* rings, uint64_t ringCount, const TRing& area);
+// corner lies on a ring. bounds, when given, are the rings' bounding
+// rectangles, so that rings far from a corner cost nothing.
+bool HoldsArea(const TRing* rings, const CGeoRect* bounds, uint64_t ringCount, const TRing& area);
 
 // The point at fraction t of the way from p to q, rounded half up.
 CGeoPoint Interpolate(CGeoPoint p, CGeoPoint q, double t);

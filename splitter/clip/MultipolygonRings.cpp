@@ -299,7 +299,7 @@ void NestRings(const CGrowArray<TRing>& shapes, CGrowArray<TRingWay>& rings)
     for (uint32_t a = 0; a < shapes.Count(); ++a) {
         uint32_t depth = 0;
         for (uint32_t b = 0; b < shapes.Count(); ++b)
-            if (b != a && Contains(bounds[b], bounds[a]) && Geometry::HoldsArea(&shapes[b], 1, shapes[a]))
+            if (b != a && Contains(bounds[b], bounds[a]) && Geometry::HoldsArea(&shapes[b], nullptr, 1, shapes[a]))
                 ++depth;
         outer.PushBack(depth % 2 == 0);
     }
@@ -471,6 +471,9 @@ void CPassDistributor::HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingW
     }
     if (polygon.Empty())
         return;
+    CGrowArray<CGeoRect> ringBounds;
+    for (const TRing& ring : polygon)
+        ringBounds.PushBack(RingBounds(ring));
     // The ring along the border describes the relation's boundary there,
     // never a feature of its own.
     OSM::TWay border;
@@ -480,7 +483,7 @@ void CPassDistributor::HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingW
         if (std::binary_search(reached.begin(), reached.end(), int32_t(area)))
             continue;
         CAreaClipContext& context = *m_contexts[area];
-        if (!Geometry::HoldsArea(polygon.Data(), polygon.Count(), context.Polygon()))
+        if (!Geometry::HoldsArea(polygon.Data(), ringBounds.Data(), polygon.Count(), context.Polygon()))
             continue;
         TRingPieces& entry = m_ringPieces.EmplaceBack();
         entry.key = MakeKey(relation, int32_t(area));

@@ -145,7 +145,7 @@ void CPassDistributor::HoldWholeAreas(const OSM::TWay& way, uint64_t firstEntry)
                         [&](const TClippedWay& e) { return e.key == key; }))
             continue;
         CAreaClipContext& context = *m_contexts[area];
-        if (Geometry::HoldsArea(&ring, 1, context.Polygon()))
+        if (Geometry::HoldsArea(&ring, nullptr, 1, context.Polygon()))
             m_clippedWays.PushBack({key, 1, context.BorderRing(way)});
     }
 }
