@@ -532,8 +532,8 @@ struct CAreaClipContext::TWalk {
 
 bool CAreaClipContext::SameNodePlace(OSM::TId a, OSM::TId b) const
 {
-    CGeoPoint p, q;
-    return a == b || (m_nodes.NodePoint(a, p) && m_nodes.NodePoint(b, q) && p == q);
+    uint64_t p, q;
+    return a == b || (PlaceKey(a, p) && PlaceKey(b, q) && p == q);
 }
 
 bool CAreaClipContext::LiesInside(const OSM::TWay& way) const

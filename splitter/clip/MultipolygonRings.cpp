@@ -32,7 +32,7 @@ TPlace PlaceOf(OSM::TId node, const CNodeIndex& nodes)
     CGeoPoint p;
     if (!nodes.NodePoint(node, p))
         return {0, node, false};
-    return {uint64_t(uint32_t(p.x)) | uint64_t(uint32_t(p.y)) << 32, 0, true};
+    return {p.Packed(), 0, true};
 }
 
 // A member way taking part in ring assembly.
@@ -322,7 +322,7 @@ void CPassDistributor::ClipMultipolygons()
         shapes.Clear();
         AssembleRings(relation, m_storedWays, *this, rings, &shapes);
         NestRings(shapes, rings);
-        ClipRings(relation.id, rings);
+        ClipRings(relation.id, rings, shapes);
     }
     for (const auto& context : m_contexts)
         context->KeepMadePoints(false);
@@ -345,7 +345,7 @@ void CPassDistributor::ClipMultipolygons()
     m_log->Format("%" PRIu64 " clipped ways", clipped);
 }
 
-void CPassDistributor::ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& rings)
+void CPassDistributor::ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& rings, const CGrowArray<TRing>& shapes)
 {
     struct TPair {
         const TClippedWay* entry;
@@ -394,18 +394,18 @@ void CPassDistributor::ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& 
         entry.first = uint32_t(context.Pieces().Count());
         entry.count = context.CloseRingPieces(pieces.Data(), uint32_t(pieces.Count()), rings.Data(),
                                               uint32_t(rings.Count()), entry.absorbed);
-        SimplifyCopy(entry, pieces, rings);
+        SimplifyCopy(entry, pieces, rings, ringStart);
         std::sort(entry.outerWays.begin(), entry.outerWays.end());
         entry.outerWays.Erase(
             uint64_t(std::unique(entry.outerWays.begin(), entry.outerWays.end()) - entry.outerWays.begin()),
             entry.outerWays.Count());
         reached.PushBack(area);
     }
-    HoldWholeAreas(relation, rings, ringStart, reached);
+    HoldWholeAreas(relation, rings, shapes, reached);
 }
 
 void CPassDistributor::SimplifyCopy(TRingPieces& entry, const CGrowArray<TRingPiece>& pieces,
-                                    const CGrowArray<TRingWay>& rings)
+                                    const CGrowArray<TRingWay>& rings, const CGrowArray<uint32_t>& ringStart)
 {
     const int32_t area = KeyArea(entry.key);
     CAreaClipContext& context = *m_contexts[uint32_t(area)];
@@ -414,12 +414,9 @@ void CPassDistributor::SimplifyCopy(TRingPieces& entry, const CGrowArray<TRingPi
     auto listed = [&](const OSM::TWay& way) {
         return way.nodeRefs.Count() >= 2 && !std::binary_search(entry.absorbed.begin(), entry.absorbed.end(), way.id);
     };
-    auto outer = [&](uint32_t ring) {
-        return std::find_if(rings.begin(), rings.end(), [&](const TRingWay& w) { return w.ring == ring; })->outer;
-    };
     for (const TRingPiece& piece : pieces)
         if (listed(made[piece.index].way))
-            ways.PushBack({&made[piece.index].way, int64_t(piece.index), false, !outer(piece.ring)});
+            ways.PushBack({&made[piece.index].way, int64_t(piece.index), false, !rings[ringStart[piece.ring]].outer});
     for (const TRingWay& ring : rings)
         if (ClippedBegin(ring.way->id) == m_clippedWays.end() || KeyId(ClippedBegin(ring.way->id)->key) != ring.way->id)
             if (listed(*ring.way) && std::all_of(ring.way->nodeRefs.begin(), ring.way->nodeRefs.end(),
@@ -435,55 +432,26 @@ void CPassDistributor::SimplifyCopy(TRingPieces& entry, const CGrowArray<TRingPi
 }
 
 void CPassDistributor::HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingWay>& rings,
-                                      const CGrowArray<uint32_t>& ringStart, const CGrowArray<int32_t>& reached)
+                                      const CGrowArray<TRing>& shapes, const CGrowArray<int32_t>& reached)
 {
-    CGrowArray<TRing> polygon;
-    TRing all;  // every point of every ring
-    for (uint32_t r = 0; r + 1 < ringStart.Count(); ++r) {
-        TRing& points = polygon.EmplaceBack();
-        // Each way reads in ring order, but a ring turned round lists its
-        // ways last first: the second way then begins where the first did.
-        const uint32_t first = ringStart[r], count = ringStart[r + 1] - first;
-        bool backwards = false;
-        CGeoPoint joint{};  // where the last way read ends
-        for (uint32_t i = 0; i < count; ++i) {
-            const TRingWay& way = rings[backwards ? first + count - 1 - i : first + i];
-            const uint64_t start = points.Count();
-            for (OSM::TId ref : way.way->nodeRefs) {
-                CGeoPoint p;
-                if (!NodePoint(ref, p))
-                    return;  // never for rings that were assembled
-                points.PushBack(p);
-                all.PushBack(p);
-            }
-            if (way.reversed)
-                std::reverse(points.begin() + start, points.end());
-            if (i == 1 && !backwards && !(points[start] == joint)) {
-                // Read again the other way round, from the last way on.
-                points.Clear();
-                backwards = true;
-                i = uint32_t(-1);
-                continue;
-            }
-            joint = points.Back();
-            points.PopBack();
-        }
-    }
-    if (polygon.Empty())
+    if (shapes.Empty())
         return;
     CGrowArray<CGeoRect> ringBounds;
-    for (const TRing& ring : polygon)
+    CGeoRect bounds;
+    for (const TRing& ring : shapes) {
         ringBounds.PushBack(RingBounds(ring));
+        Extend(bounds, BoundsOf(ring.Data(), ring.Count()));
+    }
     // The ring along the border describes the relation's boundary there,
     // never a feature of its own.
     OSM::TWay border;
     border.tags = rings[0].way->tags;
     KeepOnlyBoundaryTags(border.tags);
-    for (uint32_t area : AreasMeeting(all.Data(), all.Count())) {
+    for (uint32_t area : AreasMeeting(bounds)) {
         if (std::binary_search(reached.begin(), reached.end(), int32_t(area)))
             continue;
         CAreaClipContext& context = *m_contexts[area];
-        if (!Geometry::HoldsArea(polygon.Data(), ringBounds.Data(), polygon.Count(), context.Polygon()))
+        if (!Geometry::HoldsArea(shapes.Data(), ringBounds.Data(), shapes.Count(), context.Polygon()))
             continue;
         TRingPieces& entry = m_ringPieces.EmplaceBack();
         entry.key = MakeKey(relation, int32_t(area));

@@ -393,7 +393,7 @@ bool CPassDistributor::CrossesAnArea(const CGrowArray<OSM::TId>& refs)
         const CGeoPoint p = CGeoPoint::Unpack(stray->point);
         if (known) {
             const CGeoPoint segment[2] = {previous, p};
-            if (!AreasMeeting(segment, 2).Empty())
+            if (!AreasMeeting(BoundsOf(segment, 2)).Empty())
                 return true;
         }
         previous = p;
@@ -422,10 +422,10 @@ void CPassDistributor::EdgeWays(OSM::CPBFReaderAdapter& reader)
                 key = m_nodeAreas.FindKeyAfter(refs[i], key);
                 edge = CNodeAreaTable::AreaOf(key) != first;
             }
+            // A way through no area's nodes that runs across an area is cut too.
+            if (!edge && first < 0 && !m_strayNodes.Empty())
+                edge = CrossesAnArea(refs);
         }
-        // A way through no area's nodes that runs across an area is cut too.
-        if (!edge && refs.Count() >= 2 && !m_strayNodes.Empty() && CNodeAreaTable::AreaOf(m_nodeAreas.FindKey(refs[0])) < 0)
-            edge = CrossesAnArea(refs);
         if (edge)
             m_edgeWays.PushBack(id);
         if (m_outputs != nullptr && (edge || (runEdgeWays != nullptr && Contains(*runEdgeWays, id))))

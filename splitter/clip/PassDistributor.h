@@ -164,22 +164,24 @@ private:
     bool CrossesAnArea(const CGrowArray<OSM::TId>& refs);
     // bounds grown by its width and height on every side, within the globe.
     static CGeoRect AroundBounds(const CGeoRect& bounds);
-    // The pass's areas whose rectangles meet that of points, ascending, in
-    // m_found.
-    const CGrowArray<uint32_t>& AreasMeeting(const CGeoPoint* points, uint64_t count);
+    // The pass's areas whose rectangles meet bounds, ascending, in m_found.
+    const CGrowArray<uint32_t>& AreasMeeting(const CGeoRect& bounds);
     // Gives every area that the closed way, whose points are in m_points,
     // holds whole and has no piece of (no entry from firstEntry on) a ring
     // along its border.
     void HoldWholeAreas(const OSM::TWay& way, uint64_t firstEntry);
     // Gives the rings of entry's copy that would touch as closed ways.
-    void SimplifyCopy(TRingPieces& entry, const CGrowArray<TRingPiece>& pieces, const CGrowArray<TRingWay>& rings);
+    // ringStart[r] is the index in rings of ring r's first way.
+    void SimplifyCopy(TRingPieces& entry, const CGrowArray<TRingPiece>& pieces, const CGrowArray<TRingWay>& rings,
+                      const CGrowArray<uint32_t>& ringStart);
     // Gives every area of the pass that no ring of relation reaches but its
     // polygon holds whole a closing ring along its border.
-    void HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingWay>& rings,
-                        const CGrowArray<uint32_t>& ringStart, const CGrowArray<int32_t>& reached);
+    // shapes[r] holds ring r's points, as AssembleRings gives them.
+    void HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingWay>& rings, const CGrowArray<TRing>& shapes,
+                        const CGrowArray<int32_t>& reached);
     void ClipRuns(const OSM::TWay& way, bool ringMode);
     // Closes the pieces of all rings of relation in every area they reach.
-    void ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& rings);
+    void ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& rings, const CGrowArray<TRing>& shapes);
 
     const TRingPieces* RingPiecesOf(OSM::TId relation, int32_t area) const;
     bool IsAbsorbed(OSM::TId way, OSM::TId relation, int32_t area) const;

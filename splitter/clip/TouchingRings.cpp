@@ -100,10 +100,6 @@ uint32_t CAreaClipContext::SplitTouchingRings(uint32_t first, uint32_t count)
     return uint32_t(m_pieces.Count()) - first;
 }
 
-}  // namespace Clip
-
-namespace Clip {
-
 void CAreaClipContext::KeepMadePoints(bool keep)
 {
     m_keepMade = keep;
@@ -120,7 +116,7 @@ bool CAreaClipContext::PlaceKey(OSM::TId node, uint64_t& key) const
             return false;
         p = made->second;
     }
-    key = uint64_t(uint32_t(MapUnits::Natural(p.x))) | uint64_t(uint32_t(p.y)) << 32;
+    key = CGeoPoint{MapUnits::Natural(p.x), p.y}.Packed();
     return true;
 }
 

@@ -31,7 +31,7 @@ void CPassDistributor::ClipLine(const OSM::TWay& way, bool ringMode, bool keepsI
     uint64_t wayEntries = m_clippedWays.Count();
     while (wayEntries > 0 && KeyId(m_clippedWays[wayEntries - 1].key) == way.id)
         --wayEntries;
-    for (uint32_t area : AreasMeeting(m_points.Data(), m_points.Count())) {
+    for (uint32_t area : AreasMeeting(BoundsOf(m_points.Data(), m_points.Count()))) {
         CAreaClipContext& context = *m_contexts[area];
         uint64_t first = context.Pieces().Count();
         uint32_t count = context.ClipLine(way, m_points.Data(), m_points.Count(), ringMode, keepsId);
@@ -120,12 +120,8 @@ void CPassDistributor::ClipClosedWay(const OSM::TWay& way, bool ringMember)
         m_clippedWays.Erase(before, m_clippedWays.Count());
 }
 
-const CGrowArray<uint32_t>& CPassDistributor::AreasMeeting(const CGeoPoint* points, uint64_t count)
+const CGrowArray<uint32_t>& CPassDistributor::AreasMeeting(const CGeoRect& bounds)
 {
-    // The points' bounding rectangle, grown the short way round.
-    CGeoRect bounds;
-    for (uint64_t i = 0; i < count; ++i)
-        Extend(bounds, CGeoRect::OfPoint(points[i]));
     m_found.Clear();
     m_areaTree.Query(bounds, m_found);
     // Areas sharing a file number their pieces in area order, whatever
@@ -136,16 +132,14 @@ const CGrowArray<uint32_t>& CPassDistributor::AreasMeeting(const CGeoPoint* poin
 
 void CPassDistributor::HoldWholeAreas(const OSM::TWay& way, uint64_t firstEntry)
 {
-    TRing ring;
-    ring.Append(m_points.Data(), m_points.Count());
     const uint64_t lastEntry = m_clippedWays.Count();
-    for (uint32_t area : AreasMeeting(m_points.Data(), m_points.Count())) {
+    for (uint32_t area : AreasMeeting(BoundsOf(m_points.Data(), m_points.Count()))) {
         const TIdAreaKey key = MakeKey(way.id, int32_t(area));
         if (std::any_of(m_clippedWays.begin() + firstEntry, m_clippedWays.begin() + lastEntry,
                         [&](const TClippedWay& e) { return e.key == key; }))
             continue;
         CAreaClipContext& context = *m_contexts[area];
-        if (Geometry::HoldsArea(&ring, nullptr, 1, context.Polygon()))
+        if (Geometry::HoldsArea(&m_points, nullptr, 1, context.Polygon()))
             m_clippedWays.PushBack({key, 1, context.BorderRing(way)});
     }
 }
