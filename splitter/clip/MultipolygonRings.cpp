@@ -292,9 +292,11 @@ void NestRings(const CGrowArray<TRing>& shapes, CGrowArray<TRingWay>& rings)
 {
     if (shapes.Count() < 2)
         return;
+    // Bounds the short way round, as the rings run: a ring across 180
+    // degrees is not one round the rest of the globe.
     CGrowArray<CGeoRect> bounds;
     for (const TRing& shape : shapes)
-        bounds.PushBack(RingBounds(shape));
+        bounds.PushBack(BoundsOf(shape.Data(), shape.Count()));
     CGrowArray<bool> outer;
     for (uint32_t a = 0; a < shapes.Count(); ++a) {
         uint32_t depth = 0;
@@ -439,8 +441,8 @@ void CPassDistributor::HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingW
     CGrowArray<CGeoRect> ringBounds;
     CGeoRect bounds;
     for (const TRing& ring : shapes) {
-        ringBounds.PushBack(RingBounds(ring));
-        Extend(bounds, BoundsOf(ring.Data(), ring.Count()));
+        ringBounds.PushBack(BoundsOf(ring.Data(), ring.Count()));
+        Extend(bounds, ringBounds.Back());
     }
     // The ring along the border describes the relation's boundary there,
     // never a feature of its own.

@@ -30,13 +30,14 @@ std::vector<TRing> NineAreas()
 }
 
 // A road, a lake of one way (its refs given) and one of two ways around 180
-// degrees, nodes on both names of the meridian.
+// degrees with an island across it, nodes on both names of the meridian.
 std::string AcrossTheAntimeridian(const std::string& lake)
 {
     return "n1 172 5.25; n2 180 5.25; n3 -179 5.75; n4 -180 6.25; n5 -172 6.25; n11 178 4; n12 -178 4; n13 -178 2;"
-           "n14 178 2; n21 176 8; n22 -176 8; n23 -176 7; n24 176 7; n30 -180 9.5; n31 180 0.5;"
+           "n14 178 2; n21 176 8; n22 -176 8; n23 -176 7; n24 176 7; n30 -180 9.5; n31 180 0.5; n32 179.5 7.75;"
+           "n33 -179.5 7.75; n34 -179.5 7.25; n35 179.5 7.25;"
            "w100 1 2 3 4 5 highway=primary; w101 " + lake + " natural=water; w102 21 22 23; w103 23 24 21;"
-           "r200 w102:outer w103:outer type=multipolygon";
+           "w104 32 33 34 35 32; r200 w102:outer w103:outer w104:inner type=multipolygon";
 }
 
 TEST(PassDistributor, SmallInputsSplitSoundly)
