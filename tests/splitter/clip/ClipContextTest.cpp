@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "tests/splitter/clip/PassHarness.h"
 
@@ -27,6 +30,41 @@ TEST(ClipContext, PiecesAlongTheBorderStayLinesThroughTheirNodes)
             return way.nodeRefs.Count() == 2 && way.nodeRefs[0] != way.nodeRefs[1] && way.nodeRefs[0] < 10;
         })) << "no line through the border nodes";
     }
+}
+
+TRing DegreeRing(std::initializer_list<std::pair<double, double>> corners)
+{
+    TRing ring;
+    for (auto [lon, lat] : corners)
+        ring.PushBack({MapUnits::FromDegrees(lon), MapUnits::FromDegrees(lat)});
+    ring.PushBack(ring[0]);
+    return ring;
+}
+
+// Where a new border node lies, to the map unit: the exact crossing rounded
+// to the nearest unit, on level, upright and sloping borders.
+TEST(ClipContext, NewBorderNodesLieAtTheRoundedCrossing)
+{
+    // Two triangles sharing a sloping edge, beside two rectangles.
+    const std::vector<TRing> areas = {DegreeRing({{0, 1}, {1, 1}, {0, 0}}), DegreeRing({{1, 1}, {1, 0}, {0, 0}}),
+                                      DegreeRect(1, 0, 2, 0.5), DegreeRect(1, 0.5, 2, 1)};
+    const char* input = "n1 0.1234567 0.7654321; n2 1.7654321 0.1234567; n3 1.3333333 0.9876543;"
+                        "n4 0.9876543 0.0123457; n5 1.2222221 0.3131313; n6 1.6767677 0.8888889;"
+                        "w10 1 2 barrier=fence; w11 3 4 barrier=fence; w12 5 6 2 barrier=fence";
+    CPassHarness pass(areas);
+    ASSERT_TRUE(pass.Run(PbfInput(ParseInput(input))).ok);
+    std::vector<std::tuple<uint32_t, int32_t, int32_t>> made;
+    for (uint32_t area = 0; area < pass.OutputCount(); ++area)
+        for (const OSM::TNode& node : pass.Output(area).nodes)
+            if (node.id > 6)
+                made.emplace_back(area, node.position.x, node.position.y);
+    std::sort(made.begin(), made.end());
+    // Worked out with exact fractions; 9734927.5 rounds up.
+    const std::vector<std::tuple<uint32_t, int32_t, int32_t>> expected = {
+        {0, 4907210, 4907210},  {1, 4907210, 4907210},  {1, 8388608, 395759},   {1, 8388608, 3546061},
+        {2, 8388608, 395759},   {2, 8388608, 3546061},  {2, 9734928, 4194304},  {2, 11490296, 4194304},
+        {2, 14443631, 4194304}, {3, 9734928, 4194304},  {3, 11490296, 4194304}, {3, 14443631, 4194304}};
+    EXPECT_EQ(made, expected);
 }
 
 }  // namespace
