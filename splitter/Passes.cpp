@@ -9,6 +9,7 @@
 #include "splitter/OSMWriter.h"
 #include "splitter/Options.h"
 #include "splitter/OutputFiles.h"
+#include "splitter/clip/EdgeWaySearch.h"
 #include "splitter/clip/PassDistributor.h"
 
 std::unique_ptr<Clip::CRunAreas> PrepareRun(const TAreaList& areas)
@@ -109,7 +110,7 @@ uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, Clip::CRunAreas
     if (passAreas < areas.Count() && run.EdgeWays() == nullptr) {
         const auto groupSize = uint32_t(std::min<uint64_t>({settings.maxAreas, Clip::kMaxPassAreas, maxFiles}));
         BeginProgress("Finding the ways that cross borders");
-        Clip::CPassDistributor::FindEdgeWays(input, run, std::max(groupSize, passAreas), settings.reserveNodes, log);
+        Clip::CEdgeWaySearch::Find(input, run, std::max(groupSize, passAreas), settings.reserveNodes, log);
     }
     log.Format("Clipping areas %u - %u...", first, first + passAreas - 1);
     BeginProgress("Areas " + std::to_string(first) + " - " + std::to_string(first + passAreas - 1) + " of " +
@@ -117,7 +118,7 @@ uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, Clip::CRunAreas
     bool done;
     {
         Clip::CPassDistributor pass;
-        done = pass.Run(input, run, first, areaOutputs.Data(), passAreas, settings.reserveNodes, timestamp, log);
+        done = pass.Run(input, {&run, first, passAreas, areaOutputs.Data(), timestamp, settings.reserveNodes}, log);
         if (done && run.OutsideNodes() == nullptr)
             run.SetOutsideNodes(std::move(pass.OutsideNodes()));
     }

@@ -12,8 +12,9 @@
 #include "splitter/clip/AreaOutput.h"
 #include "splitter/clip/ClipContext.h"
 #include "splitter/clip/IdAreaKey.h"
-#include "splitter/clip/NodeAreaTable.h"
+#include "splitter/clip/PassNodes.h"
 #include "splitter/clip/RunAreas.h"
+#include "splitter/clip/StageTools.h"
 
 class CPBInputAdapter;
 namespace OSM {
@@ -45,67 +46,43 @@ struct TRingPieces {
     CGrowArray<std::pair<uint32_t, bool>> loops;
 };
 
-class CPassDistributor : public CMemoryHolder, public CNodeIndex {
+// What one pass writes.
+struct TPassPlan {
+    const CRunAreas* run;
+    // The pass is the run's areas first .. first + count - 1; outputs[i] is
+    // the output of area first + i (consecutive areas may share one).
+    uint32_t first;
+    uint32_t count;
+    TAreaOutput* const* outputs;
+    int64_t timestamp;      // milliseconds, carried by the objects the pass makes
+    uint64_t capacityHint;  // nodes to make room for when the run has no count
+};
+
+class CPassDistributor : public CMemoryHolder {
 public:
     CPassDistributor() = default;
     CPassDistributor(const CPassDistributor&) = delete;
     CPassDistributor& operator=(const CPassDistributor&) = delete;
     ~CPassDistributor();
 
-    // Writes the pass over the run's areas first .. first + areaCount - 1:
-    // outputs[i] is the output of area first + i (consecutive areas may share
-    // one). Objects the pass makes carry timestamp (milliseconds). Returns
-    // false, after printing "Bad areas.", when the areas cannot be used.
-    // Reading, writing and memory failures leave as exceptions; a malformed
-    // input as OSM::CDataReader::CBadFileException.
-    bool Run(CPBInputAdapter& input, const CRunAreas& run, uint32_t first, TAreaOutput* const* outputs,
-             uint32_t areaCount, uint32_t capacityHint, int64_t timestamp, CLog& log);
-
-    // Finds the run's edge ways for passes of at most groupSize areas,
-    // reading the nodes and ways once per group of that many areas, and
-    // hands them to run. Failures leave as from Run; run is then unchanged.
-    static void FindEdgeWays(CPBInputAdapter& input, CRunAreas& run, uint32_t groupSize, uint32_t capacityHint,
-                             CLog& log);
+    // Writes the pass plan describes. Returns false, after printing "Bad
+    // areas.", when the areas cannot be used. Reading, writing and memory
+    // failures leave as exceptions; a malformed input as
+    // OSM::CDataReader::CBadFileException.
+    bool Run(CPBInputAdapter& input, const TPassPlan& plan, CLog& log);
 
     // How many node positions the first reading of nodes keeps for
-    // clipping, at 8 bytes each; the blocks of wanted nodes beyond them
-    // are read again. Set before Run; the outputs do not depend on it.
+    // clipping (CPassNodes::SetKeptPointLimit). Set before Run.
     void SetKeptPointLimit(uint64_t nodes) { m_keptPointLimit = nodes; }
-    static constexpr uint64_t kKeptPointBytes = uint64_t(64) << 20;
 
     // The input's nodes in no area of the run, as Run met them.
-    TOutsideNodes& OutsideNodes() { return m_outside; }
+    TOutsideNodes& OutsideNodes() { return m_nodes->OutsideNodes(); }
 
     uint64_t BytesHeld() const override;
-    int32_t NodeArea(OSM::TId id) const override;
-    bool NodePoint(OSM::TId id, CGeoPoint& point) const override;
-    int32_t PointArea(CGeoPoint point) const override { return PassArea(point, nullptr); }
 
 private:
-    // The pass area (0-based) a node at point goes to, or -1 when it lies
-    // in no area of this pass.
-    int32_t PassArea(CGeoPoint point, bool* border) const { return PassAreaOf(m_run->Locate(point, border)); }
-    // The pass area of the run's area runArea (-1 for none), or -1.
-    int32_t PassAreaOf(int32_t runArea) const;
-
-    struct TWantedNode {
-        OSM::TId id;
-        uint64_t point;  // packed CGeoPoint, or one of the two below
-    };
-    // Latitudes no point on the globe has: not yet known, and known to be
-    // missing or off the globe.
-    static constexpr uint64_t kUnreadPoint = uint64_t(0x80000000u) << 32;
-    static constexpr uint64_t kUnknownPoint = kUnreadPoint | 1;
-    static bool IsKnownPoint(uint64_t point) { return (point >> 32) != 0x80000000u; }
-
-    // The entities of one kind in one block of the input, so that a later
-    // stage reads only the blocks that hold what it wants.
-    struct TBlockSpan {
-        uint64_t offset;  // of the block, for a seek
-        OSM::TId minId;
-        OSM::TId maxId;
-        uint64_t count;  // entities of the kind in the block
-    };
+    // Sets up the pass's clipping contexts, area tree and node tables.
+    void Prepare(const TPassPlan& plan, CLog& log);
 
     // A piece to write, in the order of its output's pieces.
     struct TPieceRef {
@@ -121,11 +98,9 @@ private:
         uint64_t lastChildMember;  // member index last added from a child relation
     };
 
-    void InnerNodes(OSM::CPBFReaderAdapter& reader);
     void EdgeWays(OSM::CPBFReaderAdapter& reader);
     void EdgeMultipolygons(OSM::CPBFReaderAdapter& reader);
     void WantedNodes(OSM::CPBFReaderAdapter& reader);
-    void NodePoints(OSM::CPBFReaderAdapter& reader);
     void ClipWays();
     void ClipMultipolygons();
     void InnerWays(OSM::CPBFReaderAdapter& reader);
@@ -139,18 +114,6 @@ private:
     void ClipRelations(OSM::CPBFReaderAdapter& reader);
     void WriteNewMultipolygons();
 
-    // Positions the reader at the first entity of the first block holding
-    // kind, when the reader saw one; else reading goes on where it stands.
-    void SeekFirstBlock(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind);
-    void SeekBlock(OSM::CPBFReaderAdapter& reader, uint64_t offset);
-    // Notes the reader's current entity, of id, in spans.
-    static void NoteBlock(CGrowArray<TBlockSpan>& spans, const OSM::CPBFReaderAdapter& reader, OSM::TId id);
-    // Hands body the entities of kind in the blocks of spans that wants
-    // picks, seeking over the others.
-    template <typename Wants, typename Body>
-    void ReadWanted(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind, const CGrowArray<TBlockSpan>& spans,
-                    Wants&& wants, Body&& body);
-
     // Gathers the points of way into m_points; false, after reporting the
     // missing node, when one is not known.
     bool GatherPoints(const OSM::TWay& way);
@@ -162,8 +125,6 @@ private:
     // Whether a segment between two of refs' stray nodes meets the rectangle
     // of an area of the pass.
     bool CrossesAnArea(const CGrowArray<OSM::TId>& refs);
-    // bounds grown by its width and height on every side, within the globe.
-    static CGeoRect AroundBounds(const CGeoRect& bounds);
     // The pass's areas whose rectangles meet bounds, ascending, in m_found.
     const CGrowArray<uint32_t>& AreasMeeting(const CGeoRect& bounds);
     // Gives every area that the closed way, whose points are in m_points,
@@ -202,27 +163,16 @@ private:
 
     CGrowArray<std::unique_ptr<CAreaClipContext>> m_contexts;
     const CRunAreas* m_run = nullptr;
-    uint32_t m_first = 0;  // the run's index of the pass's first area
     RTree::CRTree m_areaTree{100};
 
-    CNodeAreaTable m_nodeAreas;
-    // Packed positions of the first nodes of m_nodeAreas, index for index,
-    // up to m_keptPointLimit; empty when an id out of order or repeated
-    // breaks that correspondence (the table is then sorted, and a repeated
-    // node's position is its last).
-    CGrowArray<uint64_t> m_keptPoints;
-    uint64_t m_keptPointLimit = kKeptPointBytes / sizeof(uint64_t);
+    std::unique_ptr<CPassNodes> m_nodes;
+    uint64_t m_keptPointLimit = CPassNodes::kKeptPointBytes / sizeof(uint64_t);
     CGrowArray<OSM::TId> m_edgeWays;
     CGrowArray<OSM::TWay> m_edgeWayCopies;  // in input order, until they are clipped
-    CGrowArray<TBlockSpan> m_nodeBlocks;
-    CGrowArray<TBlockSpan> m_wayBlocks;
+    CGrowArray<detail::TBlockSpan> m_wayBlocks;
     CGrowArray<OSM::TRelation> m_edgeMultipolygons;
     CGrowArray<OSM::TId> m_edgeMultipolygonWays;
     CGrowArray<TIdAreaKey> m_relationWays;
-    CGrowArray<TWantedNode> m_wantedNodes;
-    // Nodes in no area of the run within the pass's bounds, by id, until the
-    // edge ways are found.
-    CGrowArray<TWantedNode> m_strayNodes;
     CGrowArray<OSM::TWay> m_storedWays;
     CGrowArray<TClippedWay> m_clippedWays;
     CGrowArray<TRingPieces> m_ringPieces;
@@ -237,8 +187,7 @@ private:
     CGrowArray<CGeoPoint> m_points;
     CGrowArray<uint32_t> m_found;
 
-    OSM::TId m_maxNodeId = 0, m_maxWayId = 0, m_maxRelationId = 0;
-    TOutsideNodes m_outside;
+    OSM::TId m_maxWayId = 0, m_maxRelationId = 0;
 };
 
 }  // namespace Clip

@@ -68,7 +68,7 @@ void CPassDistributor::RelationRegions(OSM::CPBFReaderAdapter& reader)
         const OSM::TId id = relation.id;
         for (const OSM::TMember& member : relation.members) {
             if (member.type == OSM::kNode) {
-                int32_t area = NodeArea(member.ref);
+                int32_t area = m_nodes->NodeArea(member.ref);
                 if (area >= 0)
                     m_relationAreas.insert(MakeKey(id, area));
             } else if (member.type == OSM::kWay) {
@@ -164,7 +164,7 @@ void CPassDistributor::ClipRelations(OSM::CPBFReaderAdapter& reader)
         for (uint64_t m = 0; m < relation.members.Count(); ++m) {
             const OSM::TMember& member = relation.members[m];
             if (member.type == OSM::kNode) {
-                int32_t area = NodeArea(member.ref);
+                int32_t area = m_nodes->NodeArea(member.ref);
                 if (area >= 0)
                     CopyFor(uint32_t(area)).relation.members.PushBack(member);
             } else if (member.type == OSM::kWay) {

@@ -1,5 +1,6 @@
 // The tools every pass stage uses: sorted tables searched by lower bound,
-// and the reading of one kind of entity with progress lines.
+// the reading of one kind of entity with progress lines, and the reading
+// again of only the blocks that hold what a later stage wants.
 #pragma once
 
 #include <algorithm>
@@ -73,6 +74,52 @@ void ReadStage(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind, const CMem
         first = false;
         last = reader.GetId();
         progress.Step(body());
+    }
+}
+
+// Ids are packed into 48 bits next to an area; one that does not fit would
+// silently collide with another object. Throws
+// OSM::CDataReader::CBadFileException, after saying why, for such an id.
+void CheckKeyId(OSM::TId id);
+
+// The entities of one kind in one block of the input, so that a later
+// stage reads only the blocks that hold what it wants.
+struct TBlockSpan {
+    uint64_t offset;  // of the block, for a seek
+    OSM::TId minId;
+    OSM::TId maxId;
+    uint64_t count;  // entities of the kind in the block
+};
+
+// Notes the reader's current entity, of id, in spans.
+void NoteBlock(CGrowArray<TBlockSpan>& spans, const OSM::CPBFReaderAdapter& reader, OSM::TId id);
+
+// Positions the reader at the first entity of the first block holding kind,
+// when the reader saw one; else where it would stand: on the first entity of
+// a later kind, or at the end.
+void SeekFirstBlock(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind);
+
+// Hands body the entities of kind in the blocks of spans that wants picks,
+// seeking over the others. The spans cover every entity of kind, so reading
+// on from one wanted block into the next needs no seek; the input was
+// checked for order when the spans were noted.
+template <typename Wants, typename Body>
+void ReadWanted(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind, const CGrowArray<TBlockSpan>& spans,
+                Wants&& wants, Body&& body)
+{
+    uint64_t next = ~uint64_t(0);  // the span the reader stands right before
+    for (uint64_t s = 0; s < spans.Count(); ++s) {
+        if (!wants(spans[s]))
+            continue;
+        if (s != next)
+            reader.Seek(spans[s].offset);
+        for (uint64_t left = spans[s].count; left > 0 && reader.ReadNext();) {
+            if (reader.GetType() == kind) {
+                --left;
+                body();
+            }
+        }
+        next = s + 1;
     }
 }
 

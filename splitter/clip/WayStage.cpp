@@ -16,7 +16,7 @@ bool CPassDistributor::GatherPoints(const OSM::TWay& way)
     m_points.Reserve(way.nodeRefs.Count());
     for (OSM::TId ref : way.nodeRefs) {
         CGeoPoint p;
-        if (!NodePoint(ref, p)) {
+        if (!m_nodes->NodePoint(ref, p)) {
             ReportMissing("Node", ref);
             return false;
         }
@@ -57,10 +57,10 @@ void CPassDistributor::ClipRuns(const OSM::TWay& way, bool ringMode)
     CGeoPoint p;
     CGrowArray<std::pair<uint64_t, uint64_t>> runs;  // [begin, end) of nodes with points
     for (uint64_t i = 0; i < n;) {
-        while (i < n && !NodePoint(refs[i], p))
+        while (i < n && !m_nodes->NodePoint(refs[i], p))
             ++i;
         uint64_t begin = i;
-        while (i < n && NodePoint(refs[i], p))
+        while (i < n && m_nodes->NodePoint(refs[i], p))
             ++i;
         if (i > begin)
             runs.PushBack({begin, i});
@@ -80,7 +80,7 @@ void CPassDistributor::ClipRuns(const OSM::TWay& way, bool ringMode)
             continue;
         m_points.Clear();
         for (OSM::TId ref : run.nodeRefs) {
-            NodePoint(ref, p);
+            m_nodes->NodePoint(ref, p);
             m_points.PushBack(p);
         }
         ClipLine(run, ringMode, first);

@@ -16,6 +16,7 @@
 #include "common/OSM/PBInputAdapter.h"
 #include "splitter/AreaGeometry.h"
 #include "splitter/Log.h"
+#include "splitter/clip/EdgeWaySearch.h"
 #include "splitter/clip/PassDistributor.h"
 #include "tests/support/TestSupport.h"
 
@@ -213,14 +214,15 @@ TPassResult CPassHarness::Run(const std::string& pbf, uint32_t maxAreas, std::op
     result.printed = CaptureStdout([&] {
         try {
             if (perPass < count)
-                Clip::CPassDistributor::FindEdgeWays(input, run, perPass, 0, log);
+                Clip::CEdgeWaySearch::Find(input, run, perPass, 0, log);
             result.ok = true;
             for (uint32_t first = 0; first < count && result.ok; first += perPass) {
                 Clip::CPassDistributor pass;
                 if (keptPoints)
                     pass.SetKeptPointLimit(*keptPoints);
-                result.ok = pass.Run(input, run, first, outputs.data() + first, std::min(perPass, count - first), 0,
-                                     1700000000000, log);
+                result.ok = pass.Run(
+                    input, {&run, first, std::min(perPass, count - first), outputs.data() + first, 1700000000000, 0},
+                    log);
             }
         } catch (...) {
             failure = std::current_exception();
