@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <initializer_list>
-#include <iterator>
-#include <string_view>
 
 #include "splitter/AreaGeometry.h"
 #include "splitter/clip/ClipMath.h"
+#include "splitter/clip/TagRules.h"
 
 namespace Clip {
 
@@ -15,21 +13,9 @@ using namespace detail;
 
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
 // Edges are kept shorter than this, so wrapped differences take them the
 // right way round.
 constexpr int64_t kMaxEdgeWidth = 0x50000000;
-
-// A crossing of one segment with the border, while a segment is examined.
-struct TSegmentCrossing {
-    double t;  // along the segment
-    int32_t edge;
-    uint32_t fraction;
-    double angle;
-    bool entering;
-    bool collinear;     // an end of a stretch the segment shares with an edge
-    bool overlapAhead;  // for collinear ones: the shared stretch lies ahead
-};
 
 TRing CleanPolygon(const TRing& polygon)
 {
@@ -62,74 +48,6 @@ TRing CleanPolygon(const TRing& polygon)
 }
 
 }  // namespace
-
-bool IsLineFeatureTag(const OSM::TTag& tag)
-{
-    struct TLineKey {
-        std::string_view key;
-        std::initializer_list<std::string_view> values;  // empty: any value
-        bool areaValues;  // values lists the area values, not the line ones
-    };
-    static const TLineKey kLineKeys[] = {
-        {"highway", {}, true},
-        {"railway", {"platform", "station", "turntable"}, true},
-        {"waterway", {"riverbank", "dock", "boatyard", "fuel"}, true},
-        {"barrier", {}, true},
-        {"aerialway", {"station"}, true},
-        {"power", {"line", "minor_line", "cable"}, false},
-        {"route", {}, true},
-        {"piste:type", {}, true},
-        {"man_made", {"embankment", "dyke", "breakwater", "groyne", "pipeline", "cutline", "goods_conveyor"}, false},
-        {"natural", {"coastline", "cliff", "ridge", "arete", "tree_row", "earth_bank"}, false},
-    };
-    for (const TLineKey& line : kLineKeys) {
-        if (tag.key != line.key)
-            continue;
-        bool listed = std::find(line.values.begin(), line.values.end(), tag.value) != line.values.end();
-        return line.areaValues ? !listed : listed;
-    }
-    return false;
-}
-
-bool IsAreaWay(const OSM::TWay& way)
-{
-    static constexpr std::string_view kAreaKeys[] = {
-        "aeroway", "amenity", "boundary", "building", "craft",   "geological", "historic", "landuse",
-        "leisure", "military", "natural", "office",  "place",   "shop",       "sport",    "tourism"};
-    // A square or a platform drawn as a closed highway says so with area=yes.
-    if (const std::string* area = way.FindTag("area"))
-        return *area != "no";
-    if (way.FindTag("highway") != nullptr)
-        return false;
-    bool line = false, areaTag = false;
-    for (const OSM::TTag& tag : way.tags) {
-        if (IsLineFeatureTag(tag))
-            line = true;
-        else if (std::find(std::begin(kAreaKeys), std::end(kAreaKeys), tag.key) != std::end(kAreaKeys))
-            areaTag = true;
-    }
-    return !line || areaTag;
-}
-
-void KeepBoundaryTags(CGrowArray<OSM::TTag>& tags)
-{
-    if (std::any_of(tags.begin(), tags.end(), IsLineFeatureTag))
-        KeepOnlyBoundaryTags(tags);
-}
-
-void KeepOnlyBoundaryTags(CGrowArray<OSM::TTag>& tags)
-{
-    auto describesBoundary = [](const OSM::TTag& tag) {
-        std::string_view key = tag.key;
-        return key == "boundary" || key == "admin_level" || key == "border_type" || key == "maritime" ||
-               key.substr(0, 9) == "boundary:";
-    };
-    CGrowArray<OSM::TTag> kept;
-    for (const OSM::TTag& tag : tags)
-        if (describesBoundary(tag))
-            kept.PushBack(tag);
-    tags = std::move(kept);
-}
 
 TRing CAreaClipContext::CleanPolygon(const TRing& polygon) { return Clip::CleanPolygon(polygon); }
 
@@ -226,210 +144,6 @@ void CAreaClipContext::FinishPlaceholders(TPiece& piece, bool highway)
         else
             refs.Erase(0, 1);
     }
-}
-
-uint32_t CAreaClipContext::ClipLine(const OSM::TWay& way, const CGeoPoint* points, uint64_t n, bool ringMode,
-                                    bool keepsId)
-{
-    const uint64_t first = m_pieces.Count();
-    const uint32_t edges = EdgeCount();
-    int64_t current = -1;  // the piece under construction
-    CGrowArray<TSegmentCrossing> crossings;
-    CGrowArray<TSegmentCrossing> owned;  // starts of stretches along the border that belong here
-
-    auto endPiece = [&](const TCrossing* at) {
-        TPiece& piece = m_pieces[uint64_t(current)];
-        if (at != nullptr) {
-            piece.way.nodeRefs.PushBack(kPlaceholder);
-            piece.end = *at;
-        } else {
-            piece.end = TCrossing{};  // ends at its last inside node
-        }
-        current = -1;
-    };
-    auto processPoint = [&](uint64_t i, const TCrossing* pending) {
-        OSM::TId id = way.nodeRefs[i];
-        if (m_nodes.NodeArea(id) != int32_t(m_areaIndex)) {
-            if (current >= 0)
-                endPiece(pending);
-            return;
-        }
-        if (current < 0) {
-            TPiece& piece = NewPiece(way);
-            current = int64_t(m_pieces.Count() - 1);
-            if (i > 0 && pending != nullptr) {
-                piece.start = *pending;
-                if (piece.start.angle != 0)
-                    piece.start.angle = kTwoPi - piece.start.angle;
-            }
-        }
-        m_pieces[uint64_t(current)].way.nodeRefs.PushBack(id);
-    };
-
-    processPoint(0, nullptr);
-    for (uint64_t i = 0; i + 1 < n; ++i) {
-        const CGeoPoint p = points[i], p1 = points[i + 1];
-        const TVector d = Direction(p, p1);
-        TCrossing pending;
-        bool hasPending = false;
-        crossings.Clear();
-        owned.Clear();
-
-        auto add = [&](TSegmentCrossing c) {
-            uint64_t at = uint64_t(
-                std::upper_bound(crossings.begin(), crossings.end(), c.t,
-                                 [](double t, const TSegmentCrossing& x) { return t < x.t; }) -
-                crossings.begin());
-            if (at == 0 || crossings[at - 1].t != c.t) {
-                crossings.PushBack(c);
-                std::rotate(crossings.begin() + at, crossings.end() - 1, crossings.end());
-                return;
-            }
-            // The segment passes through a polygon vertex: one crossing there.
-            TSegmentCrossing& old = crossings[at - 1];
-            const bool adjacent = uint32_t(c.edge) == (uint32_t(old.edge) + 1) % edges;
-            if (old.collinear) {
-                if (old.overlapAhead || c.collinear) {
-                    crossings.Erase(at - 1, at);
-                    return;
-                }
-                old.entering = c.entering;
-            } else if (c.collinear) {
-                if (c.overlapAhead) {
-                    crossings.Erase(at - 1, at);
-                    return;
-                }
-            } else if (old.entering != c.entering) {
-                auto projection = [&](int32_t edge) {
-                    TVector e = Direction(m_polygon[uint32_t(edge)], m_polygon[uint32_t(edge) + 1]);
-                    return (double(d.x) * double(e.x) + double(d.y) * double(e.y)) /
-                           std::hypot(double(e.x), double(e.y));
-                };
-                double aOld = projection(old.edge), aNew = projection(c.edge);
-                if (adjacent ? aNew > -aOld : -aNew > aOld)
-                    old.entering = c.entering;
-            }
-            old.fraction = 0;
-            old.collinear = false;
-            if (adjacent) {
-                old.edge = c.edge;
-                TVector e = Direction(m_polygon[uint32_t(c.edge)], m_polygon[uint32_t(c.edge) + 1]);
-                old.angle = Angle(d.x, d.y, e.x, e.y);
-            }
-        };
-
-        if (d.x != 0 || d.y != 0) {
-            bool east = d.x >= 0;
-            CGeoRect rect{east ? p.x : p1.x, east ? p1.x : p.x, std::min(p.y, p1.y), std::max(p.y, p1.y)};
-            m_found.Clear();
-            m_edges.Query(rect, m_found);
-            for (uint32_t k : m_found) {
-                const CGeoPoint q = m_polygon[k], q1 = m_polygon[k + 1];
-                const TVector e = Direction(q, q1), w = Direction(p, q);
-                const int64_t D = Cross(d, e), T = Cross(w, e), U = Cross(w, d);
-                if (D != 0) {
-                    bool meets = D > 0 ? (T >= 0 && T <= D && U >= 0 && U <= D)
-                                       : (T <= 0 && T >= D && U <= 0 && U >= D);
-                    if (!meets)
-                        continue;
-                    uint32_t fraction = ToFraction(double(U) / double(D));
-                    if (T == D) {
-                        // The segment ends on this edge: its end node is the contact.
-                        if (U != D) {
-                            pending = {int32_t(k), fraction, Angle(-d.x, -d.y, e.x, e.y)};
-                            hasPending = true;
-                        }
-                        continue;
-                    }
-                    add({double(T) / double(D), int32_t(k), fraction, Angle(d.x, d.y, e.x, e.y), D > 0, false,
-                         false});
-                } else if (T == 0) {
-                    double s = Along(w, d), s1 = Along(Direction(p, q1), d);
-                    if (s >= 0 && s < 1)
-                        add({s, int32_t(k), 0, 0, false, true, s1 > s});
-                    if (s1 >= 0 && s1 < 1)
-                        add({s1, int32_t(k), uint32_t(kFractionScale), 0, false, true, s > s1});
-                    double r = Along(Direction(q, p1), e);
-                    if (r >= 0 && r < 1) {
-                        pending = {int32_t(k), ToFraction(r), Angle(-d.x, -d.y, e.x, e.y)};
-                        hasPending = true;
-                    }
-                    // A stretch along the border belongs to the area its
-                    // points go to, as nodes there would: one keeps it.
-                    const double from = std::max(0.0, std::min(s, s1)), to = std::min(1.0, std::max(s, s1));
-                    if (from < to) {
-                        const CGeoPoint mid = Geometry::Interpolate(p, p1, (from + to) / 2);
-                        if (m_nodes.PointArea(mid) == int32_t(m_areaIndex)) {
-                            const double u = from == s ? 0.0 : from == s1 ? 1.0 : std::clamp(-Along(w, e), 0.0, 1.0);
-                            const bool corner = u >= 1;
-                            owned.PushBack({from, int32_t(corner ? (k + 1) % edges : k), corner ? 0 : ToFraction(u),
-                                            0, true, false, false});
-                        }
-                    }
-                }
-            }
-        }
-        // Each after the crossings at its place, so that it starts a piece
-        // even where the way has just left the area.
-        for (const TSegmentCrossing& c : owned) {
-            crossings.PushBack(c);
-            TSegmentCrossing* last = crossings.end() - 1;
-            TSegmentCrossing* at = std::upper_bound(crossings.begin(), last, c.t,
-                                                    [](double t, const TSegmentCrossing& x) { return t < x.t; });
-            std::rotate(at, last, crossings.end());
-        }
-
-        for (const TSegmentCrossing& c : crossings) {
-            if (!c.entering) {
-                if (current >= 0) {
-                    TPiece& piece = m_pieces[uint64_t(current)];
-                    if (c.t != 0)
-                        piece.way.nodeRefs.PushBack(kPlaceholder);
-                    piece.end = {c.edge, c.fraction, c.angle != 0 ? kTwoPi - c.angle : 0};
-                    current = -1;
-                }
-            } else if (current < 0) {
-                TPiece& piece = NewPiece(way);
-                piece.way.nodeRefs.PushBack(kPlaceholder);
-                piece.start = {c.edge, c.fraction, c.angle};
-                current = int64_t(m_pieces.Count() - 1);
-            }
-        }
-        processPoint(i + 1, hasPending ? &pending : nullptr);
-    }
-    if (current >= 0)
-        m_pieces[uint64_t(current)].end = TCrossing{};
-
-    uint32_t count = uint32_t(m_pieces.Count() - first);
-    if (count == 0)
-        return 0;
-    TPiece& head = m_pieces[first];
-    // A piece can also begin or end without a crossing where overlapping
-    // areas meet; only one holding every node is the way itself.
-    if (keepsId && !head.start.HasEdge() && !head.end.HasEdge() && head.way.nodeRefs.Count() == n)
-        head.way.id = way.id;  // the whole way stayed inside
-    if (count > 1) {
-        TPiece& tail = m_pieces.Back();
-        if (!head.start.HasEdge() && !tail.end.HasEdge() && head.way.nodeRefs[0] == tail.way.nodeRefs.Back()) {
-            // A closed way starting inside: its last piece continues into its first.
-            CGrowArray<OSM::TId> joined;
-            joined.Reserve(tail.way.nodeRefs.Count() - 1 + head.way.nodeRefs.Count());
-            joined.Append(tail.way.nodeRefs.Data(), tail.way.nodeRefs.Count() - 1);
-            joined.Append(head.way.nodeRefs.Data(), head.way.nodeRefs.Count());
-            head.way.nodeRefs = std::move(joined);
-            head.start = tail.start;
-            m_pieces.PopBack();
-            --m_output.nextWayId;
-            --count;
-        }
-    }
-    if (!ringMode) {
-        const bool highway = way.FindTag("highway") != nullptr;
-        ClearCrossingNodes();
-        for (uint64_t i = first; i < m_pieces.Count(); ++i)
-            FinishPlaceholders(m_pieces[i], highway);
-    }
-    return count;
 }
 
 void CAreaClipContext::ClosePieces(uint32_t first, uint32_t count, bool highway)
@@ -611,7 +325,7 @@ uint32_t CAreaClipContext::CloseRingPieces(const TRingPiece* pieces, uint32_t co
     m_borderNodes.Clear();
     for (uint32_t i = 0; i < count; ++i) {
         TPiece& piece = m_pieces[pieces[i].index];
-        FinishPlaceholders(piece, piece.way.FindTag("highway") != nullptr);
+        FinishPlaceholders(piece, IsHighway(piece.way));
         NoteBorderNodes(piece.way);
     }
     for (uint32_t k = 0; k < ringCount; ++k)

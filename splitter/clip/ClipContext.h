@@ -10,6 +10,7 @@
 #include "common/rtree/RTree.h"
 #include "splitter/Areas.h"
 #include "splitter/clip/AreaOutput.h"
+#include "splitter/clip/ClipMath.h"
 
 namespace Clip {
 
@@ -75,21 +76,6 @@ public:
 protected:
     ~CNodeIndex() = default;
 };
-
-// Whether tag makes a way a line feature of its own (a road, a railway, a
-// fence, a coastline): such a way must not be extended along a border.
-bool IsLineFeatureTag(const OSM::TTag& tag);
-// Whether a closed way stands for an area, to be closed along the border
-// where it is cut: one tagged area=yes, or else not a highway, and not a
-// line feature unless it also carries area tags.
-bool IsAreaWay(const OSM::TWay& way);
-// The tags a closing way along the border takes from the ring's member way:
-// an edge of the polygon, never a feature of its own. A member that is a line
-// feature, such as a road a boundary follows, gives only the tags that
-// describe the boundary; other members give all of theirs.
-void KeepBoundaryTags(CGrowArray<OSM::TTag>& tags);
-// Keeps only the tags that describe a boundary, whatever else the way is.
-void KeepOnlyBoundaryTags(CGrowArray<OSM::TTag>& tags);
 
 class CAreaClipContext {
 public:
@@ -179,6 +165,25 @@ public:
     static double Angle(int64_t dx, int64_t dy, int64_t ex, int64_t ey);
 
 private:
+    struct TSegmentCrossing;
+    struct TLineCut;
+    // The crossings of segment p to p1 with the border, ordered along it, in
+    // crossings; true, with pending, when the segment ends on the border.
+    bool SegmentCrossings(CGeoPoint p, CGeoPoint p1, CGrowArray<TSegmentCrossing>& crossings, TCrossing& pending);
+    // The segment in direction d meets edge k, where w runs from the
+    // segment's start to the edge's, at one point: added to crossings, or
+    // true, with pending, when it is the segment's end.
+    bool CrossEdge(uint32_t k, detail::TVector d, detail::TVector e, detail::TVector w,
+                   CGrowArray<TSegmentCrossing>& crossings, TCrossing& pending) const;
+    // The segment p to p1 runs along edge k: the ends of the shared stretch
+    // go to crossings, its start to owned when this area keeps it; true,
+    // with pending, when the segment ends on the edge.
+    bool AlongEdge(uint32_t k, CGeoPoint p, CGeoPoint p1, CGrowArray<TSegmentCrossing>& crossings,
+                   CGrowArray<TSegmentCrossing>& owned, TCrossing& pending) const;
+    void AddCrossing(CGrowArray<TSegmentCrossing>& crossings, TSegmentCrossing c, detail::TVector d) const;
+    // The end of ClipLine for the pieces from first on of a way of n nodes.
+    uint32_t FinishLine(const OSM::TWay& way, uint64_t first, uint64_t n, bool ringMode, bool keepsId);
+
     OSM::TId NodeForCrossing(const TCrossing& crossing, bool highway, OSM::TId source);
 
     // Moves crossing c to point p when p lies on the border next to c in the

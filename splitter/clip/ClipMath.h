@@ -10,6 +10,7 @@
 namespace Clip::detail {
 
 constexpr double kFractionScale = 2147483648.0;  // 2^31
+constexpr double kTwoPi = 6.283185307179586;
 
 // A difference of two points, its longitude the short way round.
 struct TVector {

@@ -6,6 +6,7 @@
 
 #include "splitter/clip/MultipolygonRings.h"
 #include "splitter/clip/PassDistributor.h"
+#include "splitter/clip/TagRules.h"
 
 namespace Clip {
 
@@ -30,7 +31,7 @@ void CPassDistributor::ClipMultipolygons()
     for (const auto& context : m_contexts) {
         context->ClearCrossingNodes();
         for (TPiece& piece : context->Pieces())
-            context->FinishPlaceholders(piece, piece.way.FindTag("highway") != nullptr);
+            context->FinishPlaceholders(piece, IsHighway(piece.way));
     }
     // Several rings of one relation in one area share a key; they keep the
     // order of their rings, which does not depend on the other areas.

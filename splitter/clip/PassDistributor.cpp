@@ -10,6 +10,7 @@
 #include "common/OSM/PBFReader.h"
 #include "common/OSM/PBInputAdapter.h"
 #include "splitter/clip/StageTools.h"
+#include "splitter/clip/TagRules.h"
 
 namespace Clip {
 
@@ -17,25 +18,6 @@ using detail::Contains;
 using detail::ReadStage;
 using detail::Sort;
 using detail::SortAndShrink;
-
-namespace {
-
-// The number at the start of a tag value: blanks and a sign allowed, no
-// digits reads as 0.
-long LeadingInteger(const std::string* value) { return value == nullptr ? 0 : std::strtol(value->c_str(), nullptr, 10); }
-
-bool QualifiesAsMultipolygon(const OSM::TRelation& relation)
-{
-    const std::string* type = relation.FindTag("type");
-    // A boundary relation describes an area too, a country's as much as a
-    // town's: its rings are closed in every tile like a multipolygon's.
-    if (type != nullptr && (*type == "multipolygon" || *type == "boundary"))
-        return true;
-    const std::string* boundary = relation.FindTag("boundary");
-    return boundary != nullptr && *boundary == "administrative" && LeadingInteger(relation.FindTag("admin_level")) > 2;
-}
-
-}  // namespace
 
 CPassDistributor::~CPassDistributor() = default;
 

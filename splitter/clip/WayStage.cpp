@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "splitter/clip/PassDistributor.h"
+#include "splitter/clip/TagRules.h"
 #include "splitter/clip/StageTools.h"
 
 namespace Clip {
@@ -108,7 +109,7 @@ void CPassDistributor::ClipClosedWay(const OSM::TWay& way, bool ringMember)
     for (uint64_t e = before; e < m_clippedWays.Count(); ++e) {
         TClippedWay& entry = m_clippedWays[e];
         CAreaClipContext& context = *m_contexts[uint32_t(KeyArea(entry.key))];
-        context.ClosePieces(entry.first, entry.count, way.FindTag("highway") != nullptr);
+        context.ClosePieces(entry.first, entry.count, IsHighway(way));
         entry.count = context.SplitTouchingRings(entry.first, entry.count);
         const CGrowArray<TPiece>& pieces = context.Pieces();
         if (std::count_if(pieces.begin() + entry.first, pieces.begin() + entry.first + entry.count,
