@@ -304,8 +304,8 @@ void CAreaClipContext::RingWalk(TWalk& walk, bool forward, TCrossing& c, const T
         absorbed.PushBack(walk.way->id);
 }
 
-uint32_t CAreaClipContext::CloseRingPieces(const TRingPiece* pieces, uint32_t count, const TRingWay* ring,
-                                           uint32_t ringCount, CGrowArray<OSM::TId>& absorbed)
+void CAreaClipContext::NoteRingNodes(const TRingPiece* pieces, uint32_t count, const TRingWay* ring,
+                                     uint32_t ringCount)
 {
     ClearCrossingNodes();
     // A piece of another ring that meets the border where a node of this
@@ -332,91 +332,110 @@ uint32_t CAreaClipContext::CloseRingPieces(const TRingPiece* pieces, uint32_t co
         if (LiesInside(*ring[k].way))
             NoteBorderNodes(*ring[k].way);
     SortBorderNodes();
+}
+
+const TCrossing& CAreaClipContext::LeavingOf(const TRingPiece& p) const
+{
+    return p.reversed ? m_pieces[p.index].start : m_pieces[p.index].end;
+}
+
+const TCrossing& CAreaClipContext::EnteringOf(const TRingPiece& p) const
+{
+    return p.reversed ? m_pieces[p.index].end : m_pieces[p.index].start;
+}
+
+int64_t CAreaClipContext::NextClockwise(const TRingPiece* pieces, uint32_t count, const TCrossing& from) const
+{
     const uint32_t edges = EdgeCount();
-    auto leavingOf = [&](const TRingPiece& p) -> const TCrossing& {
-        return p.reversed ? m_pieces[p.index].start : m_pieces[p.index].end;
-    };
-    auto enteringOf = [&](const TRingPiece& p) -> const TCrossing& {
-        return p.reversed ? m_pieces[p.index].end : m_pieces[p.index].start;
-    };
+    int64_t best = -1;
+    uint64_t bestDistance = 0;
+    for (uint32_t j = 0; j < count; ++j) {
+        const TCrossing& to = EnteringOf(pieces[j]);
+        if (!to.HasEdge() || m_pieces[pieces[j].index].way.nodeRefs.Empty())
+            continue;
+        uint64_t distance = (uint32_t(to.edge) + edges - uint32_t(from.edge)) % edges;
+        if (to.edge == from.edge &&
+            (to.fraction < from.fraction || (to.fraction == from.fraction && to.angle > from.angle)))
+            distance += edges;
+        if (best < 0 || distance < bestDistance ||
+            (distance == bestDistance && to.fraction < EnteringOf(pieces[uint32_t(best)]).fraction)) {
+            best = j;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+uint32_t CAreaClipContext::CloseRingPieces(const TRingPiece* pieces, uint32_t count, const TRingWay* ring,
+                                           uint32_t ringCount, CGrowArray<OSM::TId>& absorbed)
+{
+    NoteRingNodes(pieces, count, ring, ringCount);
     const uint64_t before = m_pieces.Count();
     for (uint32_t i = 0; i < count; ++i) {
-        const TCrossing from = leavingOf(pieces[i]);
+        const TCrossing from = LeavingOf(pieces[i]);
         if (!from.HasEdge() || m_pieces[pieces[i].index].way.nodeRefs.Empty())
             continue;
-        int64_t best = -1;
-        uint64_t bestDistance = 0;
-        for (uint32_t j = 0; j < count; ++j) {
-            const TCrossing& to = enteringOf(pieces[j]);
-            if (!to.HasEdge() || m_pieces[pieces[j].index].way.nodeRefs.Empty())
-                continue;
-            uint64_t distance = (uint32_t(to.edge) + edges - uint32_t(from.edge)) % edges;
-            if (to.edge == from.edge &&
-                (to.fraction < from.fraction || (to.fraction == from.fraction && to.angle > from.angle)))
-                distance += edges;
-            if (best < 0 || distance < bestDistance ||
-                (distance == bestDistance && to.fraction < enteringOf(pieces[uint32_t(best)]).fraction)) {
-                best = j;
-                bestDistance = distance;
-            }
-        }
-        if (best < 0)
-            continue;
-        const TRingPiece& li = pieces[i];
-        const TRingPiece& ej = pieces[uint32_t(best)];
-        // Copies: appending closing ways may move the pieces.
-        const OSM::TWay leavingWay = m_pieces[li.index].way;
-        const OSM::TWay enteringWay = m_pieces[ej.index].way;
-        const uint64_t lastL = leavingWay.nodeRefs.Count() - 1, lastE = enteringWay.nodeRefs.Count() - 1;
-
-        TCrossing a = from, b = enteringOf(ej);
-        TWalk leave{&leavingWay, !li.reversed, li.reversed ? 0 : lastL, false, false, li.ring};
-        OSM::TId stopNode = ej.reversed ? enteringWay.nodeRefs[0] : enteringWay.nodeRefs[lastE];
-        RingWalk(leave, true, a, b, stopNode, ring, ringCount, absorbed);
-        TWalk enter{&enteringWay, ej.reversed, ej.reversed ? lastE : 0, false, false, ej.ring};
-        RingWalk(enter, false, b, a, INT64_MIN, ring, ringCount, absorbed);
-
-        TPiece& closing = NewPiece(*leave.way);
-        KeepBoundaryTags(closing.way.tags);
-        CGrowArray<OSM::TId>& refs = closing.way.nodeRefs;
-        auto inRingOrder = [&](const TWalk& w, uint64_t from, uint64_t to) {
-            // The way's nodes from index from to index to, either way round.
-            const CGrowArray<OSM::TId>& nodes = w.way->nodeRefs;
-            if (from <= to)
-                for (uint64_t k = from; k <= to; ++k)
-                    refs.PushBack(nodes[k]);
-            else
-                for (uint64_t k = from + 1; k-- > to;)
-                    refs.PushBack(nodes[k]);
-        };
-        if ((leave.movedAny || enter.movedAny) && leave.way->id == enter.way->id) {
-            // The leaving walk reads against the ring, the entering one with it.
-            inRingOrder(enter, enter.index, leave.index);
-            AppendBorderPath(closing.way, a, b);
-            refs.PushBack(enter.Node());
-        } else {
-            if (!leave.movedAny)
-                refs.PushBack(leave.Node());
-            else if (leave.backwards)
-                inRingOrder(leave, 0, leave.index);  // ring order is the way's order
-            else
-                inRingOrder(leave, leave.way->nodeRefs.Count() - 1, leave.index);
-            AppendBorderPath(closing.way, a, b);
-            if (!enter.movedAny)
-                refs.PushBack(enter.Node());
-            else if (!enter.backwards)
-                inRingOrder(enter, enter.index, enter.way->nodeRefs.Count() - 1);
-            else
-                inRingOrder(enter, enter.index, 0);
-        }
-        // A closing way that only touches the border is dropped; its id is
-        // not handed back, so no id is ever given twice.
-        if (refs.Count() < 3 && refs[0] == refs.Back())
-            m_pieces.PopBack();
+        const int64_t best = NextClockwise(pieces, count, from);
+        if (best >= 0)
+            CloseBetween(pieces[i], pieces[uint32_t(best)], ring, ringCount, absorbed);
     }
     std::sort(absorbed.begin(), absorbed.end());
     absorbed.Erase(uint64_t(std::unique(absorbed.begin(), absorbed.end()) - absorbed.begin()), absorbed.Count());
     return uint32_t(m_pieces.Count() - before);
+}
+
+void CAreaClipContext::CloseBetween(const TRingPiece& li, const TRingPiece& ej, const TRingWay* ring,
+                                    uint32_t ringCount, CGrowArray<OSM::TId>& absorbed)
+{
+    // Copies: appending closing ways may move the pieces.
+    const OSM::TWay leavingWay = m_pieces[li.index].way;
+    const OSM::TWay enteringWay = m_pieces[ej.index].way;
+    const uint64_t lastL = leavingWay.nodeRefs.Count() - 1, lastE = enteringWay.nodeRefs.Count() - 1;
+
+    TCrossing a = LeavingOf(li), b = EnteringOf(ej);
+    TWalk leave{&leavingWay, !li.reversed, li.reversed ? 0 : lastL, false, false, li.ring};
+    OSM::TId stopNode = ej.reversed ? enteringWay.nodeRefs[0] : enteringWay.nodeRefs[lastE];
+    RingWalk(leave, true, a, b, stopNode, ring, ringCount, absorbed);
+    TWalk enter{&enteringWay, ej.reversed, ej.reversed ? lastE : 0, false, false, ej.ring};
+    RingWalk(enter, false, b, a, INT64_MIN, ring, ringCount, absorbed);
+
+    TPiece& closing = NewPiece(*leave.way);
+    KeepBoundaryTags(closing.way.tags);
+    CGrowArray<OSM::TId>& refs = closing.way.nodeRefs;
+    auto inRingOrder = [&](const TWalk& w, uint64_t from, uint64_t to) {
+        // The way's nodes from index from to index to, either way round.
+        const CGrowArray<OSM::TId>& nodes = w.way->nodeRefs;
+        if (from <= to)
+            for (uint64_t k = from; k <= to; ++k)
+                refs.PushBack(nodes[k]);
+        else
+            for (uint64_t k = from + 1; k-- > to;)
+                refs.PushBack(nodes[k]);
+    };
+    if ((leave.movedAny || enter.movedAny) && leave.way->id == enter.way->id) {
+        // The leaving walk reads against the ring, the entering one with it.
+        inRingOrder(enter, enter.index, leave.index);
+        AppendBorderPath(closing.way, a, b);
+        refs.PushBack(enter.Node());
+    } else {
+        if (!leave.movedAny)
+            refs.PushBack(leave.Node());
+        else if (leave.backwards)
+            inRingOrder(leave, 0, leave.index);  // ring order is the way's order
+        else
+            inRingOrder(leave, leave.way->nodeRefs.Count() - 1, leave.index);
+        AppendBorderPath(closing.way, a, b);
+        if (!enter.movedAny)
+            refs.PushBack(enter.Node());
+        else if (!enter.backwards)
+            inRingOrder(enter, enter.index, enter.way->nodeRefs.Count() - 1);
+        else
+            inRingOrder(enter, enter.index, 0);
+    }
+    // A closing way that only touches the border is dropped; its id is not
+    // handed back, so no id is ever given twice.
+    if (refs.Count() < 3 && refs[0] == refs.Back())
+        m_pieces.PopBack();
 }
 
 }  // namespace Clip

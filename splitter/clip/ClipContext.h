@@ -201,6 +201,20 @@ private:
     void RingWalk(TWalk& walk, bool forward, TCrossing& c, const TCrossing& stop, OSM::TId stopNode,
                   const TRingWay* ring, uint32_t ringCount, CGrowArray<OSM::TId>& absorbed) const;
     bool LiesInside(const OSM::TWay& way) const;
+    // Before ring pieces are closed: their crossings take the ring's nodes on
+    // the border, their placeholders become nodes, and the border nodes of
+    // the pieces and of the ring's ways inside are noted for the paths.
+    void NoteRingNodes(const TRingPiece* pieces, uint32_t count, const TRingWay* ring, uint32_t ringCount);
+    // Where a ring piece, read in ring order, leaves and enters the area.
+    const TCrossing& LeavingOf(const TRingPiece& p) const;
+    const TCrossing& EnteringOf(const TRingPiece& p) const;
+    // The piece among pieces that enters the area first clockwise after
+    // from, or -1.
+    int64_t NextClockwise(const TRingPiece* pieces, uint32_t count, const TCrossing& from) const;
+    // Appends the closing way from where li leaves the area to where ej
+    // enters it: along the ring's ways on the border, then the border.
+    void CloseBetween(const TRingPiece& li, const TRingPiece& ej, const TRingWay* ring, uint32_t ringCount,
+                      CGrowArray<OSM::TId>& absorbed);
     // Whether nodes a and b are one, or lie at one known place: rings join there.
     bool SameNodePlace(OSM::TId a, OSM::TId b) const;
     // Appends the border path from crossing a to crossing b: new nodes at
