@@ -258,7 +258,8 @@ void CAreaSplitter::ReadNodeBlocks(CPBInputAdapter& input, TEach each)
 {
     // Positions are all this takes from a block: reading is the work, so
     // a thread for each block read ahead.
-    OSM::CReadAhead blocks(input, 0, OSM::kReadAheadBlocks, OSM::kReadAheadBlocks);
+    OSM::SeekFirstData(input);
+    OSM::CReadAhead blocks(input, input.Stream().Position(), OSM::kReadAheadBlocks, OSM::kReadAheadBlocks);
     TPoints points;
     points.Reserve(65536);
     const auto since = CProgressLine::TClock::now();
