@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "common/rtree/Geo.h"
-#include "common/streams/GrowArray.h"
+#include "common/base/GrowArray.h"
 #include "splitter/Areas.h"
 
 namespace RTree {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/rtree/Geo.h"
-#include "common/streams/GrowArray.h"
+#include "common/base/GrowArray.h"
 
 // A closed ring: the last point repeats the first. Rings handed on to the
 // passes run clockwise (north up, east right).

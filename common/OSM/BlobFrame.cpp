@@ -2,7 +2,7 @@
 
 #include <zlib.h>
 
-#include "common/streams/GrowArray.h"
+#include "common/base/GrowArray.h"
 #include "fileformat.pb.h"
 
 namespace OSM {

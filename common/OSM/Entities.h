@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "common/rtree/Geo.h"
-#include "common/streams/GrowArray.h"
+#include "common/base/GrowArray.h"
 
 namespace OSM {
 

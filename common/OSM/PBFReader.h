@@ -9,7 +9,7 @@
 #include "common/OSM/PBInputAdapter.h"
 #include "common/OSM/ReadAhead.h"
 #include "common/rtree/Geo.h"
-#include "common/streams/GrowArray.h"
+#include "common/base/GrowArray.h"
 #include "osmformat.pb.h"
 
 namespace OSM {

@@ -6,9 +6,9 @@
 #include <type_traits>
 
 #include "common/rtree/Geo.h"
-#include "common/streams/GrowArray.h"
-#include "common/streams/PoolAllocator.h"
-#include "common/streams/SharedPtr.h"
+#include "common/base/GrowArray.h"
+#include "common/rtree/PoolAllocator.h"
+#include "common/rtree/SharedPtr.h"
 
 namespace RTree {
 
