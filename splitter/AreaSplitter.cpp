@@ -11,6 +11,7 @@
 #include "common/OSM/ReadAhead.h"
 #include "common/rtree/Int128.h"
 #include "splitter/Log.h"
+#include "splitter/PolygonDifference.h"
 
 namespace {
 

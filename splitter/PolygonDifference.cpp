@@ -5,6 +5,8 @@
 // into rings. Nothing in it is quadratic: a grid of A's edges, backed by
 // its edge tree, finds the meeting edges, sorted vertex and edge tables
 // answer the rest.
+#include "splitter/PolygonDifference.h"
+
 #include <algorithm>
 #include <optional>
 

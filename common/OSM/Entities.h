@@ -6,8 +6,8 @@
 #include <string_view>
 #include <utility>
 
-#include "common/rtree/Geo.h"
 #include "common/base/GrowArray.h"
+#include "common/rtree/Geo.h"
 
 namespace OSM {
 

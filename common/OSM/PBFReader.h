@@ -8,8 +8,8 @@
 #include "common/OSM/DataReader.h"
 #include "common/OSM/PBInputAdapter.h"
 #include "common/OSM/ReadAhead.h"
-#include "common/rtree/Geo.h"
 #include "common/base/GrowArray.h"
+#include "common/rtree/Geo.h"
 #include "osmformat.pb.h"
 
 namespace OSM {

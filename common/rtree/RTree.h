@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "common/rtree/Geo.h"
 #include "common/base/GrowArray.h"
+#include "common/rtree/Geo.h"
 #include "common/rtree/PoolAllocator.h"
 #include "common/rtree/SharedPtr.h"
 

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "splitter/AreaGeometry.h"
+#include "splitter/PolygonDifference.h"
 #include "splitter/clip/ClipMath.h"
 
 namespace Clip {

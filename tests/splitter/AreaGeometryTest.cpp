@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/rtree/RTree.h"
+#include "splitter/PolygonDifference.h"
 
 #include <gtest/gtest.h>
 
