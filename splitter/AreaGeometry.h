@@ -98,6 +98,12 @@ private:
         int32_t low, high;
     };
 
+    // The steps of Build, after m_keys: the slab tables of the rings' edges;
+    // each slab's vertical edges merged into disjoint spans; each slab's
+    // edges sorted bottom to top, those with an unusual area below marked.
+    void FillSlabs(const TRing* const* rings, uint64_t count);
+    void MergeVerticals();
+    void OrderSlabs();
     int32_t LocateAt(CGeoPoint p, bool* border) const;
     int32_t LocateInSlab(uint64_t slab, CGeoPoint p, bool* border) const;
     // The area just below the edge at m_segments[at].
