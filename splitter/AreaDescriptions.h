@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "splitter/Areas.h"
+#include "splitter/areas/Areas.h"
 
 // Writes the KML file at path, one placemark per group, each described by
 // description or, when that is empty, by the group's label. False, after

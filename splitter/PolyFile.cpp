@@ -10,9 +10,9 @@
 #include "common/rtree/RTree.h"
 #include "common/streams/FileStream.h"
 #include "common/streams/FileSystem.h"
-#include "splitter/AreaGeometry.h"
 #include "splitter/OutputFiles.h"
-#include "splitter/PolygonDifference.h"
+#include "splitter/areas/AreaGeometry.h"
+#include "splitter/areas/PolygonDifference.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "splitter/Areas.h"
+#include "splitter/areas/Areas.h"
 
 // Replaces areas by the areas of the polygon file at path, or of every entry
 // of the directory at path whose name is longer than ".poly" and ends with it

@@ -6,8 +6,8 @@
 #include <iterator>
 #include <string_view>
 
-#include "splitter/AreaGeometry.h"
-#include "splitter/PolygonDifference.h"
+#include "splitter/areas/AreaGeometry.h"
+#include "splitter/areas/PolygonDifference.h"
 #include "splitter/clip/ClipMath.h"
 
 namespace Clip {

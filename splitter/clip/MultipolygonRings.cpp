@@ -6,7 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "splitter/AreaGeometry.h"
+#include "splitter/areas/AreaGeometry.h"
 #include "splitter/clip/PassDistributor.h"
 
 namespace Clip {

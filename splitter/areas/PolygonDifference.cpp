@@ -5,14 +5,14 @@
 // into rings. Nothing in it is quadratic: a grid of A's edges, backed by
 // its edge tree, finds the meeting edges, sorted vertex and edge tables
 // answer the rest.
-#include "splitter/PolygonDifference.h"
+#include "splitter/areas/PolygonDifference.h"
 
 #include <algorithm>
 #include <optional>
 
 #include "common/rtree/Int128.h"
 #include "common/rtree/RTree.h"
-#include "splitter/AreaGeometry.h"
+#include "splitter/areas/AreaGeometry.h"
 
 namespace Geometry {
 

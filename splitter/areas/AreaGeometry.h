@@ -6,7 +6,7 @@
 
 #include "common/base/GrowArray.h"
 #include "common/rtree/Geo.h"
-#include "splitter/Areas.h"
+#include "splitter/areas/Areas.h"
 
 namespace Geometry {
 

@@ -1,4 +1,4 @@
-#include "splitter/AreaSplitter.h"
+#include "splitter/areas/AreaSplitter.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -11,8 +11,8 @@
 #include "common/OSM/ReadAhead.h"
 #include "common/rtree/Int128.h"
 #include "splitter/Log.h"
-#include "splitter/PolygonDifference.h"
-#include "splitter/SplitCuts.h"
+#include "splitter/areas/PolygonDifference.h"
+#include "splitter/areas/SplitCuts.h"
 
 namespace {
 

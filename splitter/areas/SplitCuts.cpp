@@ -1,4 +1,4 @@
-#include "splitter/SplitCuts.h"
+#include "splitter/areas/SplitCuts.h"
 
 #include <algorithm>
 #include <cmath>

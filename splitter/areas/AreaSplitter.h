@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "common/rtree/RTree.h"
-#include "splitter/AreaGeometry.h"
-#include "splitter/Areas.h"
+#include "splitter/areas/AreaGeometry.h"
+#include "splitter/areas/Areas.h"
 
 class CLog;
 class CPBInputAdapter;

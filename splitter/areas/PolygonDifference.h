@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "common/base/GrowArray.h"
-#include "splitter/Areas.h"
+#include "splitter/areas/Areas.h"
 
 namespace RTree {
 class CRTree;

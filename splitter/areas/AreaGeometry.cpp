@@ -1,4 +1,4 @@
-#include "splitter/AreaGeometry.h"
+#include "splitter/areas/AreaGeometry.h"
 
 #include <algorithm>
 #include <cmath>

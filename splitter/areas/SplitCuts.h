@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "common/base/GrowArray.h"
-#include "splitter/Areas.h"
+#include "splitter/areas/Areas.h"
 
 // The cosine-scaled east-west extent of width w at latitude y, so that
 // "wider than tall" compares true distances.
