@@ -129,39 +129,3 @@ bool WriteMP(const std::string& outputDir, const TAreaList& areas, bool multiCon
     }
     return out.Close() && created;
 }
-
-bool WriteAreasPoly(const std::string& outputDir, const std::string& title, const TAreaList& areas,
-                    bool separateContours)
-{
-    CFileWriteStream out(kBufferSize);
-    if (!CreateOutputFile(out, outputDir + "areas.poly"))
-        return false;
-    bool created = true;
-    for (uint64_t i = 0; i < areas.Count(); ++i) {
-        const TArea& area = areas[i];
-        WritePolySection(out, i == 0 ? &title : nullptr, area.name, area.ring, i + 1 == areas.Count());
-        CFileWriteStream separate(kBufferSize);
-        if (separateContours) {
-            if (CreateOutputFile(separate, outputDir + SafeFileName(area.name) + ".poly")) {
-                WritePolySection(separate, &title, area.name, area.ring, true);
-                separate.Close();
-            } else {
-                created = false;
-            }
-        }
-    }
-    return out.Close() && created;
-}
-
-void WritePolySection(CWriteStream& stream, const std::string* title, const std::string& section, const TRing& ring,
-                      bool final)
-{
-    std::string text;
-    if (title != nullptr)
-        text = *title + "\r\n";
-    text += section + "\r\n";
-    for (const CGeoPoint& p : ring)
-        AppendFormat(text, "%16.7f%16.7f\r\n", MapUnits::ToDegrees(MapUnits::Natural(p.x)), MapUnits::ToDegrees(p.y));
-    text += final ? "END\r\nEND\r\n" : "END\r\n";
-    Put(stream, text);
-}

@@ -20,8 +20,6 @@
 #include "common/streams/FileStream.h"
 #include "common/streams/FileSystem.h"
 #include "splitter/AreaDescriptions.h"
-#include "splitter/AreaSplitter.h"
-#include "splitter/Areas.h"
 #include "splitter/BoundaryRelations.h"
 #include "splitter/InputIds.h"
 #include "splitter/Log.h"
@@ -30,6 +28,8 @@
 #include "splitter/Passes.h"
 #include "splitter/PolyFile.h"
 #include "splitter/SplitFile.h"
+#include "splitter/areas/AreaSplitter.h"
+#include "splitter/areas/Areas.h"
 #include "splitter/clip/RunAreas.h"
 
 namespace {

@@ -38,9 +38,8 @@ public:
     // malformed.
     explicit CDataBlocks(CPBInputAdapter& input) : m_input(input)
     {
-        input.Stream().Seek(0);
+        OSM::SeekFirstData(input);
         bool error;
-        input.SkipBlob(error);  // the header, checked already
         for (;;) {
             const uint64_t offset = input.Stream().Position();
             if (!input.SkipBlob(error)) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "common/streams/GrowArray.h"
+#include "common/base/GrowArray.h"
 
 class CReadProgress;
 

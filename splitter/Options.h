@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "common/streams/GrowArray.h"
+#include "common/base/GrowArray.h"
 
 class CLog;
 

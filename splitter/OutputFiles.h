@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "splitter/Areas.h"
+#include "splitter/areas/Areas.h"
 
 class CFileWriteStream;
 struct CSettings;

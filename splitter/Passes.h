@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "splitter/Areas.h"
+#include "splitter/areas/Areas.h"
 
 class CPBInputAdapter;
 class CBoundaryRelationList;

@@ -10,7 +10,9 @@
 #include "common/rtree/RTree.h"
 #include "common/streams/FileStream.h"
 #include "common/streams/FileSystem.h"
-#include "splitter/AreaGeometry.h"
+#include "splitter/OutputFiles.h"
+#include "splitter/areas/AreaGeometry.h"
+#include "splitter/areas/PolygonDifference.h"
 
 namespace {
 
@@ -192,6 +194,26 @@ bool HasPolyExtension(const std::string& name)
            ::strcasecmp(name.c_str() + name.size() - kPolyExtension.size(), kPolyExtension.data()) == 0;
 }
 
+// One section: the title line when title is not null, the section line,
+// every point of ring with its closing point, "END", and with final a
+// second "END" that ends the file.
+void WritePolySection(CWriteStream& stream, const std::string* title, const std::string& section, const TRing& ring,
+                      bool final)
+{
+    std::string text;
+    if (title != nullptr)
+        text = *title + "\r\n";
+    text += section + "\r\n";
+    for (const CGeoPoint& p : ring) {
+        char line[64];  // degrees: two fields of 16 characters
+        const int n = std::snprintf(line, sizeof line, "%16.7f%16.7f\r\n",
+                                    MapUnits::ToDegrees(MapUnits::Natural(p.x)), MapUnits::ToDegrees(p.y));
+        text.append(line, size_t(std::clamp(n, 0, int(sizeof line) - 1)));
+    }
+    text += final ? "END\r\nEND\r\n" : "END\r\n";
+    stream.Write(text.data(), text.size());
+}
+
 }  // namespace
 
 bool LoadPolyFile(const std::string& path, TSourceNames& sourceNames, TAreaList& areas, bool polyName)
@@ -273,4 +295,28 @@ bool LoadPolygons(const std::string& path, TSourceNames& sourceNames, TAreaList&
     if (!found)
         std::printf("%s: no .poly files in the directory\n", path.c_str());
     return !areas.Empty();
+}
+
+bool WriteAreasPoly(const std::string& outputDir, const std::string& title, const TAreaList& areas,
+                    bool separateContours)
+{
+    constexpr uint64_t kBufferSize = 65536;
+    CFileWriteStream out(kBufferSize);
+    if (!CreateOutputFile(out, outputDir + "areas.poly"))
+        return false;
+    bool created = true;
+    for (uint64_t i = 0; i < areas.Count(); ++i) {
+        const TArea& area = areas[i];
+        WritePolySection(out, i == 0 ? &title : nullptr, area.name, area.ring, i + 1 == areas.Count());
+        CFileWriteStream separate(kBufferSize);
+        if (separateContours) {
+            if (CreateOutputFile(separate, outputDir + SafeFileName(area.name) + ".poly")) {
+                WritePolySection(separate, &title, area.name, area.ring, true);
+                separate.Close();
+            } else {
+                created = false;
+            }
+        }
+    }
+    return out.Close() && created;
 }

@@ -1,10 +1,11 @@
-// Polygon files (.poly): every section of a file becomes one area, but a
-// section headed "!", a hole in the polygon of the section before it.
+// Polygon files (.poly), read and written: every section of a file becomes
+// one area, but a section headed "!", a hole in the polygon of the section
+// before it.
 #pragma once
 
 #include <string>
 
-#include "splitter/Areas.h"
+#include "splitter/areas/Areas.h"
 
 // Replaces areas by the areas of the polygon file at path, or of every entry
 // of the directory at path whose name is longer than ".poly" and ends with it
@@ -25,3 +26,12 @@ bool LoadPolygons(const std::string& path, TSourceNames& sourceNames, TAreaList&
 // areas and sourceNames are as before, and a line names the file and why. Stream and memory failures throw, and
 // leave every appended area pointing at a name held by sourceNames.
 bool LoadPolyFile(const std::string& path, TSourceNames& sourceNames, TAreaList& areas, bool polyName);
+
+// Writes outputDir + "areas.poly", one section per area named by the area,
+// under title; with separateContours also a file named by the area
+// (SafeFileName) + ".poly" per area. Lines end with CR LF. False, after
+// printing why, when a file cannot be created: with nothing written when it
+// is areas.poly, else after the other files. Write failures throw
+// TStreamException.
+bool WriteAreasPoly(const std::string& outputDir, const std::string& title, const TAreaList& areas,
+                    bool separateContours);

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "splitter/Areas.h"
+#include "splitter/areas/Areas.h"
 
 // Replaces areas by the areas of the split file at path, all with the given
 // source. Returns false, after a line naming the file and why, when the file

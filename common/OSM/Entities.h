@@ -6,8 +6,8 @@
 #include <string_view>
 #include <utility>
 
+#include "common/base/GrowArray.h"
 #include "common/rtree/Geo.h"
-#include "common/streams/GrowArray.h"
 
 namespace OSM {
 

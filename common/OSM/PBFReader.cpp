@@ -65,6 +65,30 @@ void ParsePrimitiveBlock(const CGrowArray<uint8_t>& payload, OSMPBF::PrimitiveBl
         throw CBadFile{"the data block does not parse"};
 }
 
+void SeekFirstData(CPBInputAdapter& input)
+{
+    CReadStream& stream = input.Stream();
+    stream.Seek(0);
+    bool error;
+    // Open checked the header's contents; only its framing is read again.
+    if (!input.SkipBlob(error))
+        throw CBadFile{error ? input.Fault() : "the file is empty"};
+    if (input.BlobType() != "OSMHeader")
+        throw CBadFile{"the first blob is \"" + input.BlobType() + "\", not \"OSMHeader\""};
+    CGrowArray<uint8_t> skipped;
+    std::string fault;
+    while (input.ReadRawBlob(error)) {
+        if (input.BlobType() == "OSMData") {
+            stream.Seek(input.BlobOffset());
+            return;
+        }
+        if (!CPBInputAdapter::DecodeBlob(input.RawBlob(), skipped, fault))
+            throw CBadFile{fault};
+    }
+    if (error)
+        throw CBadFile{input.Fault()};
+}
+
 void AppendPositions(const OSMPBF::PrimitiveBlock& block, const OSMPBF::PrimitiveGroup& group,
                      CGrowArray<CGeoPoint>& points)
 {

@@ -8,8 +8,8 @@
 #include "common/OSM/DataReader.h"
 #include "common/OSM/PBInputAdapter.h"
 #include "common/OSM/ReadAhead.h"
+#include "common/base/GrowArray.h"
 #include "common/rtree/Geo.h"
-#include "common/streams/GrowArray.h"
 #include "osmformat.pb.h"
 
 namespace OSM {
@@ -35,6 +35,16 @@ struct TBlockScale {
 // block is then undefined.
 void ParsePrimitiveBlock(const CGrowArray<uint8_t>& payload, OSMPBF::PrimitiveBlock& block);
 
+// Positions input's stream at its first "OSMData" blob, or at its end when
+// it has none: where a reader of the data starts, however far the stream had
+// gone. Reads the framing of the header blob, which must be an "OSMHeader",
+// and of the blobs up to that one; those of other types are also decoded, so
+// that a malformed one is refused here as a reader refuses it. Throws
+// CDataReader::CBadFileException with the adapter's fault when any of this is
+// malformed or the file is empty, and TStreamException when the stream fails
+// to seek; the stream's position is then undefined.
+void SeekFirstData(CPBInputAdapter& input);
+
 // Appends the position of every node of group, a group of block: first the
 // plain nodes, then the dense ones. Decodes nothing else. Throws
 // CDataReader::CBadFileException, with points unchanged, when the dense id,
@@ -53,7 +63,8 @@ void AppendPositions(const OSMPBF::PrimitiveBlock& block, const OSMPBF::Primitiv
 // they are its own.
 class CPBFReaderAdapter : public CDataReader, public CReadProgress {
 public:
-    // source's stream must stand right after the header blob. Reads the first
+    // source's stream must stand at a blob after the header, as SeekFirstData
+    // leaves it. Reads the first
     // data block at once, so it may throw CBadFileException.
     explicit CPBFReaderAdapter(CPBInputAdapter& source, uint32_t readAhead = kReadAheadBlocks,
                                uint32_t threads = 1);

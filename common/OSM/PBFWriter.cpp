@@ -7,10 +7,11 @@
 #include <functional>
 #include <memory>
 #include <utility>
-#include <zlib.h>
 
 #include "common/OSM/Banner.h"
+#include "common/OSM/BlobFrame.h"
 #include "common/OSM/BlobWorker.h"
+#include "common/OSM/Varint.h"
 
 namespace OSM {
 
@@ -29,46 +30,15 @@ int64_t Seconds(int64_t milliseconds) { return milliseconds / 1000; }
 // Upper bounds of encoded sizes. Every field number here takes one byte, and
 // a length prefix at most five.
 constexpr uint64_t kFieldHead = 6;
-constexpr uint64_t kVarint = 10;
 // The string table's head and empty string, and the heads of the groups and
 // of the dense nodes' arrays.
 constexpr uint64_t kBlockHead = 128;
 // A way's or relation's head, id, key and value arrays and info.
-constexpr uint64_t kEntityHead = kFieldHead + 1 + kVarint + 2 * kFieldHead + kFieldHead + 4 * (1 + kVarint) + 6;
+constexpr uint64_t kEntityHead =
+    kFieldHead + 1 + kMaxVarintBytes + 2 * kFieldHead + kFieldHead + 4 * (1 + kMaxVarintBytes) + 6;
 // A dense node: id, lat, lon, the five info values and its tag list's end.
-constexpr uint64_t kDenseNode = 8 * kVarint + 1;
+constexpr uint64_t kDenseNode = 8 * kMaxVarintBytes + 1;
 constexpr uint64_t kTag = 10;  // key and value index
-
-// The pending records' coding.
-uint8_t* PutVarint(uint8_t* p, uint64_t v)
-{
-    for (; v >= 0x80; v >>= 7)
-        *p++ = uint8_t(v | 0x80);
-    *p++ = uint8_t(v);
-    return p;
-}
-
-uint64_t GetVarint(const uint8_t*& p)
-{
-    uint64_t v = 0;
-    for (unsigned shift = 0;; shift += 7) {
-        const uint8_t byte = *p++;
-        v |= uint64_t(byte & 0x7F) << shift;
-        if (byte < 0x80)
-            return v;
-    }
-}
-
-uint64_t ZigZag(int64_t v) { return uint64_t(v) << 1 ^ uint64_t(v >> 63); }
-int64_t UnZigZag(uint64_t v) { return int64_t(v >> 1 ^ (0 - (v & 1))); }
-
-uint64_t ZigZagBytes(int64_t value)
-{
-    uint64_t v = ZigZag(value), bytes = 1;
-    for (; v >= 0x80; v >>= 7)
-        ++bytes;
-    return bytes;
-}
 
 // A string table entry for each use: strings met again are counted again.
 uint64_t StringBytes(std::string_view s) { return kFieldHead + s.size(); }
@@ -93,6 +63,14 @@ struct CPBFWriter::TScratch {
     CGrowArray<uint32_t> order;  // strings in table order
     CGrowArray<uint32_t> index;  // of each string in the table
     OSMPBF::PrimitiveBlock block;
+
+    // Each adds the group of its kind to block, if there are any; the string
+    // table must be built.
+    void AddNodes();
+    void AddWays();
+    void AddRelations();
+    template <typename TMessage>
+    void AddHead(const TEntry& e, TMessage& message) const;
 
     void Clear()
     {
@@ -233,7 +211,7 @@ uint8_t* CPBFWriter::PutHead(EEntityType type, const TEntity& entity, uint64_t r
     // Interned before the record grows: a string's number is known first.
     const TString user = Intern(entity.info.user);
     const uint64_t at = m_records.Count();
-    m_records.Resize(at + 1 + 7 * kVarint + 2 * kVarint * entity.tags.Count() + room);
+    m_records.Resize(at + 1 + 7 * kMaxVarintBytes + 2 * kMaxVarintBytes * entity.tags.Count() + room);
     uint8_t* p = m_records.Data() + at;
     *p++ = type;
     p = PutVarint(p, ZigZag(int64_t(uint64_t(entity.id) - uint64_t(m_lastId))));
@@ -262,7 +240,7 @@ void CPBFWriter::EndRecord(const uint8_t* end) { m_records.Resize(uint64_t(end -
 void CPBFWriter::WriteNode(const TNode& node)
 {
     MakeRoom(kDenseNode + TagBytes(node));
-    uint8_t* p = PutHead(kNode, node, 2 * kVarint);
+    uint8_t* p = PutHead(kNode, node, 2 * kMaxVarintBytes);
     p = PutVarint(p, ZigZag(int64_t(node.position.x) - m_lastX));
     p = PutVarint(p, ZigZag(int64_t(node.position.y) - m_lastY));
     m_lastX = node.position.x;
@@ -276,11 +254,11 @@ void CPBFWriter::WriteWay(const TWay& way)
     uint64_t bytes = kEntityHead + TagBytes(way) + kFieldHead;
     TId last = 0;
     for (TId ref : way.nodeRefs) {
-        bytes += ZigZagBytes(int64_t(uint64_t(ref) - uint64_t(last)));
+        bytes += VarintBytes(ZigZag(int64_t(uint64_t(ref) - uint64_t(last))));
         last = ref;
     }
     MakeRoom(bytes);
-    uint8_t* p = PutHead(kWay, way, kVarint * (1 + way.nodeRefs.Count()));
+    uint8_t* p = PutHead(kWay, way, kMaxVarintBytes * (1 + way.nodeRefs.Count()));
     p = PutVarint(p, way.nodeRefs.Count());
     last = 0;
     for (TId ref : way.nodeRefs) {
@@ -297,11 +275,11 @@ void CPBFWriter::WriteRelation(const TRelation& relation)
     uint64_t bytes = kEntityHead + TagBytes(relation) + 3 * kFieldHead;
     TId last = 0;
     for (const TMember& member : relation.members) {
-        bytes += 5 + StringBytes(member.role) + ZigZagBytes(int64_t(uint64_t(member.ref) - uint64_t(last))) + 2;
+        bytes += 5 + StringBytes(member.role) + VarintBytes(ZigZag(int64_t(uint64_t(member.ref) - uint64_t(last)))) + 2;
         last = member.ref;
     }
     MakeRoom(bytes);
-    uint8_t* p = PutHead(kRelation, relation, kVarint * (1 + 3 * relation.members.Count()));
+    uint8_t* p = PutHead(kRelation, relation, kMaxVarintBytes * (1 + 3 * relation.members.Count()));
     p = PutVarint(p, relation.members.Count());
     last = 0;
     for (const TMember& member : relation.members) {
@@ -407,105 +385,117 @@ void CPBFWriter::Flush(bool force)
     scratch.Clear();
     Decode(scratch);
     BuildStringTable(scratch);
-    OSMPBF::PrimitiveBlock& block = scratch.block;
-    const CGrowArray<std::pair<TString, TString>>& tags = scratch.tags;
-    const uint32_t* const indices = scratch.index.Data();
-    auto index = [indices](TString s) { return indices[s]; };
-
-    if (!scratch.nodes.Empty()) {
-        CGrowArray<TNodeEntry>& nodes = scratch.nodes;
-        auto byId = [](const TNodeEntry& a, const TNodeEntry& b) { return IdBefore(a.id, b.id); };
-        if (!std::is_sorted(nodes.begin(), nodes.end(), byId))
-            std::sort(nodes.begin(), nodes.end(), byId);
-        OSMPBF::DenseNodes* dense = block.add_primitivegroup()->mutable_dense();
-        OSMPBF::DenseInfo* info = dense->mutable_denseinfo();
-        int64_t id = 0, lat = 0, lon = 0, timestamp = 0, changeset = 0;
-        int32_t uid = 0, user = 0;
-        bool tagged = false;
-        for (uint64_t i = 0; i < nodes.Count(); ++i) {
-            const TNodeEntry& n = nodes[i];
-            dense->add_id(n.id - id);
-            id = n.id;
-            int64_t la = ToNanoUnits(n.position.y), lo = ToNanoUnits(n.position.x);
-            dense->add_lat(la - lat);
-            dense->add_lon(lo - lon);
-            lat = la, lon = lo;
-            info->add_version(n.version);
-            info->add_timestamp(Seconds(n.timestamp) - timestamp);
-            timestamp = Seconds(n.timestamp);
-            info->add_changeset(n.changeset - changeset);
-            changeset = n.changeset;
-            info->add_uid(n.uid - uid);
-            uid = n.uid;
-            int32_t u = int32_t(index(n.user));
-            info->add_user_sid(u - user);
-            user = u;
-            if (n.tagCount != 0 && !tagged) {
-                // keys_vals starts with the first tagged node: a 0 for each one before.
-                tagged = true;
-                for (uint64_t k = 0; k < i; ++k)
-                    dense->add_keys_vals(0);
-            }
-            if (tagged) {
-                for (uint32_t t = n.firstTag; t < n.firstTag + n.tagCount; ++t) {
-                    dense->add_keys_vals(int32_t(index(tags[t].first)));
-                    dense->add_keys_vals(int32_t(index(tags[t].second)));
-                }
-                dense->add_keys_vals(0);
-            }
-        }
-    }
-    auto fill = [&](const TEntry& e, auto* message) {
-        message->set_id(e.id);
-        // Messages are recycled for entities of other sizes: grow each field once.
-        message->mutable_keys()->Reserve(int(e.tagCount));
-        message->mutable_vals()->Reserve(int(e.tagCount));
-        for (uint32_t t = e.firstTag; t < e.firstTag + e.tagCount; ++t) {
-            message->add_keys(index(tags[t].first));
-            message->add_vals(index(tags[t].second));
-        }
-        OSMPBF::Info* info = message->mutable_info();
-        info->set_version(e.version);
-        info->set_timestamp(Seconds(e.timestamp));
-        info->set_changeset(e.changeset);
-        info->set_uid(e.uid);
-        info->set_user_sid(index(e.user));
-    };
-    if (!scratch.ways.Empty()) {
-        OSMPBF::PrimitiveGroup* group = block.add_primitivegroup();
-        for (const TWayEntry& w : scratch.ways) {
-            OSMPBF::Way* way = group->add_ways();
-            fill(w, way);
-            way->mutable_refs()->Reserve(int(w.refCount));
-            TId last = 0;
-            for (uint64_t r = w.firstRef; r < w.firstRef + w.refCount; ++r) {
-                way->add_refs(scratch.refs[r] - last);
-                last = scratch.refs[r];
-            }
-        }
-    }
-    if (!scratch.relations.Empty()) {
-        OSMPBF::PrimitiveGroup* group = block.add_primitivegroup();
-        for (const TRelationEntry& r : scratch.relations) {
-            OSMPBF::Relation* relation = group->add_relations();
-            fill(r, relation);
-            relation->mutable_roles_sid()->Reserve(int(r.memberCount));
-            relation->mutable_memids()->Reserve(int(r.memberCount));
-            relation->mutable_types()->Reserve(int(r.memberCount));
-            TId last = 0;
-            for (uint64_t m = r.firstMember; m < r.firstMember + r.memberCount; ++m) {
-                const TMemberEntry& member = scratch.members[m];
-                relation->add_roles_sid(int32_t(index(member.role)));
-                relation->add_memids(member.ref - last);
-                last = member.ref;
-                relation->add_types(OSMPBF::Relation::MemberType(member.type));
-            }
-        }
-    }
+    scratch.AddNodes();
+    scratch.AddWays();
+    scratch.AddRelations();
     if (kBlockHead + m_pendingBytes > kMaxBlockBytes)
         CheckBlockSize(scratch);
     DropPending();
-    WriteBlob(block, "OSMData");
+    WriteBlob(scratch.block, "OSMData");
+}
+
+void CPBFWriter::TScratch::AddNodes()
+{
+    if (nodes.Empty())
+        return;
+    auto byId = [](const TNodeEntry& a, const TNodeEntry& b) { return IdBefore(a.id, b.id); };
+    if (!std::is_sorted(nodes.begin(), nodes.end(), byId))
+        std::sort(nodes.begin(), nodes.end(), byId);
+    OSMPBF::DenseNodes* dense = block.add_primitivegroup()->mutable_dense();
+    OSMPBF::DenseInfo* info = dense->mutable_denseinfo();
+    int64_t id = 0, lat = 0, lon = 0, timestamp = 0, changeset = 0;
+    int32_t uid = 0, user = 0;
+    bool tagged = false;
+    for (uint64_t i = 0; i < nodes.Count(); ++i) {
+        const TNodeEntry& n = nodes[i];
+        dense->add_id(n.id - id);
+        id = n.id;
+        int64_t la = ToNanoUnits(n.position.y), lo = ToNanoUnits(n.position.x);
+        dense->add_lat(la - lat);
+        dense->add_lon(lo - lon);
+        lat = la, lon = lo;
+        info->add_version(n.version);
+        info->add_timestamp(Seconds(n.timestamp) - timestamp);
+        timestamp = Seconds(n.timestamp);
+        info->add_changeset(n.changeset - changeset);
+        changeset = n.changeset;
+        info->add_uid(n.uid - uid);
+        uid = n.uid;
+        int32_t u = int32_t(index[n.user]);
+        info->add_user_sid(u - user);
+        user = u;
+        if (n.tagCount != 0 && !tagged) {
+            // keys_vals starts with the first tagged node: a 0 for each one before.
+            tagged = true;
+            for (uint64_t k = 0; k < i; ++k)
+                dense->add_keys_vals(0);
+        }
+        if (tagged) {
+            for (uint32_t t = n.firstTag; t < n.firstTag + n.tagCount; ++t) {
+                dense->add_keys_vals(int32_t(index[tags[t].first]));
+                dense->add_keys_vals(int32_t(index[tags[t].second]));
+            }
+            dense->add_keys_vals(0);
+        }
+    }
+}
+
+template <typename TMessage>
+void CPBFWriter::TScratch::AddHead(const TEntry& e, TMessage& message) const
+{
+    message.set_id(e.id);
+    // Messages are recycled for entities of other sizes: grow each field once.
+    message.mutable_keys()->Reserve(int(e.tagCount));
+    message.mutable_vals()->Reserve(int(e.tagCount));
+    for (uint32_t t = e.firstTag; t < e.firstTag + e.tagCount; ++t) {
+        message.add_keys(index[tags[t].first]);
+        message.add_vals(index[tags[t].second]);
+    }
+    OSMPBF::Info* info = message.mutable_info();
+    info->set_version(e.version);
+    info->set_timestamp(Seconds(e.timestamp));
+    info->set_changeset(e.changeset);
+    info->set_uid(e.uid);
+    info->set_user_sid(index[e.user]);
+}
+
+void CPBFWriter::TScratch::AddWays()
+{
+    if (ways.Empty())
+        return;
+    OSMPBF::PrimitiveGroup* group = block.add_primitivegroup();
+    for (const TWayEntry& w : ways) {
+        OSMPBF::Way* way = group->add_ways();
+        AddHead(w, *way);
+        way->mutable_refs()->Reserve(int(w.refCount));
+        TId last = 0;
+        for (uint64_t r = w.firstRef; r < w.firstRef + w.refCount; ++r) {
+            way->add_refs(refs[r] - last);
+            last = refs[r];
+        }
+    }
+}
+
+void CPBFWriter::TScratch::AddRelations()
+{
+    if (relations.Empty())
+        return;
+    OSMPBF::PrimitiveGroup* group = block.add_primitivegroup();
+    for (const TRelationEntry& r : relations) {
+        OSMPBF::Relation* relation = group->add_relations();
+        AddHead(r, *relation);
+        relation->mutable_roles_sid()->Reserve(int(r.memberCount));
+        relation->mutable_memids()->Reserve(int(r.memberCount));
+        relation->mutable_types()->Reserve(int(r.memberCount));
+        TId last = 0;
+        for (uint64_t m = r.firstMember; m < r.firstMember + r.memberCount; ++m) {
+            const TMemberEntry& member = members[m];
+            relation->add_roles_sid(int32_t(index[member.role]));
+            relation->add_memids(member.ref - last);
+            last = member.ref;
+            relation->add_types(OSMPBF::Relation::MemberType(member.type));
+        }
+    }
 }
 
 void CPBFWriter::CheckBlockSize(TScratch& scratch)
@@ -537,60 +527,6 @@ void CPBFWriter::DropPending()
     m_pool.clear();
 }
 
-namespace {
-
-// The buffers for compressing and framing a blob, reused for all.
-struct TCompressor {
-    z_stream z{};
-    bool ready = false;
-    CGrowArray<uint8_t> compressed;
-    OSMPBF::Blob blob;
-    OSMPBF::BlobHeader header;
-    std::string blobBytes, headerBytes, framed;
-
-    ~TCompressor()
-    {
-        if (ready)
-            deflateEnd(&z);
-    }
-
-    // Appends message to out as a blob of type: the blob header's length in
-    // four bytes, big-endian, the blob header and the blob.
-    void Frame(const std::string& message, const char* type, std::string& out)
-    {
-        if (!ready) {
-            if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-                ThrowBadAlloc();
-            ready = true;
-        } else {
-            deflateReset(&z);  // as fresh as a new state
-        }
-        const uLong bound = compressBound(uLong(message.size()));
-        compressed.Resize(bound);
-        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(message.data()));
-        z.avail_in = uInt(message.size());
-        z.next_out = compressed.Data();
-        z.avail_out = uInt(bound);
-        deflate(&z, Z_FINISH);
-
-        blob.Clear();
-        blob.set_raw_size(int32_t(message.size()));
-        blob.set_zlib_data(compressed.Data(), bound - z.avail_out);
-        blob.SerializeToString(&blobBytes);
-        header.Clear();
-        header.set_type(type);
-        header.set_datasize(int32_t(blobBytes.size()));
-        header.SerializeToString(&headerBytes);
-        const auto length = uint32_t(headerBytes.size());
-        const char be[4] = {char(length >> 24), char(length >> 16), char(length >> 8), char(length)};
-        out.append(be, 4);
-        out += headerBytes;
-        out += blobBytes;
-    }
-};
-
-}  // namespace
-
 // The same for every file: made once.
 const std::string& CPBFWriter::HeaderBlob()
 {
@@ -602,7 +538,7 @@ const std::string& CPBFWriter::HeaderBlob()
         header.set_writingprogram(kBanner);
         std::string message, out;
         header.SerializeToString(&message);
-        TCompressor().Frame(message, "OSMHeader", out);
+        AppendBlob(out, message, "OSMHeader");
         return out;
     }();
     return framed;
@@ -620,13 +556,13 @@ void CPBFWriter::WriteBlob(const google::protobuf::MessageLite& message, const c
 
 void CPBFWriter::CompressAndWrite(const std::string& message, const char* type, bool header)
 {
-    thread_local TCompressor c;
-    c.framed.clear();
+    thread_local std::string framed;
+    framed.clear();
     if (header)
-        c.framed = HeaderBlob();
-    c.Frame(message, type, c.framed);
+        framed = HeaderBlob();
+    AppendBlob(framed, message, type);
     // One write per blob: the stream keeps no buffer of its own per file.
-    m_stream.Write(c.framed.data(), c.framed.size());
+    m_stream.Write(framed.data(), framed.size());
 }
 
 }  // namespace OSM

@@ -8,7 +8,7 @@
 #include <google/protobuf/io/zero_copy_stream.h>
 #include <google/protobuf/message_lite.h>
 
-#include "common/streams/GrowArray.h"
+#include "common/base/GrowArray.h"
 #include "common/streams/Stream.h"
 #include "fileformat.pb.h"
 

@@ -54,7 +54,7 @@ CGrowArray<TWayNode> MissingNodes(CPBFReaderAdapter& reader)
 
 uint64_t WriteWithWayNodes(CPBInputAdapter& input, const std::string& path, const TInfo& info)
 {
-    input.Stream().Seek(0);  // the header blob is skipped as no data
+    SeekFirstData(input);
     CPBFReaderAdapter reader(input);
     const CGrowArray<TWayNode> missing = MissingNodes(reader);
     if (missing.Empty())

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "common/base/GrowArray.h"
 #include "common/rtree/Geo.h"
-#include "common/streams/GrowArray.h"
-#include "common/streams/PoolAllocator.h"
-#include "common/streams/SharedPtr.h"
+#include "common/rtree/PoolAllocator.h"
+#include "common/rtree/SharedPtr.h"
 
 namespace RTree {
 

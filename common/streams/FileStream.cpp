@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/streams/GrowArray.h"
+#include "common/base/GrowArray.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/streams/GrowArray.h"
+#include "common/base/GrowArray.h"
 
 // Creates every directory of path that is followed by a separator ('/' or
 // '\\'), skipping leading separators. Existing directories and failures are

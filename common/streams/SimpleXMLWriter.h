@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/streams/GrowArray.h"
+#include "common/base/GrowArray.h"
 #include "common/streams/Stream.h"
 
 // Writes text with the five XML special characters as entities. Works byte by

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "splitter/AreaGeometry.h"
+#include "splitter/areas/AreaGeometry.h"
+#include "splitter/areas/PolygonDifference.h"
 #include "splitter/clip/ClipMath.h"
 #include "splitter/clip/TagRules.h"
 

@@ -8,7 +8,7 @@
 
 #include "common/OSM/Entities.h"
 #include "common/rtree/RTree.h"
-#include "splitter/Areas.h"
+#include "splitter/areas/Areas.h"
 #include "splitter/clip/AreaOutput.h"
 #include "splitter/clip/ClipMath.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "splitter/AreaGeometry.h"
+#include "splitter/areas/AreaGeometry.h"
 
 namespace Clip::detail {
 

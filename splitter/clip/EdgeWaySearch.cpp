@@ -37,9 +37,7 @@ void CEdgeWaySearch::Search(CPBInputAdapter& input, CGrowArray<OSM::TId>& ways, 
     std::snprintf(title, sizeof title, "Find edge ways of areas %u - %u", m_first, m_first + m_count - 1);
     CStageLog stage(*this, log);
     stage.Begin(title);
-    input.Stream().Seek(0);
-    bool error;
-    input.ReadBlob(error);
+    OSM::SeekFirstData(input);
     OSM::CPBFReaderAdapter reader(input);
     m_nodes.ReadInner(reader, nullptr, *this, log);
     for (TIdAreaKey key : m_nodes.Areas())

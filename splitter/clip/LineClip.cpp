@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "splitter/AreaGeometry.h"
+#include "splitter/areas/AreaGeometry.h"
 #include "splitter/clip/ClipContext.h"
 #include "splitter/clip/ClipMath.h"
 #include "splitter/clip/TagRules.h"

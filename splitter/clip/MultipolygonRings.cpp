@@ -6,8 +6,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "splitter/AreaGeometry.h"
 #include "splitter/Log.h"
+#include "splitter/areas/AreaGeometry.h"
 
 namespace Clip {
 

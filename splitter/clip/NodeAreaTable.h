@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "common/streams/GrowArray.h"
+#include "common/base/GrowArray.h"
 #include "splitter/clip/IdAreaKey.h"
 
 namespace Clip {

@@ -89,9 +89,7 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const TPassPlan& plan, CLog& 
     }
     Prepare(plan, log);
     const CRunAreas& run = *plan.run;
-    input.Stream().Seek(0);
-    bool error;
-    input.ReadBlob(error);
+    OSM::SeekFirstData(input);
     OSM::CPBFReaderAdapter reader(input);
 
     CStageLog stage(*this, log);

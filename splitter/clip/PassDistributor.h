@@ -7,8 +7,8 @@
 
 #include "common/OSM/Entities.h"
 #include "common/rtree/RTree.h"
-#include "splitter/AreaGeometry.h"
 #include "splitter/Log.h"
+#include "splitter/areas/AreaGeometry.h"
 #include "splitter/clip/AreaOutput.h"
 #include "splitter/clip/ClipContext.h"
 #include "splitter/clip/IdAreaKey.h"

@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "common/OSM/Entities.h"
-#include "splitter/AreaGeometry.h"
-#include "splitter/Areas.h"
+#include "splitter/areas/AreaGeometry.h"
+#include "splitter/areas/Areas.h"
 
 namespace Clip {
 

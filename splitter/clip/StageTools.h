@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "common/OSM/PBFReader.h"
-#include "common/streams/GrowArray.h"
+#include "common/base/GrowArray.h"
 #include "splitter/Log.h"
 
 namespace Clip::detail {

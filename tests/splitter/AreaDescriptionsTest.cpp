@@ -9,7 +9,7 @@
 
 namespace {
 
-// Every description format of one area over the unit square in degrees; in
+// Both description formats of one area over the unit square in degrees; in
 // the KML as a group of contours, under a description that needs escaping. A
 // contour file that cannot be created fails its writer, which writes the rest.
 TEST(AreaDescriptions, ExactBytesOfOneArea)
@@ -33,16 +33,10 @@ TEST(AreaDescriptions, ExactBytesOfOneArea)
               "      </MultiGeometry>\r\n    </Placemark>\r\n  </Document>\r\n</kml>\r\n");
 
     std::filesystem::create_directory(dir / "one.mp");
-    std::filesystem::create_directory(dir / "one.poly");
     test::CaptureStdout([&] { EXPECT_FALSE(WriteMP(dir.Path(), areas, false, true)); });
     EXPECT_EQ(test::ReadFile(dir / "areas.mp"),
               "[IMG ID]\r\nLevels=2\r\nLevel0=24\r\nLevel1=8\r\n[END]\r\n\r\n[POLYGON]\r\nLabel=one\r\n"
               "Data0=(1.000000,1.000000),(0.000000,1.000000),(0.000000,0.000000),(1.000000,0.000000)\r\n[END]\r\n");
-    test::CaptureStdout([&] { EXPECT_FALSE(WriteAreasPoly(dir.Path(), "Areas", areas, true)); });
-    EXPECT_EQ(test::ReadFile(dir / "areas.poly"),
-              "Areas\r\none\r\n       0.0000000       1.0000000\r\n       1.0000000       1.0000000\r\n"
-              "       1.0000000       0.0000000\r\n       0.0000000       0.0000000\r\n"
-              "       0.0000000       1.0000000\r\nEND\r\nEND\r\n");
 }
 
 }  // namespace

@@ -117,4 +117,19 @@ TEST(PolyFile, FileNameSourcesAndDirectories)
     EXPECT_EQ(Text(areas), "ay: 0,0 0,1 1,1 0,0;bee: 0,0 0,1 1,1 0,0;");
 }
 
+// areas.poly: a section per area under the title. A contour file that
+// cannot be created fails the writer, which writes the rest.
+TEST(PolyFile, WritesAreasPoly)
+{
+    test::CTempDir dir;
+    TAreaList areas;
+    areas.EmplaceBack() = {nullptr, "one", RectangleRing(0, 0, MapUnits::kPerDegree, MapUnits::kPerDegree)};
+    std::filesystem::create_directory(dir / "one.poly");
+    test::CaptureStdout([&] { EXPECT_FALSE(WriteAreasPoly(dir.Path(), "Areas", areas, true)); });
+    EXPECT_EQ(test::ReadFile(dir / "areas.poly"),
+              "Areas\r\none\r\n       0.0000000       1.0000000\r\n       1.0000000       1.0000000\r\n"
+              "       1.0000000       0.0000000\r\n       0.0000000       0.0000000\r\n"
+              "       0.0000000       1.0000000\r\nEND\r\nEND\r\n");
+}
+
 }  // namespace

@@ -187,6 +187,31 @@ TEST(PBFReader, DamageIsRefusedSayingWhatAndWhere)
     };
     for (const auto& c : cases)
         EXPECT_EQ(DescribePbf(c.file), c.outcome);
+
+    // Where readers start: damage up to the first data blob is refused
+    // there, whether or not Open saw the file, wherever the stream stood.
+    OSMPBF::Blob other = MakeBlob(payload, ECompression::kZstd);
+    other.set_raw_size(other.raw_size() + 1);
+    const std::pair<std::string, std::string> starts[] = {
+        {"", "the file is empty"},
+        {length(2) + "\xFF\xFF" + data, "the blob header does not parse"},
+        {FrameBlob("OSMHeaderX", MakeBlob("")) + data, "the first blob is \"OSMHeaderX\", not \"OSMHeader\""},
+        {HeaderBlob() + data.substr(0, 10), "the file ends inside the blob"},
+        {blob(keep, -1), "blob size -1 is out of range"},
+        {HeaderBlob() + FrameBlob("Other", other) + data, "the zstd data does not decompress to its raw size"},
+        {HeaderBlob() + big + data, "at " + std::to_string(HeaderBlob().size() + big.size())},
+    };
+    for (const auto& [file, outcome] : starts) {
+        CMemoryReadStream stream(file);
+        CPBInputAdapter adapter(stream);
+        stream.Seek(file.size());
+        try {
+            OSM::SeekFirstData(adapter);
+            EXPECT_EQ("at " + std::to_string(stream.Position()), outcome);
+        } catch (const OSM::CDataReader::CBadFileException& e) {
+            EXPECT_EQ(e.reason, outcome);
+        }
+    }
 }
 
 }  // namespace

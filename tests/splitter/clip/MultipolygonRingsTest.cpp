@@ -9,7 +9,7 @@
 #include <random>
 #include <utility>
 
-#include "splitter/AreaGeometry.h"
+#include "splitter/areas/AreaGeometry.h"
 #include "splitter/clip/MultipolygonRings.h"
 #include "tests/support/TestSupport.h"
 

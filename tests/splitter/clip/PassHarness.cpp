@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "common/OSM/PBInputAdapter.h"
-#include "splitter/AreaGeometry.h"
 #include "splitter/Log.h"
+#include "splitter/areas/AreaGeometry.h"
 #include "splitter/clip/EdgeWaySearch.h"
 #include "splitter/clip/PassDistributor.h"
 #include "tests/support/TestSupport.h"

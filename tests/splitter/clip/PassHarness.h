@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/OSM/DataWriter.h"
-#include "splitter/Areas.h"
+#include "splitter/areas/Areas.h"
 #include "splitter/clip/AreaOutput.h"
 #include "tests/support/PbfBuilder.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "common/streams/GrowArray.h"
+#include "common/base/GrowArray.h"
 
 // Hands out blocks of N bytes carved from chunks of BlocksPerChunk blocks.
 // Freed blocks go onto a free list and are handed out again first; chunks go

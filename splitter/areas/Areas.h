@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "common/base/GrowArray.h"
 #include "common/rtree/Geo.h"
-#include "common/streams/GrowArray.h"
 
 // A closed ring: the last point repeats the first. Rings handed on to the
 // passes run clockwise (north up, east right).

@@ -1,4 +1,4 @@
-#include "splitter/AreaGeometry.h"
+#include "splitter/areas/AreaGeometry.h"
 
 #include <algorithm>
 #include <random>
@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/rtree/RTree.h"
+#include "splitter/areas/PolygonDifference.h"
 
 #include <gtest/gtest.h>
 

@@ -5,12 +5,14 @@
 // into rings. Nothing in it is quadratic: a grid of A's edges, backed by
 // its edge tree, finds the meeting edges, sorted vertex and edge tables
 // answer the rest.
+#include "splitter/areas/PolygonDifference.h"
+
 #include <algorithm>
 #include <optional>
 
 #include "common/rtree/Int128.h"
 #include "common/rtree/RTree.h"
-#include "splitter/AreaGeometry.h"
+#include "splitter/areas/AreaGeometry.h"
 
 namespace Geometry {
 
@@ -394,6 +396,64 @@ TInt128 TwiceArea(const TRing& ring)
     return -sum;
 }
 
+// Where the edges of B meet those of A (edgesOfA indexes A's), as splits of
+// either ring.
+void FindMeetings(const RTree::CRTree& edgesOfA, const TRing& b, const TRing& a, CGrowArray<TSplit>& onB,
+                  CGrowArray<TSplit>& onA)
+{
+    const uint32_t edgesB = uint32_t(b.Count() - 1), edgesA = uint32_t(a.Count() - 1);
+    CGrowArray<uint32_t> found;
+    // The grid pays for its build when B has about as many edges as A; a
+    // few edges (an outer rectangle against a country) ask the tree.
+    std::optional<CEdgeGrid> grid;
+    if (8 * uint64_t(edgesB) >= edgesA)
+        grid.emplace(a, edgesOfA);
+    for (uint32_t k = 0; k < edgesB; ++k) {
+        found.Clear();
+        if (grid)
+            grid->Query(EdgeRect(b[k], b[k + 1]), k, found);
+        else
+            edgesOfA.Query(EdgeRect(b[k], b[k + 1]), found);
+        for (uint32_t m : found)
+            if (m < edgesA)
+                Meet(b, k, a, m, onB, onA);
+    }
+}
+
+// Appends the pieces to result, each starting where it first meets A along
+// B, in the order a walk along B meets them; adds their points, packed, to
+// onPieces.
+void AppendInWalkOrder(const CGrowArray<TRing>& pieces, const CRingIndex& indexB, const CRingIndex& indexA,
+                       CGrowArray<TRing>& result, CGrowArray<uint64_t>& onPieces)
+{
+    CGrowArray<std::pair<uint32_t, uint32_t>> starts;  // (position along B, vertex of the piece)
+    for (uint32_t r = 0; r < pieces.Count(); ++r) {
+        const TRing& piece = pieces[r];
+        uint32_t best = CRingIndex::kNone, bestAt = 0;
+        for (uint32_t i = 0; i + 1 < piece.Count(); ++i) {
+            uint32_t along = indexB.Find(piece[i]);
+            if (along != CRingIndex::kNone && indexA.Find(piece[i]) != CRingIndex::kNone && along < best)
+                best = along, bestAt = i;
+        }
+        starts.PushBack({best, bestAt});
+    }
+    CGrowArray<uint32_t> order;
+    for (uint32_t r = 0; r < pieces.Count(); ++r)
+        order.PushBack(r);
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return starts[x].first < starts[y].first; });
+    for (uint32_t r : order) {
+        const TRing& piece = pieces[r];
+        const uint32_t n = uint32_t(piece.Count() - 1);
+        TRing ring;
+        ring.Reserve(piece.Count());
+        for (uint32_t i = 0; i <= n; ++i)
+            ring.PushBack(piece[(starts[r].second + i) % n]);
+        for (CGeoPoint p : ring)
+            onPieces.PushBack(p.Packed());
+        result.PushBack(std::move(ring));
+    }
+}
+
 }  // namespace
 
 uint64_t EdgeTreeChunk(const TRing& ring) { return std::clamp<uint64_t>(ring.Count(), 8, 1000); }
@@ -414,25 +474,8 @@ EOverlap Difference(const RTree::CRTree& edgesOfA, CGrowArray<TRing>& result, co
 {
     if (b.Count() < 4 || a.Count() < 4)
         return EOverlap::kApart;
-    const uint32_t edgesB = uint32_t(b.Count() - 1), edgesA = uint32_t(a.Count() - 1);
-
     CGrowArray<TSplit> onB, onA;
-    CGrowArray<uint32_t> found;
-    // The grid pays for its build when B has about as many edges as A; a
-    // few edges (an outer rectangle against a country) ask the tree.
-    std::optional<CEdgeGrid> grid;
-    if (8 * uint64_t(edgesB) >= edgesA)
-        grid.emplace(a, edgesOfA);
-    for (uint32_t k = 0; k < edgesB; ++k) {
-        found.Clear();
-        if (grid)
-            grid->Query(EdgeRect(b[k], b[k + 1]), k, found);
-        else
-            edgesOfA.Query(EdgeRect(b[k], b[k + 1]), found);
-        for (uint32_t m : found)
-            if (m < edgesA)
-                Meet(b, k, a, m, onB, onA);
-    }
+    FindMeetings(edgesOfA, b, a, onB, onA);
     if (onB.Empty() && onA.Empty())
         return EOverlap::kApart;  // the boundaries do not meet
     const TRing nodedB = WithoutRepeats(Insert(b, onB, [](CGeoPoint) { return true; }));
@@ -478,35 +521,8 @@ EOverlap Difference(const RTree::CRTree& edgesOfA, CGrowArray<TRing>& result, co
     if (!(total < TwiceArea(nodedB)))
         return EOverlap::kTouching;
 
-    // Each piece starts where it first meets A along B, and the pieces come
-    // in that order, as a walk along B would meet them.
-    CGrowArray<std::pair<uint32_t, uint32_t>> starts;  // (position along B, vertex of the piece)
-    for (uint32_t r = 0; r < pieces.Count(); ++r) {
-        const TRing& piece = pieces[r];
-        uint32_t best = CRingIndex::kNone, bestAt = 0;
-        for (uint32_t i = 0; i + 1 < piece.Count(); ++i) {
-            uint32_t along = indexB.Find(piece[i]);
-            if (along != CRingIndex::kNone && indexA.Find(piece[i]) != CRingIndex::kNone && along < best)
-                best = along, bestAt = i;
-        }
-        starts.PushBack({best, bestAt});
-    }
-    CGrowArray<uint32_t> order;
-    for (uint32_t r = 0; r < pieces.Count(); ++r)
-        order.PushBack(r);
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return starts[x].first < starts[y].first; });
     CGrowArray<uint64_t> onPieces;
-    for (uint32_t r : order) {
-        const TRing& piece = pieces[r];
-        const uint32_t n = uint32_t(piece.Count() - 1);
-        TRing ring;
-        ring.Reserve(piece.Count());
-        for (uint32_t i = 0; i <= n; ++i)
-            ring.PushBack(piece[(starts[r].second + i) % n]);
-        for (CGeoPoint p : ring)
-            onPieces.PushBack(p.Packed());
-        result.PushBack(std::move(ring));
-    }
+    AppendInWalkOrder(pieces, indexB, indexA, result, onPieces);
 
     // A gains the points where the pieces meet it, so that the two share
     // their common stretches edge for edge.

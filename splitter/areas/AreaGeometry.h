@@ -1,17 +1,12 @@
-// Geometry of area rings: longitude arithmetic, orientation, containment,
-// the point location that finds the area of every node, and the polygon
-// difference that trims one area by another.
+// Geometry of area rings: longitude arithmetic, orientation, containment
+// and the point location that finds the area of every node.
 #pragma once
 
 #include <cstdint>
 
+#include "common/base/GrowArray.h"
 #include "common/rtree/Geo.h"
-#include "common/streams/GrowArray.h"
-#include "splitter/Areas.h"
-
-namespace RTree {
-class CRTree;
-}
+#include "splitter/areas/Areas.h"
 
 namespace Geometry {
 
@@ -103,6 +98,12 @@ private:
         int32_t low, high;
     };
 
+    // The steps of Build, after m_keys: the slab tables of the rings' edges;
+    // each slab's vertical edges merged into disjoint spans; each slab's
+    // edges sorted bottom to top, those with an unusual area below marked.
+    void FillSlabs(const TRing* const* rings, uint64_t count);
+    void MergeVerticals();
+    void OrderSlabs();
     int32_t LocateAt(CGeoPoint p, bool* border) const;
     int32_t LocateInSlab(uint64_t slab, CGeoPoint p, bool* border) const;
     // The area just below the edge at m_segments[at].
@@ -125,25 +126,5 @@ private:
     CGrowArray<uint64_t> m_unusualAt;
     CGrowArray<int32_t> m_unusual;
 };
-
-// Indexes the edges of ring: edge k (point k to k + 1) under the rectangle
-// from the smaller to the larger x and y of its ends.
-void BuildEdgeTree(const TRing& ring, RTree::CRTree& tree);
-// The blocks per pool chunk for the edge tree of ring: about one per edge, so
-// that thousands of small areas do not each hold pools made for a coastline.
-uint64_t EdgeTreeChunk(const TRing& ring);
-
-// What a difference found: the boundaries of B and A do not meet (the
-// rings lie apart, or one inside the other); they meet but the insides do
-// not; B lies wholly within A; or B was trimmed to its pieces outside A.
-enum class EOverlap { kApart, kTouching, kCovered, kTrimmed };
-
-// B minus A, for closed clockwise rings, shared and collinear edges
-// included. kTrimmed appends to result the closed rings of B outside A and
-// inserts into A's ring the points where they meet it (A's edge tree must
-// match A's ring on entry; rebuild it after kTrimmed). The other results
-// append nothing and leave A unchanged; so does a degenerate meeting that
-// cannot be resolved, reported as kTouching.
-EOverlap Difference(const RTree::CRTree& edgesOfA, CGrowArray<TRing>& result, const TRing& b, TRing& a);
 
 }  // namespace Geometry

@@ -1,4 +1,4 @@
-#include "splitter/AreaSplitter.h"
+#include "splitter/areas/AreaSplitter.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -11,38 +11,14 @@
 #include "common/OSM/ReadAhead.h"
 #include "common/rtree/Int128.h"
 #include "splitter/Log.h"
+#include "splitter/areas/PolygonDifference.h"
+#include "splitter/areas/SplitCuts.h"
 
 namespace {
-
-// lround(cos(d degrees) * 2^30) for d = 0 .. 180.
-struct TCosineTable {
-    int64_t c[182];
-    TCosineTable()
-    {
-        for (int d = 0; d <= 180; ++d)
-            c[d] = std::lround(std::cos(d * 3.14159265358979323846 / 180.0) * 1073741824.0);
-        c[181] = c[180];
-    }
-};
-const TCosineTable kCosine;
 
 // East-west extent modulo a full turn.
 uint32_t Width(const CGeoRect& r) { return MapUnits::Width(r.west, r.east); }
 int32_t MiddleLatitude(const CGeoRect& r) { return r.north / 2 + r.south / 2; }
-
-// Crossing of the edge p -> q with the line c = t. Area edges are plain
-// differences: a ring crossing the antimeridian runs on past +180 degrees.
-CGeoPoint CrossingPoint(CGeoPoint p, CGeoPoint q, bool longitude, int32_t t)
-{
-    if (longitude) {
-        double dx = double(int64_t(q.x) - p.x);
-        double part = double(int64_t(t) - p.x);
-        double y = double(int64_t(q.y) - p.y) * part / dx;
-        return {t, int32_t(p.y + int64_t(std::floor(y + 0.5)))};
-    }
-    double x = double(int64_t(t) - p.y) * double(int64_t(q.x) - p.x) / double(int64_t(q.y) - p.y);
-    return {int32_t(p.x + int64_t(std::floor(x + 0.5))), t};
-}
 
 // The squared distance from p to the segment from a to b.
 double SquaredDistance(CGeoPoint p, CGeoPoint a, CGeoPoint b)
@@ -81,82 +57,7 @@ bool Nested(const TRing& outer, const TRing& inner)
     return inner.Count() < 4 && !inner.Empty();
 }
 
-struct TCut {
-    uint32_t edge;
-    CGeoPoint point;
-    bool leaving;
-    bool visited;
-};
-
-// Joins the crossings of one side into closed pieces: along the ring between
-// crossings, along the cut line from a leaving crossing to the nearest one
-// in direction.
-void Assemble(const TRing& ring, CGrowArray<TCut>& cuts, bool longitude, int direction, CGrowArray<TRing>& out)
-{
-    const uint64_t n = cuts.Count();
-    const uint64_t last = ring.Count() - 1;  // ring[last] repeats ring[0]
-    auto position = [&](const TCut& c) { return longitude ? c.point.y : c.point.x; };
-    for (uint64_t start = 0; start < n; ++start) {
-        if (cuts[start].visited)
-            continue;
-        TRing piece;
-        uint64_t at = start;
-        // Each step visits a crossing: at most n steps, even when the
-        // crossings of a broken ring do not lead back to the start.
-        for (uint64_t step = 0; step < n; ++step) {
-            cuts[at].visited = true;
-            piece.PushBack(cuts[at].point);
-            uint64_t next;
-            if (cuts[at].leaving) {
-                next = at;
-                uint32_t best = 0;
-                for (uint64_t i = 0; i < n; ++i) {
-                    if (i == at)
-                        continue;
-                    uint32_t d = uint32_t((int64_t(position(cuts[i])) - position(cuts[at])) * direction);
-                    if (next == at || d < best) {
-                        next = i;
-                        best = d;
-                    }
-                }
-            } else {
-                next = (at + 1) % n;
-                uint64_t i = cuts[at].edge, j = cuts[next].edge;
-                if (j <= i && !(j == i && next > at)) {
-                    for (uint64_t k = i + 1; k <= last; ++k)
-                        piece.PushBack(ring[k]);
-                    i = 0;
-                }
-                for (uint64_t k = i + 1; k <= j; ++k)
-                    piece.PushBack(ring[k]);
-            }
-            if (next == start || cuts[next].visited)
-                break;
-            at = next;
-        }
-        TRing clean;
-        for (const CGeoPoint& p : piece)
-            if (clean.Empty() || !(clean.Back() == p))
-                clean.PushBack(p);
-        while (clean.Count() > 1 && clean.Back() == clean[0])
-            clean.PopBack();
-        if (clean.Count() < 3)
-            continue;  // nothing of the ring on this side but a touch
-        clean.PushBack(clean[0]);
-        out.PushBack(std::move(clean));
-    }
-}
-
 }  // namespace
-
-int64_t TrueWidth(uint32_t w, int32_t y)
-{
-    uint32_t a = uint32_t(std::llabs(int64_t(y)));
-    uint32_t d = std::min<uint32_t>(a >> 23, 180), f = a & 0x7FFFFF;
-    int64_t c = kCosine.c[d] - (((kCosine.c[d] - kCosine.c[d + 1]) * f + 0x400000) >> 23);
-    int64_t cw = c * int64_t(w);
-    return cw > 0 ? (cw + 0x20000000) >> 30 : -((0x20000000 - cw) >> 30);
-}
 
 CAreaSplitter::CAreaSplitter(uint32_t maxNodes, CLog& log) : m_maxNodes(maxNodes), m_log(log), m_areaTree(1000) {}
 
@@ -258,7 +159,8 @@ void CAreaSplitter::ReadNodeBlocks(CPBInputAdapter& input, TEach each)
 {
     // Positions are all this takes from a block: reading is the work, so
     // a thread for each block read ahead.
-    OSM::CReadAhead blocks(input, 0, OSM::kReadAheadBlocks, OSM::kReadAheadBlocks);
+    OSM::SeekFirstData(input);
+    OSM::CReadAhead blocks(input, input.Stream().Position(), OSM::kReadAheadBlocks, OSM::kReadAheadBlocks);
     TPoints points;
     points.Reserve(65536);
     const auto since = CProgressLine::TClock::now();
@@ -359,25 +261,6 @@ void CAreaSplitter::CoverStrayNodes(CPBInputAdapter& input)
     }
 }
 
-void CAreaSplitter::CutRing(const TRing& ring, bool longitude, int32_t s, CGrowArray<TRing>& lower,
-                            CGrowArray<TRing>& upper)
-{
-    auto c = [longitude](CGeoPoint p) { return longitude ? p.x : p.y; };
-    CGrowArray<TCut> low, high;
-    for (uint64_t i = 0; i + 1 < ring.Count(); ++i) {
-        CGeoPoint p = ring[i], q = ring[i + 1];
-        bool pLow = c(p) <= s, qLow = c(q) <= s;
-        if (pLow == qLow)
-            continue;
-        low.PushBack({uint32_t(i), CrossingPoint(p, q, longitude, s), pLow, false});
-        high.PushBack({uint32_t(i), CrossingPoint(p, q, longitude, s + 1), !pLow, false});
-    }
-    if (low.Empty())
-        return;
-    Assemble(ring, low, longitude, longitude ? -1 : 1, lower);
-    Assemble(ring, high, longitude, longitude ? 1 : -1, upper);
-}
-
 bool CAreaSplitter::Split(CGeoPoint* nodes, uint64_t n, CGrowArray<TRing>& pieces, CGrowArray<TRing>& out)
 {
     if (pieces.Count() == 1)
@@ -416,29 +299,6 @@ bool CAreaSplitter::Split(CGeoPoint* nodes, uint64_t n, CGrowArray<TRing>& piece
     }
     return true;
 }
-
-namespace {
-
-// Rearranges nodes so that those with c <= s come first; returns their
-// count. s is the median, or one below it when more of the nodes equal to
-// the median sort above the middle position than at or below it.
-uint64_t MedianCut(CGeoPoint* nodes, uint64_t n, bool longitude, int32_t& s)
-{
-    auto c = [longitude](const CGeoPoint& p) { return longitude ? p.x : p.y; };
-    uint64_t mid = (n - 1) / 2;
-    std::nth_element(nodes, nodes + mid, nodes + n, [&](const CGeoPoint& a, const CGeoPoint& b) { return c(a) < c(b); });
-    int32_t v = c(nodes[mid]);
-    uint64_t below = 0, atMost = 0;
-    for (uint64_t i = 0; i < n; ++i) {
-        below += c(nodes[i]) < v;
-        atMost += c(nodes[i]) <= v;
-    }
-    s = mid - below >= atMost - 1 - mid ? v : v - 1;
-    const int32_t cut = s;
-    return uint64_t(std::partition(nodes, nodes + n, [&](const CGeoPoint& p) { return c(p) <= cut; }) - nodes);
-}
-
-}  // namespace
 
 bool CAreaSplitter::SplitOne(CGeoPoint* nodes, uint64_t n, TRing ring, CGrowArray<TRing>& out)
 {
@@ -585,16 +445,98 @@ void CAreaSplitter::ComputeOuterRings(CGrowArray<TRing>& rings)
             rings.Erase(r, r + 1);
 }
 
-bool CAreaSplitter::Run(TAreaList& areas, CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes)
+namespace {
+
+// Clockwise and closed, as the geometry takes rings.
+void Normalize(TAreaList& areas)
 {
-    const bool polygons = !areas.Empty();
-    m_areas = std::move(areas);
-    for (TArea& area : m_areas) {
+    for (TArea& area : areas) {
         if (!Geometry::IsClockwise(area.ring))
             std::reverse(area.ring.begin(), area.ring.end());
         if (!area.ring.Empty() && !(area.ring[0] == area.ring.Back()))
             area.ring.PushBack(area.ring[0]);
     }
+}
+
+// Sorts areas by source, then name, and numbers the names that several
+// areas share.
+void SortAndNumber(TAreaList& areas)
+{
+    std::sort(areas.begin(), areas.end(), [](const TArea& a, const TArea& b) {
+        if (a.source != b.source) {
+            if (a.source == nullptr || b.source == nullptr)
+                return a.source == nullptr;
+            if (int c = a.source->compare(*b.source))
+                return c < 0;
+        }
+        return a.name < b.name;
+    });
+    for (uint64_t i = 0; i < areas.Count();) {
+        uint64_t end = i + 1;
+        while (end < areas.Count() && areas[end].name == areas[i].name)
+            ++end;
+        // An empty name is numbered even alone: it would name a hidden
+        // output file ".osm" with no name of its own.
+        if (end - i > 1 || areas[i].name.empty()) {
+            for (uint64_t k = 0; k < end - i; ++k) {
+                char number[16];
+                std::snprintf(number, sizeof number, "%06u", unsigned(k));
+                std::string& name = areas[i + k].name;
+                name += name.empty() ? "" : "_";
+                name += number;
+            }
+        }
+        i = end;
+    }
+}
+
+}  // namespace
+
+bool CAreaSplitter::SplitFullAreas(bool& changed)
+{
+    TAreaList split;
+    for (uint64_t i = 0; i < m_areas.Count(); ++i) {
+        TArea& area = m_areas[i];
+        TPoints& nodes = m_nodeLists[i];
+        if (nodes.Count() <= m_maxNodes) {
+            split.PushBack(std::move(area));
+            continue;
+        }
+        CGrowArray<TRing> rings;
+        if (!SplitOne(nodes.Data(), nodes.Count(), std::move(area.ring), rings))
+            return false;
+        nodes.Free();
+        changed = true;
+        for (TRing& ring : rings) {
+            TArea& piece = split.EmplaceBack();
+            piece.source = area.source;
+            piece.name = area.name;
+            piece.ring = std::move(ring);
+        }
+    }
+    m_areas = std::move(split);
+    return true;
+}
+
+bool CAreaSplitter::AddOuterAreas(CGrowArray<TRing>& outer)
+{
+    CGrowArray<TRing> rings;
+    if (m_maxNodes != 0) {
+        if (!Split(m_outerNodes.Data(), m_outerNodes.Count(), outer, rings))
+            return false;
+    } else
+        rings = std::move(outer);
+    m_outerNodes.Free();
+    for (TRing& ring : rings)
+        m_areas.EmplaceBack().ring = std::move(ring);
+    return true;
+}
+
+bool CAreaSplitter::Run(TAreaList& areas, CPBInputAdapter& input, bool processOuter, uint32_t reserveNodes)
+{
+    const bool polygons = !areas.Empty();
+    m_areas = std::move(areas);
+    Normalize(m_areas);
     RebuildTrees();
     ResolveOverlaps();
 
@@ -608,39 +550,11 @@ bool CAreaSplitter::Run(TAreaList& areas, CPBInputAdapter& input, bool processOu
         ComputeOuterRings(outer);
 
     bool changed = false;
-    if (m_maxNodes != 0) {
-        TAreaList split;
-        for (uint64_t i = 0; i < m_areas.Count(); ++i) {
-            TArea& area = m_areas[i];
-            TPoints& nodes = m_nodeLists[i];
-            if (nodes.Count() <= m_maxNodes) {
-                split.PushBack(std::move(area));
-                continue;
-            }
-            CGrowArray<TRing> rings;
-            if (!SplitOne(nodes.Data(), nodes.Count(), std::move(area.ring), rings))
-                return false;
-            nodes.Free();
-            changed = true;
-            for (TRing& ring : rings) {
-                TArea& piece = split.EmplaceBack();
-                piece.source = area.source;
-                piece.name = area.name;
-                piece.ring = std::move(ring);
-            }
-        }
-        m_areas = std::move(split);
-    }
+    if (m_maxNodes != 0 && !SplitFullAreas(changed))
+        return false;
     if (!outer.Empty()) {
-        CGrowArray<TRing> rings;
-        if (m_maxNodes != 0) {
-            if (!Split(m_outerNodes.Data(), m_outerNodes.Count(), outer, rings))
-                return false;
-        } else
-            rings = std::move(outer);
-        m_outerNodes.Free();
-        for (TRing& ring : rings)
-            m_areas.EmplaceBack().ring = std::move(ring);
+        if (!AddOuterAreas(outer))
+            return false;
         changed = true;
     }
     m_nodeLists.Free();
@@ -652,32 +566,7 @@ bool CAreaSplitter::Run(TAreaList& areas, CPBInputAdapter& input, bool processOu
     if (polygons && processOuter && m_maxNodes != 0)
         CoverStrayNodes(input);
 
-    std::sort(m_areas.begin(), m_areas.end(), [](const TArea& a, const TArea& b) {
-        if (a.source != b.source) {
-            if (a.source == nullptr || b.source == nullptr)
-                return a.source == nullptr;
-            if (int c = a.source->compare(*b.source))
-                return c < 0;
-        }
-        return a.name < b.name;
-    });
-    for (uint64_t i = 0; i < m_areas.Count();) {
-        uint64_t end = i + 1;
-        while (end < m_areas.Count() && m_areas[end].name == m_areas[i].name)
-            ++end;
-        // An empty name is numbered even alone: it would name a hidden
-        // output file ".osm" with no name of its own.
-        if (end - i > 1 || m_areas[i].name.empty()) {
-            for (uint64_t k = 0; k < end - i; ++k) {
-                char number[16];
-                std::snprintf(number, sizeof number, "%06u", unsigned(k));
-                std::string& name = m_areas[i + k].name;
-                name += name.empty() ? "" : "_";
-                name += number;
-            }
-        }
-        i = end;
-    }
+    SortAndNumber(m_areas);
     m_edgeTrees.Clear();
     areas = std::move(m_areas);
     return true;

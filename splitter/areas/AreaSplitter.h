@@ -5,15 +5,11 @@
 #include <memory>
 
 #include "common/rtree/RTree.h"
-#include "splitter/AreaGeometry.h"
-#include "splitter/Areas.h"
+#include "splitter/areas/AreaGeometry.h"
+#include "splitter/areas/Areas.h"
 
 class CLog;
 class CPBInputAdapter;
-
-// The cosine-scaled east-west extent of width w at latitude y, so that
-// "wider than tall" compares true distances.
-int64_t TrueWidth(uint32_t w, int32_t y);
 
 // One run of the automatic split.
 class CAreaSplitter {
@@ -40,12 +36,6 @@ public:
     TAreaList& Areas() { return m_areas; }
     void RebuildTrees();
 
-    // The pieces of ring on either side of the line c = s (c the x with
-    // longitude, else the y): lower ones with c <= s, upper ones with
-    // c >= s + 1, each closed along its line.
-    static void CutRing(const TRing& ring, bool longitude, int32_t s, CGrowArray<TRing>& lower,
-                        CGrowArray<TRing>& upper);
-
 private:
     using TPoints = CGrowArray<CGeoPoint>;
 
@@ -61,6 +51,12 @@ private:
     // printing why, when a cut would leave nodes outside every ring.
     bool Split(CGeoPoint* nodes, uint64_t n, CGrowArray<TRing>& pieces, CGrowArray<TRing>& out);
     bool SplitOne(CGeoPoint* nodes, uint64_t n, TRing ring, CGrowArray<TRing>& out);
+    // Replaces each area holding more than m_maxNodes nodes by its pieces,
+    // setting changed when there were any; false as Split.
+    bool SplitFullAreas(bool& changed);
+    // Adds an area for each of the outer rings, split by the outer nodes
+    // when areas have a node limit; false as Split.
+    bool AddOuterAreas(CGrowArray<TRing>& outer);
     void BuildEdgeTree(uint64_t area);
     void BuildAreaTree();
 

@@ -1,6 +1,6 @@
 // The automatic split of small synthetic extracts: where the median cut
 // falls, and that a pass over its areas places every node exactly once.
-#include "splitter/AreaSplitter.h"
+#include "splitter/areas/AreaSplitter.h"
 
 #include <algorithm>
 #include <map>

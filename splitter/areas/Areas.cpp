@@ -1,4 +1,4 @@
-#include "splitter/Areas.h"
+#include "splitter/areas/Areas.h"
 
 #include <algorithm>
 

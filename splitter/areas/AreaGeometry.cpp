@@ -1,4 +1,4 @@
-#include "splitter/AreaGeometry.h"
+#include "splitter/areas/AreaGeometry.h"
 
 #include <algorithm>
 #include <cmath>
@@ -217,8 +217,14 @@ void CAreaLocator::Build(const TRing* const* rings, uint64_t count)
     std::sort(m_keys.begin(), m_keys.end());
     m_keys.Erase(uint64_t(std::unique(m_keys.begin(), m_keys.end()) - m_keys.begin()), m_keys.Count());
     m_keys.ShrinkToFit();
-    const uint64_t slabs = m_keys.Count();
+    FillSlabs(rings, count);
+    MergeVerticals();
+    OrderSlabs();
+}
 
+void CAreaLocator::FillSlabs(const TRing* const* rings, uint64_t count)
+{
+    const uint64_t slabs = m_keys.Count();
     auto firstSlab = [this](int32_t x) {
         return uint64_t(std::lower_bound(m_keys.begin(), m_keys.end(), x) - m_keys.begin());
     };
@@ -289,10 +295,14 @@ void CAreaLocator::Build(const TRing* const* rings, uint64_t count)
                 m_segments[nextSegment[k]++] = edge * 2;
         });
     }
+}
 
+void CAreaLocator::MergeVerticals()
+{
     // The vertical edges on one meridian may overlap or nest (tiles of
     // different heights on either side): each slab keeps their union, as
     // disjoint spans, so that the first span reaching up to a point decides.
+    const uint64_t slabs = m_keys.Count();
     uint64_t kept = 0;
     for (uint64_t k = 0, begin = 0; k < slabs; ++k) {
         const uint64_t end = m_verticalStart[k + 1];
@@ -312,7 +322,11 @@ void CAreaLocator::Build(const TRing* const* rings, uint64_t count)
     m_verticalStart[slabs] = kept;
     m_verticals.Resize(kept);
     m_verticals.ShrinkToFit();
+}
 
+void CAreaLocator::OrderSlabs()
+{
+    const uint64_t slabs = m_keys.Count();
     CGrowArray<int32_t> stack;
     for (uint64_t k = 0; k < slabs; ++k) {
         uint32_t* first = m_segments.begin() + m_segmentStart[k];
