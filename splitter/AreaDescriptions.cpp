@@ -67,8 +67,9 @@ std::string MPPolygon(const TAreaList& areas, const TAreaGroup& group)
 
 }  // namespace
 
-bool WriteKML(const std::string& path, const TAreaList& areas, const std::string& description, bool multiContour)
+bool WriteKML(const std::string& path, const COutputPlan& plan, const std::string& description)
 {
+    const bool multiContour = plan.MultiContour();
     CFileWriteStream out(kBufferSize);
     if (!CreateOutputFile(out, path))
         return false;
@@ -85,8 +86,7 @@ bool WriteKML(const std::string& path, const TAreaList& areas, const std::string
     xml.TextElement("colorMode", "random");
     xml.Close();
     xml.Close();
-    for (uint64_t first = 0; first < areas.Count();) {
-        const TAreaGroup group = GroupAt(areas, first, multiContour);
+    for (const TAreaGroup& group : plan.Groups()) {
         xml.Open("Placemark");
         xml.NameElement(*group.label);
         xml.TextElement("styleUrl", "#polyStyle");
@@ -94,30 +94,28 @@ bool WriteKML(const std::string& path, const TAreaList& areas, const std::string
         if (multiContour)
             xml.Open("MultiGeometry");
         for (uint64_t a = group.first; a < group.last; ++a)
-            WriteKMLPolygon(xml, areas[a].ring);
+            WriteKMLPolygon(xml, plan.Areas()[a].ring);
         if (multiContour)
             xml.Close();
         xml.Close();
-        first = group.last;
     }
     xml.CloseAll();
     return out.Close();
 }
 
-bool WriteMP(const std::string& outputDir, const TAreaList& areas, bool multiContour, bool separateContours)
+bool WriteMP(const std::string& outputDir, const COutputPlan& plan)
 {
     CFileWriteStream out(kBufferSize);
     if (!CreateOutputFile(out, outputDir + "areas.mp"))
         return false;
     bool created = true;
     Put(out, kMPHeader);
-    for (uint64_t first = 0; first < areas.Count();) {
-        const TAreaGroup group = GroupAt(areas, first, multiContour);
-        const std::string polygon = MPPolygon(areas, group);
+    for (const TAreaGroup& group : plan.Groups()) {
+        const std::string polygon = MPPolygon(plan.Areas(), group);
         Put(out, polygon);
         CFileWriteStream separate(kBufferSize);
-        if (separateContours) {
-            if (CreateOutputFile(separate, outputDir + SafeFileName(*group.label) + ".mp")) {
+        if (!group.contour.empty()) {
+            if (CreateOutputFile(separate, group.contour)) {
                 Put(separate, kMPHeader);
                 Put(separate, polygon);
                 separate.Close();
@@ -125,14 +123,13 @@ bool WriteMP(const std::string& outputDir, const TAreaList& areas, bool multiCon
                 created = false;
             }
         }
-        first = group.last;
     }
     return out.Close() && created;
 }
 
-bool WriteAreasPoly(const std::string& outputDir, const std::string& title, const TAreaList& areas,
-                    bool separateContours)
+bool WriteAreasPoly(const std::string& outputDir, const std::string& title, const COutputPlan& plan)
 {
+    const TAreaList& areas = plan.Areas();
     CFileWriteStream out(kBufferSize);
     if (!CreateOutputFile(out, outputDir + "areas.poly"))
         return false;
@@ -141,8 +138,8 @@ bool WriteAreasPoly(const std::string& outputDir, const std::string& title, cons
         const TArea& area = areas[i];
         WritePolySection(out, i == 0 ? &title : nullptr, area.name, area.ring, i + 1 == areas.Count());
         CFileWriteStream separate(kBufferSize);
-        if (separateContours) {
-            if (CreateOutputFile(separate, outputDir + SafeFileName(area.name) + ".poly")) {
+        if (!plan.PolyContour(i).empty()) {
+            if (CreateOutputFile(separate, plan.PolyContour(i))) {
                 WritePolySection(separate, &title, area.name, area.ring, true);
                 separate.Close();
             } else {

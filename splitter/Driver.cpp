@@ -37,15 +37,16 @@ namespace {
 // Whether the area range lies within the settled list and, with
 // multi-contour, keeps every group of areas that share a file whole;
 // prints why not.
-bool AreaRangeFits(const CSettings& settings, const TAreaList& areas)
+bool AreaRangeFits(const CSettings& settings, const COutputPlan& plan)
 {
     const uint32_t first = settings.firstArea, last = settings.lastArea;
-    if (last >= areas.Count()) {
-        std::printf("Area range %u-%u lies beyond the last area, %u.\n", first, last, uint32_t(areas.Count() - 1));
+    if (last >= plan.Areas().Count()) {
+        std::printf("Area range %u-%u lies beyond the last area, %u.\n", first, last,
+                    uint32_t(plan.Areas().Count() - 1));
     } else {
         // A group that runs on past either end of the range is split by it.
-        const TAreaGroup before = GroupAt(areas, first > 0 ? first - 1 : 0, settings.multiContour);
-        const TAreaGroup end = GroupAt(areas, last, settings.multiContour);
+        const TAreaGroup& before = plan.GroupOf(first > 0 ? first - 1 : 0);
+        const TAreaGroup& end = plan.GroupOf(last);
         const TAreaGroup* split = first > 0 && before.last > first ? &before : end.last > last + 1 ? &end : nullptr;
         if (split == nullptr)
             return true;
@@ -206,11 +207,12 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
     }
     // Two writers of one file would corrupt it, and a group split across
     // passes would be truncated by the second: refuse before writing.
-    if (!CheckOutputNames(areas, settings))
+    const COutputPlan plan(areas, settings);
+    if (!CheckOutputNames(plan, settings))
         return kExitNoAreas;
-    if (!CheckPassGroups(areas, settings))
+    if (!CheckPassGroups(plan))
         return kExitPassFailed;
-    if (!settings.areaRangeName.empty() && !settings.describeOnly && !AreaRangeFits(settings, areas))
+    if (!settings.areaRangeName.empty() && !settings.describeOnly && !AreaRangeFits(settings, plan))
         return kExitUsage;
     const uint32_t end =
         settings.describeOnly ? 0 : uint32_t(std::min<uint64_t>(uint64_t(settings.lastArea) + 1, areas.Count()));
@@ -222,15 +224,13 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
     if (settings.firstArea == 0) {
         log.Line("Write areas list...");
         if (!settings.writeKml.empty())
-            described &= WriteKML(settings.outputDir + settings.writeKml, areas, settings.description,
-                                  settings.multiContour);
-        described &= WriteMP(settings.outputDir, areas, settings.multiContour, settings.writeSeparateContours);
+            described &= WriteKML(settings.outputDir + settings.writeKml, plan, settings.description);
+        described &= WriteMP(settings.outputDir, plan);
         if (settings.poly.empty())
             described &= WriteSplitFile(settings.outputDir + "areas.list", areas);
         else
             described &= WriteAreasPoly(settings.outputDir,
-                                        settings.description.empty() ? "Areas" : settings.description, areas,
-                                        settings.writeSeparateContours);
+                                        settings.description.empty() ? "Areas" : settings.description, plan);
     }
 
     std::unique_ptr<CBoundaryRelationList> relations;
@@ -259,7 +259,7 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
     // growing it.
     run->SetNodeTotal(nodeTotal);
     for (uint32_t first = settings.firstArea; first < end;) {
-        uint32_t done = RunPass(pbf, areas, *run, first, relations.get(), settings, maxFiles, timestamp, log);
+        uint32_t done = RunPass(pbf, plan, *run, first, relations.get(), settings, maxFiles, timestamp, log);
         if (done == 0)
             return kExitPassFailed;
         // The first pass has read every block.

@@ -38,67 +38,63 @@ struct TPassFiles {
 
 }  // namespace
 
-bool CheckPassGroups(const TAreaList& areas, const CSettings& settings)
+bool CheckPassGroups(const COutputPlan& plan)
 {
     bool fit = true;
-    for (uint64_t first = 0; first < areas.Count();) {
-        const TAreaGroup group = GroupAt(areas, first, settings.multiContour);
+    for (const TAreaGroup& group : plan.Groups()) {
         if (group.last - group.first > Clip::kMaxPassAreas) {
             std::printf("The %llu areas of \"%s\" share one output file, but one pass can clip at most %u areas.\n",
                         static_cast<unsigned long long>(group.last - group.first), group.label->c_str(),
                         Clip::kMaxPassAreas);
             fit = false;
         }
-        first = group.last;
     }
     return fit;
 }
 
-uint64_t PassEnd(const TAreaList& areas, uint64_t first, const CSettings& settings, uint32_t maxFiles)
+uint64_t PassEnd(const COutputPlan& plan, uint64_t first, const CSettings& settings, uint32_t maxFiles)
 {
     // A pass keeps area indices in 16 signed bits, whatever max-areas says.
     const uint64_t maxAreas = std::min(settings.maxAreas, Clip::kMaxPassAreas);
     // Areas past the range of this job belong to other jobs.
-    const uint64_t stop = std::min<uint64_t>(areas.Count(), uint64_t(settings.lastArea) + 1);
+    const uint64_t stop = std::min<uint64_t>(plan.Areas().Count(), uint64_t(settings.lastArea) + 1);
     uint64_t end = first, files = 0;
-    while (end < stop) {
+    for (const TAreaGroup* group = first < stop ? &plan.GroupOf(first) : nullptr; end < stop; ++group) {
         // Contours of one source share a file, and therefore a pass, even
         // beyond max-areas: a second pass would truncate the file.
-        const TAreaGroup group = GroupAt(areas, end, settings.multiContour);
         const uint64_t passAreas = end - first;
         if (passAreas != 0 && (passAreas >= maxAreas || files >= maxFiles ||
-                               passAreas + (group.last - group.first) > Clip::kMaxPassAreas))
+                               passAreas + (group->last - group->first) > Clip::kMaxPassAreas))
             break;
-        end = group.last;
+        end = group->last;
         ++files;
     }
     return end;
 }
 
-uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, Clip::CRunAreas& run, uint32_t first,
+uint32_t RunPass(CPBInputAdapter& input, const COutputPlan& plan, Clip::CRunAreas& run, uint32_t first,
                  CBoundaryRelationList* relations, const CSettings& settings, uint32_t maxFiles, int64_t timestamp,
                  CLog& log)
 {
-    const uint64_t end = PassEnd(areas, first, settings, maxFiles);
+    const TAreaList& areas = plan.Areas();
+    const uint64_t end = PassEnd(plan, first, settings, maxFiles);
     TPassFiles files;
     CGrowArray<TAreaOutput> outputs;
     CGrowArray<TAreaOutput*> areaOutputs;
     outputs.Reserve(end - first);
     areaOutputs.Reserve(end - first);
-    for (uint64_t i = first; i < end;) {
-        const TAreaGroup group = GroupAt(areas, i, settings.multiContour);
-        const std::string path = TilePath(settings, *group.label);
+    for (const TAreaGroup* group = &plan.GroupOf(first); group != plan.Groups().end() && group->first < end; ++group) {
         auto writer = std::make_unique<COSMWriter>();
-        if (!writer->Open(path, settings.pbf, relations)) {
-            ReportCannotCreate(path, writer->OpenError());
+        if (!writer->Open(group->tile, settings.pbf, relations)) {
+            ReportCannotCreate(group->tile, writer->OpenError());
             std::puts("Error creating output file.");
             return 0;
         }
         TAreaOutput& output = outputs.EmplaceBack();
         output.writer = writer.get();
-        output.shared = group.last - i > 1;
+        output.shared = group->last - group->first > 1;
         files.writers.PushBack(std::move(writer));
-        for (; i < group.last; ++i)
+        for (uint64_t i = group->first; i < group->last; ++i)
             areaOutputs.PushBack(&output);
     }
     const auto passAreas = uint32_t(end - first);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "splitter/Options.h"
+#include "splitter/OutputFiles.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -18,7 +20,9 @@ TEST(AreaDescriptions, ExactBytesOfOneArea)
     const std::string source = "de";
     TAreaList areas;
     areas.EmplaceBack() = {&source, "one", RectangleRing(0, 0, MapUnits::kPerDegree, MapUnits::kPerDegree)};
-    ASSERT_TRUE(WriteKML(dir / "areas.kml", areas, "R&D <\"x\"> 'y'", true));
+    CSettings settings;
+    settings.multiContour = true;
+    ASSERT_TRUE(WriteKML(dir / "areas.kml", COutputPlan(areas, settings), "R&D <\"x\"> 'y'"));
     EXPECT_EQ(test::ReadFile(dir / "areas.kml"),
               "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\r\n"
               "  <Document>\r\n    <Style id=\"polyStyle\">\r\n      <LineStyle>\r\n        <width>1.5</width>\r\n"
@@ -34,11 +38,16 @@ TEST(AreaDescriptions, ExactBytesOfOneArea)
 
     std::filesystem::create_directory(dir / "one.mp");
     std::filesystem::create_directory(dir / "one.poly");
-    test::CaptureStdout([&] { EXPECT_FALSE(WriteMP(dir.Path(), areas, false, true)); });
+    settings = {};
+    settings.outputDir = dir.Path();
+    settings.writeSeparateContours = true;
+    settings.poly = "polys";
+    const COutputPlan plan(areas, settings);
+    test::CaptureStdout([&] { EXPECT_FALSE(WriteMP(dir.Path(), plan)); });
     EXPECT_EQ(test::ReadFile(dir / "areas.mp"),
               "[IMG ID]\r\nLevels=2\r\nLevel0=24\r\nLevel1=8\r\n[END]\r\n\r\n[POLYGON]\r\nLabel=one\r\n"
               "Data0=(1.000000,1.000000),(0.000000,1.000000),(0.000000,0.000000),(1.000000,0.000000)\r\n[END]\r\n");
-    test::CaptureStdout([&] { EXPECT_FALSE(WriteAreasPoly(dir.Path(), "Areas", areas, true)); });
+    test::CaptureStdout([&] { EXPECT_FALSE(WriteAreasPoly(dir.Path(), "Areas", plan)); });
     EXPECT_EQ(test::ReadFile(dir / "areas.poly"),
               "Areas\r\none\r\n       0.0000000       1.0000000\r\n       1.0000000       1.0000000\r\n"
               "       1.0000000       0.0000000\r\n       0.0000000       0.0000000\r\n"
