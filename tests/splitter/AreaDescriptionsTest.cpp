@@ -12,8 +12,9 @@
 namespace {
 
 // Every description format of one area over the unit square in degrees; in
-// the KML as a group of contours, under a description that needs escaping. A
-// contour file that cannot be created fails its writer, which writes the rest.
+// the KML and .mp as a group of contours, under a description that needs
+// escaping. A contour file that cannot be created fails its writer, which
+// writes the rest.
 TEST(AreaDescriptions, ExactBytesOfOneArea)
 {
     test::CTempDir dir;
@@ -21,8 +22,11 @@ TEST(AreaDescriptions, ExactBytesOfOneArea)
     TAreaList areas;
     areas.EmplaceBack() = {&source, "one", RectangleRing(0, 0, MapUnits::kPerDegree, MapUnits::kPerDegree)};
     CSettings settings;
-    settings.multiContour = true;
-    ASSERT_TRUE(WriteKML(dir / "areas.kml", COutputPlan(areas, settings), "R&D <\"x\"> 'y'"));
+    settings.outputDir = dir.Path();
+    settings.multiContour = settings.writeSeparateContours = true;
+    settings.poly = "polys";
+    const COutputPlan plan(areas, settings);
+    ASSERT_TRUE(WriteKML(dir / "areas.kml", plan, "R&D <\"x\"> 'y'"));
     EXPECT_EQ(test::ReadFile(dir / "areas.kml"),
               "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\r\n"
               "  <Document>\r\n    <Style id=\"polyStyle\">\r\n      <LineStyle>\r\n        <width>1.5</width>\r\n"
@@ -36,16 +40,11 @@ TEST(AreaDescriptions, ExactBytesOfOneArea)
               "            </LinearRing>\r\n          </outerBoundaryIs>\r\n        </Polygon>\r\n"
               "      </MultiGeometry>\r\n    </Placemark>\r\n  </Document>\r\n</kml>\r\n");
 
-    std::filesystem::create_directory(dir / "one.mp");
+    std::filesystem::create_directory(dir / "de.mp");
     std::filesystem::create_directory(dir / "one.poly");
-    settings = {};
-    settings.outputDir = dir.Path();
-    settings.writeSeparateContours = true;
-    settings.poly = "polys";
-    const COutputPlan plan(areas, settings);
     test::CaptureStdout([&] { EXPECT_FALSE(WriteMP(dir.Path(), plan)); });
     EXPECT_EQ(test::ReadFile(dir / "areas.mp"),
-              "[IMG ID]\r\nLevels=2\r\nLevel0=24\r\nLevel1=8\r\n[END]\r\n\r\n[POLYGON]\r\nLabel=one\r\n"
+              "[IMG ID]\r\nLevels=2\r\nLevel0=24\r\nLevel1=8\r\n[END]\r\n\r\n[POLYGON]\r\nLabel=de\r\n"
               "Data0=(1.000000,1.000000),(0.000000,1.000000),(0.000000,0.000000),(1.000000,0.000000)\r\n[END]\r\n");
     test::CaptureStdout([&] { EXPECT_FALSE(WriteAreasPoly(dir.Path(), "Areas", plan)); });
     EXPECT_EQ(test::ReadFile(dir / "areas.poly"),

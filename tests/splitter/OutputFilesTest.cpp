@@ -9,46 +9,31 @@
 
 namespace {
 
-// Names from polygon titles are hostile input: no way out of the directory,
-// no control characters, never empty.
-TEST(OutputFiles, SafeFileNamesStayInTheirDirectory)
-{
-    for (const auto& [name, safe] : {std::pair{"..", "__"}, {".hidden", "_hidden"}, {"a/b\\c", "a_b_c"},
-                                     {"tab\there\x7f", "tab_here_"}, {"", "_"}, {"K\xc3\xb6ln.x", "K\xc3\xb6ln.x"}})
-        EXPECT_EQ(SafeFileName(name), safe) << name;
-}
-
-// Areas of one source share a file only with multi-contour; every file is
-// named once, safely, and each area finds its group.
-TEST(OutputFiles, PlanGroupsTheAreasAndNamesTheirFiles)
+// Areas of one source share a file only with multi-contour. Names from
+// polygon titles are hostile input: every file stays in its directory (no way
+// out, no control characters, never empty).
+TEST(OutputFiles, PlanGroupsTheAreasAndNamesTheirFilesSafely)
 {
     const std::string one = "one", two = "two";
     TAreaList areas;
-    for (const auto& [source, name] : {std::pair{&one, "a"}, {&one, "b"}, {nullptr, "c/d"}, {&two, ".e"}})
+    for (const auto& [source, name] :
+         {std::pair{&one, "K\xc3\xb6ln.x"}, {&one, ".."}, {nullptr, "c/d\\e"}, {&two, ".\tx\x7f"}, {nullptr, ""}})
         areas.EmplaceBack() = {source, name, {}};
-    const struct {
-        bool multiContour, separate;
-        const char* files;  // per group: range, label, tile, contour; per area: its group, its .poly
-    } cases[] = {
-        {false, false, "0-1 a o/a.osm |1-2 b o/b.osm |2-3 c/d o/c_d.osm |3-4 .e o/_e.osm |0 1 2 3 "},
-        {true, true,
-         "0-2 one o/one.osm.pbf o/one.mp|2-3 c/d o/c_d.osm.pbf o/c_d.mp|3-4 two o/two.osm.pbf o/two.mp|"
-         "0 o/a.poly0 o/b.poly2 o/c_d.poly3 o/_e.poly"},
-    };
-    for (const auto& c : cases) {
+    // With and without multi-contour, .pbf and separate contours; per group:
+    // range, label, tile, contour.
+    for (const auto& [on, expected] :
+         {std::pair{false, "0-1 K\xc3\xb6ln.x K\xc3\xb6ln.x.osm |1-2 .. __.osm |2-3 c/d\\e c_d_e.osm |"
+                           "3-4 .\tx\x7f __x_.osm |4-5  _.osm |"},
+          {true, "0-2 one one.osm.pbf one.mp|2-3 c/d\\e c_d_e.osm.pbf c_d_e.mp|3-4 two two.osm.pbf two.mp|"
+                 "4-5  _.osm.pbf _.mp|"}}) {
         CSettings settings;
-        settings.outputDir = "o/";
-        settings.multiContour = c.multiContour;
-        settings.pbf = settings.writeSeparateContours = c.separate;
-        settings.poly = c.separate ? "p" : "";
+        settings.multiContour = settings.pbf = settings.writeSeparateContours = on;
         const COutputPlan plan(areas, settings);
         std::string files;
         for (const TAreaGroup& g : plan.Groups())
             files += std::to_string(g.first) + "-" + std::to_string(g.last) + " " + *g.label + " " + g.tile + " " +
                      g.contour + "|";
-        for (uint64_t i = 0; i < areas.Count(); ++i)
-            files += std::to_string(plan.GroupOf(i).first) + " " + plan.PolyContour(i);
-        EXPECT_EQ(files, c.files);
+        EXPECT_EQ(files, expected);
     }
 }
 

@@ -35,10 +35,9 @@ TEST(Passes, GroupsSharingAFileAreNeverSplit)
         CSettings settings;
         settings.multiContour = c.multiContour;
         settings.maxAreas = c.maxAreas;
-        const COutputPlan plan(areas, settings);
         std::vector<uint64_t> ends;
         for (uint64_t first = 0; first < areas.Count() && ends.size() < 10; first = ends.back())
-            ends.push_back(PassEnd(plan, first, settings, c.maxFiles));
+            ends.push_back(PassEnd(COutputPlan(areas, settings), first, settings, c.maxFiles));
         EXPECT_EQ(ends, c.ends) << c.what;
     }
 }
