@@ -33,9 +33,9 @@ public:
     // Ready for the passes over the plan's areas (plan, settings and log
     // must outlive the runner); nodeTotal is the input's node count, 0 when
     // unknown. With an admin level and tiles to write, opens the relation
-    // list, printing why when it cannot (RelationsFailed() then says so; the
-    // passes go on without the file). Objects the passes make carry timestamp
-    // (milliseconds). Memory failures leave as exceptions.
+    // list, printing why when it cannot (RelationsFailed() then says so, and
+    // the list goes to standard output only). Objects the passes make carry
+    // timestamp (milliseconds). Memory failures leave as exceptions.
     CPassRunner(const COutputPlan& plan, const CSettings& settings, int64_t timestamp, uint64_t nodeTotal,
                 CLog& log);
     ~CPassRunner();
