@@ -67,8 +67,9 @@ std::string MPPolygon(const TAreaList& areas, const TAreaGroup& group)
 
 }  // namespace
 
-bool WriteKML(const std::string& path, const TAreaList& areas, const std::string& description, bool multiContour)
+bool WriteKML(const std::string& path, const COutputPlan& plan, const std::string& description)
 {
+    const bool multiContour = plan.MultiContour();
     CFileWriteStream out(kBufferSize);
     if (!CreateOutputFile(out, path))
         return false;
@@ -85,8 +86,7 @@ bool WriteKML(const std::string& path, const TAreaList& areas, const std::string
     xml.TextElement("colorMode", "random");
     xml.Close();
     xml.Close();
-    for (uint64_t first = 0; first < areas.Count();) {
-        const TAreaGroup group = GroupAt(areas, first, multiContour);
+    for (const TAreaGroup& group : plan.Groups()) {
         xml.Open("Placemark");
         xml.NameElement(*group.label);
         xml.TextElement("styleUrl", "#polyStyle");
@@ -94,30 +94,28 @@ bool WriteKML(const std::string& path, const TAreaList& areas, const std::string
         if (multiContour)
             xml.Open("MultiGeometry");
         for (uint64_t a = group.first; a < group.last; ++a)
-            WriteKMLPolygon(xml, areas[a].ring);
+            WriteKMLPolygon(xml, plan.Areas()[a].ring);
         if (multiContour)
             xml.Close();
         xml.Close();
-        first = group.last;
     }
     xml.CloseAll();
     return out.Close();
 }
 
-bool WriteMP(const std::string& outputDir, const TAreaList& areas, bool multiContour, bool separateContours)
+bool WriteMP(const std::string& outputDir, const COutputPlan& plan)
 {
     CFileWriteStream out(kBufferSize);
     if (!CreateOutputFile(out, outputDir + "areas.mp"))
         return false;
     bool created = true;
     Put(out, kMPHeader);
-    for (uint64_t first = 0; first < areas.Count();) {
-        const TAreaGroup group = GroupAt(areas, first, multiContour);
-        const std::string polygon = MPPolygon(areas, group);
+    for (const TAreaGroup& group : plan.Groups()) {
+        const std::string polygon = MPPolygon(plan.Areas(), group);
         Put(out, polygon);
         CFileWriteStream separate(kBufferSize);
-        if (separateContours) {
-            if (CreateOutputFile(separate, outputDir + SafeFileName(*group.label) + ".mp")) {
+        if (!group.contour.empty()) {
+            if (CreateOutputFile(separate, group.contour)) {
                 Put(separate, kMPHeader);
                 Put(separate, polygon);
                 separate.Close();
@@ -125,7 +123,6 @@ bool WriteMP(const std::string& outputDir, const TAreaList& areas, bool multiCon
                 created = false;
             }
         }
-        first = group.last;
     }
     return out.Close() && created;
 }

@@ -1,11 +1,9 @@
 #include "splitter/Driver.h"
 
-#include <algorithm>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -20,7 +18,6 @@
 #include "common/streams/FileStream.h"
 #include "common/streams/FileSystem.h"
 #include "splitter/AreaDescriptions.h"
-#include "splitter/BoundaryRelations.h"
 #include "splitter/InputIds.h"
 #include "splitter/Log.h"
 #include "splitter/Options.h"
@@ -30,22 +27,22 @@
 #include "splitter/SplitFile.h"
 #include "splitter/areas/AreaSplitter.h"
 #include "splitter/areas/Areas.h"
-#include "splitter/clip/RunAreas.h"
 
 namespace {
 
 // Whether the area range lies within the settled list and, with
 // multi-contour, keeps every group of areas that share a file whole;
 // prints why not.
-bool AreaRangeFits(const CSettings& settings, const TAreaList& areas)
+bool AreaRangeFits(const CSettings& settings, const COutputPlan& plan)
 {
     const uint32_t first = settings.firstArea, last = settings.lastArea;
-    if (last >= areas.Count()) {
-        std::printf("Area range %u-%u lies beyond the last area, %u.\n", first, last, uint32_t(areas.Count() - 1));
+    if (last >= plan.Areas().Count()) {
+        std::printf("Area range %u-%u lies beyond the last area, %u.\n", first, last,
+                    uint32_t(plan.Areas().Count() - 1));
     } else {
         // A group that runs on past either end of the range is split by it.
-        const TAreaGroup before = GroupAt(areas, first > 0 ? first - 1 : 0, settings.multiContour);
-        const TAreaGroup end = GroupAt(areas, last, settings.multiContour);
+        const TAreaGroup& before = plan.GroupOf(first > 0 ? first - 1 : 0);
+        const TAreaGroup& end = plan.GroupOf(last);
         const TAreaGroup* split = first > 0 && before.last > first ? &before : end.last > last + 1 ? &end : nullptr;
         if (split == nullptr)
             return true;
@@ -54,26 +51,6 @@ bool AreaRangeFits(const CSettings& settings, const TAreaList& areas)
     }
     std::printf("Bad \"%s\" value.\n", settings.areaRangeName.c_str());
     return false;
-}
-
-// Nodes in no area are in no tile. That is expected of polygons whose
-// outside is not to be split, and otherwise a gap in the areas.
-void ReportOutsideNodes(const Clip::TOutsideNodes& outside, const CSettings& settings)
-{
-    if (outside.count == 0)
-        return;
-    const char* lie = outside.count == 1 ? "node lies" : "nodes lie";
-    if (!settings.poly.empty() && !settings.processOuter)
-        std::printf("%s input %s outside the polygons: left out, as --process-outer is off.\n",
-                    GroupedDigits(outside.count).c_str(), lie);
-    else
-        std::printf("%s input %s outside every area: in no tile.\n", GroupedDigits(outside.count).c_str(), lie);
-    if (!settings.verbose)
-        return;
-    std::string ids;
-    for (OSM::TId id : outside.first)
-        ids += (ids.empty() ? "" : ", ") + std::to_string(id);
-    std::printf("The first of them: %s%s\n", ids.c_str(), outside.count > outside.first.Count() ? ", ..." : "");
 }
 
 // Names what was malformed in the input, and where, before the run's message.
@@ -144,6 +121,78 @@ CPBInputAdapter& CompleteInput(const CSettings& settings, CPBInputAdapter& input
     return copy.pbf;
 }
 
+// Loads or splits the areas of the run into areas, naming their sources in
+// sourceNames; nodeTotal gets the input's node count when the areas were
+// split from it, else stays 0. Returns kExitDone or, after printing why, the
+// exit code of the failure.
+int SettleAreas(const CSettings& settings, CPBInputAdapter& pbf, CLog& log, TAreaList& areas,
+                TSourceNames& sourceNames, uint64_t& nodeTotal)
+{
+    if (!settings.poly.empty()) {
+        log.Line("Load poly-files...");
+        if (!LoadPolygons(settings.poly, sourceNames, areas, settings.polyName)) {
+            std::puts("Error loading poly-files.");
+            return kExitNoAreas;
+        }
+    } else if (!settings.splitFile.empty()) {
+        log.Line("Load split-file...");
+        const std::string* source = AddSourceName(sourceNames, std::string(FileNamePart(settings.splitFile)));
+        if (!LoadSplitFile(settings.splitFile, areas, source)) {
+            std::puts("Error loading split-file.");
+            return kExitNoAreas;
+        }
+    }
+    if (!settings.poly.empty() || settings.splitFile.empty()) {
+        BeginProgress("Settling the areas");
+        CAreaSplitter splitter(settings.maxNodes, log);
+        if (!splitter.Run(areas, pbf, sourceNames.Empty() || settings.processOuter, settings.reserveNodes))
+            return kExitNoAreas;
+        nodeTotal = splitter.NodeTotal();
+    }
+    if (areas.Empty()) {
+        std::puts("No areas.");
+        return kExitNoAreas;
+    }
+    return kExitDone;
+}
+
+// Writes the descriptions of the areas; false, after printing why, when one
+// could not be created. Jobs that share an output directory leave them to
+// the job that starts at the first area.
+bool WriteDescriptions(const CSettings& settings, const COutputPlan& plan, CLog& log)
+{
+    if (settings.firstArea != 0)
+        return true;
+    log.Line("Write areas list...");
+    bool described = true;
+    if (!settings.writeKml.empty())
+        described &= WriteKML(settings.outputDir + settings.writeKml, plan, settings.description);
+    described &= WriteMP(settings.outputDir, plan);
+    if (settings.poly.empty())
+        described &= WriteSplitFile(settings.outputDir + "areas.list", plan.Areas());
+    else
+        described &= WriteAreasPoly(settings.outputDir, settings.description.empty() ? "Areas" : settings.description,
+                                    plan);
+    return described;
+}
+
+// The passes of the job's areas; false after one failed.
+bool RunPasses(CPassRunner& runner, CPBInputAdapter& pbf, const CPBInputAdapter& original, uint32_t firstArea)
+{
+    for (uint32_t first = firstArea; first < runner.End();) {
+        const uint32_t done = runner.Run(pbf, first);
+        if (done == 0)
+            return false;
+        // The first pass has read every block.
+        if (const uint64_t older = original.OlderVersions(); older != 0 && first == firstArea)
+            std::printf("Older versions of objects left out: %" PRIu64
+                        " (of an object that the input holds more than once, only the last version is split).\n",
+                        older);
+        first += done;
+    }
+    return true;
+}
+
 // Both phases over the opened input. Malformed input leaves as
 // CBadFileException; stream and memory failures leave as exceptions,
 // reported once by RunSplitter.
@@ -178,103 +227,29 @@ int SplitInput(const CSettings& settings, CFileReadStream& input, CPBInputAdapte
 
     TAreaList areas;
     TSourceNames sourceNames;
-    if (!settings.poly.empty()) {
-        log.Line("Load poly-files...");
-        if (!LoadPolygons(settings.poly, sourceNames, areas, settings.polyName)) {
-            std::puts("Error loading poly-files.");
-            return kExitNoAreas;
-        }
-    } else if (!settings.splitFile.empty()) {
-        log.Line("Load split-file...");
-        const std::string* source = AddSourceName(sourceNames, std::string(FileNamePart(settings.splitFile)));
-        if (!LoadSplitFile(settings.splitFile, areas, source)) {
-            std::puts("Error loading split-file.");
-            return kExitNoAreas;
-        }
-    }
     uint64_t nodeTotal = 0;
-    if (!settings.poly.empty() || settings.splitFile.empty()) {
-        BeginProgress("Settling the areas");
-        CAreaSplitter splitter(settings.maxNodes, log);
-        if (!splitter.Run(areas, pbf, sourceNames.Empty() || settings.processOuter, settings.reserveNodes))
-            return kExitNoAreas;
-        nodeTotal = splitter.NodeTotal();
-    }
-    if (areas.Empty()) {
-        std::puts("No areas.");
-        return kExitNoAreas;
-    }
+    if (const int settled = SettleAreas(settings, pbf, log, areas, sourceNames, nodeTotal); settled != kExitDone)
+        return settled;
     // Two writers of one file would corrupt it, and a group split across
     // passes would be truncated by the second: refuse before writing.
-    if (!CheckOutputNames(areas, settings))
+    const COutputPlan plan(areas, settings);
+    if (!CheckOutputNames(plan, settings))
         return kExitNoAreas;
-    if (!CheckPassGroups(areas, settings))
+    if (!CheckPassGroups(plan))
         return kExitPassFailed;
-    if (!settings.areaRangeName.empty() && !settings.describeOnly && !AreaRangeFits(settings, areas))
+    if (!settings.areaRangeName.empty() && !settings.describeOnly && !AreaRangeFits(settings, plan))
         return kExitUsage;
-    const uint32_t end =
-        settings.describeOnly ? 0 : uint32_t(std::min<uint64_t>(uint64_t(settings.lastArea) + 1, areas.Count()));
 
     // A description that cannot be written fails the run, after the tiles.
-    // Jobs that share an output directory leave the descriptions to the job
-    // that starts at the first area.
-    bool described = true;
-    if (settings.firstArea == 0) {
-        log.Line("Write areas list...");
-        if (!settings.writeKml.empty())
-            described &= WriteKML(settings.outputDir + settings.writeKml, areas, settings.description,
-                                  settings.multiContour);
-        described &= WriteMP(settings.outputDir, areas, settings.multiContour, settings.writeSeparateContours);
-        if (settings.poly.empty())
-            described &= WriteSplitFile(settings.outputDir + "areas.list", areas);
-        else
-            described &= WriteAreasPoly(settings.outputDir,
-                                        settings.description.empty() ? "Areas" : settings.description, areas,
-                                        settings.writeSeparateContours);
-    }
-
-    std::unique_ptr<CBoundaryRelationList> relations;
-    if (settings.adminLevel != 0 && !settings.describeOnly) {
-        // A job sees only the boundaries of its own tiles: it lists them in a
-        // file of its own.
-        std::string path = settings.outputDir + "relations.txt";
-        if (settings.firstArea != 0 || end != areas.Count())
-            path = settings.outputDir + "relations-" + std::to_string(settings.firstArea) + "-" +
-                   std::to_string(end - 1) + ".txt";
-        relations = std::make_unique<CBoundaryRelationList>(int32_t(settings.adminLevel), path);
-        if (!relations->OpenError().empty()) {
-            ReportCannotCreate(path, relations->OpenError().c_str());
-            described = false;
-        }
-    }
-
-    // A few descriptors stay free for what a pass opens besides its outputs.
-    constexpr uint64_t kSpareFiles = 8;
-    const uint64_t freeFiles = FreeFileDescriptors();
-    const auto maxFiles = uint32_t(std::clamp<uint64_t>(freeFiles - std::min(freeFiles, kSpareFiles), 1, UINT32_MAX));
-    if (maxFiles < settings.maxAreas && maxFiles < areas.Count())
-        log.Format("Open files are limited: a pass writes at most %u files.", maxFiles);
-    const std::unique_ptr<Clip::CRunAreas> run = PrepareRun(areas);
-    // A single pass reserves its node table from this count instead of
-    // growing it.
-    run->SetNodeTotal(nodeTotal);
-    for (uint32_t first = settings.firstArea; first < end;) {
-        uint32_t done = RunPass(pbf, areas, *run, first, relations.get(), settings, maxFiles, timestamp, log);
-        if (done == 0)
-            return kExitPassFailed;
-        // The first pass has read every block.
-        if (const uint64_t older = original.OlderVersions(); older != 0 && first == settings.firstArea)
-            std::printf("Older versions of objects left out: %" PRIu64
-                        " (of an object that the input holds more than once, only the last version is split).\n",
-                        older);
-        first += done;
-    }
-    if (relations)
-        relations->Close();
+    bool described = WriteDescriptions(settings, plan, log);
+    CPassRunner runner(plan, settings, timestamp, nodeTotal, log);
+    described &= !runner.RelationsFailed();
+    if (!RunPasses(runner, pbf, original, settings.firstArea))
+        return kExitPassFailed;
+    runner.Finish();
     progress.reset();
     problems.Finish();
-    if (const Clip::TOutsideNodes* outside = run->OutsideNodes())
-        ReportOutsideNodes(*outside, settings);
+    runner.ReportOutsideNodes();
 
     log.Line("The work is finished.");
     return described ? kExitDone : kExitIoFailure;

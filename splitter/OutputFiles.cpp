@@ -7,17 +7,6 @@
 #include "common/streams/FileStream.h"
 #include "splitter/Options.h"
 
-TAreaGroup GroupAt(const TAreaList& areas, uint64_t first, bool multiContour)
-{
-    const TArea& area = areas[first];
-    if (!multiContour || area.source == nullptr)
-        return {first, first + 1, &area.name};
-    uint64_t last = first + 1;
-    while (last < areas.Count() && areas[last].source == area.source)
-        ++last;
-    return {first, last, area.source};
-}
-
 std::string SafeFileName(std::string_view name)
 {
     std::string safe(name);
@@ -44,9 +33,43 @@ bool CreateOutputFile(CFileWriteStream& out, const std::string& path)
     return false;
 }
 
-std::string TilePath(const CSettings& settings, const std::string& label)
+COutputPlan::COutputPlan(const TAreaList& areas, const CSettings& settings)
+    : m_areas(areas), m_multiContour(settings.multiContour)
 {
-    return settings.outputDir + SafeFileName(label) + (settings.pbf ? ".osm.pbf" : ".osm");
+    const std::string& dir = settings.outputDir;
+    const char* extension = settings.pbf ? ".osm.pbf" : ".osm";
+    for (uint64_t first = 0; first < areas.Count();) {
+        const TArea& area = areas[first];
+        uint64_t last = first + 1;
+        const std::string* label = &area.name;
+        if (m_multiContour && area.source != nullptr) {
+            while (last < areas.Count() && areas[last].source == area.source)
+                ++last;
+            label = area.source;
+        }
+        const std::string name = SafeFileName(*label);
+        m_groups.PushBack({first, last, label, dir + name + extension,
+                           settings.writeSeparateContours ? dir + name + ".mp" : std::string()});
+        first = last;
+    }
+    if (settings.writeSeparateContours && !settings.poly.empty()) {
+        m_polyContours.Reserve(areas.Count());
+        for (const TArea& area : areas)
+            m_polyContours.PushBack(dir + SafeFileName(area.name) + ".poly");
+    }
+}
+
+const TAreaGroup& COutputPlan::GroupOf(uint64_t area) const
+{
+    const auto after = std::upper_bound(m_groups.begin(), m_groups.end(), area,
+                                        [](uint64_t a, const TAreaGroup& group) { return a < group.first; });
+    return *(after - 1);
+}
+
+const std::string& COutputPlan::PolyContour(uint64_t area) const
+{
+    static const std::string kNone;
+    return m_polyContours.Empty() ? kNone : m_polyContours[area];
 }
 
 namespace {
@@ -72,8 +95,9 @@ std::string Writer(const TAreaList& areas, const TOutputFile& file)
 
 }  // namespace
 
-bool CheckOutputNames(const TAreaList& areas, const CSettings& settings)
+bool CheckOutputNames(const COutputPlan& plan, const CSettings& settings)
 {
+    const TAreaList& areas = plan.Areas();
     const std::string& dir = settings.outputDir;
     std::vector<TOutputFile> files;
     files.push_back({dir + "areas.mp", kNoArea, 0, "the area list areas.mp"});
@@ -85,17 +109,14 @@ bool CheckOutputNames(const TAreaList& areas, const CSettings& settings)
         files.push_back({dir + settings.writeKml, kNoArea, 0, "the KML file"});
     if (settings.adminLevel != 0)
         files.push_back({dir + "relations.txt", kNoArea, 0, "the boundary list relations.txt"});
-    for (uint64_t first = 0; first < areas.Count();) {
-        const TAreaGroup group = GroupAt(areas, first, settings.multiContour);
-        files.push_back({TilePath(settings, *group.label), first, group.last, nullptr});
-        if (settings.writeSeparateContours)
-            files.push_back({dir + SafeFileName(*group.label) + ".mp", first, group.last, nullptr});
-        first = group.last;
+    for (const TAreaGroup& group : plan.Groups()) {
+        files.push_back({group.tile, group.first, group.last, nullptr});
+        if (!group.contour.empty())
+            files.push_back({group.contour, group.first, group.last, nullptr});
     }
-    if (settings.writeSeparateContours && !settings.poly.empty()) {
-        for (uint64_t i = 0; i < areas.Count(); ++i)
-            files.push_back({dir + SafeFileName(areas[i].name) + ".poly", i, i + 1, nullptr});
-    }
+    for (uint64_t i = 0; i < areas.Count(); ++i)
+        if (!plan.PolyContour(i).empty())
+            files.push_back({plan.PolyContour(i), i, i + 1, nullptr});
     // Stable, so that the first writer of a path comes first.
     std::stable_sort(files.begin(), files.end(),
                      [](const TOutputFile& a, const TOutputFile& b) { return a.path < b.path; });

@@ -6,22 +6,45 @@
 #include <string>
 #include <string_view>
 
+#include "common/base/GrowArray.h"
 #include "splitter/areas/Areas.h"
 
 class CFileWriteStream;
 struct CSettings;
 
-// Areas [first, last) that share one output file, labelled by label.
+// Areas [first, last) that share one output file, labelled by label, and
+// the files written for them.
 struct TAreaGroup {
     uint64_t first;
     uint64_t last;
     const std::string* label;
+    std::string tile;     // the output file
+    std::string contour;  // with separate contours the group's .mp, else empty
 };
 
-// The group starting at areas[first]. With multiContour a maximal run of
-// areas with one source name is a group labelled by that name; otherwise, and
-// for an area without a source name, the area alone, labelled by its name.
-TAreaGroup GroupAt(const TAreaList& areas, uint64_t first, bool multiContour);
+// Where a run's areas go, worked out once. With multiContour a maximal run
+// of areas with one source name is a group labelled by that name; otherwise,
+// and for an area without a source name, the area alone, labelled by its
+// name. Keeps a reference to the areas, which must outlive it unchanged.
+class COutputPlan {
+public:
+    COutputPlan(const TAreaList& areas, const CSettings& settings);
+
+    const TAreaList& Areas() const { return m_areas; }
+    bool MultiContour() const { return m_multiContour; }
+    // In area order; empty for no areas.
+    const CGrowArray<TAreaGroup>& Groups() const { return m_groups; }
+    // The group holding area (< Areas().Count()).
+    const TAreaGroup& GroupOf(uint64_t area) const;
+    // With separate contours and polygon files, area's own .poly; else empty.
+    const std::string& PolyContour(uint64_t area) const;
+
+private:
+    const TAreaList& m_areas;
+    bool m_multiContour;
+    CGrowArray<TAreaGroup> m_groups;
+    CGrowArray<std::string> m_polyContours;  // one per area, or none
+};
 
 // name as a file name that stays inside its directory: path separators and
 // control characters become '_', and so does every leading dot (no "..", no
@@ -35,11 +58,8 @@ void ReportCannotCreate(const std::string& path, const char* reason);
 // it cannot.
 bool CreateOutputFile(CFileWriteStream& out, const std::string& path);
 
-// The output file of a group labelled label.
-std::string TilePath(const CSettings& settings, const std::string& label);
-
 // True when no two files of the run would share a path: the outputs of the
 // groups, the description files and, with separate contours, the files of
 // each group and area. Otherwise prints every clash, naming both writers,
 // and returns false.
-bool CheckOutputNames(const TAreaList& areas, const CSettings& settings);
+bool CheckOutputNames(const COutputPlan& plan, const CSettings& settings);

@@ -5,38 +5,71 @@
 #include <cstdint>
 #include <memory>
 
-#include "splitter/areas/Areas.h"
-
-class CPBInputAdapter;
 class CBoundaryRelationList;
+class CPBInputAdapter;
 class CLog;
+class COutputPlan;
 struct CSettings;
 namespace Clip {
 class CRunAreas;
 }
 
-// What every pass over areas must know of all of them.
-std::unique_ptr<Clip::CRunAreas> PrepareRun(const TAreaList& areas);
-
 // True when every group of areas that shares an output file fits into one
 // pass; otherwise prints which do not and returns false.
-bool CheckPassGroups(const TAreaList& areas, const CSettings& settings);
+bool CheckPassGroups(const COutputPlan& plan);
 
 // The end of the areas that the pass starting at first writes: at most
 // max-areas areas (a group of areas sharing a file joins whole even beyond
 // that), at most maxFiles files (at least one) and at most the pipeline's
 // limit of areas, and never past settings.lastArea. A group of areas sharing
-// a file is never split.
-uint64_t PassEnd(const TAreaList& areas, uint64_t first, const CSettings& settings, uint32_t maxFiles);
+// a file is never split; first starts one.
+uint64_t PassEnd(const COutputPlan& plan, uint64_t first, const CSettings& settings, uint32_t maxFiles);
 
-// Writes the areas from first to PassEnd in one pass, and hands run the
-// nodes outside every area when it does not hold them yet. A pass that leaves
-// areas to other passes first reads the input once per pass to find the ways
-// that cross borders anywhere, unless run already holds them. Returns how
-// many areas it wrote, 0 when an output file could not be created or the areas were
-// rejected (after printing why). Objects the pass makes carry timestamp
-// (milliseconds). Stream, memory and input failures leave as exceptions.
-// Unless it succeeds, the pass removes the files it created.
-uint32_t RunPass(CPBInputAdapter& input, const TAreaList& areas, Clip::CRunAreas& run, uint32_t first,
-                 CBoundaryRelationList* relations, const CSettings& settings, uint32_t maxFiles, int64_t timestamp,
-                 CLog& log);
+// The passes of one job over the areas of a plan: owns what all of them
+// share, the areas as the passes see them, the boundary relation list, the
+// limit of open files and the time stamp of the objects they make.
+class CPassRunner {
+public:
+    // Ready for the passes over the plan's areas (plan, settings and log
+    // must outlive the runner); nodeTotal is the input's node count, 0 when
+    // unknown. With an admin level and tiles to write, opens the relation
+    // list, printing why when it cannot (RelationsFailed() then says so, and
+    // the list goes to standard output only). Objects the passes make carry
+    // timestamp (milliseconds). Memory failures leave as exceptions.
+    CPassRunner(const COutputPlan& plan, const CSettings& settings, int64_t timestamp, uint64_t nodeTotal,
+                CLog& log);
+    ~CPassRunner();
+    CPassRunner(const CPassRunner&) = delete;
+    CPassRunner& operator=(const CPassRunner&) = delete;
+
+    bool RelationsFailed() const { return m_relationsFailed; }
+    // One past the last area of the job: 0 when it writes no tile.
+    uint32_t End() const { return m_end; }
+
+    // Writes the areas from first to PassEnd in one pass, and keeps the
+    // nodes outside every area when it does not hold them yet. A pass that
+    // leaves areas to other passes first reads the input once per pass to
+    // find the ways that cross borders anywhere, unless an earlier pass found
+    // them. Returns how many areas it wrote, 0 when an output file could not
+    // be created or the areas were rejected (after printing why). Stream,
+    // memory and input failures leave as exceptions. Unless it succeeds, the
+    // pass removes the files it created.
+    uint32_t Run(CPBInputAdapter& input, uint32_t first);
+    // Completes the relation list; throws TStreamException (kWrite) when
+    // that fails.
+    void Finish();
+    // Prints how many input nodes lie in no area once a pass counted them,
+    // and with verbose the first of them.
+    void ReportOutsideNodes() const;
+
+private:
+    const COutputPlan& m_plan;
+    const CSettings& m_settings;
+    CLog& m_log;
+    const int64_t m_timestamp;
+    uint32_t m_end;
+    uint32_t m_maxFiles;
+    std::unique_ptr<Clip::CRunAreas> m_run;
+    std::unique_ptr<CBoundaryRelationList> m_relations;
+    bool m_relationsFailed = false;
+};

@@ -297,9 +297,9 @@ bool LoadPolygons(const std::string& path, TSourceNames& sourceNames, TAreaList&
     return !areas.Empty();
 }
 
-bool WriteAreasPoly(const std::string& outputDir, const std::string& title, const TAreaList& areas,
-                    bool separateContours)
+bool WriteAreasPoly(const std::string& outputDir, const std::string& title, const COutputPlan& plan)
 {
+    const TAreaList& areas = plan.Areas();
     constexpr uint64_t kBufferSize = 65536;
     CFileWriteStream out(kBufferSize);
     if (!CreateOutputFile(out, outputDir + "areas.poly"))
@@ -309,8 +309,8 @@ bool WriteAreasPoly(const std::string& outputDir, const std::string& title, cons
         const TArea& area = areas[i];
         WritePolySection(out, i == 0 ? &title : nullptr, area.name, area.ring, i + 1 == areas.Count());
         CFileWriteStream separate(kBufferSize);
-        if (separateContours) {
-            if (CreateOutputFile(separate, outputDir + SafeFileName(area.name) + ".poly")) {
+        if (!plan.PolyContour(i).empty()) {
+            if (CreateOutputFile(separate, plan.PolyContour(i))) {
                 WritePolySection(separate, &title, area.name, area.ring, true);
                 separate.Close();
             } else {

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "splitter/OutputFiles.h"
 #include "splitter/areas/Areas.h"
 
 // Replaces areas by the areas of the polygon file at path, or of every entry
@@ -28,10 +29,8 @@ bool LoadPolygons(const std::string& path, TSourceNames& sourceNames, TAreaList&
 bool LoadPolyFile(const std::string& path, TSourceNames& sourceNames, TAreaList& areas, bool polyName);
 
 // Writes outputDir + "areas.poly", one section per area named by the area,
-// under title; with separateContours also a file named by the area
-// (SafeFileName) + ".poly" per area. Lines end with CR LF. False, after
-// printing why, when a file cannot be created: with nothing written when it
-// is areas.poly, else after the other files. Write failures throw
-// TStreamException.
-bool WriteAreasPoly(const std::string& outputDir, const std::string& title, const TAreaList& areas,
-                    bool separateContours);
+// under title, and also each area's contour file that the plan names. Lines
+// end with CR LF. False, after printing why, when a file cannot be created:
+// with nothing written when it is areas.poly, else after the other files.
+// Write failures throw TStreamException.
+bool WriteAreasPoly(const std::string& outputDir, const std::string& title, const COutputPlan& plan);

@@ -20,32 +20,36 @@ constexpr int64_t kMaxEdgeWidth = 0x50000000;
 
 TRing CleanPolygon(const TRing& polygon)
 {
+    // Cleaning a clean polygon must change nothing: every part of a split
+    // edge is narrower than kMaxEdgeWidth, and orientation is taken last.
     TRing ring;
     ring.Reserve(polygon.Count() + 1);
-    for (const CGeoPoint& p : polygon)
-        if (ring.Empty() || !(ring.Back() == p))
-            ring.PushBack(p);
-    if (!Geometry::IsClockwise(ring))
-        std::reverse(ring.begin(), ring.end());
-    if (!ring.Empty() && !(ring.Back() == ring[0]))
-        ring.PushBack(ring[0]);
-
-    // Split edges spanning 180 degrees or more of longitude into collinear
-    // parts: point location takes such an edge as it stands, while wrapped
-    // differences would take it the short way round.
-    TRing split;
-    split.Reserve(ring.Count());
-    for (uint64_t i = 0; i < ring.Count(); ++i) {
-        if (i > 0) {
-            CGeoPoint p = ring[i - 1], q = ring[i];
-            int64_t dx = int64_t(q.x) - p.x, dy = int64_t(q.y) - p.y;
-            int64_t parts = std::llabs(dx) / kMaxEdgeWidth + 1;
+    auto append = [&ring](CGeoPoint q) {
+        if (!ring.Empty()) {
+            const CGeoPoint p = ring.Back();
+            if (p == q)
+                return;
+            // Split an edge spanning 180 degrees or more of longitude into
+            // collinear parts: point location takes such an edge as it
+            // stands, while wrapped differences would take it the short way.
+            const int64_t dx = int64_t(q.x) - p.x, dy = int64_t(q.y) - p.y;
+            const int64_t parts = (std::llabs(dx) + kMaxEdgeWidth - 2) / (kMaxEdgeWidth - 1);
             for (int64_t k = 1; k < parts; ++k)
-                split.PushBack({int32_t(p.x + dx * k / parts), int32_t(p.y + dy * k / parts)});
+                ring.PushBack({int32_t(p.x + dx * k / parts), int32_t(p.y + dy * k / parts)});
         }
-        split.PushBack(ring[i]);
+        ring.PushBack(q);
+    };
+    for (const CGeoPoint& p : polygon)
+        append(p);
+    if (!ring.Empty())
+        append(ring[0]);
+    // A ring without area has no orientation: it stays as it is.
+    if (!Geometry::IsClockwise(ring)) {
+        std::reverse(ring.begin(), ring.end());
+        if (!Geometry::IsClockwise(ring))
+            std::reverse(ring.begin(), ring.end());
     }
-    return split;
+    return ring;
 }
 
 }  // namespace
@@ -63,7 +67,7 @@ CAreaClipContext::CAreaClipContext(const TRing& polygon, TAreaOutput& output, ui
                                    const CNodeIndex& nodes, int64_t timestamp)
     : m_output(output),
       m_nodes(nodes),
-      m_polygon(CleanPolygon(polygon)),
+      m_polygon(polygon),
       m_edges(Geometry::EdgeTreeChunk(m_polygon)),
       m_timestamp(timestamp),
       m_areaIndex(areaIndex)

@@ -79,13 +79,14 @@ protected:
 
 class CAreaClipContext {
 public:
-    // Cleans polygon (no repeated points, clockwise, closed, no edge spanning
-    // 180 degrees of longitude or more) and indexes its edges.
+    // Indexes the edges of polygon, which CleanPolygon made and which must
+    // outlive the context.
     CAreaClipContext(const TRing& polygon, TAreaOutput& output, uint32_t areaIndex, const CNodeIndex& nodes,
                      int64_t timestamp);
 
     // The polygon as the clipping uses it: no repeated points, clockwise,
-    // closed, no edge spanning 180 degrees of longitude or more.
+    // closed, no edge spanning 180 degrees of longitude or more. Cleaning it
+    // again changes nothing.
     static TRing CleanPolygon(const TRing& polygon);
 
     const TRing& Polygon() const { return m_polygon; }
@@ -240,7 +241,7 @@ private:
 
     TAreaOutput& m_output;
     const CNodeIndex& m_nodes;
-    TRing m_polygon;
+    const TRing& m_polygon;  // the run's cleaned polygon
     RTree::CRTree m_edges;
     CGrowArray<TPiece> m_pieces;
     CGrowArray<OSM::TRelation> m_newMultipolygons;

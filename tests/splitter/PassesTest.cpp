@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "splitter/Options.h"
+#include "splitter/OutputFiles.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ TEST(Passes, GroupsSharingAFileAreNeverSplit)
         settings.maxAreas = c.maxAreas;
         std::vector<uint64_t> ends;
         for (uint64_t first = 0; first < areas.Count() && ends.size() < 10; first = ends.back())
-            ends.push_back(PassEnd(areas, first, settings, c.maxFiles));
+            ends.push_back(PassEnd(COutputPlan(areas, settings), first, settings, c.maxFiles));
         EXPECT_EQ(ends, c.ends) << c.what;
     }
 }

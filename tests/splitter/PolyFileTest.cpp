@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "splitter/Options.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -124,8 +125,12 @@ TEST(PolyFile, WritesAreasPoly)
     test::CTempDir dir;
     TAreaList areas;
     areas.EmplaceBack() = {nullptr, "one", RectangleRing(0, 0, MapUnits::kPerDegree, MapUnits::kPerDegree)};
+    CSettings settings;
+    settings.outputDir = dir.Path();
+    settings.writeSeparateContours = true;
+    settings.poly = "polys";
     std::filesystem::create_directory(dir / "one.poly");
-    test::CaptureStdout([&] { EXPECT_FALSE(WriteAreasPoly(dir.Path(), "Areas", areas, true)); });
+    test::CaptureStdout([&] { EXPECT_FALSE(WriteAreasPoly(dir.Path(), "Areas", COutputPlan(areas, settings))); });
     EXPECT_EQ(test::ReadFile(dir / "areas.poly"),
               "Areas\r\none\r\n       0.0000000       1.0000000\r\n       1.0000000       1.0000000\r\n"
               "       1.0000000       0.0000000\r\n       0.0000000       0.0000000\r\n"

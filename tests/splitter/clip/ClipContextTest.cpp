@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "splitter/areas/AreaGeometry.h"
+#include "splitter/clip/ClipContext.h"
 #include "tests/splitter/clip/PassHarness.h"
 
 namespace {
@@ -65,6 +67,24 @@ TEST(ClipContext, NewBorderNodesLieAtTheRoundedCrossing)
         {2, 8388608, 395759},   {2, 8388608, 3546061},  {2, 9734928, 4194304},  {2, 11490296, 4194304},
         {2, 14443631, 4194304}, {3, 9734928, 4194304},  {3, 11490296, 4194304}, {3, 14443631, 4194304}};
     EXPECT_EQ(made, expected);
+}
+
+// A run cleans each polygon once and the clipping takes it as it is, so
+// cleaning a clean polygon must change nothing: anticlockwise and open, with
+// a repeated point, without area, and with edges split into parts.
+TEST(ClipContext, CleaningACleanPolygonChangesNothing)
+{
+    constexpr int32_t kWide = 0x50000000;  // narrower edges are never split
+    for (const std::vector<CGeoPoint>& points : std::vector<std::vector<CGeoPoint>>{
+             {{0, 0}, {0, 10}, {10, 10}, {10, 0}}, {{0, 0}, {0, 0}, {10, 0}, {10, 10}, {0, 0}},
+             {{0, 0}, {5, 0}, {10, 0}}, {{-kWide, 0}, {-kWide, 10}, {kWide - 1, 10}, {kWide - 1, 0}}}) {
+        TRing ring;
+        ring.Append(points.data(), points.size());
+        const TRing once = Clip::CAreaClipContext::CleanPolygon(ring);
+        const TRing twice = Clip::CAreaClipContext::CleanPolygon(once);
+        EXPECT_TRUE(std::equal(once.begin(), once.end(), twice.begin(), twice.end())) << points.size();
+        EXPECT_EQ(Geometry::IsClockwise(once), points.size() != 3) << "clockwise unless without area";
+    }
 }
 
 }  // namespace
