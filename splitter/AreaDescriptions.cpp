@@ -8,6 +8,8 @@
 #include "common/streams/SimpleXMLWriter.h"
 #include "splitter/OutputFiles.h"
 
+namespace Splitter {
+
 namespace {
 
 constexpr uint64_t kBufferSize = 65536;
@@ -126,3 +128,5 @@ bool WriteMP(const std::string& outputDir, const COutputPlan& plan)
     }
     return out.Close() && created;
 }
+
+}  // namespace Splitter

@@ -12,6 +12,8 @@
 
 #include "splitter/areas/Areas.h"
 
+namespace Splitter {
+
 class COutputPlan;
 
 // Writes the KML file at path, one placemark per group, each described by
@@ -24,3 +26,5 @@ bool WriteKML(const std::string& path, const COutputPlan& plan, const std::strin
 // a file cannot be created: with nothing written when it is areas.mp, else
 // after the other files.
 bool WriteMP(const std::string& outputDir, const COutputPlan& plan);
+
+}  // namespace Splitter

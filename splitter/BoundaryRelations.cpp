@@ -9,6 +9,8 @@
 #include "common/streams/Stream.h"
 #include "splitter/clip/AreaOutput.h"
 
+namespace Splitter {
+
 namespace {
 
 // Boundaries come as type=boundary, and as type=multipolygon too. The
@@ -76,3 +78,5 @@ void CBoundaryRelationList::Note(const OSM::TRelation& relation)
         std::fprintf(m_file, "%" PRId64 " > %s.poly\r\n", relation.id, label);
     std::printf("%" PRId64 " > %s.poly\n", relation.id, label);
 }
+
+}  // namespace Splitter

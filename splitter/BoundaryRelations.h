@@ -8,6 +8,8 @@
 
 #include "common/OSM/Entities.h"
 
+namespace Splitter {
+
 class CBoundaryRelationList {
 public:
     // Opens path for the list; when it cannot be opened, lines go only to
@@ -32,3 +34,5 @@ private:
     std::FILE* m_file;
     std::string m_openError;
 };
+
+}  // namespace Splitter

@@ -28,6 +28,8 @@
 #include "splitter/areas/AreaSplitter.h"
 #include "splitter/areas/Areas.h"
 
+namespace Splitter {
+
 namespace {
 
 // Whether the area range lies within the settled list and, with
@@ -316,3 +318,5 @@ int RunSplitter(const char* const* arguments, int count)
     }
     return kExitIoFailure;
 }
+
+}  // namespace Splitter

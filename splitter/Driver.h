@@ -1,6 +1,8 @@
 // The program from its banner to its exit code.
 #pragma once
 
+namespace Splitter {
+
 // Exit codes of a run.
 enum EExitCode : int {
     kExitDone = 0,
@@ -13,3 +15,5 @@ enum EExitCode : int {
 
 // Runs the whole program on the arguments after the program name.
 int RunSplitter(const char* const* arguments, int count);
+
+}  // namespace Splitter

@@ -9,6 +9,8 @@
 #include "common/OSM/PBFReader.h"
 #include "common/OSM/PBInputAdapter.h"
 
+namespace Splitter {
+
 namespace {
 
 using OSM::TId;
@@ -181,3 +183,5 @@ bool CheckInputIds(CPBInputAdapter& input, const std::string& fileName)
     }
     return true;
 }
+
+}  // namespace Splitter

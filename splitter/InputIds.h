@@ -8,6 +8,8 @@
 
 class CPBInputAdapter;
 
+namespace Splitter {
+
 // Objects a pass makes take ids above the input's largest of their kind, and
 // every id of an output must fit a pass's keys again when the output is split
 // in turn. No output file can hold anywhere near 2^40 new objects.
@@ -24,3 +26,5 @@ constexpr int64_t kMaxInputId = Clip::kMaxKeyId - (int64_t(1) << 40);
 // OSM::CDataReader::CBadFileException when the framing of a blob, or a
 // block it decodes, is malformed.
 bool CheckInputIds(CPBInputAdapter& input, const std::string& fileName);
+
+}  // namespace Splitter

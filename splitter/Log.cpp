@@ -9,6 +9,8 @@
 
 #include "common/streams/Stream.h"
 
+namespace Splitter {
+
 CLog::CLog()
 {
     m_buffer.Resize(kBufferSize);
@@ -249,3 +251,5 @@ void CStageLog::End()
     m_log.Format("%s: %.3f s, %.1f Mb held", m_title.c_str(), took.count(), double(m_owner.BytesHeld()) / (1 << 20));
     m_title.clear();
 }
+
+}  // namespace Splitter

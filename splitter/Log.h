@@ -12,6 +12,8 @@
 
 class CReadProgress;
 
+namespace Splitter {
+
 class CLog {
 public:
     CLog();
@@ -175,3 +177,5 @@ private:
     std::string m_title;  // empty when no stage is open
     std::chrono::steady_clock::time_point m_start;
 };
+
+}  // namespace Splitter

@@ -9,6 +9,8 @@
 #include "common/streams/FileSystem.h"
 #include "splitter/BoundaryRelations.h"
 
+namespace Splitter {
+
 struct COSMWriter::TFormat {
     std::variant<OSM::CXMLWriter, OSM::CPBFWriter> writer;
 
@@ -91,3 +93,5 @@ void COSMWriter::WriteNode(const OSM::TNode& node)
         m_format->Base().WriteNode(node);
     ++m_nodes;
 }
+
+}  // namespace Splitter

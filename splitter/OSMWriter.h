@@ -7,8 +7,11 @@
 
 #include "common/OSM/DataWriter.h"
 
-class CBoundaryRelationList;
 class CFileWriteStream;
+
+namespace Splitter {
+
+class CBoundaryRelationList;
 
 class COSMWriter : public OSM::CDataWriter {
 public:
@@ -54,3 +57,5 @@ private:
     std::string m_openError;
     uint64_t m_nodes = 0, m_ways = 0, m_relations = 0;
 };
+
+}  // namespace Splitter

@@ -13,6 +13,8 @@
 #include "common/streams/FileSystem.h"
 #include "splitter/Log.h"
 
+namespace Splitter {
+
 const char* const kUsageText =
     "Usage: splitter [options] file.pbf\n\nAvailable options [defaults]:\n"
     "--admin-level|-al             \tWrite boundary relations             \t[0]\n"
@@ -326,3 +328,5 @@ bool ReportUnusedArguments(CSettings& settings, CLog& log)
     }
     return reported;
 }
+
+}  // namespace Splitter

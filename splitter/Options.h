@@ -7,6 +7,8 @@
 
 #include "common/base/GrowArray.h"
 
+namespace Splitter {
+
 class CLog;
 
 struct TOption {
@@ -78,3 +80,5 @@ bool GetFlagOption(CSettings& settings, const char* longName, const char* shortN
 // Logs "Wrong param" for every record no lookup matched and "Wrong key" for
 // every surplus positional. Returns true when anything was reported.
 bool ReportUnusedArguments(CSettings& settings, CLog& log);
+
+}  // namespace Splitter

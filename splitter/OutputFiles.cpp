@@ -7,6 +7,8 @@
 #include "common/streams/FileStream.h"
 #include "splitter/Options.h"
 
+namespace Splitter {
+
 std::string SafeFileName(std::string_view name)
 {
     std::string safe(name);
@@ -142,3 +144,5 @@ bool CheckOutputNames(const COutputPlan& plan, const CSettings& settings)
         std::puts("Output file names are not unique.");
     return unique;
 }
+
+}  // namespace Splitter

@@ -10,6 +10,8 @@
 #include "splitter/areas/Areas.h"
 
 class CFileWriteStream;
+namespace Splitter {
+
 struct CSettings;
 
 // Areas [first, last) that share one output file, labelled by label, and
@@ -63,3 +65,5 @@ bool CreateOutputFile(CFileWriteStream& out, const std::string& path);
 // each group and area. Otherwise prints every clash, naming both writers,
 // and returns false.
 bool CheckOutputNames(const COutputPlan& plan, const CSettings& settings);
+
+}  // namespace Splitter

@@ -14,6 +14,8 @@
 #include "splitter/clip/EdgeWaySearch.h"
 #include "splitter/clip/PassDistributor.h"
 
+namespace Splitter {
+
 namespace {
 
 // The output files of one pass. Unless the pass ends well, they are removed:
@@ -195,3 +197,5 @@ void CPassRunner::ReportOutsideNodes() const
         ids += (ids.empty() ? "" : ", ") + std::to_string(id);
     std::printf("The first of them: %s%s\n", ids.c_str(), outside->count > outside->first.Count() ? ", ..." : "");
 }
+
+}  // namespace Splitter

@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <memory>
 
-class CBoundaryRelationList;
 class CPBInputAdapter;
+
+namespace Splitter {
+
+class CBoundaryRelationList;
 class CLog;
 class COutputPlan;
 struct CSettings;
@@ -73,3 +76,5 @@ private:
     std::unique_ptr<CBoundaryRelationList> m_relations;
     bool m_relationsFailed = false;
 };
+
+}  // namespace Splitter

@@ -14,6 +14,8 @@
 #include "splitter/areas/AreaGeometry.h"
 #include "splitter/areas/PolygonDifference.h"
 
+namespace Splitter {
+
 namespace {
 
 constexpr std::string_view kPolyExtension = ".poly";
@@ -320,3 +322,5 @@ bool WriteAreasPoly(const std::string& outputDir, const std::string& title, cons
     }
     return out.Close() && created;
 }
+
+}  // namespace Splitter

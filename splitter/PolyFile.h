@@ -8,6 +8,8 @@
 #include "splitter/OutputFiles.h"
 #include "splitter/areas/Areas.h"
 
+namespace Splitter {
+
 // Replaces areas by the areas of the polygon file at path, or of every entry
 // of the directory at path whose name is longer than ".poly" and ends with it
 // in any case, taken in byte order of the names. polyName names the areas by
@@ -34,3 +36,5 @@ bool LoadPolyFile(const std::string& path, TSourceNames& sourceNames, TAreaList&
 // with nothing written when it is areas.poly, else after the other files.
 // Write failures throw TStreamException.
 bool WriteAreasPoly(const std::string& outputDir, const std::string& title, const COutputPlan& plan);
+
+}  // namespace Splitter

@@ -10,6 +10,8 @@
 #include "common/streams/FileStream.h"
 #include "splitter/OutputFiles.h"
 
+namespace Splitter {
+
 namespace {
 
 // Split-file integers count in steps of 180 map units (360 / 2^24 degree).
@@ -244,3 +246,5 @@ bool WriteSplitFile(const std::string& path, const TAreaList& areas)
     }
     return out.Close();
 }
+
+}  // namespace Splitter

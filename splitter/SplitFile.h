@@ -5,6 +5,8 @@
 
 #include "splitter/areas/Areas.h"
 
+namespace Splitter {
+
 // Replaces areas by the areas of the split file at path, all with the given
 // source. Returns false, after a line naming the file and why, when the file
 // cannot be opened or holds an area line that does not parse, whose edges lie
@@ -23,3 +25,5 @@ bool LoadSplitFile(const std::string& path, TAreaList& areas, const std::string*
 // degree lines. Returns false, after printing why, when the file cannot be
 // created; write failures throw TStreamException.
 bool WriteSplitFile(const std::string& path, const TAreaList& areas);
+
+}  // namespace Splitter

@@ -1,3 +1,3 @@
 #include "splitter/Driver.h"
 
-int main(int argc, char** argv) { return RunSplitter(argv + 1, argc - 1); }
+int main(int argc, char** argv) { return Splitter::RunSplitter(argv + 1, argc - 1); }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace Geometry {
+namespace Splitter::Geometry {
 
 namespace {
 
@@ -436,4 +436,4 @@ uint64_t CAreaLocator::BytesHeld() const
            m_unusualAt.CapacityBytes() + m_unusual.CapacityBytes();
 }
 
-}  // namespace Geometry
+}  // namespace Splitter::Geometry

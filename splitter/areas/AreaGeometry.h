@@ -8,7 +8,7 @@
 #include "common/rtree/Geo.h"
 #include "splitter/areas/Areas.h"
 
-namespace Geometry {
+namespace Splitter::Geometry {
 
 // b - a brought into the turn: the short way round, within +-180 degrees.
 inline int64_t LonDiff(int32_t a, int32_t b)
@@ -127,4 +127,4 @@ private:
     CGrowArray<int32_t> m_unusual;
 };
 
-}  // namespace Geometry
+}  // namespace Splitter::Geometry

@@ -14,6 +14,8 @@
 #include "splitter/areas/PolygonDifference.h"
 #include "splitter/areas/SplitCuts.h"
 
+namespace Splitter {
+
 namespace {
 
 // East-west extent modulo a full turn.
@@ -571,3 +573,5 @@ bool CAreaSplitter::Run(TAreaList& areas, CPBInputAdapter& input, bool processOu
     areas = std::move(m_areas);
     return true;
 }
+
+}  // namespace Splitter

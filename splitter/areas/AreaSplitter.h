@@ -8,8 +8,11 @@
 #include "splitter/areas/AreaGeometry.h"
 #include "splitter/areas/Areas.h"
 
-class CLog;
 class CPBInputAdapter;
+
+namespace Splitter {
+
+class CLog;
 
 // One run of the automatic split.
 class CAreaSplitter {
@@ -70,3 +73,5 @@ private:
     CGrowArray<TPoints> m_nodeLists;
     TPoints m_outerNodes;
 };
+
+}  // namespace Splitter

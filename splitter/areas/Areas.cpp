@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace Splitter {
+
 const std::string* AddSourceName(TSourceNames& names, std::string name)
 {
     names.PushBack(std::make_unique<std::string>(std::move(name)));
@@ -40,3 +42,5 @@ TRing RectangleRing(int32_t west, int32_t south, int32_t east, int32_t north)
     ring.PushBack({west, north});
     return ring;
 }
+
+}  // namespace Splitter

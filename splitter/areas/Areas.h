@@ -7,6 +7,8 @@
 #include "common/base/GrowArray.h"
 #include "common/rtree/Geo.h"
 
+namespace Splitter {
+
 // A closed ring: the last point repeats the first. Rings handed on to the
 // passes run clockwise (north up, east right).
 using TRing = CGrowArray<CGeoPoint>;
@@ -41,3 +43,5 @@ CGeoRect RingBounds(const TRing& ring);
 TRing RectangleRing(int32_t west, int32_t south, int32_t east, int32_t north);
 // Whether RectangleRing can make the ring of a rectangle from west to east.
 bool FitsRing(int32_t west, int32_t east);
+
+}  // namespace Splitter

@@ -14,7 +14,7 @@
 #include "common/rtree/RTree.h"
 #include "splitter/areas/AreaGeometry.h"
 
-namespace Geometry {
+namespace Splitter::Geometry {
 
 namespace {
 
@@ -533,4 +533,4 @@ EOverlap Difference(const RTree::CRTree& edgesOfA, CGrowArray<TRing>& result, co
     return EOverlap::kTrimmed;
 }
 
-}  // namespace Geometry
+}  // namespace Splitter::Geometry

@@ -11,7 +11,7 @@ namespace RTree {
 class CRTree;
 }
 
-namespace Geometry {
+namespace Splitter::Geometry {
 
 // Indexes the edges of ring: edge k (point k to k + 1) under the rectangle
 // from the smaller to the larger x and y of its ends.
@@ -33,4 +33,4 @@ enum class EOverlap { kApart, kTouching, kCovered, kTrimmed };
 // cannot be resolved, reported as kTouching.
 EOverlap Difference(const RTree::CRTree& edgesOfA, CGrowArray<TRing>& result, const TRing& b, TRing& a);
 
-}  // namespace Geometry
+}  // namespace Splitter::Geometry

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+namespace Splitter {
+
 namespace {
 
 // lround(cos(d degrees) * 2^30) for d = 0 .. 180.
@@ -142,3 +144,5 @@ void CutRing(const TRing& ring, bool longitude, int32_t s, CGrowArray<TRing>& lo
     Assemble(ring, low, longitude, longitude ? -1 : 1, lower);
     Assemble(ring, high, longitude, longitude ? 1 : -1, upper);
 }
+
+}  // namespace Splitter

@@ -8,6 +8,8 @@
 #include "common/base/GrowArray.h"
 #include "splitter/areas/Areas.h"
 
+namespace Splitter {
+
 // The cosine-scaled east-west extent of width w at latitude y, so that
 // "wider than tall" compares true distances.
 int64_t TrueWidth(uint32_t w, int32_t y);
@@ -22,3 +24,5 @@ uint64_t MedianCut(CGeoPoint* nodes, uint64_t n, bool longitude, int32_t& s);
 // with c <= s, upper ones with c >= s + 1, each closed along its line.
 // Appends nothing when the ring does not cross the line.
 void CutRing(const TRing& ring, bool longitude, int32_t s, CGrowArray<TRing>& lower, CGrowArray<TRing>& upper);
+
+}  // namespace Splitter

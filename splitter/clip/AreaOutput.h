@@ -7,6 +7,8 @@
 
 #include "common/OSM/DataWriter.h"
 
+namespace Splitter {
+
 // Objects the split creates (border nodes, pieces, closing ways, relations)
 // take their ids from here; areas that share a file share the counters.
 struct TAreaOutput {
@@ -23,3 +25,5 @@ struct TAreaOutput {
     bool shared = false;
     std::map<std::tuple<int64_t, int32_t, int32_t>, int64_t> crossings;
 };
+
+}  // namespace Splitter

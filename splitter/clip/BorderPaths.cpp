@@ -6,7 +6,7 @@
 #include "splitter/clip/ClipContext.h"
 #include "splitter/clip/ClipMath.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 using namespace detail;
 
@@ -157,4 +157,4 @@ uint32_t CAreaClipContext::BorderRing(const OSM::TWay& source)
     return index;
 }
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

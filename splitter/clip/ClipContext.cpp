@@ -8,7 +8,7 @@
 #include "splitter/clip/ClipMath.h"
 #include "splitter/clip/TagRules.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 using namespace detail;
 
@@ -443,4 +443,4 @@ void CAreaClipContext::CloseBetween(const TRingPiece& li, const TRingPiece& ej, 
         m_pieces.PopBack();
 }
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

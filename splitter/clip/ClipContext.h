@@ -12,7 +12,7 @@
 #include "splitter/clip/AreaOutput.h"
 #include "splitter/clip/ClipMath.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 // Where a piece meets the area border.
 struct TCrossing {
@@ -251,4 +251,4 @@ private:
     CGrowArray<uint32_t> m_found;  // reused edge query results
 };
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

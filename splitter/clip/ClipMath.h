@@ -7,7 +7,7 @@
 
 #include "splitter/areas/AreaGeometry.h"
 
-namespace Clip::detail {
+namespace Splitter::Clip::detail {
 
 constexpr double kFractionScale = 2147483648.0;  // 2^31
 constexpr double kTwoPi = 6.283185307179586;
@@ -34,4 +34,4 @@ inline double Along(TVector v, TVector d)
     return double(v.x) / double(d.x);
 }
 
-}  // namespace Clip::detail
+}  // namespace Splitter::Clip::detail

@@ -5,7 +5,7 @@
 #include "common/OSM/PBFReader.h"
 #include "common/OSM/PBInputAdapter.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 void CEdgeWaySearch::Find(CPBInputAdapter& input, CRunAreas& run, uint32_t groupSize, uint32_t capacityHint,
                           CLog& log)
@@ -61,4 +61,4 @@ uint64_t CEdgeWaySearch::BytesHeld() const
     return m_nodes.BytesHeld() + m_edgeWays.CapacityBytes() + m_run.BytesHeld();
 }
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

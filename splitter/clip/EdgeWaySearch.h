@@ -12,7 +12,7 @@
 
 class CPBInputAdapter;
 
-namespace Clip {
+namespace Splitter::Clip {
 
 class CEdgeWaySearch : public CMemoryHolder {
 public:
@@ -41,4 +41,4 @@ private:
     CGrowArray<OSM::TId> m_edgeWays;
 };
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

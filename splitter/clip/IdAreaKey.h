@@ -5,7 +5,7 @@
 
 #include "common/OSM/Entities.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 // An OSM id paired with a pass area: id << 16 | area, the area in the low 16
 // bits read back as signed (0xFFFF, read as -1, is no area). Ids must fit in
@@ -21,4 +21,4 @@ inline TIdAreaKey MakeKey(OSM::TId id, int32_t area) { return TIdAreaKey(uint64_
 inline OSM::TId KeyId(TIdAreaKey key) { return key >> 16; }
 inline int32_t KeyArea(TIdAreaKey key) { return int16_t(uint16_t(key & 0xFFFF)); }
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

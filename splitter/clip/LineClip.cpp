@@ -8,7 +8,7 @@
 #include "splitter/clip/ClipMath.h"
 #include "splitter/clip/TagRules.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 using namespace detail;
 
@@ -268,4 +268,4 @@ uint32_t CAreaClipContext::FinishLine(const OSM::TWay& way, uint64_t first, uint
 }
 
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

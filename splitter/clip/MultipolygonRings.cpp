@@ -9,7 +9,7 @@
 #include "splitter/Log.h"
 #include "splitter/areas/AreaGeometry.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 namespace {
 
@@ -312,4 +312,4 @@ void NestRings(const CGrowArray<TRing>& shapes, CGrowArray<TRingWay>& rings)
         }
 }
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

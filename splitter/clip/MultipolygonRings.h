@@ -5,7 +5,7 @@
 #include "common/OSM/Entities.h"
 #include "splitter/clip/ClipContext.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 // Joins the way members of relation into closed rings, each turned so that
 // the polygon lies to its right, and appends their ways to rings, ring after
@@ -35,4 +35,4 @@ void AssembleRings(const OSM::TRelation& relation, const CGrowArray<OSM::TWay>& 
 // shapes[r] holds ring r's points, as AssembleRings gives them.
 void NestRings(const CGrowArray<TRing>& shapes, CGrowArray<TRingWay>& rings);
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

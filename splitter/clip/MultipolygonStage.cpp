@@ -8,7 +8,7 @@
 #include "splitter/clip/PassDistributor.h"
 #include "splitter/clip/TagRules.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 // Stage 7: rings of the multipolygons that cross borders.
 void CPassDistributor::ClipMultipolygons()
@@ -160,4 +160,4 @@ void CPassDistributor::HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingW
     }
 }
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

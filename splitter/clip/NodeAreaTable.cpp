@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace Clip {
+namespace Splitter::Clip {
 
 void CNodeAreaTable::Finish()
 {
@@ -52,4 +52,4 @@ int32_t CNodeAreaTable::Find(OSM::TId id) const
     return AreaOf(FindKey(id));
 }
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

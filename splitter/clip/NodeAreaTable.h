@@ -6,7 +6,7 @@
 #include "common/base/GrowArray.h"
 #include "splitter/clip/IdAreaKey.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 // One key per node, sorted once, and a directory of buckets over the id
 // range that narrows each search to the few keys of one bucket: a lookup
@@ -54,4 +54,4 @@ private:
     uint32_t m_shift = 0;  // a bucket holds the ids m_minId + (b << m_shift) onwards
 };
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

@@ -12,7 +12,7 @@
 #include "splitter/clip/StageTools.h"
 #include "splitter/clip/TagRules.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 using detail::Contains;
 using detail::ReadStage;
@@ -333,4 +333,4 @@ void CPassDistributor::WriteClippedWays()
     m_nodes->FreeWanted();
 }
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

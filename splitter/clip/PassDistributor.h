@@ -21,7 +21,7 @@ namespace OSM {
 class CPBFReaderAdapter;
 }
 
-namespace Clip {
+namespace Splitter::Clip {
 
 
 // One entry per way and area it was cut into.
@@ -190,4 +190,4 @@ private:
     OSM::TId m_maxWayId = 0, m_maxRelationId = 0;
 };
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

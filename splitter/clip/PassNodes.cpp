@@ -5,7 +5,7 @@
 
 #include "common/OSM/PBFReader.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 using detail::Contains;
 using detail::ReadStage;
@@ -202,4 +202,4 @@ void CPassNodes::ReadPoints(OSM::CPBFReaderAdapter& reader)
     m_nodeBlocks.Free();
 }
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

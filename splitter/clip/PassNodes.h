@@ -17,7 +17,7 @@ namespace OSM {
 class CPBFReaderAdapter;
 }
 
-namespace Clip {
+namespace Splitter::Clip {
 
 class CPassNodes : public CNodeIndex {
 public:
@@ -110,4 +110,4 @@ private:
     TOutsideNodes m_outside;
 };
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

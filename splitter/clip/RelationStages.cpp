@@ -6,7 +6,7 @@
 #include "splitter/clip/PassDistributor.h"
 #include "splitter/clip/StageTools.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 using detail::Contains;
 using detail::LowerBound;
@@ -237,4 +237,4 @@ void CPassDistributor::WriteNewMultipolygons()
     }
 }
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

@@ -4,7 +4,7 @@
 
 #include "splitter/clip/ClipContext.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 CRunAreas::CRunAreas(const TRing* const* polygons, uint32_t count)
 {
@@ -34,4 +34,4 @@ uint64_t CRunAreas::NodeCount(uint32_t first, uint32_t count) const
     return sum;
 }
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

@@ -9,7 +9,7 @@
 #include "splitter/areas/AreaGeometry.h"
 #include "splitter/areas/Areas.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 // The input's nodes that lie in no area of the run, and so in no tile.
 struct TOutsideNodes {
@@ -77,4 +77,4 @@ private:
     bool m_outsideCounted = false;
 };
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

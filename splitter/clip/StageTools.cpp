@@ -4,7 +4,7 @@
 
 #include "splitter/clip/IdAreaKey.h"
 
-namespace Clip::detail {
+namespace Splitter::Clip::detail {
 
 void CheckKeyId(OSM::TId id)
 {
@@ -40,4 +40,4 @@ void SeekFirstBlock(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind)
     reader.StepBack();
 }
 
-}  // namespace Clip::detail
+}  // namespace Splitter::Clip::detail

@@ -12,7 +12,7 @@
 #include "common/base/GrowArray.h"
 #include "splitter/Log.h"
 
-namespace Clip::detail {
+namespace Splitter::Clip::detail {
 
 template <typename T, typename Key>
 const T* LowerBound(const CGrowArray<T>& table, Key key)
@@ -123,4 +123,4 @@ void ReadWanted(OSM::CPBFReaderAdapter& reader, OSM::EEntityType kind, const CGr
     }
 }
 
-}  // namespace Clip::detail
+}  // namespace Splitter::Clip::detail

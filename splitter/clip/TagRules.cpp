@@ -6,7 +6,7 @@
 #include <iterator>
 #include <string_view>
 
-namespace Clip {
+namespace Splitter::Clip {
 
 bool IsLineFeatureTag(const OSM::TTag& tag)
 {
@@ -95,4 +95,4 @@ bool QualifiesAsMultipolygon(const OSM::TRelation& relation)
     return boundary != nullptr && *boundary == "administrative" && LeadingInteger(relation.FindTag("admin_level")) > 2;
 }
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

@@ -4,7 +4,7 @@
 
 #include "common/OSM/Entities.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 // Whether tag makes a way a line feature of its own (a road, a railway, a
 // fence, a coastline): such a way must not be extended along a border.
@@ -28,4 +28,4 @@ void KeepOnlyBoundaryTags(CGrowArray<OSM::TTag>& tags);
 // town's).
 bool QualifiesAsMultipolygon(const OSM::TRelation& relation);
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

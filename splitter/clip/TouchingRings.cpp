@@ -5,7 +5,7 @@
 
 #include "splitter/clip/ClipContext.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 namespace {
 
@@ -225,4 +225,4 @@ void CAreaClipContext::SimplifyRings(const CGrowArray<TCopyWay>& ways, const OSM
     absorbed.Erase(uint64_t(std::unique(absorbed.begin(), absorbed.end()) - absorbed.begin()), absorbed.Count());
 }
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

@@ -6,7 +6,7 @@
 #include "splitter/clip/TagRules.h"
 #include "splitter/clip/StageTools.h"
 
-namespace Clip {
+namespace Splitter::Clip {
 
 using detail::Contains;
 using detail::Sort;
@@ -195,4 +195,4 @@ void CPassDistributor::ClipWays()
     m_clippedWays.ShrinkToFit();
 }
 
-}  // namespace Clip
+}  // namespace Splitter::Clip

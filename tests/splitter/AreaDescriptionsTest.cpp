@@ -9,6 +9,8 @@
 #include "splitter/OutputFiles.h"
 #include "tests/support/TestSupport.h"
 
+using namespace Splitter;
+
 namespace {
 
 // Both description formats of one area over the unit square in degrees; in

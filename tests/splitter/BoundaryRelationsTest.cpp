@@ -10,6 +10,8 @@
 #include "tests/splitter/clip/PassHarness.h"
 #include "tests/support/TestSupport.h"
 
+using namespace Splitter;
+
 namespace {
 
 using namespace test;

@@ -17,6 +17,8 @@
 #include "tests/splitter/clip/PassHarness.h"
 #include "tests/support/TestSupport.h"
 
+using namespace Splitter;
+
 namespace {
 
 using namespace test;

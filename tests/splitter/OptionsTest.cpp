@@ -9,6 +9,8 @@
 
 #include "tests/support/TestSupport.h"
 
+using namespace Splitter;
+
 namespace {
 
 // The settings args parse into, or what the parser printed (time stamps

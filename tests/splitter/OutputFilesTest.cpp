@@ -7,6 +7,8 @@
 #include "splitter/Options.h"
 #include "tests/support/TestSupport.h"
 
+using namespace Splitter;
+
 namespace {
 
 // Areas of one source share a file only with multi-contour. Names from

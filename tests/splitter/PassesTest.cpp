@@ -8,6 +8,8 @@
 #include "splitter/Options.h"
 #include "splitter/OutputFiles.h"
 
+using namespace Splitter;
+
 namespace {
 
 TEST(Passes, GroupsSharingAFileAreNeverSplit)

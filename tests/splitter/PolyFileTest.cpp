@@ -9,6 +9,8 @@
 #include "splitter/Options.h"
 #include "tests/support/TestSupport.h"
 
+using namespace Splitter;
+
 namespace {
 
 const char kSquare[] = "germany\n1\n   0.0   0.0\n   0.0   1.0\n   1.0   1.0\n   1.0   0.0\n   0.0   0.0\nEND\nEND\n";

@@ -9,6 +9,8 @@
 
 #include "tests/support/TestSupport.h"
 
+using namespace Splitter;
+
 namespace {
 
 // Degree lines win where they parse, with any blanks between '#' and ':',

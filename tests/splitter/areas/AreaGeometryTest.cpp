@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Splitter;
+
 // Points print as "x,y" in failure messages.
 static void PrintTo(const CGeoPoint& p, std::ostream* os) { *os << p.x << "," << p.y; }
 

@@ -13,6 +13,8 @@
 #include "tests/splitter/clip/PassHarness.h"
 #include "tests/support/TestSupport.h"
 
+using namespace Splitter;
+
 namespace {
 
 using namespace test;

@@ -11,6 +11,8 @@
 #include "splitter/clip/ClipContext.h"
 #include "tests/splitter/clip/PassHarness.h"
 
+using namespace Splitter;
+
 namespace {
 
 using namespace test;

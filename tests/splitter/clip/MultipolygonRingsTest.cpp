@@ -13,6 +13,8 @@
 #include "splitter/clip/MultipolygonRings.h"
 #include "tests/support/TestSupport.h"
 
+using namespace Splitter;
+
 namespace {
 
 using namespace Clip;

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Splitter;
+
 namespace {
 
 // Every id of the set, twice, its neighbours and ids beyond its ends are

@@ -20,6 +20,8 @@
 #include "splitter/clip/PassDistributor.h"
 #include "tests/support/TestSupport.h"
 
+using namespace Splitter;
+
 namespace test {
 
 TTestNode NodeAt(int64_t id, double lon, double lat, TTags tags)

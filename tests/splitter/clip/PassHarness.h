@@ -19,6 +19,8 @@
 
 namespace test {
 
+using namespace Splitter;
+
 using TTags = TTagList;
 
 // A node at lon, lat in degrees; block granularity 100 nanodegrees.

@@ -8,6 +8,8 @@
 
 #include "splitter/clip/TagRules.h"
 
+using namespace Splitter;
+
 namespace {
 
 using TTags = std::vector<std::pair<std::string, std::string>>;
