@@ -17,10 +17,7 @@ repeats=${2:-3}
 ring_ways=${3:-8000}
 poly_vertices=${4:-4000}
 splitter=$build/splitter/splitter64
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 source "$here/measure.sh"
-before_run() { rm -rf "$work/out" && mkdir -p "$work/out"; }
 
 make_inputs() { /usr/bin/python3 "$here/make_algorithm_inputs.py" "$@"; }
 for scale in 1 10; do

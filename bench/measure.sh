@@ -1,5 +1,8 @@
-# Sourced by the benchmark scripts. Needs $work (a scratch directory) and
-# $repeats. A before_run function, when defined, runs ahead of every run.
+# Sourced by the benchmark scripts. Needs $repeats. Makes the scratch
+# directory $work, removed on exit; before every run $work/out is emptied.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+before_run() { rm -rf "$work/out" && mkdir -p "$work/out"; }
 
 # measure NAME COMMAND...: runs the command $repeats times and records the
 # medians "wall-seconds cpu-seconds peak-KiB" in $work/NAME (CPU time is user
@@ -9,7 +12,7 @@ measure() {
     shift
     : >"$work/$name.runs"
     for _ in $(seq "$repeats"); do
-        if declare -F before_run >/dev/null; then before_run; fi
+        before_run
         /usr/bin/time -v -o "$work/time" "$@" >/dev/null 2>&1
         awk -F': ' '/Elapsed \(wall clock\)/ {n = split($2, t, ":"); w = 0; for (i = 1; i <= n; i++) w = w * 60 + t[i]}
                     /User time/ {c += $2} /System time/ {c += $2} /Maximum resident set size/ {m = $2}

@@ -13,10 +13,7 @@ repeats=${2:-3}
 small=${3:-8}
 large=${4:-32}
 splitter=$build/splitter/splitter64
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 source "$here/measure.sh"
-before_run() { rm -rf "$work/out" && mkdir -p "$work/out"; }
 mkdir -p "$here/data"
 
 declare -A nodes

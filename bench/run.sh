@@ -9,11 +9,8 @@ build=${1:-$here/../build}
 input=${2:-$here/../../shared/data/malta.osm.pbf}
 repeats=${3:-5}
 splitter=$build/splitter/splitter64
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 
 source "$here/measure.sh"
-before_run() { rm -rf "$work/out" && mkdir -p "$work/out"; }
 
 nodes=$(osmium fileinfo -e -g data.count.nodes "$input")
 max_nodes=$(( nodes / 16 + 1 ))  # about 16 areas

@@ -13,10 +13,7 @@ shift $(( $# < 2 ? $# : 2 ))
 copies=("${@:-8 32}")
 splitter=$build/splitter/splitter64
 data=$here/../../shared/data
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 source "$here/measure.sh"
-before_run() { rm -rf "$work/out" && mkdir -p "$work/out"; }
 mkdir -p "$here/data"
 
 printf '%-28s %6s %9s %9s %7s %10s\n' input tiles "split s" "cat s" ratio "peak MiB"

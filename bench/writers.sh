@@ -10,8 +10,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 bench=${1:-$here/../build/bench/write_bench}
 input=${2:-$here/../../shared/data/malta.osm.pbf}
 repeats=${3:-5}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 
 source "$here/measure.sh"
 line() { printf '  %-22s %6.3f s wall  %6.3f s cpu  %5d MiB\n' "$1" "$(field "$2" 1)" "$(field "$2" 2)" $(( $(field "$2" 3) / 1024 )); }

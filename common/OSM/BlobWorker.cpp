@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "common/OSM/StopThreads.h"
+
 namespace OSM {
 
 CBlobWorker& CBlobWorker::Instance()
@@ -18,16 +20,7 @@ CBlobWorker::CBlobWorker(unsigned threads) : m_maxQueued(kQueuedPerThread * thre
         m_threads.emplace_back([this] { Run(); });
 }
 
-CBlobWorker::~CBlobWorker()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopping = true;
-    }
-    m_changed.notify_all();
-    for (std::thread& thread : m_threads)
-        thread.join();
-}
+CBlobWorker::~CBlobWorker() { StopThreads(m_mutex, m_changed, m_stopping, m_threads); }
 
 void CBlobWorker::Submit(TTicket& ticket, std::function<void()> job)
 {

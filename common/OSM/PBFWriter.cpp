@@ -71,6 +71,10 @@ struct CPBFWriter::TScratch {
     void AddRelations();
     template <typename TMessage>
     void AddHead(const TEntry& e, TMessage& message) const;
+    // One group of a message per entry: made by add, given the head every
+    // entity has, then filled by fill.
+    template <typename TEntries, typename Add, typename Fill>
+    void AddGroup(const TEntries& entries, Add&& add, Fill&& fill);
 
     void Clear()
     {
@@ -143,20 +147,10 @@ CFileWriteStream& CPBFWriter::CompletedStream()
 
 void CPBFWriter::Close()
 {
-    if (!m_stream.IsOpen())
-        return;
-    try {
+    m_stream.FinishAndClose([this] {
         Complete();
         CompletedStream();
-    } catch (const TStreamException&) {
-        try {
-            m_stream.Close();
-        } catch (const TStreamException&) {
-            // The first failure is the one to report.
-        }
-        throw;
-    }
-    m_stream.Close();
+    });
 }
 
 CPBFWriter::TString CPBFWriter::Intern(std::string_view s)
@@ -459,43 +453,50 @@ void CPBFWriter::TScratch::AddHead(const TEntry& e, TMessage& message) const
     info->set_user_sid(index[e.user]);
 }
 
-void CPBFWriter::TScratch::AddWays()
+template <typename TEntries, typename Add, typename Fill>
+void CPBFWriter::TScratch::AddGroup(const TEntries& entries, Add&& add, Fill&& fill)
 {
-    if (ways.Empty())
+    if (entries.Empty())
         return;
     OSMPBF::PrimitiveGroup* group = block.add_primitivegroup();
-    for (const TWayEntry& w : ways) {
-        OSMPBF::Way* way = group->add_ways();
-        AddHead(w, *way);
-        way->mutable_refs()->Reserve(int(w.refCount));
-        TId last = 0;
-        for (uint64_t r = w.firstRef; r < w.firstRef + w.refCount; ++r) {
-            way->add_refs(refs[r] - last);
-            last = refs[r];
-        }
+    for (const auto& entry : entries) {
+        auto* message = add(*group);
+        AddHead(entry, *message);
+        fill(entry, *message);
     }
+}
+
+void CPBFWriter::TScratch::AddWays()
+{
+    AddGroup(
+        ways, [](OSMPBF::PrimitiveGroup& group) { return group.add_ways(); },
+        [&](const TWayEntry& w, OSMPBF::Way& way) {
+            way.mutable_refs()->Reserve(int(w.refCount));
+            TId last = 0;
+            for (uint64_t r = w.firstRef; r < w.firstRef + w.refCount; ++r) {
+                way.add_refs(refs[r] - last);
+                last = refs[r];
+            }
+        });
 }
 
 void CPBFWriter::TScratch::AddRelations()
 {
-    if (relations.Empty())
-        return;
-    OSMPBF::PrimitiveGroup* group = block.add_primitivegroup();
-    for (const TRelationEntry& r : relations) {
-        OSMPBF::Relation* relation = group->add_relations();
-        AddHead(r, *relation);
-        relation->mutable_roles_sid()->Reserve(int(r.memberCount));
-        relation->mutable_memids()->Reserve(int(r.memberCount));
-        relation->mutable_types()->Reserve(int(r.memberCount));
-        TId last = 0;
-        for (uint64_t m = r.firstMember; m < r.firstMember + r.memberCount; ++m) {
-            const TMemberEntry& member = members[m];
-            relation->add_roles_sid(int32_t(index[member.role]));
-            relation->add_memids(member.ref - last);
-            last = member.ref;
-            relation->add_types(OSMPBF::Relation::MemberType(member.type));
-        }
-    }
+    AddGroup(
+        relations, [](OSMPBF::PrimitiveGroup& group) { return group.add_relations(); },
+        [&](const TRelationEntry& r, OSMPBF::Relation& relation) {
+            relation.mutable_roles_sid()->Reserve(int(r.memberCount));
+            relation.mutable_memids()->Reserve(int(r.memberCount));
+            relation.mutable_types()->Reserve(int(r.memberCount));
+            TId last = 0;
+            for (uint64_t m = r.firstMember; m < r.firstMember + r.memberCount; ++m) {
+                const TMemberEntry& member = members[m];
+                relation.add_roles_sid(int32_t(index[member.role]));
+                relation.add_memids(member.ref - last);
+                last = member.ref;
+                relation.add_types(OSMPBF::Relation::MemberType(member.type));
+            }
+        });
 }
 
 void CPBFWriter::CheckBlockSize(TScratch& scratch)

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/OSM/PBFReader.h"
+#include "common/OSM/StopThreads.h"
 
 namespace OSM {
 
@@ -37,16 +38,7 @@ CReadAhead::CReadAhead(CPBInputAdapter& source, uint64_t start, uint32_t depth, 
         m_threads.emplace_back([this] { Run(); });
 }
 
-CReadAhead::~CReadAhead()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_quit = true;
-    }
-    m_changed.notify_all();
-    for (std::thread& thread : m_threads)
-        thread.join();
-}
+CReadAhead::~CReadAhead() { StopThreads(m_mutex, m_changed, m_quit, m_threads); }
 
 void CReadAhead::Frame(TSlot& slot)
 {

@@ -147,19 +147,7 @@ void CXMLWriter::Complete()
 
 void CXMLWriter::Close()
 {
-    if (!m_stream.IsOpen())
-        return;
-    try {
-        Complete();
-    } catch (const TStreamException&) {
-        try {
-            m_stream.Close();
-        } catch (const TStreamException&) {
-            // The first failure is the one to report.
-        }
-        throw;
-    }
-    m_stream.Close();
+    m_stream.FinishAndClose([this] { Complete(); });
 }
 
 void CXMLWriter::NumberAttribute(std::string_view name, int64_t value)

@@ -146,6 +146,27 @@ public:
     // could not be written; the streams stay open either way.
     static void SyncAll(CFileWriteStream* const* streams, uint64_t count);
 
+    // Runs finish, which writes the file's last bytes, then closes the file.
+    // When finish throws TStreamException the file is closed all the same
+    // and the first failure leaves. Nothing when no file is open.
+    template <typename Finish>
+    void FinishAndClose(Finish&& finish)
+    {
+        if (!IsOpen())
+            return;
+        try {
+            finish();
+        } catch (const TStreamException&) {
+            try {
+                Close();
+            } catch (const TStreamException&) {
+                // The first failure is the one to report.
+            }
+            throw;
+        }
+        Close();
+    }
+
 private:
     void WriteRaw(const void* data, uint64_t n);
     void FlushBuffer();

@@ -52,6 +52,33 @@ TRing CleanPolygon(const TRing& polygon)
     return ring;
 }
 
+// Of count crossings, entering(j) giving the j-th or null where there is
+// none, the index of the first one clockwise from from along a border of
+// edges edges, or -1. At from's own place a crossing of a larger angle comes
+// after a full turn; of two at one distance the one nearer its edge's start.
+template <typename Entering>
+int64_t FirstClockwise(const TCrossing& from, uint32_t count, uint32_t edges, Entering&& entering)
+{
+    int64_t best = -1;
+    uint64_t bestDistance = 0;
+    uint32_t bestFraction = 0;
+    for (uint32_t j = 0; j < count; ++j) {
+        const TCrossing* to = entering(j);
+        if (to == nullptr)
+            continue;
+        uint64_t distance = (uint32_t(to->edge) + edges - uint32_t(from.edge)) % edges;
+        if (to->edge == from.edge &&
+            (to->fraction < from.fraction || (to->fraction == from.fraction && to->angle > from.angle)))
+            distance += edges;
+        if (best < 0 || distance < bestDistance || (distance == bestDistance && to->fraction < bestFraction)) {
+            best = j;
+            bestDistance = distance;
+            bestFraction = to->fraction;
+        }
+    }
+    return best;
+}
+
 }  // namespace
 
 TRing CAreaClipContext::CleanPolygon(const TRing& polygon) { return Clip::CleanPolygon(polygon); }
@@ -166,32 +193,19 @@ void CAreaClipContext::ClosePieces(uint32_t first, uint32_t count, bool highway)
     came.Reserve(count);
     for (uint32_t i = first; i < first + count; ++i)
         came.PushBack(m_pieces[i].way.nodeRefs);
-    const uint32_t edges = EdgeCount();
     for (uint32_t i = first; i < first + count; ++i) {
         if (!m_pieces[i].end.HasEdge() || m_pieces[i].way.nodeRefs.Empty())
             continue;
         const TCrossing from = m_pieces[i].end;
         // The piece whose start comes first going clockwise from here.
-        int64_t best = -1;
-        uint64_t bestDistance = 0;
-        for (uint32_t j = first; j < first + count; ++j) {
-            const TCrossing& to = m_pieces[j].start;
-            if (!to.HasEdge() || m_pieces[j].way.nodeRefs.Empty())
-                continue;
-            uint64_t distance = (uint32_t(to.edge) + edges - uint32_t(from.edge)) % edges;
-            if (to.edge == from.edge &&
-                (to.fraction < from.fraction || (to.fraction == from.fraction && to.angle > from.angle)))
-                distance += edges;
-            if (best < 0 || distance < bestDistance ||
-                (distance == bestDistance && to.fraction < m_pieces[uint32_t(best)].start.fraction)) {
-                best = j;
-                bestDistance = distance;
-            }
-        }
+        const int64_t best = FirstClockwise(from, count, EdgeCount(), [&](uint32_t j) -> const TCrossing* {
+            const TPiece& piece = m_pieces[first + j];
+            return piece.start.HasEdge() && !piece.way.nodeRefs.Empty() ? &piece.start : nullptr;
+        });
         if (best < 0)
             continue;
         TPiece& leaving = m_pieces[i];
-        TPiece& entering = m_pieces[uint32_t(best)];
+        TPiece& entering = m_pieces[first + uint32_t(best)];
         TCrossing a = leaving.end, b = entering.start;
         uint64_t keep = BorderWalk(leaving.way, leaving.way.nodeRefs.Count() - 1, true, true, a, b);
         leaving.way.nodeRefs.Resize(keep + 1);
@@ -351,24 +365,10 @@ const TCrossing& CAreaClipContext::EnteringOf(const TRingPiece& p) const
 
 int64_t CAreaClipContext::NextClockwise(const TRingPiece* pieces, uint32_t count, const TCrossing& from) const
 {
-    const uint32_t edges = EdgeCount();
-    int64_t best = -1;
-    uint64_t bestDistance = 0;
-    for (uint32_t j = 0; j < count; ++j) {
+    return FirstClockwise(from, count, EdgeCount(), [&](uint32_t j) -> const TCrossing* {
         const TCrossing& to = EnteringOf(pieces[j]);
-        if (!to.HasEdge() || m_pieces[pieces[j].index].way.nodeRefs.Empty())
-            continue;
-        uint64_t distance = (uint32_t(to.edge) + edges - uint32_t(from.edge)) % edges;
-        if (to.edge == from.edge &&
-            (to.fraction < from.fraction || (to.fraction == from.fraction && to.angle > from.angle)))
-            distance += edges;
-        if (best < 0 || distance < bestDistance ||
-            (distance == bestDistance && to.fraction < EnteringOf(pieces[uint32_t(best)]).fraction)) {
-            best = j;
-            bestDistance = distance;
-        }
-    }
-    return best;
+        return to.HasEdge() && !m_pieces[pieces[j].index].way.nodeRefs.Empty() ? &to : nullptr;
+    });
 }
 
 uint32_t CAreaClipContext::CloseRingPieces(const TRingPiece* pieces, uint32_t count, const TRingWay* ring,
