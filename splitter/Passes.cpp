@@ -135,12 +135,16 @@ uint32_t CPassRunner::Run(CPBInputAdapter& input, uint32_t first)
     const auto passAreas = uint32_t(end - first);
 
     // A pass cuts every way that crosses a border anywhere, so that a way
-    // crossing its areas reaches them wherever the way's nodes lie. The ways
-    // are found in groups of a full pass, whatever this job's range.
-    if (passAreas < m_plan.Areas().Count() && m_run->EdgeWays() == nullptr) {
+    // crossing its areas reaches them wherever the way's nodes lie. Those of
+    // the other areas are found first, in groups of two full passes: a
+    // group's table holds about half what a pass holds per node. The first
+    // pass finds its own while it reads.
+    const bool searches = passAreas < m_plan.Areas().Count() && m_run->EdgeWays() == nullptr;
+    if (searches) {
         const auto groupSize = uint32_t(std::min<uint64_t>({m_settings.maxAreas, Clip::kMaxPassAreas, m_maxFiles}));
         BeginProgress("Finding the ways that cross borders");
-        Clip::CEdgeWaySearch::Find(input, *m_run, std::max(groupSize, passAreas), m_settings.reserveNodes, m_log);
+        Clip::CEdgeWaySearch::Find(input, *m_run, std::min(2 * std::max(groupSize, passAreas), Clip::kMaxPassAreas),
+                                   first, first + passAreas, m_settings.reserveNodes, m_log);
     }
     m_log.Format("Clipping areas %u - %u...", first, first + passAreas - 1);
     BeginProgress("Areas " + std::to_string(first) + " - " + std::to_string(first + passAreas - 1) + " of " +
@@ -148,8 +152,11 @@ uint32_t CPassRunner::Run(CPBInputAdapter& input, uint32_t first)
     bool done;
     {
         Clip::CPassDistributor pass;
-        done = pass.Run(input, {m_run.get(), first, passAreas, areaOutputs.Data(), m_timestamp, m_settings.reserveNodes},
+        done = pass.Run(input,
+                        {m_run.get(), first, passAreas, areaOutputs.Data(), m_timestamp, m_settings.reserveNodes, searches},
                         m_log);
+        if (done && searches)
+            m_run->AddEdgeWays(pass.SpanningWays());
         if (done && m_run->OutsideNodes() == nullptr)
             m_run->SetOutsideNodes(std::move(pass.OutsideNodes()));
     }

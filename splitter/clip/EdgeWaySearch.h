@@ -16,12 +16,17 @@ namespace Splitter::Clip {
 
 class CEdgeWaySearch : public CMemoryHolder {
 public:
-    // Finds the run's edge ways for passes of at most groupSize areas,
-    // reading the nodes and ways once per group of that many areas, and
-    // hands them to run with each area's node count. Reading and memory
-    // failures leave as exceptions, a malformed input as
-    // OSM::CDataReader::CBadFileException; run is then unchanged.
-    static void Find(CPBInputAdapter& input, CRunAreas& run, uint32_t groupSize, uint32_t capacityHint, CLog& log);
+    // Finds the ways whose nodes lie in more than one area of the run, or in
+    // one and outside, reading the nodes and ways once per group of at most
+    // groupSize areas, and hands them to run with every area's node count.
+    // Which areas share a group changes nothing but the number of readings.
+    // The areas from skipFirst to skipEnd - 1 are left out: the pass that
+    // writes them finds their ways itself (CPassDistributor::SpanningWays),
+    // and must hand them to run too. Reading and memory failures leave as
+    // exceptions, a malformed input as OSM::CDataReader::CBadFileException;
+    // run is then unchanged.
+    static void Find(CPBInputAdapter& input, CRunAreas& run, uint32_t groupSize, uint32_t skipFirst,
+                     uint32_t skipEnd, uint32_t capacityHint, CLog& log);
 
     uint64_t BytesHeld() const override;
 
@@ -31,9 +36,9 @@ private:
         : m_run(run), m_first(first), m_count(count), m_nodes(run, first, count)
     {
     }
-    // Appends the group's edge ways to ways, and adds the nodes of each of
-    // its areas to counts (indexed by the run's areas).
-    void Search(CPBInputAdapter& input, CGrowArray<OSM::TId>& ways, CGrowArray<uint64_t>& counts, CLog& log);
+    // Appends the group's edge ways to ways; with counts, counts there the
+    // nodes of every area of the run.
+    void Search(CPBInputAdapter& input, CGrowArray<OSM::TId>& ways, uint64_t* counts, CLog& log);
 
     const CRunAreas& m_run;
     const uint32_t m_first, m_count;

@@ -35,6 +35,7 @@ uint64_t CPassDistributor::BytesHeld() const
     // What the pass's tables hold reserved; a set node holds a key and three
     // links and a colour.
     return (m_nodes ? m_nodes->BytesHeld() : 0) + m_relationWays.CapacityBytes() + m_edgeWays.CapacityBytes() +
+           m_spanningWays.CapacityBytes() +
            m_edgeMultipolygonWays.CapacityBytes() + m_points.CapacityBytes() + m_clippedWays.CapacityBytes() +
            m_ringPieces.CapacityBytes() + m_storedWays.CapacityBytes() + m_edgeMultipolygons.CapacityBytes() +
            m_edgeWayCopies.CapacityBytes() + m_wayBlocks.CapacityBytes() + m_relationAreas.size() * 40 +
@@ -58,6 +59,7 @@ void CPassDistributor::Prepare(const TPassPlan& plan, CLog& log)
     m_run = plan.run;
     m_areaCount = plan.count;
     m_outputs = plan.outputs;
+    m_keepsSpanningWays = plan.keepsSpanningWays;
     m_nodes = std::make_unique<CPassNodes>(*plan.run, plan.first, plan.count);
 
     m_contexts.Reserve(plan.count);
@@ -184,6 +186,8 @@ void CPassDistributor::EdgeWays(OSM::CPBFReaderAdapter& reader)
         if (refs.Count() >= 2) {
             int32_t first;
             edge = m_nodes->SpansAreas(refs, first);
+            if (edge && m_keepsSpanningWays)
+                m_spanningWays.PushBack(id);
             // A way through no area's nodes that runs across an area is cut too.
             if (!edge && first < 0 && m_nodes->HasStrayNodes())
                 edge = CrossesAnArea(refs);
@@ -195,6 +199,7 @@ void CPassDistributor::EdgeWays(OSM::CPBFReaderAdapter& reader)
         return m_edgeWays.Count();
     });
     SortAndShrink(m_edgeWays);
+    SortAndShrink(m_spanningWays);
     m_edgeWayCopies.ShrinkToFit();
     m_nodes->FreeStrayNodes();
 }

@@ -56,6 +56,9 @@ struct TPassPlan {
     TAreaOutput* const* outputs;
     int64_t timestamp;      // milliseconds, carried by the objects the pass makes
     uint64_t capacityHint;  // nodes to make room for when the run has no count
+    // Keep SpanningWays: the run's search for edge ways left this pass's
+    // areas out.
+    bool keepsSpanningWays = false;
 };
 
 class CPassDistributor : public CMemoryHolder {
@@ -74,6 +77,11 @@ public:
     // How many node positions the first reading of nodes keeps for
     // clipping (CPassNodes::SetKeptPointLimit). Set before Run.
     void SetKeptPointLimit(uint64_t nodes) { m_keptPointLimit = nodes; }
+
+    // With TPassPlan::keepsSpanningWays, the ways whose nodes lie in more
+    // than one area of the pass, or in one and outside, sorted, as
+    // CEdgeWaySearch finds them for other areas.
+    const CGrowArray<OSM::TId>& SpanningWays() const { return m_spanningWays; }
 
     // The input's nodes in no area of the run, as Run met them.
     TOutsideNodes& OutsideNodes() { return m_nodes->OutsideNodes(); }
@@ -168,6 +176,8 @@ private:
     std::unique_ptr<CPassNodes> m_nodes;
     uint64_t m_keptPointLimit = CPassNodes::kKeptPointBytes / sizeof(uint64_t);
     CGrowArray<OSM::TId> m_edgeWays;
+    CGrowArray<OSM::TId> m_spanningWays;
+    bool m_keepsSpanningWays = false;
     CGrowArray<OSM::TWay> m_edgeWayCopies;  // in input order, until they are clipped
     CGrowArray<detail::TBlockSpan> m_wayBlocks;
     CGrowArray<OSM::TRelation> m_edgeMultipolygons;

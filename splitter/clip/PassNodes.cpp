@@ -94,7 +94,7 @@ uint64_t CPassNodes::BytesHeld() const
 }
 
 void CPassNodes::ReadInner(OSM::CPBFReaderAdapter& reader, TAreaOutput* const* outputs, const CMemoryHolder& owner,
-                           CLog& log)
+                           CLog& log, uint64_t* runCounts)
 {
     uint64_t written = 0;
     bool keep = outputs != nullptr && m_keptPointLimit != 0;
@@ -120,6 +120,8 @@ void CPassNodes::ReadInner(OSM::CPBFReaderAdapter& reader, TAreaOutput* const* o
         OSM::TNode& node = reader.Node();
         bool border = false;
         const int32_t runArea = m_run.Locate(node.position, &border);
+        if (runArea >= 0 && runCounts != nullptr)
+            ++runCounts[runArea];
         if (runArea < 0) {
             m_outside.Note(id);
             if (outputs != nullptr && Contains(nearBounds, CGeoRect::OfPoint(node.position)))

@@ -40,10 +40,12 @@ public:
     // Reads the input's nodes from where the reader stands and notes the
     // pass area of each. With outputs (outputs[i] for pass area i), writes
     // every node to its area, tagging border nodes, and keeps positions;
-    // without, only notes areas. A node id that does not fit a key, or one
-    // out of order, ends the run as OSM::CDataReader::CBadFileException.
+    // without, only notes areas. With runCounts (one per area of the run),
+    // counts there the nodes of every area of the run. A node id that does
+    // not fit a key, or one out of order, ends the run as
+    // OSM::CDataReader::CBadFileException.
     void ReadInner(OSM::CPBFReaderAdapter& reader, TAreaOutput* const* outputs, const CMemoryHolder& owner,
-                   CLog& log);
+                   CLog& log, uint64_t* runCounts = nullptr);
 
     // Whether the way through refs has nodes in more than one area of the
     // pass, or in one and outside; first is the area of its first node.

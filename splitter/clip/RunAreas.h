@@ -48,6 +48,8 @@ public:
     // pass.
     const CGrowArray<OSM::TId>* EdgeWays() const { return m_hasEdgeWays ? &m_edgeWays : nullptr; }
     void SetEdgeWays(CGrowArray<OSM::TId>&& ways);
+    // Adds the sorted ways to EdgeWays, which must not be null.
+    void AddEdgeWays(const CGrowArray<OSM::TId>& ways);
 
     // At least as many nodes as a pass of areas first .. first + count - 1
     // holds: their counts once the search for edge ways has counted them

@@ -70,6 +70,20 @@ TEST(Driver, EachMissingMemberIsReportedOncePerRunAndProgressShownOnRequest)
     }
 }
 
+// A way from the first area to the second across the third, with no node
+// there: the first pass finds it as it reads, and the second cuts it.
+TEST(Driver, AWayTheFirstPassFindsReachesTheNext)
+{
+    CTempDir dir;
+    WriteFile(dir / "in.osm.pbf", PbfInput(ParseInput("n1 0.5 0.5; n2 2.5 0.5; w1 1 2 highway=x")));
+    WriteSplitFile(dir / "areas.list", {{0, 0, 1, 1}, {2, 0, 3, 1}, {1, 0, 2, 1}});
+    int code = -1;
+    const std::string printed =
+        RunWith({"-ma=2", "-s=" + (dir / "areas.list"), "-o=" + (dir / "out"), dir / "in.osm.pbf"}, code);
+    ASSERT_EQ(code, kExitDone) << printed;
+    EXPECT_NE(ReadFile(dir / "out/3.osm").find("<way"), std::string::npos) << printed;
+}
+
 // Nodes in a gap between the areas of a split file, outside polygons or in
 // their holes, and on the far edges of the set once the split file loses
 // its degree lines.

@@ -215,16 +215,22 @@ TPassResult CPassHarness::Run(const std::string& pbf, uint32_t maxAreas, std::op
     std::exception_ptr failure;
     result.printed = CaptureStdout([&] {
         try {
-            if (perPass < count)
-                Clip::CEdgeWaySearch::Find(input, run, perPass, 0, log);
+            // As the program does: the first pass finds its own edge ways.
+            const bool searches = perPass < count;
+            if (searches)
+                Clip::CEdgeWaySearch::Find(input, run, perPass, 0, perPass, 0, log);
             result.ok = true;
             for (uint32_t first = 0; first < count && result.ok; first += perPass) {
                 Clip::CPassDistributor pass;
                 if (keptPoints)
                     pass.SetKeptPointLimit(*keptPoints);
-                result.ok = pass.Run(
-                    input, {&run, first, std::min(perPass, count - first), outputs.data() + first, 1700000000000, 0},
-                    log);
+                const bool own = searches && first == 0;
+                result.ok = pass.Run(input,
+                                     {&run, first, std::min(perPass, count - first), outputs.data() + first,
+                                      1700000000000, 0, own},
+                                     log);
+                if (result.ok && own)
+                    run.AddEdgeWays(pass.SpanningWays());
             }
         } catch (...) {
             failure = std::current_exception();
