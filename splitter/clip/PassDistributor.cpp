@@ -132,7 +132,7 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const TPassPlan& plan, CLog& 
     stage.Begin("Clip multipolygons");
     ClipMultipolygons();
     stage.Begin("Write inner ways");
-    OrderPieces();
+    m_pieceOrder = std::make_unique<CPieceOrder>(m_contexts, m_outputIndex, m_outputs, m_areaCount);
     detail::SeekFirstBlock(reader, OSM::kWay);
     InnerWays(reader);
     stage.Begin("Write clipped ways");
@@ -291,49 +291,17 @@ void CPassDistributor::InnerWays(OSM::CPBFReaderAdapter& reader)
         TIdAreaKey* entry = std::lower_bound(m_relationWays.begin(), m_relationWays.end(), MakeKey(id, 0));
         if (entry != m_relationWays.end() && KeyId(*entry) == id)
             *entry = MakeKey(id, area);
-        WritePiecesBefore(m_outputIndex[uint32_t(area)], &id);
+        m_pieceOrder->WriteBefore(m_outputIndex[uint32_t(area)], &id);
         m_outputs[area]->writer->WriteWay(way);
         return ++written;
     });
 }
 
-// Pieces take new ids, above every input id, except a piece holding a whole
-// way, which keeps the way's id and so belongs among the inner ways.
-void CPassDistributor::OrderPieces()
-{
-    const uint32_t outputCount = m_areaCount == 0 ? 0 : m_outputIndex.Back() + 1;
-    m_nextPiece.Resize(outputCount);
-    m_piecesEnd.Resize(outputCount);
-    for (uint32_t area = 0; area < m_areaCount; ++area) {
-        const uint32_t output = m_outputIndex[area];
-        if (area == 0 || output != m_outputIndex[area - 1])
-            m_nextPiece[output] = m_pieceOrder.Count();
-        const CGrowArray<TPiece>& pieces = m_contexts[area]->Pieces();
-        for (uint32_t i = 0; i < pieces.Count(); ++i)
-            if (pieces[i].way.nodeRefs.Count() >= 2)  // shorter pieces are never written
-                m_pieceOrder.PushBack({pieces[i].way.id, area, i});
-        m_piecesEnd[output] = m_pieceOrder.Count();
-    }
-    for (uint32_t output = 0; output < outputCount; ++output)
-        std::stable_sort(m_pieceOrder.begin() + m_nextPiece[output], m_pieceOrder.begin() + m_piecesEnd[output],
-                         [](const TPieceRef& a, const TPieceRef& b) { return OSM::IdBefore(a.id, b.id); });
-}
-
-void CPassDistributor::WritePiecesBefore(uint32_t output, const OSM::TId* id)
-{
-    uint64_t& next = m_nextPiece[output];
-    for (; next < m_piecesEnd[output] && (id == nullptr || OSM::IdBefore(m_pieceOrder[next].id, *id)); ++next) {
-        const TPieceRef& ref = m_pieceOrder[next];
-        m_outputs[ref.area]->writer->WriteWay(m_contexts[ref.area]->Pieces()[ref.index].way);
-    }
-}
-
 // Stage 9: the pieces left, output by output.
 void CPassDistributor::WriteClippedWays()
 {
-    for (uint32_t output = 0; output < m_piecesEnd.Count(); ++output)
-        WritePiecesBefore(output, nullptr);
-    m_pieceOrder.Free();
+    m_pieceOrder->WriteRest();
+    m_pieceOrder.reset();
     m_points.Free();
     m_nodes->FreeWanted();
 }

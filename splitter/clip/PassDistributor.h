@@ -13,6 +13,7 @@
 #include "splitter/clip/ClipContext.h"
 #include "splitter/clip/IdAreaKey.h"
 #include "splitter/clip/PassNodes.h"
+#include "splitter/clip/PieceOrder.h"
 #include "splitter/clip/RunAreas.h"
 #include "splitter/clip/StageTools.h"
 
@@ -92,13 +93,6 @@ private:
     // Sets up the pass's clipping contexts, area tree and node tables.
     void Prepare(const TPassPlan& plan, CLog& log);
 
-    // A piece to write, in the order of its output's pieces.
-    struct TPieceRef {
-        OSM::TId id;
-        uint32_t area;
-        uint32_t index;  // into the area's piece list
-    };
-
     struct TRelationCopy {
         uint32_t output;
         uint32_t area;  // the first area of the output that asked for it
@@ -113,11 +107,6 @@ private:
     void ClipMultipolygons();
     void InnerWays(OSM::CPBFReaderAdapter& reader);
     void WriteClippedWays();
-    // Orders each output's pieces by id, for writing among its inner ways.
-    void OrderPieces();
-    // Writes the output's pieces that come before way id (all when id is
-    // none), so that every file stays sorted by id.
-    void WritePiecesBefore(uint32_t output, const OSM::TId* id);
     void RelationRegions(OSM::CPBFReaderAdapter& reader);
     void ClipRelations(OSM::CPBFReaderAdapter& reader);
     void WriteNewMultipolygons();
@@ -191,9 +180,7 @@ private:
     CGrowArray<uint32_t> m_copySlots;                            // per output
     CGrowArray<TRelationCopy> m_copies;
     CGrowArray<uint32_t> m_outputIndex;  // per area: its output's index
-    CGrowArray<TPieceRef> m_pieceOrder;   // by output, then id
-    CGrowArray<uint64_t> m_nextPiece;     // per output: its next unwritten m_pieceOrder entry
-    CGrowArray<uint64_t> m_piecesEnd;     // per output: one past its last entry
+    std::unique_ptr<CPieceOrder> m_pieceOrder;  // from the writing of inner ways on
     CGrowArray<CGeoPoint> m_points;
     CGrowArray<uint32_t> m_found;
 
