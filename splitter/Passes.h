@@ -50,13 +50,13 @@ public:
     uint32_t End() const { return m_end; }
 
     // Writes the areas from first to PassEnd in one pass, and keeps the
-    // nodes outside every area when it does not hold them yet. A pass that
-    // leaves areas to other passes first reads the input once per pass to
-    // find the ways that cross borders anywhere, unless an earlier pass found
-    // them. Returns how many areas it wrote, 0 when an output file could not
-    // be created or the areas were rejected (after printing why). Stream,
-    // memory and input failures leave as exceptions. Unless it succeeds, the
-    // pass removes the files it created.
+    // nodes outside every area when it does not hold them yet. The first
+    // pass of several first finds the ways that cross borders in the other
+    // areas, reading the input once for every two passes of them, and finds
+    // those of its own areas as it reads. Returns how many areas it wrote,
+    // 0 when an output file could not be created or the areas were rejected
+    // (after printing why). Stream, memory and input failures leave as
+    // exceptions. Unless it succeeds, the pass removes the files it created.
     uint32_t Run(CPBInputAdapter& input, uint32_t first);
     // Completes the relation list; throws TStreamException (kWrite) when
     // that fails.
