@@ -43,10 +43,7 @@ CGrowArray<TWayNode> MissingNodes(CPBFReaderAdapter& reader)
     }
     std::stable_sort(missing.begin(), missing.end(),
                      [](const TWayNode& a, const TWayNode& b) { return IdBefore(a.id, b.id); });
-    missing.Erase(uint64_t(std::unique(missing.begin(), missing.end(),
-                                       [](const TWayNode& a, const TWayNode& b) { return a.id == b.id; }) -
-                           missing.begin()),
-                  missing.Count());
+    missing.EraseRepeats([](const TWayNode& a, const TWayNode& b) { return a.id == b.id; });
     return missing;
 }
 

@@ -1,10 +1,12 @@
 // Growable array on top of realloc: the one container behind every table.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <new>
 #include <type_traits>
@@ -186,6 +188,14 @@ public:
     }
 
     void PopBack() { Erase(m_count - 1, m_count); }
+
+    // Keeps the first of each run of adjacent elements that same finds
+    // equal, as std::unique does: on a sorted array, one of each value.
+    template <typename Same = std::equal_to<>>
+    void EraseRepeats(Same same = Same())
+    {
+        Erase(uint64_t(std::unique(begin(), end(), same) - begin()), m_count);
+    }
 
     // Drops every element; the allocation stays for reuse.
     void Clear()

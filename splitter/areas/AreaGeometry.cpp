@@ -215,7 +215,7 @@ void CAreaLocator::Build(const TRing* const* rings, uint64_t count)
         for (uint64_t i = 1; i < rings[r]->Count(); ++i)
             m_keys.PushBack((*rings[r])[i].x);
     std::sort(m_keys.begin(), m_keys.end());
-    m_keys.Erase(uint64_t(std::unique(m_keys.begin(), m_keys.end()) - m_keys.begin()), m_keys.Count());
+    m_keys.EraseRepeats();
     m_keys.ShrinkToFit();
     FillSlabs(rings, count);
     MergeVerticals();

@@ -224,7 +224,7 @@ void CAreaSplitter::CoverStrayNodes(CPBInputAdapter& input)
     m_locator.Clear();
     std::sort(strays.begin(), strays.end(),
               [](const CGeoPoint& a, const CGeoPoint& b) { return a.Packed() < b.Packed(); });
-    strays.Erase(uint64_t(std::unique(strays.begin(), strays.end()) - strays.begin()), strays.Count());
+    strays.EraseRepeats();
 
     constexpr int32_t kReach = 2;  // map units: slivers are narrower
     CGrowArray<uint32_t> areas, edges;

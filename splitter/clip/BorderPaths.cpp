@@ -101,12 +101,8 @@ void CAreaClipContext::SortBorderNodes()
     std::sort(m_borderNodes.begin(), m_borderNodes.end(), [](const TBorderNode& a, const TBorderNode& b) {
         return a.edge != b.edge ? a.edge < b.edge : a.fraction != b.fraction ? a.fraction < b.fraction : a.id < b.id;
     });
-    m_borderNodes.Erase(uint64_t(std::unique(m_borderNodes.begin(), m_borderNodes.end(),
-                                             [](const TBorderNode& a, const TBorderNode& b) {
-                                                 return a.edge == b.edge && a.fraction == b.fraction;
-                                             }) -
-                                 m_borderNodes.begin()),
-                        m_borderNodes.Count());
+    m_borderNodes.EraseRepeats(
+        [](const TBorderNode& a, const TBorderNode& b) { return a.edge == b.edge && a.fraction == b.fraction; });
 }
 
 void CAreaClipContext::AppendBorderPath(OSM::TWay& way, const TCrossing& a, const TCrossing& b)

@@ -385,7 +385,7 @@ uint32_t CAreaClipContext::CloseRingPieces(const TRingPiece* pieces, uint32_t co
             CloseBetween(pieces[i], pieces[uint32_t(best)], ring, ringCount, absorbed);
     }
     std::sort(absorbed.begin(), absorbed.end());
-    absorbed.Erase(uint64_t(std::unique(absorbed.begin(), absorbed.end()) - absorbed.begin()), absorbed.Count());
+    absorbed.EraseRepeats();
     return uint32_t(m_pieces.Count() - before);
 }
 

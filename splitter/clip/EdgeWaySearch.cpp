@@ -35,7 +35,7 @@ void CEdgeWaySearch::Find(CPBInputAdapter& input, CRunAreas& run, uint32_t group
         first = end;
     }
     std::sort(ways.begin(), ways.end());
-    ways.Erase(uint64_t(std::unique(ways.begin(), ways.end()) - ways.begin()), ways.Count());
+    ways.EraseRepeats();
     ways.ShrinkToFit();
     run.SetEdgeWays(std::move(ways));
     if (counted)

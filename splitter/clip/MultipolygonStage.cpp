@@ -96,9 +96,7 @@ void CPassDistributor::ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& 
                                               uint32_t(rings.Count()), entry.absorbed);
         SimplifyCopy(entry, pieces, rings, ringStart);
         std::sort(entry.outerWays.begin(), entry.outerWays.end());
-        entry.outerWays.Erase(
-            uint64_t(std::unique(entry.outerWays.begin(), entry.outerWays.end()) - entry.outerWays.begin()),
-            entry.outerWays.Count());
+        entry.outerWays.EraseRepeats();
         reached.PushBack(area);
     }
     HoldWholeAreas(relation, rings, shapes, reached);

@@ -105,8 +105,7 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const TPassPlan& plan, CLog& 
         // this pass's areas.
         m_edgeWays.Append(runEdgeWays->Data(), runEdgeWays->Count());
         std::sort(m_edgeWays.begin(), m_edgeWays.end());
-        m_edgeWays.Erase(uint64_t(std::unique(m_edgeWays.begin(), m_edgeWays.end()) - m_edgeWays.begin()),
-                         m_edgeWays.Count());
+        m_edgeWays.EraseRepeats();
         m_edgeWays.ShrinkToFit();
     }
     reader.StepBack();
@@ -233,11 +232,7 @@ void CPassDistributor::EdgeMultipolygons(OSM::CPBFReaderAdapter& reader)
     });
     SortAndShrink(m_edgeMultipolygonWays);
     Sort(m_relationWays);
-    m_relationWays.Erase(
-        uint64_t(std::unique(m_relationWays.begin(), m_relationWays.end(),
-                             [](TIdAreaKey a, TIdAreaKey b) { return KeyId(a) == KeyId(b); }) -
-                 m_relationWays.begin()),
-        m_relationWays.Count());
+    m_relationWays.EraseRepeats([](TIdAreaKey a, TIdAreaKey b) { return KeyId(a) == KeyId(b); });
     m_relationWays.ShrinkToFit();
     m_log->Format("%" PRIu64 " edge multipolygons, %" PRIu64 " edge mp ways, %" PRIu64 " other relations ways",
                   m_edgeMultipolygons.Count(), m_edgeMultipolygonWays.Count(), m_relationWays.Count());

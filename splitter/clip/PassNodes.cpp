@@ -161,10 +161,7 @@ bool CPassNodes::SpansAreas(const CGrowArray<OSM::TId>& refs, int32_t& first) co
 void CPassNodes::FinishWanted()
 {
     Sort(m_wantedNodes, [](const TWantedNode& a, const TWantedNode& b) { return a.id < b.id; });
-    m_wantedNodes.Erase(uint64_t(std::unique(m_wantedNodes.begin(), m_wantedNodes.end(),
-                                             [](const TWantedNode& a, const TWantedNode& b) { return a.id == b.id; }) -
-                                 m_wantedNodes.begin()),
-                        m_wantedNodes.Count());
+    m_wantedNodes.EraseRepeats([](const TWantedNode& a, const TWantedNode& b) { return a.id == b.id; });
     m_wantedNodes.ShrinkToFit();
 }
 

@@ -30,8 +30,7 @@ void CRunAreas::AddEdgeWays(const CGrowArray<OSM::TId>& ways)
     const uint64_t old = m_edgeWays.Count();
     m_edgeWays.Append(ways.Data(), ways.Count());
     std::inplace_merge(m_edgeWays.begin(), m_edgeWays.begin() + old, m_edgeWays.end());
-    m_edgeWays.Erase(uint64_t(std::unique(m_edgeWays.begin(), m_edgeWays.end()) - m_edgeWays.begin()),
-                     m_edgeWays.Count());
+    m_edgeWays.EraseRepeats();
 }
 
 uint64_t CRunAreas::NodeCount(uint32_t first, uint32_t count) const

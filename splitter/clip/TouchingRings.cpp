@@ -222,7 +222,7 @@ void CAreaClipContext::SimplifyRings(const CGrowArray<TCopyWay>& ways, const OSM
         NewPiece(source).way.nodeRefs = std::move(made[k]);
     }
     std::sort(absorbed.begin(), absorbed.end());
-    absorbed.Erase(uint64_t(std::unique(absorbed.begin(), absorbed.end()) - absorbed.begin()), absorbed.Count());
+    absorbed.EraseRepeats();
 }
 
 }  // namespace Splitter::Clip
