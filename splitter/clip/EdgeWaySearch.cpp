@@ -23,10 +23,11 @@ void CEdgeWaySearch::Find(CPBInputAdapter& input, CRunAreas& run, uint32_t group
         skipFirst = skipEnd = run.Count();
     bool counted = false;
     for (uint32_t first = 0; first < run.Count();) {
-        if (first == skipFirst && skipFirst < skipEnd) {
+        if (first == skipFirst) {
             first = skipEnd;
             continue;
         }
+        // Groups end where the left-out areas begin.
         const uint32_t end = std::min(first < skipFirst ? skipFirst : run.Count(), first + groupSize);
         CEdgeWaySearch group(run, first, end - first);
         group.m_nodes.Reserve(capacityHint);

@@ -103,10 +103,7 @@ void CPassNodes::ReadInner(OSM::CPBFReaderAdapter& reader, TAreaOutput* const* o
     // alone may still cross an area. Near is within the run's width and
     // height of its bounds; a longer segment from farther out is missed.
     // The run's bounds, not the pass's, so that no tile depends on its pass.
-    CGeoRect runBounds;
-    for (uint32_t area = 0; area < m_run.Count(); ++area)
-        Extend(runBounds, RingBounds(m_run.Polygon(area)));
-    const CGeoRect nearBounds = AroundBounds(runBounds);
+    const CGeoRect nearBounds = AroundBounds(m_run.Bounds());
     ReadStage(reader, OSM::kNode, owner, log, "node", "nodes written", [&] {
         OSM::TId id = reader.GetId();
         if (keep && id <= last) {

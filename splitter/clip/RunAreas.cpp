@@ -15,6 +15,7 @@ CRunAreas::CRunAreas(const TRing* const* polygons, uint32_t count)
     for (uint32_t i = 0; i < count; ++i) {
         m_polygons.PushBack(CAreaClipContext::CleanPolygon(*polygons[i]));
         rings.PushBack(&m_polygons.Back());
+        Extend(m_bounds, RingBounds(m_polygons.Back()));
     }
     m_locator.Build(rings.Data(), rings.Count());
 }

@@ -37,6 +37,8 @@ public:
     uint32_t Count() const { return uint32_t(m_polygons.Count()); }
     // Area area's cleaned polygon.
     const TRing& Polygon(uint32_t area) const { return m_polygons[area]; }
+    // The rectangle of all the polygons' bounds; empty without areas.
+    const CGeoRect& Bounds() const { return m_bounds; }
     // The run's area holding p, or -1; border as for Geometry::CAreaLocator.
     int32_t Locate(CGeoPoint p, bool* border) const { return m_locator.Locate(p, border); }
     uint64_t BytesHeld() const { return m_locator.BytesHeld(); }
@@ -70,6 +72,7 @@ public:
 
 private:
     CGrowArray<TRing> m_polygons;
+    CGeoRect m_bounds;
     Geometry::CAreaLocator m_locator;
     CGrowArray<OSM::TId> m_edgeWays;
     bool m_hasEdgeWays = false;
