@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 #include "common/streams/FileStream.h"
@@ -9,6 +10,11 @@
 
 namespace Splitter {
 
+namespace {
+
+// name as a file name that stays inside its directory: path separators and
+// control characters become '_', and so does every leading dot (no "..", no
+// hidden file); an empty name becomes "_". Other bytes are kept as they are.
 std::string SafeFileName(std::string_view name)
 {
     std::string safe(name);
@@ -21,6 +27,8 @@ std::string SafeFileName(std::string_view name)
     }
     return safe.empty() ? "_" : safe;
 }
+
+}  // namespace
 
 void ReportCannotCreate(const std::string& path, const char* reason)
 {

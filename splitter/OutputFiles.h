@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "common/base/GrowArray.h"
 #include "splitter/areas/Areas.h"
@@ -47,11 +46,6 @@ private:
     CGrowArray<TAreaGroup> m_groups;
     CGrowArray<std::string> m_polyContours;  // one per area, or none
 };
-
-// name as a file name that stays inside its directory: path separators and
-// control characters become '_', and so does every leading dot (no "..", no
-// hidden file); an empty name becomes "_". Other bytes are kept as they are.
-std::string SafeFileName(std::string_view name);
 
 // Prints that path cannot be created, and the system's reason.
 void ReportCannotCreate(const std::string& path, const char* reason);
