@@ -14,7 +14,7 @@ CBlobWorker& CBlobWorker::Instance()
     return worker;
 }
 
-CBlobWorker::CBlobWorker(unsigned threads) : m_maxQueued(kQueuedPerThread * threads)
+CBlobWorker::CBlobWorker(unsigned threads) : m_maxQueuedBytes(kQueuedBytes * threads)
 {
     for (unsigned i = 0; i < threads; ++i)
         m_threads.emplace_back([this] { Run(); });
@@ -22,13 +22,14 @@ CBlobWorker::CBlobWorker(unsigned threads) : m_maxQueued(kQueuedPerThread * thre
 
 CBlobWorker::~CBlobWorker() { StopThreads(m_mutex, m_changed, m_stopping, m_threads); }
 
-void CBlobWorker::Submit(TTicket& ticket, std::function<void()> job)
+void CBlobWorker::Submit(TTicket& ticket, std::function<void()> job, uint64_t bytes)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_jobs.size() < m_maxQueued; });
+    m_changed.wait(lock, [&] { return m_jobs.empty() || m_queuedBytes + bytes <= m_maxQueuedBytes; });
     ticket.busy = true;
     ticket.error = nullptr;
-    m_jobs.push_back({&ticket, std::move(job)});
+    m_jobs.push_back({&ticket, std::move(job), bytes});
+    m_queuedBytes += bytes;
     lock.unlock();
     m_changed.notify_all();
 }
@@ -50,6 +51,7 @@ void CBlobWorker::Run()
             return;  // stopping, and every job is done
         TJob job = std::move(m_jobs.front());
         m_jobs.pop_front();
+        m_queuedBytes -= job.bytes;
         lock.unlock();
         m_changed.notify_all();  // room in the queue
         std::exception_ptr error;

@@ -25,23 +25,28 @@ public:
     // The process's workers, started on first use: one a core.
     static CBlobWorker& Instance();
 
-    // Queues job for ticket, which must not be busy. Blocks while the queue
-    // is full, which bounds the memory held by waiting jobs. Jobs of one
-    // ticket run one after the other, so a file's blobs keep their order;
-    // jobs of different tickets may run at the same time.
-    void Submit(TTicket& ticket, std::function<void()> job);
+    // Queues job for ticket, which must not be busy; bytes: what the job
+    // holds until it runs. Blocks while the waiting jobs hold kQueuedBytes
+    // a thread, which bounds their memory, but queues a job into an empty
+    // queue whatever it holds. Jobs of one ticket run one after the other,
+    // so a file's blobs keep their order; jobs of different tickets may run
+    // at the same time.
+    void Submit(TTicket& ticket, std::function<void()> job, uint64_t bytes);
     // Returns once the ticket's job is done; rethrows what the job threw.
     void Wait(TTicket& ticket);
 
     ~CBlobWorker();
 
 private:
-    // Waiting jobs a thread, on top of the one it runs.
-    static constexpr size_t kQueuedPerThread = 2;
+    // What waiting jobs may hold a thread, on top of the one it runs. The
+    // blocks of many files fill at once (a pass's nodes come in id order),
+    // and a queue that takes their burst lets the caller go on meanwhile.
+    static constexpr uint64_t kQueuedBytes = uint64_t(8) << 20;
 
     struct TJob {
         TTicket* ticket;
         std::function<void()> work;
+        uint64_t bytes;
     };
 
     explicit CBlobWorker(unsigned threads);
@@ -50,7 +55,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<TJob> m_jobs;
-    const size_t m_maxQueued;
+    uint64_t m_queuedBytes = 0;  // held by m_jobs
+    const uint64_t m_maxQueuedBytes;
     bool m_stopping = false;
     std::vector<std::thread> m_threads;
 };

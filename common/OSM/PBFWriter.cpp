@@ -64,6 +64,12 @@ struct CPBFWriter::TScratch {
     CGrowArray<uint32_t> index;  // of each string in the table
     OSMPBF::PrimitiveBlock block;
 
+    // Makes block from pending.
+    void Build(const TPending& pending);
+    void Decode(const TPending& pending);
+    // Index 0 is the empty string; the 126 most used strings get the
+    // one-byte indices 1 to 126, each part in byte order.
+    void BuildStringTable(const TPending& pending);
     // Each adds the group of its kind to block, if there are any; the string
     // table must be built.
     void AddNodes();
@@ -156,22 +162,23 @@ void CPBFWriter::Close()
 CPBFWriter::TString CPBFWriter::Intern(std::string_view s)
 {
     const auto hash = uint32_t(std::hash<std::string_view>()(s));
-    if (2 * (m_strings.Count() + 1) > m_slots.Count())
+    if (2 * (m_pending.strings.Count() + 1) > m_slots.Count())
         GrowSlots();
     const uint64_t mask = m_slots.Count() - 1;
     for (uint64_t slot = hash & mask;; slot = (slot + 1) & mask) {
         const TString at = m_slots[slot];
         if (at == kFreeSlot) {
-            if (m_strings.Count() >= UINT32_MAX || m_pool.size() + s.size() > UINT32_MAX)
+            CGrowArray<TStringInfo>& strings = m_pending.strings;
+            if (strings.Count() >= UINT32_MAX || m_pending.pool.size() + s.size() > UINT32_MAX)
                 ThrowBadAlloc();  // kBlockBytes keeps a block far below this
-            const auto id = TString(m_strings.Count());
-            m_strings.PushBack({uint32_t(m_pool.size()), uint32_t(s.size()), 1, hash});
-            m_pool.append(s);
+            const auto id = TString(strings.Count());
+            strings.PushBack({uint32_t(m_pending.pool.size()), uint32_t(s.size()), 1, hash});
+            m_pending.pool.append(s);
             m_slots[slot] = id;
             return id;
         }
-        if (m_strings[at].hash == hash && View(at) == s) {
-            ++m_strings[at].uses;
+        if (m_pending.strings[at].hash == hash && m_pending.View(at) == s) {
+            ++m_pending.strings[at].uses;
             return at;
         }
     }
@@ -185,8 +192,8 @@ void CPBFWriter::GrowSlots()
     m_slots.Resize(slots);
     std::fill(m_slots.begin(), m_slots.end(), kFreeSlot);
     const uint64_t mask = m_slots.Count() - 1;
-    for (TString s = 0; s < m_strings.Count(); ++s) {
-        uint64_t slot = m_strings[s].hash & mask;
+    for (TString s = 0; s < m_pending.strings.Count(); ++s) {
+        uint64_t slot = m_pending.strings[s].hash & mask;
         while (m_slots[slot] != kFreeSlot)
             slot = (slot + 1) & mask;
         m_slots[slot] = s;
@@ -204,9 +211,10 @@ uint8_t* CPBFWriter::PutHead(EEntityType type, const TEntity& entity, uint64_t r
 {
     // Interned before the record grows: a string's number is known first.
     const TString user = Intern(entity.info.user);
-    const uint64_t at = m_records.Count();
-    m_records.Resize(at + 1 + 7 * kMaxVarintBytes + 2 * kMaxVarintBytes * entity.tags.Count() + room);
-    uint8_t* p = m_records.Data() + at;
+    CGrowArray<uint8_t>& records = m_pending.records;
+    const uint64_t at = records.Count();
+    records.Resize(at + 1 + 7 * kMaxVarintBytes + 2 * kMaxVarintBytes * entity.tags.Count() + room);
+    uint8_t* p = records.Data() + at;
     *p++ = type;
     p = PutVarint(p, ZigZag(int64_t(uint64_t(entity.id) - uint64_t(m_lastId))));
     m_lastId = entity.id;
@@ -229,7 +237,10 @@ uint8_t* CPBFWriter::PutHead(EEntityType type, const TEntity& entity, uint64_t r
     return p;
 }
 
-void CPBFWriter::EndRecord(const uint8_t* end) { m_records.Resize(uint64_t(end - m_records.Data())); }
+void CPBFWriter::EndRecord(const uint8_t* end)
+{
+    m_pending.records.Resize(uint64_t(end - m_pending.records.Data()));
+}
 
 void CPBFWriter::WriteNode(const TNode& node)
 {
@@ -286,10 +297,20 @@ void CPBFWriter::WriteRelation(const TRelation& relation)
     Flush(false);
 }
 
-void CPBFWriter::Decode(TScratch& scratch) const
+void CPBFWriter::TScratch::Build(const TPending& pending)
 {
-    const uint8_t* p = m_records.Data();
-    const uint8_t* const end = p + m_records.Count();
+    Clear();
+    Decode(pending);
+    BuildStringTable(pending);
+    AddNodes();
+    AddWays();
+    AddRelations();
+}
+
+void CPBFWriter::TScratch::Decode(const TPending& pending)
+{
+    const uint8_t* p = pending.records.Data();
+    const uint8_t* const end = p + pending.records.Count();
     int64_t id = 0, changeset = 0, timestamp = 0;
     int32_t x = 0, y = 0;
     auto delta = [&p](int64_t& value) {
@@ -305,49 +326,46 @@ void CPBFWriter::Decode(TScratch& scratch) const
         e.user = TString(GetVarint(p));
         e.changeset = delta(changeset);
         e.timestamp = delta(timestamp);
-        e.firstTag = uint32_t(scratch.tags.Count());
+        e.firstTag = uint32_t(tags.Count());
         e.tagCount = uint32_t(GetVarint(p));
         for (uint32_t t = 0; t < e.tagCount; ++t) {
             const auto key = TString(GetVarint(p));
-            scratch.tags.PushBack({key, TString(GetVarint(p))});
+            tags.PushBack({key, TString(GetVarint(p))});
         }
         if (type == kNode) {
-            TNodeEntry& node = scratch.nodes.EmplaceBack();
+            TNodeEntry& node = nodes.EmplaceBack();
             static_cast<TEntry&>(node) = e;
             x = int32_t(uint32_t(x) + uint32_t(UnZigZag(GetVarint(p))));
             y = int32_t(uint32_t(y) + uint32_t(UnZigZag(GetVarint(p))));
             node.position = {x, y};
         } else if (type == kWay) {
-            TWayEntry& way = scratch.ways.EmplaceBack();
+            TWayEntry& way = ways.EmplaceBack();
             static_cast<TEntry&>(way) = e;
-            way.firstRef = scratch.refs.Count();
+            way.firstRef = refs.Count();
             way.refCount = GetVarint(p);
             TId ref = 0;
             for (uint64_t r = 0; r < way.refCount; ++r)
-                scratch.refs.PushBack(delta(ref));
+                refs.PushBack(delta(ref));
         } else {
-            TRelationEntry& relation = scratch.relations.EmplaceBack();
+            TRelationEntry& relation = relations.EmplaceBack();
             static_cast<TEntry&>(relation) = e;
-            relation.firstMember = scratch.members.Count();
+            relation.firstMember = members.Count();
             relation.memberCount = GetVarint(p);
             TId ref = 0;
             for (uint64_t m = 0; m < relation.memberCount; ++m) {
                 const auto memberType = EEntityType(*p++);
                 delta(ref);
-                scratch.members.PushBack({memberType, ref, TString(GetVarint(p))});
+                members.PushBack({memberType, ref, TString(GetVarint(p))});
             }
         }
     }
 }
 
-// Index 0 is the empty string; the 126 most used strings get the one-byte
-// indices 1 to 126, each part in byte order.
-void CPBFWriter::BuildStringTable(TScratch& scratch)
+void CPBFWriter::TScratch::BuildStringTable(const TPending& pending)
 {
     constexpr uint64_t kOneByteIndices = 126;
-    auto byBytes = [this](TString a, TString b) { return View(a) < View(b); };
-    CGrowArray<uint32_t>& order = scratch.order;
-    const uint64_t n = m_strings.Count();
+    auto byBytes = [&pending](TString a, TString b) { return pending.View(a) < pending.View(b); };
+    const uint64_t n = pending.strings.Count();
     order.Resize(n);
     for (TString s = 0; s < n; ++s)
         order[s] = s;
@@ -356,16 +374,16 @@ void CPBFWriter::BuildStringTable(TScratch& scratch)
     } else {
         TString* head = order.begin() + kOneByteIndices;
         std::nth_element(order.begin(), head, order.end(),
-                         [this](TString a, TString b) { return m_strings[a].uses > m_strings[b].uses; });
+                         [&pending](TString a, TString b) { return pending.strings[a].uses > pending.strings[b].uses; });
         std::sort(order.begin(), head, byBytes);
         std::sort(head, order.end(), byBytes);
     }
-    scratch.index.Resize(n);
-    OSMPBF::StringTable* table = scratch.block.mutable_stringtable();
+    index.Resize(n);
+    OSMPBF::StringTable* table = block.mutable_stringtable();
     table->add_s();
     for (uint64_t i = 0; i < n; ++i) {
-        scratch.index[order[i]] = uint32_t(i + 1);
-        std::string_view s = View(order[i]);
+        index[order[i]] = uint32_t(i + 1);
+        std::string_view s = pending.View(order[i]);
         table->add_s()->assign(s.data(), s.size());
     }
 }
@@ -375,17 +393,29 @@ void CPBFWriter::Flush(bool force)
     if (m_pendingEntities == 0 ||
         (!force && m_pendingEntities < kBlockEntities && kBlockHead + m_pendingBytes <= kBlockBytes))
         return;
-    TScratch& scratch = Scratch();
-    scratch.Clear();
-    Decode(scratch);
-    BuildStringTable(scratch);
-    scratch.AddNodes();
-    scratch.AddWays();
-    scratch.AddRelations();
-    if (kBlockHead + m_pendingBytes > kMaxBlockBytes)
-        CheckBlockSize(scratch);
+    auto pending = std::make_shared<TPending>(std::move(m_pending));
+    const bool mayBeTooLarge = kBlockHead + m_pendingBytes > kMaxBlockBytes;
     DropPending();
-    WriteBlob(scratch.block, "OSMData");
+    // The next block is likely as large: grown once, not step by step.
+    m_pending.records.Reserve(pending->records.Count());
+    m_pending.strings.Reserve(pending->strings.Count());
+    m_pending.pool.reserve(pending->pool.size());
+    CBlobWorker& worker = CBlobWorker::Instance();
+    worker.Wait(m_ticket);  // the blob before is written: the stream is free
+    if (mayBeTooLarge) {
+        auto message = std::make_shared<std::string>(BuildChecked(*pending));
+        const bool header = std::exchange(m_headerDue, false);
+        worker.Submit(m_ticket, [this, message, header] { CompressAndWrite(*message, header); }, message->size());
+        return;
+    }
+    const bool header = std::exchange(m_headerDue, false);
+    worker.Submit(m_ticket, [this, pending, header] {
+        TScratch& scratch = Scratch();
+        scratch.Build(*pending);
+        thread_local std::string message;
+        scratch.block.SerializeToString(&message);
+        CompressAndWrite(message, header);
+    }, pending->Bytes());
 }
 
 void CPBFWriter::TScratch::AddNodes()
@@ -499,11 +529,13 @@ void CPBFWriter::TScratch::AddRelations()
         });
 }
 
-void CPBFWriter::CheckBlockSize(TScratch& scratch)
+std::string CPBFWriter::BuildChecked(const TPending& pending)
 {
+    TScratch& scratch = Scratch();
+    scratch.Build(pending);
     const uint64_t bytes = scratch.block.ByteSizeLong();
     if (bytes <= kMaxBlockBytes)
-        return;
+        return scratch.block.SerializeAsString();
     // Only a single entity can come this far: a block is written before one
     // that could take it beyond kBlockBytes.
     const char* kind = !scratch.nodes.Empty() ? "node" : !scratch.ways.Empty() ? "way" : "relation";
@@ -512,7 +544,6 @@ void CPBFWriter::CheckBlockSize(TScratch& scratch)
                                            : scratch.relations[0].id;
     std::printf("%s: %s %" PRId64 " takes %" PRIu64 " bytes, more than a PBF block may hold\n", m_path.c_str(), kind,
                 id, bytes);
-    DropPending();
     throw TStreamException{TStreamException::kWrite, 0};
 }
 
@@ -522,10 +553,10 @@ void CPBFWriter::DropPending()
     m_pendingEntities = 0;
     m_lastId = m_lastChangeset = m_lastTimestamp = 0;
     m_lastX = m_lastY = 0;
-    m_records.Clear();
-    m_strings.Clear();
+    m_pending.records.Clear();
+    m_pending.strings.Clear();
+    m_pending.pool.clear();
     m_slots.Clear();
-    m_pool.clear();
 }
 
 // The same for every file: made once.
@@ -545,23 +576,13 @@ const std::string& CPBFWriter::HeaderBlob()
     return framed;
 }
 
-void CPBFWriter::WriteBlob(const google::protobuf::MessageLite& message, const char* type)
-{
-    CBlobWorker& worker = CBlobWorker::Instance();
-    worker.Wait(m_ticket);  // the blob before is written: the stream is free
-    auto bytes = std::make_shared<std::string>();
-    message.SerializeToString(bytes.get());
-    const bool header = std::exchange(m_headerDue, false);
-    worker.Submit(m_ticket, [this, type, bytes, header] { CompressAndWrite(*bytes, type, header); });
-}
-
-void CPBFWriter::CompressAndWrite(const std::string& message, const char* type, bool header)
+void CPBFWriter::CompressAndWrite(const std::string& message, bool header)
 {
     thread_local std::string framed;
     framed.clear();
     if (header)
         framed = HeaderBlob();
-    AppendBlob(framed, message, type);
+    AppendBlob(framed, message, "OSMData");
     // One write per blob: the stream keeps no buffer of its own per file.
     m_stream.Write(framed.data(), framed.size());
 }

@@ -87,16 +87,27 @@ private:
         uint64_t firstMember, memberCount;  // into TScratch::members
     };
     struct TStringInfo {
-        uint32_t offset, length;  // in m_pool
+        uint32_t offset, length;  // in the pool
         uint32_t uses;
         uint32_t hash;  // of the bytes, kept for growing m_slots
     };
-    // The pending block decoded, its string table order and its message:
-    // shared by the writers of a thread, since only one builds at a time.
+    // What a block is built from. It goes whole to the blob worker, which
+    // builds, compresses and writes the block off the caller's thread.
+    struct TPending {
+        // One record of varints per entity, in the order written: a file
+        // waiting for its next block holds a few bytes per entity.
+        CGrowArray<uint8_t> records;
+        std::string pool;
+        CGrowArray<TStringInfo> strings;
+
+        std::string_view View(TString s) const { return {pool.data() + strings[s].offset, strings[s].length}; }
+        uint64_t Bytes() const { return records.Count() + pool.size() + sizeof(TStringInfo) * strings.Count(); }
+    };
+    // A pending block decoded, its string table order and its message:
+    // shared by the blocks a thread builds, one at a time.
     struct TScratch;
     static TScratch& Scratch();
 
-    std::string_view View(TString s) const { return {m_pool.data() + m_strings[s].offset, m_strings[s].length}; }
     TString Intern(std::string_view s);
     void GrowSlots();
     // Writes the pending block first when an entity of at most bytes could
@@ -106,35 +117,28 @@ private:
     // kind's own fields go. room: an upper bound of those fields' bytes.
     uint8_t* PutHead(EEntityType type, const TEntity& entity, uint64_t room);
     void EndRecord(const uint8_t* end);
-    // Decodes m_records into scratch.
-    void Decode(TScratch& scratch) const;
+    // Hands the pending entities to the blob worker as a block, once it has
+    // written the block before; that block's failure is thrown here.
     void Flush(bool force);
-    // Throws after printing when the block of a single entity is too large
-    // for readers.
-    void CheckBlockSize(TScratch& scratch);
-    void BuildStringTable(TScratch& scratch);
+    // The message of a block that may be too large for readers, built on
+    // the caller's thread so that it can be refused there: throws after
+    // printing when it is.
+    std::string BuildChecked(const TPending& pending);
     void DropPending();
-    // Serializes message and hands it to the blob worker; the blob before it
-    // must be written first, and its failure is thrown here.
-    void WriteBlob(const google::protobuf::MessageLite& message, const char* type);
     // On the worker: compresses message and appends the blob to the file,
     // after the header blob when asked.
-    void CompressAndWrite(const std::string& message, const char* type, bool header);
+    void CompressAndWrite(const std::string& message, bool header);
     // The framed header blob.
     static const std::string& HeaderBlob();
 
-    // The pending entities, one record of varints each in the order written:
-    // a file waiting for its next block holds a few bytes per entity.
-    CGrowArray<uint8_t> m_records;
+    TPending m_pending;
     uint32_t m_pendingEntities = 0;
     // Each record's id, changeset, timestamp and position are deltas to the
     // record's before.
     int64_t m_lastId = 0, m_lastChangeset = 0, m_lastTimestamp = 0;
     int32_t m_lastX = 0, m_lastY = 0;
 
-    std::string m_pool;
-    CGrowArray<TStringInfo> m_strings;
-    // Open addressing over m_strings, a power of two long (or empty), at
+    // Open addressing over the pending strings, a power of two long (or empty), at
     // most half full; kFreeSlot where free.
     static constexpr uint32_t kFreeSlot = UINT32_MAX;
     CGrowArray<uint32_t> m_slots;
