@@ -109,10 +109,7 @@ CPBFWriter::~CPBFWriter()
     } catch (...) {
         // A file abandoned on an error path; that error is the one reported.
     }
-    try {
-        CBlobWorker::Instance().Wait(m_ticket);  // no job may outlive its buffers
-    } catch (...) {
-    }
+    WaitAll();  // no job may outlive its buffers
 }
 
 bool CPBFWriter::Open(const std::string& path)
@@ -123,6 +120,7 @@ bool CPBFWriter::Open(const std::string& path)
             return false;
         m_path = path;
         m_headerDue = true;
+        m_dropping = false;
         return true;
     } catch (const TStreamException&) {
         return false;
@@ -139,15 +137,17 @@ void CPBFWriter::Complete()
             m_headerDue = false;
             m_stream.Write(HeaderBlob().data(), HeaderBlob().size());
         }
-    } catch (const TStreamException&) {
+    } catch (...) {
         DropPending();
+        WaitAll();  // the caller may close the stream now
         throw;
     }
 }
 
 CFileWriteStream& CPBFWriter::CompletedStream()
 {
-    CBlobWorker::Instance().Wait(m_ticket);
+    WaitAll();
+    ThrowBlobError();
     return m_stream;
 }
 
@@ -393,29 +393,112 @@ void CPBFWriter::Flush(bool force)
     if (m_pendingEntities == 0 ||
         (!force && m_pendingEntities < kBlockEntities && kBlockHead + m_pendingBytes <= kBlockBytes))
         return;
-    auto pending = std::make_shared<TPending>(std::move(m_pending));
+    auto blob = std::make_unique<TBlob>();
+    blob->pending = std::move(m_pending);
     const bool mayBeTooLarge = kBlockHead + m_pendingBytes > kMaxBlockBytes;
     DropPending();
-    // The next block is likely as large: grown once, not step by step.
-    m_pending.records.Reserve(pending->records.Count());
-    m_pending.strings.Reserve(pending->strings.Count());
-    m_pending.pool.reserve(pending->pool.size());
-    CBlobWorker& worker = CBlobWorker::Instance();
-    worker.Wait(m_ticket);  // the blob before is written: the stream is free
-    if (mayBeTooLarge) {
-        auto message = std::make_shared<std::string>(BuildChecked(*pending));
-        const bool header = std::exchange(m_headerDue, false);
-        worker.Submit(m_ticket, [this, message, header] { CompressAndWrite(*message, header); }, message->size());
-        return;
+    if (!force) {
+        // A full block: the next is likely as large, so it grows once, not
+        // step by step. The last block of a file reserves nothing.
+        m_pending.records.Reserve(blob->pending.records.Count());
+        m_pending.strings.Reserve(blob->pending.strings.Count());
+        m_pending.pool.reserve(blob->pending.pool.size());
     }
-    const bool header = std::exchange(m_headerDue, false);
-    worker.Submit(m_ticket, [this, pending, header] {
-        TScratch& scratch = Scratch();
-        scratch.Build(*pending);
-        thread_local std::string message;
-        scratch.block.SerializeToString(&message);
-        CompressAndWrite(message, header);
-    }, pending->Bytes());
+    if (mayBeTooLarge)
+        blob->message = BuildChecked(blob->pending);
+    Submit(std::move(blob));
+}
+
+void CPBFWriter::Submit(std::unique_ptr<TBlob> blob)
+{
+    CBlobWorker& worker = CBlobWorker::Instance();
+    CBlobWorker::TTicket& ticket = m_tickets[m_blobsSubmitted % kBlobsInFlight];
+    worker.Wait(ticket);
+    ThrowBlobError();
+    blob->header = std::exchange(m_headerDue, false);
+    const uint64_t bytes = blob->pending.Bytes() + blob->message.size();
+    TBlob& submitted = *blob;
+    {
+        std::lock_guard<std::mutex> lock(m_order);
+        m_inFlight.push_back(std::move(blob));
+    }
+    try {
+        worker.Submit(ticket, [this, &submitted] { Finish(submitted); }, bytes);
+    } catch (...) {
+        std::lock_guard<std::mutex> lock(m_order);
+        m_inFlight.pop_back();
+        throw;
+    }
+    ++m_blobsSubmitted;
+}
+
+void CPBFWriter::Finish(TBlob& blob)
+{
+    std::exception_ptr error;
+    try {
+        if (blob.header)
+            blob.framed = HeaderBlob();
+        if (blob.message.empty()) {
+            TScratch& scratch = Scratch();
+            scratch.Build(blob.pending);
+            blob.pending = TPending();
+            thread_local std::string message;
+            scratch.block.SerializeToString(&message);
+            AppendBlob(blob.framed, message, "OSMData");
+        } else {
+            AppendBlob(blob.framed, blob.message, "OSMData");
+        }
+    } catch (...) {
+        error = std::current_exception();
+    }
+    std::unique_lock<std::mutex> lock(m_order);
+    auto fail = [this](std::exception_ptr e) {
+        if (e != nullptr && !m_dropping) {
+            m_dropping = true;
+            m_blobError = e;
+        }
+    };
+    fail(error);
+    blob.ready = true;
+    if (m_writing)
+        return;  // that thread writes this one too, in turn
+    m_writing = true;
+    while (!m_inFlight.empty() && m_inFlight.front()->ready) {
+        std::unique_ptr<TBlob> front = std::move(m_inFlight.front());
+        m_inFlight.pop_front();
+        if (m_dropping)
+            continue;
+        lock.unlock();
+        error = nullptr;
+        try {
+            // One write per blob: the stream keeps no buffer of its own per file.
+            m_stream.Write(front->framed.data(), front->framed.size());
+        } catch (...) {
+            error = std::current_exception();
+        }
+        front.reset();
+        lock.lock();
+        fail(error);
+    }
+    m_writing = false;
+}
+
+void CPBFWriter::WaitAll() noexcept
+{
+    for (CBlobWorker::TTicket& ticket : m_tickets) {
+        try {
+            CBlobWorker::Instance().Wait(ticket);
+        } catch (...) {
+            // Finish throws nothing; its failures wait in m_blobError.
+        }
+    }
+}
+
+void CPBFWriter::ThrowBlobError()
+{
+    std::lock_guard<std::mutex> lock(m_order);
+    if (std::exception_ptr error = std::exchange(m_blobError, nullptr))
+        std::rethrow_exception(error);
 }
 
 void CPBFWriter::TScratch::AddNodes()
@@ -574,17 +657,6 @@ const std::string& CPBFWriter::HeaderBlob()
         return out;
     }();
     return framed;
-}
-
-void CPBFWriter::CompressAndWrite(const std::string& message, bool header)
-{
-    thread_local std::string framed;
-    framed.clear();
-    if (header)
-        framed = HeaderBlob();
-    AppendBlob(framed, message, "OSMData");
-    // One write per blob: the stream keeps no buffer of its own per file.
-    m_stream.Write(framed.data(), framed.size());
 }
 
 }  // namespace OSM

@@ -2,8 +2,13 @@
 // fewer when their encoding nears the size readers recommend.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -92,7 +97,7 @@ private:
         uint32_t hash;  // of the bytes, kept for growing m_slots
     };
     // What a block is built from. It goes whole to the blob worker, which
-    // builds, compresses and writes the block off the caller's thread.
+    // builds and compresses the block off the caller's thread.
     struct TPending {
         // One record of varints per entity, in the order written: a file
         // waiting for its next block holds a few bytes per entity.
@@ -117,17 +122,36 @@ private:
     // kind's own fields go. room: an upper bound of those fields' bytes.
     uint8_t* PutHead(EEntityType type, const TEntity& entity, uint64_t room);
     void EndRecord(const uint8_t* end);
-    // Hands the pending entities to the blob worker as a block, once it has
-    // written the block before; that block's failure is thrown here.
+    // A block on its way to the file: built and compressed by the blob
+    // worker, several side by side, and written in turn.
+    struct TBlob {
+        TPending pending;
+        std::string message;  // built on the caller's thread instead, when not empty
+        std::string framed;   // ready to write
+        bool header = false;  // the header blob goes first
+        bool ready = false;   // framed, or failed
+    };
+    // Blocks of one file the workers may hold at once: a file that takes
+    // most of the entities a while fills blocks faster than one thread
+    // compresses them.
+    static constexpr uint32_t kBlobsInFlight = 4;
+
+    // Hands the pending entities to the blob worker as a block. Throws the
+    // failure of a block before, once.
     void Flush(bool force);
+    void Submit(std::unique_ptr<TBlob> blob);
+    // On the worker: builds and compresses blob, then writes the blocks
+    // that are ready, in file order, unless another thread is doing so.
+    void Finish(TBlob& blob);
+    // Returns once no job of this file is left; throws nothing.
+    void WaitAll() noexcept;
+    // Rethrows the first failure of a block once; later blocks are dropped.
+    void ThrowBlobError();
     // The message of a block that may be too large for readers, built on
     // the caller's thread so that it can be refused there: throws after
     // printing when it is.
     std::string BuildChecked(const TPending& pending);
     void DropPending();
-    // On the worker: compresses message and appends the blob to the file,
-    // after the header blob when asked.
-    void CompressAndWrite(const std::string& message, bool header);
     // The framed header blob.
     static const std::string& HeaderBlob();
 
@@ -147,10 +171,17 @@ private:
     uint64_t m_pendingBytes = 0;
     std::string m_path;
 
-    // Owned by the blob worker while m_ticket is busy.
-    CBlobWorker::TTicket m_ticket;
+    // Block n has ticket n % kBlobsInFlight.
+    std::array<CBlobWorker::TTicket, kBlobsInFlight> m_tickets;
+    uint64_t m_blobsSubmitted = 0;
+    // Written by the blob worker while a ticket is busy.
     CFileWriteStream m_stream;
     bool m_headerDue = false;  // no blob has been handed over since Open
+    std::mutex m_order;        // guards the four below
+    std::deque<std::unique_ptr<TBlob>> m_inFlight;  // in file order
+    bool m_writing = false;    // a worker is writing the ready ones
+    bool m_dropping = false;   // a block failed: the file ends before it
+    std::exception_ptr m_blobError;  // not yet thrown
 };
 
 }  // namespace OSM
