@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -140,6 +141,33 @@ TEST_F(PBFWriter, FilesWrittenSideBySideReadBackUnchanged)
         put(OSM::kRelation, sets[i].relations);
         EXPECT_EQ(ReadBack(file(i)), expected) << i;
     }
+}
+
+// Blocks of one file are compressed side by side and may be done out of
+// order: slow ones (long random tags) alternate with quick ones (bare nodes).
+TEST_F(PBFWriter, BlocksCompressedSideBySideKeepTheFileOrder)
+{
+    constexpr int kBlocks = 12;
+    std::minstd_rand random(5);
+    const std::string path = Write([&](OSM::CPBFWriter& w) {
+        for (int i = 0; i < kBlocks * int(OSM::CPBFWriter::kBlockEntities); ++i) {
+            OSM::TNode node = MakeNode(i + 1);
+            if (i / OSM::CPBFWriter::kBlockEntities % 2 == 0) {
+                std::string noise(64, ' ');
+                for (char& c : noise)
+                    c = char('a' + random() % 26);
+                node.AddTag("note", noise);
+            }
+            w.WriteNode(node);
+        }
+    });
+    std::vector<int64_t> firstIds;
+    for (const OSMPBF::PrimitiveBlock& block : Blocks(path))
+        firstIds.push_back(block.primitivegroup(0).dense().id(0));
+    std::vector<int64_t> expected;
+    for (int b = 0; b < kBlocks; ++b)
+        expected.push_back(b * int64_t(OSM::CPBFWriter::kBlockEntities) + 1);
+    EXPECT_EQ(firstIds, expected);
 }
 
 // 2000 ways of 2000 refs jumping far (9 or 10 bytes each) take 38 MB, too
