@@ -8,9 +8,10 @@ int main(int argc, char** argv)
 {
 #if defined(M_ARENA_MAX)
     // Threads hand buffers to one another (a file's pending block is freed by
-    // the thread that compresses it). One arena lets every thread reuse what
-    // another freed, where an arena a thread keeps a high-water mark each.
-    mallopt(M_ARENA_MAX, 1);
+    // the thread that compresses it), and an arena a thread keeps a
+    // high-water mark of its own: 10 MiB more at 256 tiles. Two arenas save
+    // most of that, and spare the threads one lock for all.
+    mallopt(M_ARENA_MAX, 2);
 #endif
     return Splitter::RunSplitter(argv + 1, argc - 1);
 }

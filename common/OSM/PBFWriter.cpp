@@ -283,33 +283,44 @@ void CPBFWriter::Submit(std::unique_ptr<TBlob> blob)
     ++m_blobsSubmitted;
 }
 
+std::exception_ptr CPBFWriter::Frame(TBlob& blob, std::string& framed)
+{
+    try {
+        framed.clear();
+        if (blob.header)
+            framed = HeaderBlob();
+        if (!blob.message.empty()) {
+            AppendBlob(framed, blob.message, "OSMData");
+            return nullptr;
+        }
+        TScratch& scratch = Scratch();
+        scratch.Build(blob.pending);
+        blob.pending = TPending();
+        thread_local std::string message;
+        scratch.block.SerializeToString(&message);
+        AppendBlob(framed, message, "OSMData");
+        return nullptr;
+    } catch (...) {
+        return std::current_exception();
+    }
+}
+
 void CPBFWriter::Finish(TBlob& blob)
 {
-    std::exception_ptr error;
-    try {
-        if (blob.header)
-            blob.framed = HeaderBlob();
-        if (blob.message.empty()) {
-            TScratch& scratch = Scratch();
-            scratch.Build(blob.pending);
-            blob.pending = TPending();
-            thread_local std::string message;
-            scratch.block.SerializeToString(&message);
-            AppendBlob(blob.framed, message, "OSMData");
-        } else {
-            AppendBlob(blob.framed, blob.message, "OSMData");
-        }
-    } catch (...) {
-        error = std::current_exception();
-    }
+    // Compressed into the thread's buffer: a block written in turn, as most
+    // are, is never copied.
+    thread_local std::string framed;
+    std::exception_ptr error = Frame(blob, framed);
     std::unique_lock<std::mutex> lock(m_order);
-    auto fail = [this](std::exception_ptr e) {
-        if (e != nullptr && !m_dropping) {
-            m_dropping = true;
-            m_blobError = e;
+    Fail(error);
+    const bool inTurn = !m_writing && m_inFlight.front().get() == &blob;
+    if (!inTurn && !m_dropping) {
+        try {
+            blob.framed = framed;  // kept until the blocks before it are written
+        } catch (...) {
+            Fail(std::current_exception());
         }
-    };
-    fail(error);
+    }
     blob.ready = true;
     if (m_writing)
         return;  // that thread writes this one too, in turn
@@ -319,19 +330,28 @@ void CPBFWriter::Finish(TBlob& blob)
         m_inFlight.pop_front();
         if (m_dropping)
             continue;
+        const std::string& bytes = inTurn && front.get() == &blob ? framed : front->framed;
         lock.unlock();
         error = nullptr;
         try {
             // One write per blob: the stream keeps no buffer of its own per file.
-            m_stream.Write(front->framed.data(), front->framed.size());
+            m_stream.Write(bytes.data(), bytes.size());
         } catch (...) {
             error = std::current_exception();
         }
         front.reset();
         lock.lock();
-        fail(error);
+        Fail(error);
     }
     m_writing = false;
+}
+
+void CPBFWriter::Fail(std::exception_ptr error)
+{
+    if (error != nullptr && !m_dropping) {
+        m_dropping = true;
+        m_blobError = error;
+    }
 }
 
 void CPBFWriter::WaitAll() noexcept

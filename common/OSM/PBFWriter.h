@@ -127,7 +127,7 @@ private:
     struct TBlob {
         TPending pending;
         std::string message;  // built on the caller's thread instead, when not empty
-        std::string framed;   // ready to write
+        std::string framed;   // ready to write, when done out of turn
         bool header = false;  // the header blob goes first
         bool ready = false;   // framed, or failed
     };
@@ -143,6 +143,10 @@ private:
     // On the worker: builds and compresses blob, then writes the blocks
     // that are ready, in file order, unless another thread is doing so.
     void Finish(TBlob& blob);
+    // Builds and compresses blob into framed; returns what that threw.
+    static std::exception_ptr Frame(TBlob& blob, std::string& framed);
+    // Under m_order: the first failure drops the blocks after it.
+    void Fail(std::exception_ptr error);
     // Returns once no job of this file is left; throws nothing.
     void WaitAll() noexcept;
     // Rethrows the first failure of a block once; later blocks are dropped.
