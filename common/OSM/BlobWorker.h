@@ -28,9 +28,9 @@ public:
     // Queues job for ticket, which must not be busy; bytes: what the job
     // holds until it runs. Blocks while the waiting jobs hold kQueuedBytes
     // a thread, which bounds their memory, but queues a job into an empty
-    // queue whatever it holds. Jobs of one ticket run one after the other,
-    // so a file's blobs keep their order; jobs of different tickets may run
-    // at the same time.
+    // queue whatever it holds. Jobs run in the order queued, side by side;
+    // a client that needs an order of its own keeps it (CPBFWriter writes
+    // its blobs in turn, whichever thread compressed them).
     void Submit(TTicket& ticket, std::function<void()> job, uint64_t bytes);
     // Returns once the ticket's job is done; rethrows what the job threw.
     void Wait(TTicket& ticket);

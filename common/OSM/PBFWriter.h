@@ -166,8 +166,8 @@ private:
     int64_t m_lastId = 0, m_lastChangeset = 0, m_lastTimestamp = 0;
     int32_t m_lastX = 0, m_lastY = 0;
 
-    // Open addressing over the pending strings, a power of two long (or empty), at
-    // most half full; kFreeSlot where free.
+    // Open addressing over the pending strings, a power of two long (or
+    // empty), at most half full; kFreeSlot where free.
     static constexpr uint32_t kFreeSlot = UINT32_MAX;
     CGrowArray<uint32_t> m_slots;
 
