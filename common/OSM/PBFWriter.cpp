@@ -327,7 +327,7 @@ void CPBFWriter::Finish(TBlob& blob)
     m_writing = true;
     while (!m_inFlight.empty() && m_inFlight.front()->ready) {
         std::unique_ptr<TBlob> front = std::move(m_inFlight.front());
-        m_inFlight.pop_front();
+        m_inFlight.erase(m_inFlight.begin());
         if (m_dropping)
             continue;
         const std::string& bytes = inTurn && front.get() == &blob ? framed : front->framed;

@@ -5,12 +5,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/OSM/BlobWorker.h"
 #include "common/OSM/DataWriter.h"
@@ -182,7 +182,9 @@ private:
     CFileWriteStream m_stream;
     bool m_headerDue = false;  // no blob has been handed over since Open
     std::mutex m_order;        // guards the four below
-    std::deque<std::unique_ptr<TBlob>> m_inFlight;  // in file order
+    // In file order; a few at most, and nothing held while empty, as most
+    // files of a pass are.
+    std::vector<std::unique_ptr<TBlob>> m_inFlight;
     bool m_writing = false;    // a worker is writing the ready ones
     bool m_dropping = false;   // a block failed: the file ends before it
     std::exception_ptr m_blobError;  // not yet thrown
