@@ -103,9 +103,7 @@ bool CPassDistributor::Run(CPBInputAdapter& input, const TPassPlan& plan, CLog& 
     if (const CGrowArray<OSM::TId>* runEdgeWays = run.EdgeWays()) {
         // Ways whose nodes all lie in other passes' areas may still cross
         // this pass's areas.
-        m_edgeWays.Append(runEdgeWays->Data(), runEdgeWays->Count());
-        std::sort(m_edgeWays.begin(), m_edgeWays.end());
-        m_edgeWays.EraseRepeats();
+        detail::MergeSorted(m_edgeWays, *runEdgeWays);
         m_edgeWays.ShrinkToFit();
     }
     reader.StepBack();

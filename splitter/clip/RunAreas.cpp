@@ -1,9 +1,9 @@
 #include "splitter/clip/RunAreas.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "splitter/clip/ClipContext.h"
+#include "splitter/clip/StageTools.h"
 
 namespace Splitter::Clip {
 
@@ -28,10 +28,7 @@ void CRunAreas::SetEdgeWays(CGrowArray<OSM::TId>&& ways)
 
 void CRunAreas::AddEdgeWays(const CGrowArray<OSM::TId>& ways)
 {
-    const uint64_t old = m_edgeWays.Count();
-    m_edgeWays.Append(ways.Data(), ways.Count());
-    std::inplace_merge(m_edgeWays.begin(), m_edgeWays.begin() + old, m_edgeWays.end());
-    m_edgeWays.EraseRepeats();
+    detail::MergeSorted(m_edgeWays, ways);
 }
 
 uint64_t CRunAreas::NodeCount(uint32_t first, uint32_t count) const

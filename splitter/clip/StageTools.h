@@ -42,6 +42,17 @@ void SortAndShrink(CGrowArray<T>& table)
     table.ShrinkToFit();
 }
 
+// Adds the sorted values to the sorted table, which stays sorted and
+// without repeats.
+template <typename T>
+void MergeSorted(CGrowArray<T>& table, const CGrowArray<T>& values)
+{
+    const uint64_t old = table.Count();
+    table.Append(values.Data(), values.Count());
+    std::inplace_merge(table.begin(), table.begin() + old, table.end());
+    table.EraseRepeats();
+}
+
 // Reads the entities of one kind from where the reader stands, with progress
 // lines; body returns the stage's own count. Ends on the first entity of a
 // later kind. An entity of an earlier kind means the input is not in the
