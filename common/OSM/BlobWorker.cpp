@@ -27,7 +27,6 @@ void CBlobWorker::Submit(TTicket& ticket, std::function<void()> job, uint64_t by
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait(lock, [&] { return m_jobs.empty() || m_queuedBytes + bytes <= m_maxQueuedBytes; });
     ticket.busy = true;
-    ticket.error = nullptr;
     m_jobs.push_back({&ticket, std::move(job), bytes});
     m_queuedBytes += bytes;
     lock.unlock();
@@ -38,8 +37,6 @@ void CBlobWorker::Wait(TTicket& ticket)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait(lock, [&ticket] { return !ticket.busy; });
-    if (std::exception_ptr error = std::exchange(ticket.error, nullptr))
-        std::rethrow_exception(error);
 }
 
 void CBlobWorker::Run()
@@ -54,16 +51,10 @@ void CBlobWorker::Run()
         m_queuedBytes -= job.bytes;
         lock.unlock();
         m_changed.notify_all();  // room in the queue
-        std::exception_ptr error;
-        try {
-            job.work();
-        } catch (...) {
-            error = std::current_exception();
-        }
+        job.work();
         job.work = nullptr;  // its captures go before the ticket is free
         lock.lock();
         job.ticket->busy = false;
-        job.ticket->error = error;
         m_changed.notify_all();
     }
 }

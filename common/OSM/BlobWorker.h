@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -16,10 +15,9 @@ namespace OSM {
 
 class CBlobWorker {
 public:
-    // What a client waits on: whether its last job is done, and how it ended.
+    // What a client waits on: whether its last job is done.
     struct TTicket {
         bool busy = false;
-        std::exception_ptr error;
     };
 
     // The process's workers, started on first use: one a core.
@@ -30,9 +28,11 @@ public:
     // a thread, which bounds their memory, but queues a job into an empty
     // queue whatever it holds. Jobs run in the order queued, side by side;
     // a client that needs an order of its own keeps it (CPBFWriter writes
-    // its blobs in turn, whichever thread compressed them).
+    // its blobs in turn, whichever thread compressed them). job must not
+    // throw: it keeps its failure for its client, which alone knows what a
+    // failure stops.
     void Submit(TTicket& ticket, std::function<void()> job, uint64_t bytes);
-    // Returns once the ticket's job is done; rethrows what the job threw.
+    // Returns once the ticket's job is done.
     void Wait(TTicket& ticket);
 
     ~CBlobWorker();

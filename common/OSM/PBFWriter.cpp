@@ -354,15 +354,10 @@ void CPBFWriter::Fail(std::exception_ptr error)
     }
 }
 
-void CPBFWriter::WaitAll() noexcept
+void CPBFWriter::WaitAll()
 {
-    for (CBlobWorker::TTicket& ticket : m_tickets) {
-        try {
-            CBlobWorker::Instance().Wait(ticket);
-        } catch (...) {
-            // Finish throws nothing; its failures wait in m_blobError.
-        }
-    }
+    for (CBlobWorker::TTicket& ticket : m_tickets)
+        CBlobWorker::Instance().Wait(ticket);
 }
 
 void CPBFWriter::ThrowBlobError()

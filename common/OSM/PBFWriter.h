@@ -147,8 +147,8 @@ private:
     static std::exception_ptr Frame(TBlob& blob, std::string& framed);
     // Under m_order: the first failure drops the blocks after it.
     void Fail(std::exception_ptr error);
-    // Returns once no job of this file is left; throws nothing.
-    void WaitAll() noexcept;
+    // Returns once no job of this file is left.
+    void WaitAll();
     // Rethrows the first failure of a block once; later blocks are dropped.
     void ThrowBlobError();
     // The message of a block that may be too large for readers, built on
