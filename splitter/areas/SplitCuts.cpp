@@ -114,17 +114,21 @@ int64_t TrueWidth(uint32_t w, int32_t y)
 uint64_t MedianCut(CGeoPoint* nodes, uint64_t n, bool longitude, int32_t& s)
 {
     auto c = [longitude](const CGeoPoint& p) { return longitude ? p.x : p.y; };
-    uint64_t mid = (n - 1) / 2;
+    const uint64_t mid = (n - 1) / 2;
     std::nth_element(nodes, nodes + mid, nodes + n, [&](const CGeoPoint& a, const CGeoPoint& b) { return c(a) < c(b); });
-    int32_t v = c(nodes[mid]);
-    uint64_t below = 0, atMost = 0;
-    for (uint64_t i = 0; i < n; ++i) {
-        below += c(nodes[i]) < v;
-        atMost += c(nodes[i]) <= v;
-    }
+    // The nodes before mid lie at v or below it and those after at v or
+    // above, so each side holds one count and one partition.
+    const int32_t v = c(nodes[mid]);
+    CGeoPoint* const after = nodes + mid + 1;
+    const uint64_t below = uint64_t(std::count_if(nodes, nodes + mid, [&](const CGeoPoint& p) { return c(p) < v; }));
+    const uint64_t atMost =
+        mid + 1 + uint64_t(std::count_if(after, nodes + n, [&](const CGeoPoint& p) { return c(p) == v; }));
     s = mid - below >= atMost - 1 - mid ? v : v - 1;
-    const int32_t cut = s;
-    return uint64_t(std::partition(nodes, nodes + n, [&](const CGeoPoint& p) { return c(p) <= cut; }) - nodes);
+    if (s == v)
+        std::partition(after, nodes + n, [&](const CGeoPoint& p) { return c(p) == v; });
+    else
+        std::partition(nodes, nodes + mid, [&](const CGeoPoint& p) { return c(p) < v; });
+    return s == v ? atMost : below;
 }
 
 void CutRing(const TRing& ring, bool longitude, int32_t s, CGrowArray<TRing>& lower, CGrowArray<TRing>& upper)

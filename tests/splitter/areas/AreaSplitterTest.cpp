@@ -1,6 +1,7 @@
 // The automatic split of small synthetic extracts: where the median cut
 // falls, and that a pass over its areas places every node exactly once.
 #include "splitter/areas/AreaSplitter.h"
+#include "splitter/areas/SplitCuts.h"
 
 #include <algorithm>
 #include <map>
@@ -42,9 +43,24 @@ TEST(AreaSplitter, MedianCutPartsTheNodesAtTheLowerMiddle)
     const struct {
         std::vector<double> lons;
         ptrdiff_t lower;  // nodes west of the cut
-    } cases[] = {{{1, 2, 3, 4}, 2}, {{4, 3, 2, 1, 6, 5}, 3}, {{0, 1, 1, 1, 2, 3}, 4},
-                 {{0, 1, 2, 2, 2, 3}, 2}, {{1, 2, 2, 3}, 1}, {{1, 2, 2, 3, 3, 3}, 3}};
+    } cases[] = {{{1, 2, 3, 4}, 2},
+                 {{4, 3, 2, 1, 6, 5}, 3},
+                 {{0, 1, 1, 1, 2, 3}, 4},
+                 {{0, 1, 2, 2, 2, 3}, 2},
+                 {{1, 2, 2, 3}, 1},
+                 {{1, 2, 2, 3, 3, 3}, 3},
+                 {{2, 5, 2, 2, 1, 2, 2, 3, 2, 2, 0, 2, 2, 2}, 2},
+                 {{9, 2, 8, 2, 7, 2, 1, 2, 0, 2, 6, 2, 2, 5, 2, 2}, 11}};
     for (const auto& c : cases) {
+        // The cut itself parts the nodes as the areas do.
+        std::vector<CGeoPoint> points;
+        for (double lon : c.lons)
+            points.push_back({MapUnits::FromDegrees(lon), 0});
+        int32_t s = 0;
+        EXPECT_EQ(MedianCut(points.data(), points.size(), true, s), uint64_t(c.lower));
+        for (ptrdiff_t i = 0; i < ptrdiff_t(points.size()); ++i)
+            EXPECT_EQ(points[i].x <= s, i < c.lower) << ::testing::PrintToString(c.lons) << " " << i;
+
         std::vector<TTestNode> nodes;
         for (double lon : c.lons)
             nodes.push_back(NodeAt(int64_t(nodes.size()) + 1, lon, 10 + 0.01 * double(nodes.size())));
@@ -73,7 +89,8 @@ std::vector<TTestNode> Grid(double west, double south, double width, double heig
 }
 
 // Tiles cut inside the data have edges on node columns: they hold every node
-// once, and so do the same rings loaded back from the split file.
+// once, no more than max-nodes of them, and so do the same rings loaded back
+// from the split file.
 TEST(AreaSplitter, ExtractsAcrossTheAntimeridianKeepEveryNode)
 {
     std::vector<TTestNode> on180;  // a column on the meridian as +180, beside the grid's as -180
@@ -116,9 +133,12 @@ TEST(AreaSplitter, ExtractsAcrossTheAntimeridianKeepEveryNode)
             CPassHarness pass(rings);
             ASSERT_TRUE(pass.Run(PbfInput(c.nodes)).ok) << c.name;
             std::map<int64_t, int> copies;
-            for (uint32_t o = 0; o < pass.OutputCount(); ++o)
+            for (uint32_t o = 0; o < pass.OutputCount(); ++o) {
                 for (const OSM::TNode& node : pass.Output(o).nodes)
                     ++copies[node.id];
+                EXPECT_LE(pass.Output(o).nodes.size(), std::max<size_t>(c.maxNodes, c.nodes.size() * (areas.Count() == 1)))
+                    << c.name << " " << o;
+            }
             for (const TTestNode& node : c.nodes)
                 ASSERT_EQ(copies[node.id], 1) << c.name << (tiles == &loaded ? ", loaded back" : "") << ": " << node.id;
         }
