@@ -1,6 +1,7 @@
 # Builds the 32-bit x86 program on an x86-64 Debian host from its i386
 # multiarch packages (g++-multilib, zlib1g-dev:i386, libdeflate-dev:i386,
-# libzstd-dev:i386, liblz4-dev:i386, libprotobuf-dev:i386, libgtest-dev:i386).
+# libzstd-dev:i386, liblz4-dev:i386, libprotobuf-dev:i386, libgtest-dev:i386);
+# the header-only protozero is the host's.
 # SSE2 arithmetic makes doubles round as on x86-64, so both programs write
 # the same bytes. protoc stays the host's; the test programs run through
 # qemu-i386 (qemu-user), as ctest and gtest_discover_tests do for every

@@ -4,10 +4,15 @@
 #include <cinttypes>
 #include <cstdio>
 #include <map>
+#include <optional>
+#include <utility>
 #include <vector>
+
+#include <protozero/pbf_reader.hpp>
 
 #include "common/OSM/PBFReader.h"
 #include "common/OSM/PBInputAdapter.h"
+#include "common/OSM/Varint.h"
 
 namespace Splitter {
 
@@ -17,10 +22,22 @@ using OSM::TId;
 
 const char* const kKinds[] = {"node", "way", "relation"};
 
+using protozero::pbf_reader;
+using protozero::pbf_wire_type;
+
 // The ids of one data block, each kind in the order the reader delivers them.
 struct TBlockIds {
     std::vector<TId> ids[3];
+    // The first relation with a way member that fits no key: its index in
+    // ids[kRelation], and the member.
+    std::optional<std::pair<size_t, TId>> wideMember;
 
+    void Clear()
+    {
+        for (std::vector<TId>& kind : ids)
+            kind.clear();
+        wideMember.reset();
+    }
     bool Empty() const { return ids[0].empty() && ids[1].empty() && ids[2].empty(); }
     // Whether every entity of the block is of a kind after kind.
     bool After(int kind) const
@@ -30,6 +47,111 @@ struct TBlockIds {
                 return false;
         return true;
     }
+};
+
+// Running sums of crafted deltas wrap, as the reader's do.
+TId Add(TId a, uint64_t zigzag) { return TId(uint64_t(a) + uint64_t(OSM::UnZigZag(zigzag))); }
+
+// Calls add with each varint of the repeated integer field at message's
+// current field, packed or not: a parser must accept both.
+template <typename Add>
+void ForEachVarint(pbf_reader& message, Add&& add)
+{
+    if (message.wire_type() == pbf_wire_type::varint) {
+        add(message.get_uint64());
+    } else if (message.wire_type() == pbf_wire_type::length_delimited) {
+        for (uint64_t v : message.get_packed_uint64())
+            add(v);
+    } else {
+        message.skip();
+    }
+}
+
+// The value of the last varint field tag of message (zigzag coded or not),
+// as a parser keeps the last of a repeated scalar; 0 without one.
+TId LastVarint(pbf_reader message, uint32_t tag, bool zigzag)
+{
+    uint64_t value = 0;
+    while (message.next(tag, pbf_wire_type::varint))
+        value = message.get_uint64();
+    return zigzag ? OSM::UnZigZag(value) : TId(value);
+}
+
+// Reads the ids of a data block, and the way members of its relations,
+// straight from its bytes: a full parse would build every tag, coordinate
+// and member only to drop them. Fields of the wrong wire type are skipped,
+// as a parser keeps them aside. Throws OSM::CDataReader::CBadFileException
+// when the bytes do not parse.
+class CBlockScan {
+public:
+    void Run(const CGrowArray<uint8_t>& payload, TBlockIds& out)
+    {
+        out.Clear();
+        try {
+            pbf_reader block(reinterpret_cast<const char*>(payload.Data()), payload.Count());
+            while (block.next(2, pbf_wire_type::length_delimited))
+                Group(block.get_message(), out);
+        } catch (const protozero::exception&) {
+            throw OSM::CDataReader::CBadFileException{"the data block does not parse"};
+        }
+    }
+
+private:
+    // Within a group the reader delivers the dense nodes first; repeats of
+    // the dense message merge into one, whose ids run on.
+    void Group(const pbf_reader& group, TBlockIds& out)
+    {
+        TId id = 0;
+        for (pbf_reader at = group; at.next(2, pbf_wire_type::length_delimited);)
+            for (pbf_reader dense = at.get_message(); dense.next(1);)
+                ForEachVarint(dense, [&](uint64_t delta) { out.ids[OSM::kNode].push_back(id = Add(id, delta)); });
+        for (pbf_reader at = group; at.next();) {
+            if (at.wire_type() != pbf_wire_type::length_delimited) {
+                at.skip();
+                continue;
+            }
+            switch (at.tag()) {
+            case 1: out.ids[OSM::kNode].push_back(LastVarint(at.get_message(), 1, true)); break;
+            case 3: out.ids[OSM::kWay].push_back(LastVarint(at.get_message(), 1, false)); break;
+            case 4: Relation(at.get_message(), out); break;
+            default: at.skip();
+            }
+        }
+    }
+
+    void Relation(pbf_reader relation, TBlockIds& out)
+    {
+        uint64_t id = 0;
+        TId ref = 0;
+        m_refs.clear();
+        m_types.clear();
+        while (relation.next()) {
+            switch (relation.tag()) {
+            case 1:
+                if (relation.wire_type() == pbf_wire_type::varint)
+                    id = relation.get_uint64();
+                else
+                    relation.skip();
+                break;
+            case 9: ForEachVarint(relation, [&](uint64_t delta) { m_refs.push_back(ref = Add(ref, delta)); }); break;
+            case 10: ForEachVarint(relation, [&](uint64_t type) { m_types.push_back(type); }); break;
+            default: relation.skip();
+            }
+        }
+        std::vector<TId>& relations = out.ids[OSM::kRelation];
+        relations.push_back(TId(id));
+        if (out.wideMember)
+            return;
+        // Members whose arrays differ in length are the reader's to refuse.
+        for (size_t m = 0; m < std::min(m_refs.size(), m_types.size()); ++m)
+            if (m_types[m] == OSMPBF::Relation::WAY && !Clip::FitsKey(m_refs[m])) {
+                out.wideMember.emplace(relations.size() - 1, m_refs[m]);
+                return;
+            }
+    }
+
+    std::vector<TId> m_refs;
+    std::vector<uint64_t> m_types;
 };
 
 // The data blocks of an input, found by their framing alone and decoded
@@ -57,30 +179,24 @@ public:
     size_t Count() const { return m_offsets.size(); }
     uint64_t Offset(size_t i) const { return m_offsets[i]; }
 
-    // Throws OSM::CDataReader::CBadFileException when the block is malformed.
+    // The ids of block i, kept for the searches. Throws
+    // OSM::CDataReader::CBadFileException when the block is malformed.
     const TBlockIds& Ids(size_t i)
     {
-        auto [at, added] = m_decoded.try_emplace(i);
-        if (!added)
+        if (auto at = m_decoded.find(i); at != m_decoded.end())
             return at->second;
-        m_input.Stream().Seek(m_offsets[i]);
-        bool error;
-        if (!m_input.ReadBlob(error))
-            throw OSM::CDataReader::CBadFileException{m_input.Fault()};
-        OSM::ParsePrimitiveBlock(m_input.Payload(), m_block);
-        std::vector<TId>* ids = at->second.ids;
-        for (const OSMPBF::PrimitiveGroup& group : m_block.primitivegroup()) {
-            TId id = 0;
-            for (int64_t delta : group.dense().id())
-                ids[OSM::kNode].push_back(id = TId(uint64_t(id) + uint64_t(delta)));
-            for (const OSMPBF::Node& node : group.nodes())
-                ids[OSM::kNode].push_back(node.id());
-            for (const OSMPBF::Way& way : group.ways())
-                ids[OSM::kWay].push_back(way.id());
-            for (const OSMPBF::Relation& relation : group.relations())
-                ids[OSM::kRelation].push_back(relation.id());
-        }
-        return at->second;
+        TBlockIds ids;
+        Read(i, ids);
+        return m_decoded.emplace(i, std::move(ids)).first->second;
+    }
+
+    // The ids of block i, into out unless they were kept. Throws as Ids.
+    const TBlockIds& Scan(size_t i, TBlockIds& out)
+    {
+        if (auto at = m_decoded.find(i); at != m_decoded.end())
+            return at->second;
+        Read(i, out);
+        return out;
     }
 
     // The first id of kind outside the range that the binary search for
@@ -107,6 +223,15 @@ public:
     size_t FirstOf(int kind) { return Search(kind, nullptr); }
 
 private:
+    void Read(size_t i, TBlockIds& out)
+    {
+        m_input.Stream().Seek(m_offsets[i]);
+        bool error;
+        if (!m_input.ReadBlob(error))
+            throw OSM::CDataReader::CBadFileException{m_input.Fault()};
+        m_scan.Run(m_input.Payload(), out);
+    }
+
     // The first block for which Reaches holds, by binary search.
     size_t Search(int kind, const TId* bound)
     {
@@ -140,7 +265,7 @@ private:
     CPBInputAdapter& m_input;
     std::vector<uint64_t> m_offsets;
     std::map<size_t, TBlockIds> m_decoded;
-    OSMPBF::PrimitiveBlock m_block;
+    CBlockScan m_scan;
 };
 
 bool ReportId(const std::string& fileName, int kind, TId id)
@@ -162,21 +287,16 @@ bool CheckInputIds(CPBInputAdapter& input, const std::string& fileName)
                 return ReportId(fileName, kind, *id);
 
     // Relations are few, and the way members of each are checked too.
-    const size_t first = blocks.FirstOf(OSM::kRelation);
-    if (first == blocks.Count())
-        return true;
-    input.Stream().Seek(blocks.Offset(first));
-    OSM::CPBFReaderAdapter reader(input);
-    while (reader.ReadNext()) {
-        if (reader.GetType() != OSM::kRelation)
-            continue;
-        const TId id = reader.GetId();
-        if (id < Clip::kMinKeyId || id > kMaxInputId)
-            return ReportId(fileName, OSM::kRelation, id);
-        for (const OSM::TMember& member : reader.Relation().members) {
-            if (member.type == OSM::kWay && !Clip::FitsKey(member.ref)) {
+    TBlockIds scratch;
+    for (size_t i = blocks.FirstOf(OSM::kRelation); i < blocks.Count(); ++i) {
+        const TBlockIds& block = blocks.Scan(i, scratch);
+        const std::vector<TId>& relations = block.ids[OSM::kRelation];
+        for (size_t r = 0; r < relations.size(); ++r) {
+            if (relations[r] < Clip::kMinKeyId || relations[r] > kMaxInputId)
+                return ReportId(fileName, OSM::kRelation, relations[r]);
+            if (block.wideMember && block.wideMember->first == r) {
                 std::printf("%s: relation %" PRId64 " has a way member %" PRId64 " that does not fit in 48 bits\n",
-                            fileName.c_str(), id, member.ref);
+                            fileName.c_str(), relations[r], block.wideMember->second);
                 return false;
             }
         }

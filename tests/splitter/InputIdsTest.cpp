@@ -26,11 +26,24 @@ using OSM::TId;
 
 constexpr TId kLow = Clip::kMinKeyId, kHigh = kMaxInputId;
 
-// ids split into blocks of per, as nodes (dense) or ways.
+// ids split into blocks of per, as ways or as nodes, dense and plain by turns.
 std::string Blocks(const std::vector<TId>& ids, bool ways, size_t per)
 {
     std::string out;
     for (size_t first = 0; first < ids.size(); first += per) {
+        if (!ways && first / per % 2 == 1) {
+            OSMPBF::PrimitiveBlock plain;
+            OSMPBF::PrimitiveGroup& group = *plain.add_primitivegroup();
+            for (size_t i = first; i < ids.size() && i < first + per; ++i) {
+                OSMPBF::Node& node = *group.add_nodes();
+                node.set_id(ids[i]);
+                node.set_lat(0);
+                node.set_lon(0);
+            }
+            plain.mutable_stringtable()->add_s("");
+            out += DataBlob(plain);
+            continue;
+        }
         TTestInput block;
         for (size_t i = first; i < ids.size() && i < first + per; ++i)
             if (ways)
