@@ -1,7 +1,7 @@
 // Rings that pass one node twice, split there into rings that do not: a ring
 // touching itself is no valid polygon, two rings touching at a point are.
 #include <algorithm>
-#include <unordered_map>
+#include <utility>
 
 #include "splitter/clip/ClipContext.h"
 
@@ -17,29 +17,45 @@ namespace {
 template <typename Key>
 uint32_t SimpleLoops(const CGrowArray<OSM::TId>& ring, const Key& key, CGrowArray<CGrowArray<OSM::TId>>& loops)
 {
+    // Places numbered from 0, so that a table holds where the path last
+    // passed each: no allocation per node.
+    CGrowArray<uint64_t> places;
+    places.Reserve(ring.Count());
+    for (OSM::TId node : ring)
+        places.PushBack(key(node));
+    CGrowArray<uint64_t> distinct;
+    distinct.Append(places.Data(), places.Count());
+    std::sort(distinct.begin(), distinct.end());
+    distinct.EraseRepeats();
+    for (uint64_t& place : places)
+        place = uint64_t(std::lower_bound(distinct.begin(), distinct.end(), place) - distinct.begin());
+    constexpr uint64_t kNowhere = ~uint64_t(0);
+    CGrowArray<uint64_t> at;  // place -> its last index in path
+    at.Resize(distinct.Count());
+    std::fill(at.begin(), at.end(), kNowhere);
+
     uint32_t made = 0;
     CGrowArray<OSM::TId> path;
-    CGrowArray<uint64_t> keys;                    // of path
-    std::unordered_map<uint64_t, uint64_t> at;  // place -> its last index in path
+    CGrowArray<uint64_t> keys;  // of path
     auto close = [&](uint64_t from) {
         CGrowArray<OSM::TId>& loop = loops.EmplaceBack();
         loop.Append(path.Data() + from, path.Count() - from);
         loop.PushBack(path[from]);
         ++made;
         for (uint64_t k = from + 1; k < path.Count(); ++k)
-            if (auto it = at.find(keys[k]); it != at.end() && it->second == k)
-                at.erase(it);
+            if (at[keys[k]] == k)
+                at[keys[k]] = kNowhere;
         path.Resize(from + 1);
         keys.Resize(from + 1);
     };
-    for (OSM::TId node : ring) {
-        const uint64_t place = key(node);
-        if (auto seen = at.find(place); seen != at.end() && path.Count() - seen->second >= 3) {
-            close(seen->second);
+    for (uint64_t i = 0; i < ring.Count(); ++i) {
+        const uint64_t place = places[i];
+        if (at[place] != kNowhere && path.Count() - at[place] >= 3) {
+            close(at[place]);
             continue;
         }
         at[place] = path.Count();
-        path.PushBack(node);
+        path.PushBack(ring[i]);
         keys.PushBack(place);
     }
     if (!path.Empty())
@@ -51,13 +67,19 @@ uint32_t SimpleLoops(const CGrowArray<OSM::TId>& ring, const Key& key, CGrowArra
 
 uint32_t CAreaClipContext::SplitTouchingRings(uint32_t first, uint32_t count)
 {
-    // Each closed piece ends where the piece that follows it on its ring begins.
-    std::unordered_map<OSM::TId, uint32_t> startingAt;
+    // Each closed piece ends where the piece that follows it on its ring
+    // begins: (first node, piece), the first piece of each node first.
+    CGrowArray<std::pair<OSM::TId, uint32_t>> starts;
     for (uint32_t i = first; i < first + count; ++i) {
         const TPiece& piece = m_pieces[i];
         if (piece.way.nodeRefs.Count() >= 2 && !piece.alongBorder)
-            startingAt.emplace(piece.way.nodeRefs[0], i);
+            starts.PushBack({piece.way.nodeRefs[0], i});
     }
+    std::sort(starts.begin(), starts.end());
+    auto startingAt = [&](OSM::TId node) -> const std::pair<OSM::TId, uint32_t>* {
+        auto at = std::lower_bound(starts.begin(), starts.end(), std::pair{node, uint32_t(0)});
+        return at != starts.end() && at->first == node ? at : nullptr;
+    };
     CGrowArray<bool> done;
     done.Resize(count);
     std::fill(done.begin(), done.end(), false);
@@ -76,8 +98,8 @@ uint32_t CAreaClipContext::SplitTouchingRings(uint32_t first, uint32_t count)
             members.PushBack(k);
             const CGrowArray<OSM::TId>& refs = m_pieces[k].way.nodeRefs;
             ring.Append(refs.Data(), refs.Count() - 1);
-            auto next = startingAt.find(refs.Back());
-            if (next == startingAt.end())
+            const auto* next = startingAt(refs.Back());
+            if (next == nullptr)
                 break;
             closed = next->second == i;
             k = next->second;
@@ -174,14 +196,20 @@ void CAreaClipContext::SimplifyRings(const CGrowArray<TCopyWay>& ways, const OSM
                                      CGrowArray<OSM::TId>& absorbed, CGrowArray<std::pair<uint32_t, bool>>& loops)
 {
     CGrowArray<TEnds> ends;
-    std::unordered_map<uint64_t, uint32_t> endCount;  // way ends at each place
+    CGrowArray<uint64_t> places;  // of every way end, sorted
+    places.Reserve(2 * ways.Count());
     for (const TCopyWay& w : ways) {
         TEnds& e = ends.EmplaceBack();
         if (!PlaceKey(w.way->nodeRefs[0], e.first) || !PlaceKey(w.way->nodeRefs.Back(), e.last))
             return;
-        ++endCount[e.first];
-        ++endCount[e.last];
+        places.PushBack(e.first);
+        places.PushBack(e.last);
     }
+    std::sort(places.begin(), places.end());
+    auto shared = [&](uint64_t place) {  // more than two ways end there
+        const uint64_t* at = std::lower_bound(places.begin(), places.end(), place);
+        return places.end() - at > 2 && at[2] == place;
+    };
     CGrowArray<TCopyRing> rings;
     if (!JoinRings(ways, ends, rings))
         return;
@@ -198,7 +226,7 @@ void CAreaClipContext::SimplifyRings(const CGrowArray<TCopyWay>& ways, const OSM
         const uint32_t count = SimpleLoops(ring.nodes, key, made);
         bool inner = true;  // a ring with a stretch of border bounds the polygon from outside
         for (uint32_t m : ring.members) {
-            ring.rewrite |= endCount[ends[m].first] > 2 || endCount[ends[m].last] > 2;
+            ring.rewrite |= shared(ends[m].first) || shared(ends[m].last);
             inner &= ways[m].inner && !ways[m].closing;
         }
         if (count == 1 && !ring.rewrite) {
