@@ -218,8 +218,9 @@ bool CChainJoiner::Next(CGrowArray<uint64_t>& chain, bool& closed)
 
 // Turns the ring so that the polygon lies to its right: outer rings run
 // clockwise, inner rings the other way round. False, after reporting the
-// missing node, when a point is not known.
-bool OrientRing(TMember* const* ring, uint64_t count, const CNodeIndex& nodes, CGrowArray<CGeoPoint>& points)
+// missing node when report is set, when a point is not known.
+bool OrientRing(TMember* const* ring, uint64_t count, const CNodeIndex& nodes, CGrowArray<CGeoPoint>& points,
+                bool report)
 {
     points.Clear();
     for (uint64_t k = 0; k < count; ++k) {
@@ -227,7 +228,8 @@ bool OrientRing(TMember* const* ring, uint64_t count, const CNodeIndex& nodes, C
         for (OSM::TId ref : ring[k]->way->nodeRefs) {
             CGeoPoint p;
             if (!nodes.NodePoint(ref, p)) {
-                ReportMissing("Node", ref);
+                if (report)
+                    ReportMissing("Node", ref);
                 return false;
             }
             points.PushBack(p);
@@ -245,7 +247,7 @@ bool OrientRing(TMember* const* ring, uint64_t count, const CNodeIndex& nodes, C
 }  // namespace
 
 void AssembleRings(const OSM::TRelation& relation, const CGrowArray<OSM::TWay>& storedWays, const CNodeIndex& nodes,
-                   CGrowArray<TRingWay>& rings, CGrowArray<TRing>* shapes)
+                   CGrowArray<TRingWay>& rings, CGrowArray<TRing>* shapes, bool report)
 {
     CGrowArray<TMember> members;
     std::unordered_set<const OSM::TWay*> taken;
@@ -255,7 +257,8 @@ void AssembleRings(const OSM::TRelation& relation, const CGrowArray<OSM::TWay>& 
         const OSM::TWay* way = std::lower_bound(storedWays.begin(), storedWays.end(), member.ref,
                                                 [](const OSM::TWay& w, OSM::TId id) { return w.id < id; });
         if (way == storedWays.end() || way->id != member.ref) {
-            ReportMissing("Way", member.ref);
+            if (report)
+                ReportMissing("Way", member.ref);
             continue;
         }
         if (way->nodeRefs.Count() < 2 || !taken.insert(way).second)
@@ -271,14 +274,15 @@ void AssembleRings(const OSM::TRelation& relation, const CGrowArray<OSM::TWay>& 
     bool closed;
     while (joiner.Next(chain, closed)) {
         if (!closed) {
-            ReportProblem("Multipolygon " + std::to_string(relation.id) + " has unclosed ring, way " +
+            if (report)
+                ReportProblem("Multipolygon " + std::to_string(relation.id) + " has unclosed ring, way " +
                           std::to_string(members[chain[0]].way->id));
             continue;
         }
         ring.Clear();
         for (uint64_t m : chain)
             ring.PushBack(&members[m]);
-        if (!OrientRing(ring.Data(), ring.Count(), nodes, points))
+        if (!OrientRing(ring.Data(), ring.Count(), nodes, points, report))
             continue;
         if (shapes != nullptr)
             shapes->EmplaceBack().Append(points.Data(), points.Count());

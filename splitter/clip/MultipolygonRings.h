@@ -24,10 +24,11 @@ namespace Splitter::Clip {
 // Prints on standard output what it leaves out: a member the input lacks
 // ("Way %ld is missing"), a chain that does not close, named by its first
 // way, and a ring with a node of unknown position ("Node %ld is missing").
-// Throws only on exhausted memory, with rings holding the rings appended
-// until then.
+// Without report it prints nothing, for a second thread assembling the same
+// relation. Throws only on exhausted memory, with rings holding the rings
+// appended until then.
 void AssembleRings(const OSM::TRelation& relation, const CGrowArray<OSM::TWay>& storedWays, const CNodeIndex& nodes,
-                   CGrowArray<TRingWay>& rings, CGrowArray<TRing>* shapes = nullptr);
+                   CGrowArray<TRingWay>& rings, CGrowArray<TRing>* shapes = nullptr, bool report = true);
 
 // Makes each ring of rings inner exactly when it lies inside an odd number of
 // the others, whatever the roles of its ways, as the readers of the tiles

@@ -13,16 +13,25 @@ namespace Splitter::Clip {
 // Stage 7: rings of the multipolygons that cross borders.
 void CPassDistributor::ClipMultipolygons()
 {
-    CGrowArray<TRingWay> rings;
-    CGrowArray<TRing> shapes;
     for (const auto& context : m_contexts)
         context->KeepMadePoints(true);
-    for (const OSM::TRelation& relation : m_edgeMultipolygons) {
-        rings.Clear();
-        shapes.Clear();
-        AssembleRings(relation, m_storedWays, *m_nodes, rings, &shapes);
-        NestRings(shapes, rings);
-        ClipRings(relation.id, rings, shapes);
+    // Each lane assembles every ring it may clip: the assembly takes a
+    // fraction of the clipping.
+    RunLanes([&](TClipLane& lane) {
+        CGrowArray<TRingWay> rings;
+        CGrowArray<TRing> shapes;
+        for (const OSM::TRelation& relation : m_edgeMultipolygons) {
+            rings.Clear();
+            shapes.Clear();
+            AssembleRings(relation, m_storedWays, *m_nodes, rings, &shapes, lane.reports);
+            NestRings(shapes, rings);
+            ClipRings(lane, relation.id, rings, shapes);
+        }
+    });
+    for (uint32_t l = 0; l < m_laneCount; ++l) {
+        for (TRingPieces& entry : m_lanes[l].ringPieces)
+            m_ringPieces.PushBack(std::move(entry));
+        m_lanes[l].ringPieces.Free();
     }
     for (const auto& context : m_contexts)
         context->KeepMadePoints(false);
@@ -45,7 +54,8 @@ void CPassDistributor::ClipMultipolygons()
     m_log->Format("%" PRIu64 " clipped ways", clipped);
 }
 
-void CPassDistributor::ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& rings, const CGrowArray<TRing>& shapes)
+void CPassDistributor::ClipRings(TClipLane& lane, OSM::TId relation, const CGrowArray<TRingWay>& rings,
+                                 const CGrowArray<TRing>& shapes)
 {
     struct TPair {
         const TClippedWay* entry;
@@ -55,7 +65,8 @@ void CPassDistributor::ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& 
     for (uint32_t k = 0; k < rings.Count(); ++k)
         for (const TClippedWay* e = ClippedBegin(rings[k].way->id);
              e != m_clippedWays.end() && KeyId(e->key) == rings[k].way->id; ++e)
-            pairs.PushBack({e, k});
+            if (uint32_t(KeyArea(e->key)) >= lane.first && uint32_t(KeyArea(e->key)) < lane.end)
+                pairs.PushBack({e, k});
     std::stable_sort(pairs.begin(), pairs.end(),
                      [](const TPair& a, const TPair& b) { return KeyArea(a.entry->key) < KeyArea(b.entry->key); });
     // The rings come one after another: ring r is rings[ringStart[r] ..
@@ -79,7 +90,7 @@ void CPassDistributor::ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& 
         const int32_t area = KeyArea(pairs[p].entry->key);
         CAreaClipContext& context = *m_contexts[uint32_t(area)];
         pieces.Clear();
-        TRingPieces& entry = m_ringPieces.EmplaceBack();
+        TRingPieces& entry = lane.ringPieces.EmplaceBack();
         for (; p < pairs.Count() && KeyArea(pairs[p].entry->key) == area; ++p) {
             const TRingWay& way = rings[pairs[p].position];
             for (uint32_t i = pairs[p].entry->first; i < pairs[p].entry->first + pairs[p].entry->count; ++i)
@@ -99,7 +110,7 @@ void CPassDistributor::ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& 
         entry.outerWays.EraseRepeats();
         reached.PushBack(area);
     }
-    HoldWholeAreas(relation, rings, shapes, reached);
+    HoldWholeAreas(lane, relation, rings, shapes, reached);
 }
 
 void CPassDistributor::SimplifyCopy(TRingPieces& entry, const CGrowArray<TRingPiece>& pieces,
@@ -129,7 +140,7 @@ void CPassDistributor::SimplifyCopy(TRingPieces& entry, const CGrowArray<TRingPi
     context.SimplifyRings(ways, tags, entry.absorbed, entry.loops);
 }
 
-void CPassDistributor::HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingWay>& rings,
+void CPassDistributor::HoldWholeAreas(TClipLane& lane, OSM::TId relation, const CGrowArray<TRingWay>& rings,
                                       const CGrowArray<TRing>& shapes, const CGrowArray<int32_t>& reached)
 {
     if (shapes.Empty())
@@ -145,13 +156,13 @@ void CPassDistributor::HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingW
     OSM::TWay border;
     border.tags = rings[0].way->tags;
     KeepOnlyBoundaryTags(border.tags);
-    for (uint32_t area : AreasMeeting(bounds)) {
+    for (uint32_t area : AreasMeeting(lane, bounds)) {
         if (std::binary_search(reached.begin(), reached.end(), int32_t(area)))
             continue;
         CAreaClipContext& context = *m_contexts[area];
         if (!Geometry::HoldsArea(shapes.Data(), ringBounds.Data(), shapes.Count(), context.Polygon()))
             continue;
-        TRingPieces& entry = m_ringPieces.EmplaceBack();
+        TRingPieces& entry = lane.ringPieces.EmplaceBack();
         entry.key = MakeKey(relation, int32_t(area));
         entry.first = context.BorderRing(border);
         entry.count = 1;

@@ -4,10 +4,14 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <functional>
 #include <limits>
+#include <system_error>
+#include <thread>
 
 #include "common/OSM/PBFReader.h"
+#include "common/base/HelperThread.h"
 #include "common/OSM/PBInputAdapter.h"
 #include "splitter/clip/StageTools.h"
 #include "splitter/clip/TagRules.h"
@@ -36,7 +40,8 @@ uint64_t CPassDistributor::BytesHeld() const
     // links and a colour.
     return (m_nodes ? m_nodes->BytesHeld() : 0) + m_relationWays.CapacityBytes() + m_edgeWays.CapacityBytes() +
            m_spanningWays.CapacityBytes() +
-           m_edgeMultipolygonWays.CapacityBytes() + m_points.CapacityBytes() + m_clippedWays.CapacityBytes() +
+           m_edgeMultipolygonWays.CapacityBytes() + m_lanes[0].points.CapacityBytes() +
+           m_lanes[1].points.CapacityBytes() + m_clippedWays.CapacityBytes() +
            m_ringPieces.CapacityBytes() + m_storedWays.CapacityBytes() + m_edgeMultipolygons.CapacityBytes() +
            m_edgeWayCopies.CapacityBytes() + m_wayBlocks.CapacityBytes() + m_relationAreas.size() * 40 +
            (m_run ? m_run->BytesHeld() : 0);
@@ -76,11 +81,72 @@ void CPassDistributor::Prepare(const TPassPlan& plan, CLog& log)
         m_outputIndex.PushBack(outputCount - 1);
     }
     m_areaTree.Build(rects.Data(), rects.Count());
+    SetLanes(plan);
     m_copySlots.Resize(outputCount);
     std::fill(m_copySlots.begin(), m_copySlots.end(), ~uint32_t(0));
     m_nodes->SetKeptPointLimit(m_keptPointLimit);
     m_nodes->Reserve(plan.capacityHint);
     m_maxWayId = m_maxRelationId = 0;
+}
+
+void CPassDistributor::SetLanes(const TPassPlan& plan)
+{
+    // Parted at the border between two files nearest the middle, if any.
+    m_laneCount = 1;
+    m_lanes[0].first = 0;
+    m_lanes[0].end = plan.count;
+    const uint32_t middle = plan.count / 2;
+    for (uint32_t d = 0; d <= middle && m_laneCount == 1; ++d) {
+        for (uint32_t at : {middle - d, middle + d}) {
+            if (at > 0 && at < plan.count && plan.outputs[at] != plan.outputs[at - 1]) {
+                m_lanes[0].end = m_lanes[1].first = at;
+                m_lanes[1].end = plan.count;
+                m_laneCount = 2;
+                break;
+            }
+        }
+    }
+    m_lanes[1].reports = false;
+}
+
+void CPassDistributor::RunLanes(const std::function<void(TClipLane&)>& work)
+{
+    std::exception_ptr failure;
+    auto second = [&] {
+        try {
+            work(m_lanes[1]);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    };
+    CHelperThread* helper = m_laneCount > 1 ? CHelperThread::Process() : nullptr;
+    std::thread own;
+    if (m_laneCount > 1 && helper == nullptr) {
+        try {
+            own = std::thread(second);
+        } catch (const std::system_error&) {
+            // No thread to be had: the lanes run one after the other.
+        }
+    }
+    if (helper != nullptr)
+        helper->Start(second);
+    auto join = [&] {
+        if (helper != nullptr)
+            helper->Wait();
+        if (own.joinable())
+            own.join();
+    };
+    try {
+        work(m_lanes[0]);
+        if (m_laneCount > 1 && helper == nullptr && !own.joinable())
+            second();
+    } catch (...) {
+        join();
+        throw;
+    }
+    join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 bool CPassDistributor::Run(CPBInputAdapter& input, const TPassPlan& plan, CLog& log)
@@ -158,7 +224,10 @@ bool CPassDistributor::CrossesAnArea(const CGrowArray<OSM::TId>& refs)
         }
         if (known) {
             const CGeoPoint segment[2] = {previous, p};
-            if (!AreasMeeting(BoundsOf(segment, 2)).Empty())
+            CGrowArray<uint32_t>& found = m_lanes[0].found;
+            found.Clear();
+            m_areaTree.Query(BoundsOf(segment, 2), found);
+            if (!found.Empty())
                 return true;
         }
         previous = p;
@@ -295,7 +364,8 @@ void CPassDistributor::WriteClippedWays()
 {
     m_pieceOrder->WriteRest();
     m_pieceOrder.reset();
-    m_points.Free();
+    for (TClipLane& lane : m_lanes)
+        lane.points.Free();
     m_nodes->FreeWanted();
 }
 

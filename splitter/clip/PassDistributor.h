@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -111,35 +112,56 @@ private:
     void ClipRelations(OSM::CPBFReaderAdapter& reader);
     void WriteNewMultipolygons();
 
-    // Gathers the points of way into m_points; false, after reporting the
-    // missing node, when one is not known.
-    bool GatherPoints(const OSM::TWay& way);
-    // Clips way, whose points are in m_points, against every area its
-    // bounding rectangle meets. Pieces of one way in one area, clipped one
-    // run after another, share one clipped way table entry.
-    void ClipLine(const OSM::TWay& way, bool ringMode, bool keepsId = true);
-    void ClipClosedWay(const OSM::TWay& way, bool ringMember);
+    // One of the two threads that clip the edge ways and multipolygons. It
+    // cuts into areas [first, end), whole output files, with scratch and
+    // results of its own: every file gets the pieces and new ids one thread
+    // would give it, whichever thread clips the others.
+    struct TClipLane {
+        uint32_t first = 0;
+        uint32_t end = 0;
+        bool reports = true;  // the one lane that prints what the input lacks
+        CGrowArray<CGeoPoint> points;
+        CGrowArray<uint32_t> found;
+        CGrowArray<TClippedWay> clippedWays;
+        CGrowArray<TRingPieces> ringPieces;
+    };
+    // Parts the pass's areas between the lanes.
+    void SetLanes(const TPassPlan& plan);
+    // Runs work on every lane, the first on this thread, and rethrows the
+    // first failure once all are done.
+    void RunLanes(const std::function<void(TClipLane&)>& work);
+
+    // Gathers the points of way into lane.points; false, after the reporting
+    // lane reported the missing node, when one is not known.
+    bool GatherPoints(TClipLane& lane, const OSM::TWay& way);
+    // Clips way, whose points are in lane.points, against every area of the
+    // lane its bounding rectangle meets. Pieces of one way in one area,
+    // clipped one run after another, share one clipped way table entry.
+    void ClipLine(TClipLane& lane, const OSM::TWay& way, bool ringMode, bool keepsId = true);
+    void ClipClosedWay(TClipLane& lane, const OSM::TWay& way, bool ringMember);
     // Whether a segment between two of refs' stray nodes meets the rectangle
     // of an area of the pass.
     bool CrossesAnArea(const CGrowArray<OSM::TId>& refs);
-    // The pass's areas whose rectangles meet bounds, ascending, in m_found.
-    const CGrowArray<uint32_t>& AreasMeeting(const CGeoRect& bounds);
-    // Gives every area that the closed way, whose points are in m_points,
-    // holds whole and has no piece of (no entry from firstEntry on) a ring
-    // along its border.
-    void HoldWholeAreas(const OSM::TWay& way, uint64_t firstEntry);
+    // The lane's areas whose rectangles meet bounds, ascending, in lane.found.
+    const CGrowArray<uint32_t>& AreasMeeting(TClipLane& lane, const CGeoRect& bounds) const;
+    // Gives every area of the lane that the closed way, whose points are in
+    // lane.points, holds whole and has no piece of (no entry from firstEntry
+    // on) a ring along its border.
+    void HoldWholeAreas(TClipLane& lane, const OSM::TWay& way, uint64_t firstEntry);
     // Gives the rings of entry's copy that would touch as closed ways.
     // ringStart[r] is the index in rings of ring r's first way.
     void SimplifyCopy(TRingPieces& entry, const CGrowArray<TRingPiece>& pieces, const CGrowArray<TRingWay>& rings,
                       const CGrowArray<uint32_t>& ringStart);
-    // Gives every area of the pass that no ring of relation reaches but its
+    // Gives every area of the lane that no ring of relation reaches but its
     // polygon holds whole a closing ring along its border.
     // shapes[r] holds ring r's points, as AssembleRings gives them.
-    void HoldWholeAreas(OSM::TId relation, const CGrowArray<TRingWay>& rings, const CGrowArray<TRing>& shapes,
-                        const CGrowArray<int32_t>& reached);
-    void ClipRuns(const OSM::TWay& way, bool ringMode);
-    // Closes the pieces of all rings of relation in every area they reach.
-    void ClipRings(OSM::TId relation, const CGrowArray<TRingWay>& rings, const CGrowArray<TRing>& shapes);
+    void HoldWholeAreas(TClipLane& lane, OSM::TId relation, const CGrowArray<TRingWay>& rings,
+                        const CGrowArray<TRing>& shapes, const CGrowArray<int32_t>& reached);
+    void ClipRuns(TClipLane& lane, const OSM::TWay& way, bool ringMode);
+    // Closes the pieces of all rings of relation in every area of the lane
+    // they reach.
+    void ClipRings(TClipLane& lane, OSM::TId relation, const CGrowArray<TRingWay>& rings,
+                   const CGrowArray<TRing>& shapes);
 
     const TRingPieces* RingPiecesOf(OSM::TId relation, int32_t area) const;
     bool IsAbsorbed(OSM::TId way, OSM::TId relation, int32_t area) const;
@@ -181,8 +203,8 @@ private:
     CGrowArray<TRelationCopy> m_copies;
     CGrowArray<uint32_t> m_outputIndex;  // per area: its output's index
     std::unique_ptr<CPieceOrder> m_pieceOrder;  // from the writing of inner ways on
-    CGrowArray<CGeoPoint> m_points;
-    CGrowArray<uint32_t> m_found;
+    TClipLane m_lanes[2];
+    uint32_t m_laneCount = 1;
 
     OSM::TId m_maxWayId = 0, m_maxRelationId = 0;
 };

@@ -11,47 +11,49 @@ namespace Splitter::Clip {
 using detail::Contains;
 using detail::Sort;
 
-bool CPassDistributor::GatherPoints(const OSM::TWay& way)
+bool CPassDistributor::GatherPoints(TClipLane& lane, const OSM::TWay& way)
 {
-    m_points.Clear();
-    m_points.Reserve(way.nodeRefs.Count());
+    lane.points.Clear();
+    lane.points.Reserve(way.nodeRefs.Count());
     for (OSM::TId ref : way.nodeRefs) {
         CGeoPoint p;
         if (!m_nodes->NodePoint(ref, p)) {
-            ReportMissing("Node", ref);
+            if (lane.reports)
+                ReportMissing("Node", ref);
             return false;
         }
-        m_points.PushBack(p);
+        lane.points.PushBack(p);
     }
     return true;
 }
 
-void CPassDistributor::ClipLine(const OSM::TWay& way, bool ringMode, bool keepsId)
+void CPassDistributor::ClipLine(TClipLane& lane, const OSM::TWay& way, bool ringMode, bool keepsId)
 {
+    CGrowArray<TClippedWay>& clipped = lane.clippedWays;
     // Entries this way made in earlier runs.
-    uint64_t wayEntries = m_clippedWays.Count();
-    while (wayEntries > 0 && KeyId(m_clippedWays[wayEntries - 1].key) == way.id)
+    uint64_t wayEntries = clipped.Count();
+    while (wayEntries > 0 && KeyId(clipped[wayEntries - 1].key) == way.id)
         --wayEntries;
-    for (uint32_t area : AreasMeeting(BoundsOf(m_points.Data(), m_points.Count()))) {
+    for (uint32_t area : AreasMeeting(lane, BoundsOf(lane.points.Data(), lane.points.Count()))) {
         CAreaClipContext& context = *m_contexts[area];
         uint64_t first = context.Pieces().Count();
-        uint32_t count = context.ClipLine(way, m_points.Data(), m_points.Count(), ringMode, keepsId);
+        uint32_t count = context.ClipLine(way, lane.points.Data(), lane.points.Count(), ringMode, keepsId);
         if (count == 0)
             continue;
         const TIdAreaKey key = MakeKey(way.id, int32_t(area));
-        TClippedWay* entry = std::find_if(m_clippedWays.begin() + wayEntries, m_clippedWays.end(),
+        TClippedWay* entry = std::find_if(clipped.begin() + wayEntries, clipped.end(),
                                           [&](const TClippedWay& e) { return e.key == key; });
-        if (entry != m_clippedWays.end() && entry->first + entry->count == first)
+        if (entry != clipped.end() && entry->first + entry->count == first)
             entry->count += count;
         else
-            m_clippedWays.PushBack({key, count, uint32_t(first)});
+            clipped.PushBack({key, count, uint32_t(first)});
     }
 }
 
 // A way some of whose nodes the input lacks: each run of nodes that are there
 // is cut as a line of its own, and only the first may keep the way's id. The
 // runs of a closed way meet across its closing node.
-void CPassDistributor::ClipRuns(const OSM::TWay& way, bool ringMode)
+void CPassDistributor::ClipRuns(TClipLane& lane, const OSM::TWay& way, bool ringMode)
 {
     const CGrowArray<OSM::TId>& refs = way.nodeRefs;
     const uint64_t n = refs.Count();
@@ -79,35 +81,36 @@ void CPassDistributor::ClipRuns(const OSM::TWay& way, bool ringMode)
         run.nodeRefs.Append(refs.Data() + runs[r].first, runs[r].second - runs[r].first);
         if (run.nodeRefs.Count() < 2)
             continue;
-        m_points.Clear();
+        lane.points.Clear();
         for (OSM::TId ref : run.nodeRefs) {
             m_nodes->NodePoint(ref, p);
-            m_points.PushBack(p);
+            lane.points.PushBack(p);
         }
-        ClipLine(run, ringMode, first);
+        ClipLine(lane, run, ringMode, first);
         first = false;
     }
 }
 
 // A closed way stands for an area feature: its pieces are closed along the
 // border, and several pieces in one area become a multipolygon; an area it
-// holds whole gets a ring along its border. Its points are in m_points. The
+// holds whole gets a ring along its border. Its points are in lane.points. The
 // pieces of a way that is also a multipolygon's ring are its own polygon's
 // alone: the relation takes the ring's pieces, made apart.
-void CPassDistributor::ClipClosedWay(const OSM::TWay& way, bool ringMember)
+void CPassDistributor::ClipClosedWay(TClipLane& lane, const OSM::TWay& way, bool ringMember)
 {
     const OSM::TWay* clipped = &way;
     OSM::TWay reversed;
-    if (!Geometry::IsClockwiseWrapped(m_points.Data(), m_points.Count() - 1)) {
+    if (!Geometry::IsClockwiseWrapped(lane.points.Data(), lane.points.Count() - 1)) {
         reversed = way;
         std::reverse(reversed.nodeRefs.begin(), reversed.nodeRefs.end());
-        std::reverse(m_points.begin(), m_points.end());
+        std::reverse(lane.points.begin(), lane.points.end());
         clipped = &reversed;
     }
-    uint64_t before = m_clippedWays.Count();
-    ClipLine(*clipped, true);
-    for (uint64_t e = before; e < m_clippedWays.Count(); ++e) {
-        TClippedWay& entry = m_clippedWays[e];
+    CGrowArray<TClippedWay>& entries = lane.clippedWays;
+    uint64_t before = entries.Count();
+    ClipLine(lane, *clipped, true);
+    for (uint64_t e = before; e < entries.Count(); ++e) {
+        TClippedWay& entry = entries[e];
         CAreaClipContext& context = *m_contexts[uint32_t(KeyArea(entry.key))];
         context.ClosePieces(entry.first, entry.count, IsHighway(way));
         entry.count = context.SplitTouchingRings(entry.first, entry.count);
@@ -116,32 +119,38 @@ void CPassDistributor::ClipClosedWay(const OSM::TWay& way, bool ringMember)
                           [](const TPiece& p) { return p.way.nodeRefs.Count() >= 2 && !p.alongBorder; }) > 1)
             context.NewMultipolygon(entry.first, entry.count);
     }
-    HoldWholeAreas(way, before);
+    HoldWholeAreas(lane, way, before);
     if (ringMember)
-        m_clippedWays.Erase(before, m_clippedWays.Count());
+        entries.Erase(before, entries.Count());
 }
 
-const CGrowArray<uint32_t>& CPassDistributor::AreasMeeting(const CGeoRect& bounds)
+const CGrowArray<uint32_t>& CPassDistributor::AreasMeeting(TClipLane& lane, const CGeoRect& bounds) const
 {
-    m_found.Clear();
-    m_areaTree.Query(bounds, m_found);
+    CGrowArray<uint32_t>& found = lane.found;
+    found.Clear();
+    m_areaTree.Query(bounds, found);
+    found.Erase(std::remove_if(found.begin(), found.end(),
+                               [&](uint32_t area) { return area < lane.first || area >= lane.end; }) -
+                    found.begin(),
+                found.Count());
     // Areas sharing a file number their pieces in area order, whatever
     // other areas the tree holds.
-    std::sort(m_found.begin(), m_found.end());
-    return m_found;
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
-void CPassDistributor::HoldWholeAreas(const OSM::TWay& way, uint64_t firstEntry)
+void CPassDistributor::HoldWholeAreas(TClipLane& lane, const OSM::TWay& way, uint64_t firstEntry)
 {
-    const uint64_t lastEntry = m_clippedWays.Count();
-    for (uint32_t area : AreasMeeting(BoundsOf(m_points.Data(), m_points.Count()))) {
+    CGrowArray<TClippedWay>& entries = lane.clippedWays;
+    const uint64_t lastEntry = entries.Count();
+    for (uint32_t area : AreasMeeting(lane, BoundsOf(lane.points.Data(), lane.points.Count()))) {
         const TIdAreaKey key = MakeKey(way.id, int32_t(area));
-        if (std::any_of(m_clippedWays.begin() + firstEntry, m_clippedWays.begin() + lastEntry,
+        if (std::any_of(entries.begin() + firstEntry, entries.begin() + lastEntry,
                         [&](const TClippedWay& e) { return e.key == key; }))
             continue;
         CAreaClipContext& context = *m_contexts[area];
-        if (Geometry::HoldsArea(&m_points, nullptr, 1, context.Polygon()))
-            m_clippedWays.PushBack({key, 1, context.BorderRing(way)});
+        if (Geometry::HoldsArea(&lane.points, nullptr, 1, context.Polygon()))
+            entries.PushBack({key, 1, context.BorderRing(way)});
     }
 }
 
@@ -171,27 +180,37 @@ void CPassDistributor::ClipWays()
                 return false;
         return IsAreaWay(way);
     };
-    for (const OSM::TWay& way : m_edgeWayCopies) {
-        bool multipolygonWay = Contains(m_edgeMultipolygonWays, way.id);
-        const CGrowArray<OSM::TId>& refs = way.nodeRefs;
-        bool closed = refs.Count() >= 3 && refs[0] == refs.Back();
-        if (!GatherPoints(way)) {
-            ClipRuns(way, multipolygonWay);
-        } else if (closed && ownArea(way)) {
-            ClipClosedWay(way, multipolygonWay);
-            if (multipolygonWay) {
-                // The ring's pieces, without the tags that its own pieces carry.
-                OSM::TWay ringWay;
-                ringWay.id = way.id;
-                ringWay.nodeRefs = way.nodeRefs;
-                GatherPoints(ringWay);
-                ClipLine(ringWay, true, false);
-            }
-        } else
-            ClipLine(way, multipolygonWay);
-    }
+    RunLanes([&](TClipLane& lane) {
+        for (const OSM::TWay& way : m_edgeWayCopies) {
+            bool multipolygonWay = Contains(m_edgeMultipolygonWays, way.id);
+            const CGrowArray<OSM::TId>& refs = way.nodeRefs;
+            bool closed = refs.Count() >= 3 && refs[0] == refs.Back();
+            if (!GatherPoints(lane, way)) {
+                ClipRuns(lane, way, multipolygonWay);
+            } else if (closed && ownArea(way)) {
+                ClipClosedWay(lane, way, multipolygonWay);
+                if (multipolygonWay) {
+                    // The ring's pieces, without the tags that its own pieces carry.
+                    OSM::TWay ringWay;
+                    ringWay.id = way.id;
+                    ringWay.nodeRefs = way.nodeRefs;
+                    GatherPoints(lane, ringWay);
+                    ClipLine(lane, ringWay, true, false);
+                }
+            } else
+                ClipLine(lane, way, multipolygonWay);
+        }
+    });
     m_edgeWayCopies.Free();
-    Sort(m_clippedWays, [](const TClippedWay& a, const TClippedWay& b) { return a.key < b.key; });
+    // One entry per way and area, which one lane made.
+    m_clippedWays.Clear();
+    for (uint32_t l = 0; l < m_laneCount; ++l) {
+        CGrowArray<TClippedWay>& made = m_lanes[l].clippedWays;
+        m_clippedWays.Append(made.Data(), made.Count());
+        made.Free();
+    }
+    std::stable_sort(m_clippedWays.begin(), m_clippedWays.end(),
+                     [](const TClippedWay& a, const TClippedWay& b) { return a.key < b.key; });
     m_clippedWays.ShrinkToFit();
 }
 
