@@ -160,9 +160,10 @@ template <typename TEach>
 void CAreaSplitter::ReadNodeBlocks(CPBInputAdapter& input, TEach each)
 {
     // Positions are all this takes from a block: reading is the work, so
-    // a thread for each block read ahead.
+    // two threads, each with a block to spare so that neither waits for
+    // the caller to hand one back.
     OSM::SeekFirstData(input);
-    OSM::CReadAhead blocks(input, input.Stream().Position(), OSM::kReadAheadBlocks, OSM::kReadAheadBlocks);
+    OSM::CReadAhead blocks(input, input.Stream().Position(), 2 * OSM::kReadAheadBlocks, OSM::kReadAheadBlocks);
     TPoints points;
     points.Reserve(65536);
     const auto since = CProgressLine::TClock::now();
