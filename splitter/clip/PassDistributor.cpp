@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "common/OSM/PBFReader.h"
-#include "common/base/HelperThread.h"
 #include "common/OSM/PBInputAdapter.h"
+#include "common/base/HelperThread.h"
 #include "splitter/clip/StageTools.h"
 #include "splitter/clip/TagRules.h"
 
@@ -111,6 +111,8 @@ void CPassDistributor::SetLanes(const TPassPlan& plan)
 
 void CPassDistributor::RunLanes(const std::function<void(TClipLane&)>& work)
 {
+    if (m_laneCount == 1)
+        return work(m_lanes[0]);
     std::exception_ptr failure;
     auto second = [&] {
         try {
@@ -119,17 +121,19 @@ void CPassDistributor::RunLanes(const std::function<void(TClipLane&)>& work)
             failure = std::current_exception();
         }
     };
-    CHelperThread* helper = m_laneCount > 1 ? CHelperThread::Process() : nullptr;
+    // The program's helper; a caller without one (a test) gets a thread
+    // for the stage.
+    CHelperThread* helper = CHelperThread::Process();
     std::thread own;
-    if (m_laneCount > 1 && helper == nullptr) {
+    if (helper != nullptr) {
+        helper->Start(second);
+    } else {
         try {
             own = std::thread(second);
         } catch (const std::system_error&) {
-            // No thread to be had: the lanes run one after the other.
+            second();  // no thread to be had: one lane after the other
         }
     }
-    if (helper != nullptr)
-        helper->Start(second);
     auto join = [&] {
         if (helper != nullptr)
             helper->Wait();
@@ -138,8 +142,6 @@ void CPassDistributor::RunLanes(const std::function<void(TClipLane&)>& work)
     };
     try {
         work(m_lanes[0]);
-        if (m_laneCount > 1 && helper == nullptr && !own.joinable())
-            second();
     } catch (...) {
         join();
         throw;

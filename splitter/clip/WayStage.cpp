@@ -129,10 +129,11 @@ const CGrowArray<uint32_t>& CPassDistributor::AreasMeeting(TClipLane& lane, cons
     CGrowArray<uint32_t>& found = lane.found;
     found.Clear();
     m_areaTree.Query(bounds, found);
-    found.Erase(std::remove_if(found.begin(), found.end(),
-                               [&](uint32_t area) { return area < lane.first || area >= lane.end; }) -
-                    found.begin(),
-                found.Count());
+    uint64_t kept = 0;  // the tree holds every area of the pass
+    for (uint32_t area : found)
+        if (area >= lane.first && area < lane.end)
+            found[kept++] = area;
+    found.Resize(kept);
     // Areas sharing a file number their pieces in area order, whatever
     // other areas the tree holds.
     std::sort(found.begin(), found.end());
