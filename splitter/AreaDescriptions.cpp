@@ -1,11 +1,11 @@
 #include "splitter/AreaDescriptions.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <string_view>
 
 #include "common/streams/FileStream.h"
 #include "common/streams/SimpleXMLWriter.h"
+#include "splitter/Log.h"
 #include "splitter/OutputFiles.h"
 
 namespace Splitter {
@@ -16,23 +16,6 @@ constexpr uint64_t kBufferSize = 65536;
 constexpr std::string_view kMPHeader = "[IMG ID]\r\nLevels=2\r\nLevel0=24\r\nLevel1=8\r\n[END]\r\n";
 
 void Put(CWriteStream& stream, std::string_view text) { stream.Write(text.data(), text.size()); }
-
-// printf onto the end of text, however long the result.
-__attribute__((format(printf, 2, 3))) void AppendFormat(std::string& text, const char* format, ...)
-{
-    va_list args, again;
-    va_start(args, format);
-    va_copy(again, args);
-    const int n = std::vsnprintf(nullptr, 0, format, args);
-    va_end(args);
-    if (n > 0) {
-        const size_t at = text.size();
-        text.resize(at + size_t(n));
-        // vsnprintf writes a terminator; the string keeps room for one.
-        std::vsnprintf(text.data() + at, size_t(n) + 1, format, again);
-    }
-    va_end(again);
-}
 
 void WriteKMLPolygon(CSimpleXMLWriter& xml, const TRing& ring)
 {

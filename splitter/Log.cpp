@@ -252,4 +252,20 @@ void CStageLog::End()
     m_title.clear();
 }
 
+void AppendFormat(std::string& text, const char* format, ...)
+{
+    va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (n > 0) {
+        const size_t at = text.size();
+        text.resize(at + size_t(n));
+        // vsnprintf writes a terminator; the string keeps room for one.
+        std::vsnprintf(text.data() + at, size_t(n) + 1, format, again);
+    }
+    va_end(again);
+}
+
 }  // namespace Splitter

@@ -121,6 +121,9 @@ void BeginProgress(const std::string& title);
 // console are read, not parsed.
 std::string GroupedDigits(uint64_t value);
 
+// printf onto the end of text, however long the result.
+void AppendFormat(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
 // "%02u:%02u:%02u.%03u: " of the given local time, into out (at least 16 bytes).
 void FormatTimeStamp(char* out, unsigned hour, unsigned minute, unsigned second, unsigned millisecond);
 

@@ -18,10 +18,6 @@ namespace Splitter {
 
 namespace {
 
-// East-west extent modulo a full turn.
-uint32_t Width(const CGeoRect& r) { return MapUnits::Width(r.west, r.east); }
-int32_t MiddleLatitude(const CGeoRect& r) { return r.north / 2 + r.south / 2; }
-
 // The squared distance from p to the segment from a to b.
 double SquaredDistance(CGeoPoint p, CGeoPoint a, CGeoPoint b)
 {
@@ -264,91 +260,6 @@ void CAreaSplitter::CoverStrayNodes(CPBInputAdapter& input)
     }
 }
 
-bool CAreaSplitter::Split(CGeoPoint* nodes, uint64_t n, CGrowArray<TRing>& pieces, CGrowArray<TRing>& out)
-{
-    if (pieces.Count() == 1)
-        return SplitOne(nodes, n, std::move(pieces[0]), out);
-    if (pieces.Empty())
-        return true;
-    // Order the nodes by the piece holding them; nodes outside every piece
-    // (on a cut line, say) go with the first.
-    CGrowArray<uint64_t> runEnds;
-    {
-        Geometry::CAreaLocator locator;
-        CGrowArray<const TRing*> rings;
-        for (const TRing& piece : pieces)
-            rings.PushBack(&piece);
-        locator.Build(rings.Data(), rings.Count());
-        CGrowArray<std::pair<int32_t, CGeoPoint>> located;
-        located.Reserve(n);
-        for (uint64_t i = 0; i < n; ++i)
-            located.PushBack({locator.Locate(nodes[i]), nodes[i]});
-        std::stable_sort(located.begin(), located.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        uint64_t at = 0;
-        for (uint64_t k = 0; k < pieces.Count(); ++k) {
-            while (at < n && located[at].first <= int32_t(k))
-                ++at;
-            runEnds.PushBack(at);
-        }
-        for (uint64_t i = 0; i < n; ++i)
-            nodes[i] = located[i].second;
-    }
-    uint64_t begin = 0;
-    for (uint64_t k = 0; k < pieces.Count(); ++k) {
-        if (!SplitOne(nodes + begin, runEnds[k] - begin, std::move(pieces[k]), out))
-            return false;
-        begin = runEnds[k];
-    }
-    return true;
-}
-
-bool CAreaSplitter::SplitOne(CGeoPoint* nodes, uint64_t n, TRing ring, CGrowArray<TRing>& out)
-{
-    if (n <= m_maxNodes) {
-        out.PushBack(std::move(ring));
-        return true;
-    }
-    CGeoRect bounds = BoundsOf(nodes, n);
-    bool longitude = int64_t(bounds.north) - bounds.south <= TrueWidth(Width(bounds), MiddleLatitude(bounds));
-    int32_t s;
-    uint64_t lower = MedianCut(nodes, n, longitude, s);
-    if (lower == 0 || lower == n) {
-        // Every node on one line of the axis: the other axis may still part them.
-        longitude = !longitude;
-        lower = MedianCut(nodes, n, longitude, s);
-    }
-    if (lower == 0 || lower == n) {
-        std::printf("%" PRIu64 " nodes at %.7f,%.7f cannot be split: the area keeps them all\n", n,
-                    MapUnits::ToDegrees(nodes[0].y), MapUnits::ToDegrees(MapUnits::Natural(nodes[0].x)));
-        out.PushBack(std::move(ring));
-        return true;
-    }
-    CGrowArray<TRing> lowerPieces, upperPieces;
-    CutRing(ring, longitude, s, lowerPieces, upperPieces);
-    if (lowerPieces.Empty() || upperPieces.Empty()) {
-        // A cut along the ring's own edge leaves nothing on one side, yet the
-        // nodes on that edge are the ring's: keep them all in it.
-        Geometry::CAreaLocator locator;
-        const TRing* const only = &ring;
-        locator.Build(&only, 1);
-        if (std::all_of(nodes, nodes + n, [&](CGeoPoint p) { return locator.Locate(p) == 0; })) {
-            std::printf("%" PRIu64 " nodes near %.7f,%.7f cannot be split: the area keeps them all\n", n,
-                        MapUnits::ToDegrees(nodes[0].y), MapUnits::ToDegrees(MapUnits::Natural(nodes[0].x)));
-            out.PushBack(std::move(ring));
-            return true;
-        }
-        // The nodes lie on both sides of the cut, the ring on one: they are
-        // not inside it, and no area would hold them.
-        std::printf("Cannot split the area of %" PRIu64 " nodes near %.7f,%.7f: its ring does not reach across "
-                    "%s %.7f\n",
-                    n, MapUnits::ToDegrees(nodes[0].y), MapUnits::ToDegrees(MapUnits::Natural(nodes[0].x)),
-                    longitude ? "longitude" : "latitude", MapUnits::ToDegrees(longitude ? MapUnits::Natural(s) : s));
-        return false;
-    }
-    return Split(nodes, lower, lowerPieces, out) && Split(nodes + lower, n - lower, upperPieces, out);
-}
-
 void CAreaSplitter::Subdivide(const CGeoRect& r, CGrowArray<TRing>& rings)
 {
     const uint32_t width = Width(r);
@@ -506,7 +417,10 @@ bool CAreaSplitter::SplitFullAreas(bool& changed)
             continue;
         }
         CGrowArray<TRing> rings;
-        if (!SplitOne(nodes.Data(), nodes.Count(), std::move(area.ring), rings))
+        std::string said;
+        const bool cut = SplitOne(nodes.Data(), nodes.Count(), std::move(area.ring), rings, said);
+        std::fputs(said.c_str(), stdout);
+        if (!cut)
             return false;
         nodes.Free();
         changed = true;
@@ -525,7 +439,10 @@ bool CAreaSplitter::AddOuterAreas(CGrowArray<TRing>& outer)
 {
     CGrowArray<TRing> rings;
     if (m_maxNodes != 0) {
-        if (!Split(m_outerNodes.Data(), m_outerNodes.Count(), outer, rings))
+        std::string said;
+        const bool cut = Split(m_outerNodes.Data(), m_outerNodes.Count(), outer, rings, said);
+        std::fputs(said.c_str(), stdout);
+        if (!cut)
             return false;
     } else
         rings = std::move(outer);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "common/rtree/RTree.h"
 #include "splitter/areas/AreaGeometry.h"
@@ -39,6 +40,10 @@ public:
     TAreaList& Areas() { return m_areas; }
     void RebuildTrees();
 
+    // A cut of this many nodes or more splits its two sides at once, the
+    // upper on the program's helper thread (CHelperThread) when it has one.
+    static constexpr uint64_t kSidesApartNodes = uint64_t(1) << 16;
+
 private:
     using TPoints = CGrowArray<CGeoPoint>;
 
@@ -50,10 +55,15 @@ private:
     void CoverStrayNodes(CPBInputAdapter& input);
     void ComputeOuterRings(CGrowArray<TRing>& rings);
     void Subdivide(const CGeoRect& r, CGrowArray<TRing>& rings);
-    // Appends to out the rings that split nodes among pieces; false, after
-    // printing why, when a cut would leave nodes outside every ring.
-    bool Split(CGeoPoint* nodes, uint64_t n, CGrowArray<TRing>& pieces, CGrowArray<TRing>& out);
-    bool SplitOne(CGeoPoint* nodes, uint64_t n, TRing ring, CGrowArray<TRing>& out);
+    // Appends to out the rings that split nodes among pieces, and to said
+    // what it prints of nodes it cannot part; false, with why in said, when
+    // a cut would leave nodes outside every ring.
+    bool Split(CGeoPoint* nodes, uint64_t n, CGrowArray<TRing>& pieces, CGrowArray<TRing>& out, std::string& said);
+    bool SplitOne(CGeoPoint* nodes, uint64_t n, TRing ring, CGrowArray<TRing>& out, std::string& said);
+    // Splits both sides of the cut of nodes at lower, the upper on the
+    // helper meanwhile when the nodes are many and it is free.
+    bool SplitSides(CGeoPoint* nodes, uint64_t n, uint64_t lower, CGrowArray<TRing>& lowerPieces,
+                    CGrowArray<TRing>& upperPieces, CGrowArray<TRing>& out, std::string& said);
     // Replaces each area holding more than m_maxNodes nodes by its pieces,
     // setting changed when there were any; false as Split.
     bool SplitFullAreas(bool& changed);
@@ -72,6 +82,7 @@ private:
     CGrowArray<std::unique_ptr<RTree::CRTree>> m_edgeTrees;
     CGrowArray<TPoints> m_nodeLists;
     TPoints m_outerNodes;
+    bool m_helperBusy = false;  // a cut's side is being split on the helper
 };
 
 }  // namespace Splitter

@@ -10,6 +10,10 @@
 
 namespace Splitter {
 
+// East-west extent modulo a full turn.
+inline uint32_t Width(const CGeoRect& r) { return MapUnits::Width(r.west, r.east); }
+inline int32_t MiddleLatitude(const CGeoRect& r) { return r.north / 2 + r.south / 2; }
+
 // The cosine-scaled east-west extent of width w at latitude y, so that
 // "wider than tall" compares true distances.
 int64_t TrueWidth(uint32_t w, int32_t y);

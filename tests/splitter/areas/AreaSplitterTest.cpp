@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <map>
+#include <string>
 
 #include <gtest/gtest.h>
 
 #include "common/OSM/PBInputAdapter.h"
+#include "common/base/HelperThread.h"
 #include "splitter/Log.h"
 #include "splitter/SplitFile.h"
 #include "tests/splitter/clip/PassHarness.h"
@@ -73,6 +75,37 @@ TEST(AreaSplitter, MedianCutPartsTheNodesAtTheLowerMiddle)
         auto west = [&](double lon) { return MapUnits::FromDegrees(lon) <= cut; };
         EXPECT_EQ(std::count_if(c.lons.begin(), c.lons.end(), west), c.lower) << label;
     }
+}
+
+// A first cut of many nodes splits its two sides at once, the upper on the
+// program's helper thread: the areas, and what the split prints of nodes it
+// cannot part, are those of one side after the other.
+TEST(AreaSplitter, SidesSplitAtOnceGiveWhatOneAfterTheOtherGives)
+{
+    // Two places with too many nodes to part, in the corners of a square.
+    std::vector<TTestNode> nodes = {NodeAt(1, 5, 45), NodeAt(2, 5, 46), NodeAt(3, 7, 45), NodeAt(4, 7, 46)};
+    for (int64_t i = 0; i < 2 * int64_t(CAreaSplitter::kSidesApartNodes); ++i)
+        nodes.push_back(i % 2 == 0 ? NodeAt(i + 5, 6.5, 45.75) : NodeAt(i + 5, 5.25, 45.25));
+    auto split = [&](std::string& printed) {
+        CMemoryReadStream stream(PbfInput(nodes));
+        CPBInputAdapter input;
+        EXPECT_TRUE(input.Open(stream));
+        CStdOutLog log;
+        log.enabled = false;
+        TAreaList areas;
+        printed = CaptureStdout([&] { EXPECT_TRUE(CAreaSplitter(1000, log).Run(areas, input, true, 0)); });
+        return areas;
+    };
+    std::string alone, apart;
+    const TAreaList one = split(alone);
+    CHelperThread helper;
+    const TAreaList two = split(apart);
+    EXPECT_EQ(apart, alone);
+    EXPECT_LT(alone.find("45.2500000,5.2500000 cannot"), alone.find("45.7500000,6.5000000 cannot")) << alone;
+    EXPECT_NE(alone.find("45.7500000,6.5000000 cannot"), std::string::npos) << alone;
+    ASSERT_EQ(two.Count(), one.Count());
+    for (uint64_t i = 0; i < one.Count(); ++i)
+        EXPECT_TRUE(std::equal(one[i].ring.begin(), one[i].ring.end(), two[i].ring.begin(), two[i].ring.end())) << i;
 }
 
 // columns x rows nodes from west eastward, on through 180 degrees, and more.
