@@ -14,8 +14,8 @@ int main(int argc, char** argv)
     // most of that, and spare the threads one lock for all.
     mallopt(M_ARENA_MAX, 2);
 #endif
-    // Before any other thread: the clipping's second thread, with the arena
-    // the main thread does not use.
+    // Before any other thread: the second thread of the clipping and of the
+    // automatic split, with the arena the main thread does not use.
     CHelperThread helper;
     return Splitter::RunSplitter(argv + 1, argc - 1);
 }

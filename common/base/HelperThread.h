@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstdlib>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -33,18 +34,50 @@ public:
         m_thread.join();
     }
 
-    // The process's helper, or null.
-    static CHelperThread* Process() { return s_process; }
+    // Runs there on the process's helper while here runs on the calling
+    // thread, and returns once both are done. Without a helper, or while it
+    // runs the job this call is part of, there runs after here on the
+    // calling thread. A failure of here is rethrown once there is done (and
+    // there does not run after it); a failure of there is returned.
+    static std::exception_ptr RunBeside(const std::function<void()>& here, const std::function<void()>& there)
+    {
+        std::exception_ptr failure;
+        auto guarded = [&] {
+            try {
+                there();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        };
+        CHelperThread* helper = s_process;
+        if (helper == nullptr || !helper->TryStart(guarded)) {
+            here();
+            guarded();
+            return failure;
+        }
+        try {
+            here();
+        } catch (...) {
+            helper->Wait();
+            throw;
+        }
+        helper->Wait();
+        return failure;
+    }
 
-    // Runs job on the thread; job must not throw. One job at a time: call
-    // Wait before the next.
-    void Start(std::function<void()> job)
+private:
+    // Hands job to the thread; false, with nothing started, while it runs
+    // one. job must not throw.
+    bool TryStart(std::function<void()> job)
     {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_job)
+                return false;
             m_job = std::move(job);
         }
         m_changed.notify_all();
+        return true;
     }
     // Returns once the job started last is done.
     void Wait()
@@ -53,7 +86,6 @@ public:
         m_changed.wait(lock, [this] { return !m_job; });
     }
 
-private:
     void Run()
     {
         std::free(std::malloc(1));  // claims the arena
@@ -73,7 +105,7 @@ private:
     inline static CHelperThread* s_process = nullptr;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::function<void()> m_job;
+    std::function<void()> m_job;  // set while the thread has a job
     bool m_stopping = false;
     std::thread m_thread;
 };

@@ -61,7 +61,7 @@ private:
     bool Split(CGeoPoint* nodes, uint64_t n, CGrowArray<TRing>& pieces, CGrowArray<TRing>& out, std::string& said);
     bool SplitOne(CGeoPoint* nodes, uint64_t n, TRing ring, CGrowArray<TRing>& out, std::string& said);
     // Splits both sides of the cut of nodes at lower, the upper on the
-    // helper meanwhile when the nodes are many and it is free.
+    // helper meanwhile when the nodes are many (CHelperThread::RunBeside).
     bool SplitSides(CGeoPoint* nodes, uint64_t n, uint64_t lower, CGrowArray<TRing>& lowerPieces,
                     CGrowArray<TRing>& upperPieces, CGrowArray<TRing>& out, std::string& said);
     // Replaces each area holding more than m_maxNodes nodes by its pieces,
@@ -82,7 +82,6 @@ private:
     CGrowArray<std::unique_ptr<RTree::CRTree>> m_edgeTrees;
     CGrowArray<TPoints> m_nodeLists;
     TPoints m_outerNodes;
-    bool m_helperBusy = false;  // a cut's side is being split on the helper
 };
 
 }  // namespace Splitter

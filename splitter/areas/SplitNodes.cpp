@@ -101,34 +101,17 @@ bool CAreaSplitter::SplitOne(CGeoPoint* nodes, uint64_t n, TRing ring, CGrowArra
 bool CAreaSplitter::SplitSides(CGeoPoint* nodes, uint64_t n, uint64_t lower, CGrowArray<TRing>& lowerPieces,
                                CGrowArray<TRing>& upperPieces, CGrowArray<TRing>& out, std::string& said)
 {
-    CHelperThread* helper = CHelperThread::Process();
-    if (helper == nullptr || m_helperBusy || n < kSidesApartNodes)
+    if (n < kSidesApartNodes)
         return Split(nodes, lower, lowerPieces, out, said) &&
                Split(nodes + lower, n - lower, upperPieces, out, said);
-    // The upper side on the helper, into rings and words of its own that
-    // follow the lower side's, as they would one after the other.
+    // The upper side into rings and words of its own that follow the lower
+    // side's, as they would one after the other.
     CGrowArray<TRing> upperOut;
     std::string upperSaid;
-    bool upperSplit = false;
-    std::exception_ptr failure;
-    m_helperBusy = true;
-    helper->Start([&] {
-        try {
-            upperSplit = Split(nodes + lower, n - lower, upperPieces, upperOut, upperSaid);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
-    bool lowerSplit = false;
-    try {
-        lowerSplit = Split(nodes, lower, lowerPieces, out, said);
-    } catch (...) {
-        helper->Wait();
-        m_helperBusy = false;
-        throw;
-    }
-    helper->Wait();
-    m_helperBusy = false;
+    bool lowerSplit = false, upperSplit = false;
+    const std::exception_ptr failure = CHelperThread::RunBeside(
+        [&] { lowerSplit = Split(nodes, lower, lowerPieces, out, said); },
+        [&] { upperSplit = Split(nodes + lower, n - lower, upperPieces, upperOut, upperSaid); });
     if (!lowerSplit)
         return false;  // alone, the upper side would not have been split
     if (failure)

@@ -7,8 +7,6 @@
 #include <exception>
 #include <functional>
 #include <limits>
-#include <system_error>
-#include <thread>
 
 #include "common/OSM/PBFReader.h"
 #include "common/OSM/PBInputAdapter.h"
@@ -113,41 +111,8 @@ void CPassDistributor::RunLanes(const std::function<void(TClipLane&)>& work)
 {
     if (m_laneCount == 1)
         return work(m_lanes[0]);
-    std::exception_ptr failure;
-    auto second = [&] {
-        try {
-            work(m_lanes[1]);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    };
-    // The program's helper; a caller without one (a test) gets a thread
-    // for the stage.
-    CHelperThread* helper = CHelperThread::Process();
-    std::thread own;
-    if (helper != nullptr) {
-        helper->Start(second);
-    } else {
-        try {
-            own = std::thread(second);
-        } catch (const std::system_error&) {
-            second();  // no thread to be had: one lane after the other
-        }
-    }
-    auto join = [&] {
-        if (helper != nullptr)
-            helper->Wait();
-        if (own.joinable())
-            own.join();
-    };
-    try {
-        work(m_lanes[0]);
-    } catch (...) {
-        join();
-        throw;
-    }
-    join();
-    if (failure)
+    if (std::exception_ptr failure =
+            CHelperThread::RunBeside([&] { work(m_lanes[0]); }, [&] { work(m_lanes[1]); }))
         std::rethrow_exception(failure);
 }
 

@@ -127,8 +127,8 @@ private:
     };
     // Parts the pass's areas between the lanes.
     void SetLanes(const TPassPlan& plan);
-    // Runs work on every lane, the first on this thread, and rethrows the
-    // first failure once all are done.
+    // Runs work on every lane, the second on the program's helper thread
+    // (CHelperThread::RunBeside), and rethrows a failure once all are done.
     void RunLanes(const std::function<void(TClipLane&)>& work);
 
     // Gathers the points of way into lane.points; false, after the reporting
