@@ -121,25 +121,18 @@ private:
 
     void Relation(pbf_reader relation, TBlockIds& out)
     {
-        uint64_t id = 0;
+        std::vector<TId>& relations = out.ids[OSM::kRelation];
+        relations.push_back(LastVarint(relation, 1, false));
         TId ref = 0;
         m_refs.clear();
         m_types.clear();
         while (relation.next()) {
             switch (relation.tag()) {
-            case 1:
-                if (relation.wire_type() == pbf_wire_type::varint)
-                    id = relation.get_uint64();
-                else
-                    relation.skip();
-                break;
             case 9: ForEachVarint(relation, [&](uint64_t delta) { m_refs.push_back(ref = Add(ref, delta)); }); break;
             case 10: ForEachVarint(relation, [&](uint64_t type) { m_types.push_back(type); }); break;
             default: relation.skip();
             }
         }
-        std::vector<TId>& relations = out.ids[OSM::kRelation];
-        relations.push_back(TId(id));
         if (out.wideMember)
             return;
         // Members whose arrays differ in length are the reader's to refuse.
